@@ -1,0 +1,1 @@
+// Lets a library target exist before it has sources of its own.

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whichever of the named Debian packages are missing.
+# Usage: scripts/deps.sh build|test|wine
+set -euo pipefail
+build_pkgs=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
+test_pkgs=(googletest libgtest-dev libgmock-dev ffmpeg g++-mingw-w64-x86-64 mingw-w64-tools)
+wine_pkgs=(wine64)
+
+want=()
+for group in "$@"; do
+  case $group in
+    build) want+=("${build_pkgs[@]}") ;;
+    test) want+=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+    wine) want+=("${wine_pkgs[@]}") ;;
+    *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
