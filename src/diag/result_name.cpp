@@ -108,18 +108,124 @@ const ResultName kNames[] = {
 };
 #undef NAME
 
-thread_local char t_unknown[16];
+// The network (Winsock) errors, by their code; HRESULT_FROM_WIN32 puts them
+// at 0x80072710 to 0x80072EDF.
+const ResultName kWinsockNames[] = {
+    {10004, "WSAEINTR - Interrupted function call"},
+    {10009, "WSAEBADF"},
+    {10013, "WSAEACCES - Permission denied"},
+    {10014, "WSAEFAULT - Bad address"},
+    {10022, "WSAEINVAL - Invalid argument"},
+    {10024, "WSAEMFILE - Too many open sockets"},
+    {10035, "WSAEWOULDBLOCK - Resource temporarily unavailable"},
+    {10036, "WSAEINPROGRESS - Operation now in progress"},
+    {10037, "WSAEALREADY - Operation already in progress"},
+    {10038, "WSAENOTSOCK - Socket operation on nonsocket"},
+    {10039, "WSAEDESTADDRREQ"},
+    {10040, "WSAEMSGSIZE - Message too long"},
+    {10041, "WSAEPROTOTYPE"},
+    {10042, "WSAENOPROTOOPT"},
+    {10043, "WSAEPROTONOSUPPORT"},
+    {10044, "WSAESOCKTNOSUPPORT"},
+    {10045, "WSAEOPNOTSUPP"},
+    {10046, "WSAEPFNOSUPPORT"},
+    {10047, "WSAEAFNOSUPPORT"},
+    {10048, "WSAEADDRINUSE - Address already in use"},
+    {10049, "WSAEADDRNOTAVAIL - Cannot assign requested address"},
+    {10050, "WSAENETDOWN - Network is down"},
+    {10051, "WSAENETUNREACH - Network is unreachable"},
+    {10052, "WSAENETRESET - Network dropped connection on reset"},
+    {10053, "WSAECONNABORTED - Software caused connection abort"},
+    {10054, "WSAECONNRESET - Connection reset by peer"},
+    {10055, "WSAENOBUFS - No buffer space available"},
+    {10056, "WSAEISCONN"},
+    {10057, "WSAENOTCONN - Socket is not connected"},
+    {10058, "WSAESHUTDOWN"},
+    {10059, "WSAETOOMANYREFS"},
+    {10060, "WSAETIMEDOUT - Connection timed out"},
+    {10061, "WSAECONNREFUSED - Connection refused"},
+    {10062, "WSAELOOP"},
+    {10063, "WSAENAMETOOLONG"},
+    {10064, "WSAEHOSTDOWN - Host is down"},
+    {10065, "WSAEHOSTUNREACH - No route to host"},
+    {10066, "WSAENOTEMPTY"},
+    {10067, "WSAEPROCLIM"},
+    {10068, "WSAEUSERS"},
+    {10069, "WSAEDQUOT"},
+    {10070, "WSAESTALE"},
+    {10071, "WSAEREMOTE"},
+    {10091, "WSASYSNOTREADY - Network subsystem is unavailable"},
+    {10092, "WSAVERNOTSUPPORTED"},
+    {10093, "WSANOTINITIALISED - WSAStartup not yet called"},
+    {10101, "WSAEDISCON - Graceful shutdown in progress"},
+    {10102, "WSAENOMORE"},
+    {10103, "WSAECANCELLED"},
+    {10104, "WSAEINVALIDPROCTABLE"},
+    {10105, "WSAEINVALIDPROVIDER"},
+    {10106, "WSAEPROVIDERFAILEDINIT"},
+    {10107, "WSASYSCALLFAILURE"},
+    {10108, "WSASERVICE_NOT_FOUND"},
+    {10109, "WSATYPE_NOT_FOUND"},
+    {10110, "WSA_E_NO_MORE"},
+    {10111, "WSA_E_CANCELLED"},
+    {10112, "WSAEREFUSED"},
+    {11001, "WSAHOST_NOT_FOUND - Host not found"},
+    {11002, "WSATRY_AGAIN - Nonauthoritative host not found"},
+    {11003, "WSANO_RECOVERY - Nonrecoverable name server error"},
+    {11004, "WSANO_DATA - Valid name, no data record"},
+};
+
+constexpr uint32_t kWinsockFirst = 0x80072710u;
+constexpr uint32_t kWinsockLast = 0x80072EDFu;
+constexpr uint32_t kRasterFirst = 0x8005F000u;
+constexpr uint32_t kRasterLast = 0x8005FFFFu;
+
+template <size_t N>
+const char* FindName(const ResultName (&table)[N], uint32_t code) {
+  const auto* end = std::end(table);
+  const auto* it = std::lower_bound(std::begin(table), end, code,
+                                    [](const ResultName& n, uint32_t c) { return n.code < c; });
+  return it != end && it->code == code ? it->name : nullptr;
+}
+
+template <size_t N>
+bool IsSorted(const ResultName (&table)[N]) {
+  return std::is_sorted(std::begin(table), std::end(table),
+                        [](const ResultName& a, const ResultName& b) { return a.code < b.code; });
+}
+
+// Texts made for codes outside the tables rotate, so that several can stand
+// in one message.
+thread_local char t_made[4][64];
+thread_local int t_next;
+
+char* NextMadeText() {
+  t_next = (t_next + 1) % 4;
+  return t_made[t_next];
+}
 
 }  // namespace
 
 const char* LookupResultName(HRESULT hr) {
   const uint32_t code = static_cast<uint32_t>(hr);
-  const auto* end = std::end(kNames);
-  const auto* it = std::lower_bound(std::begin(kNames), end, code,
-                                    [](const ResultName& n, uint32_t c) { return n.code < c; });
-  if (it != end && it->code == code) return it->name;
-  std::snprintf(t_unknown, sizeof t_unknown, "0x%08X", static_cast<unsigned>(code));
-  return t_unknown;
+  if (code >= kWinsockFirst && code <= kWinsockLast) {
+    const uint32_t wsa = code & 0xFFFFu;
+    if (const char* name = FindName(kWinsockNames, wsa)) return name;
+    char* text = NextMadeText();
+    std::snprintf(text, sizeof t_made[0], "Unknown Winsock error (%d=0x%08X)", static_cast<int>(wsa),
+                  static_cast<unsigned>(wsa));
+    return text;
+  }
+  if (code >= kRasterFirst && code <= kRasterLast) {
+    char* text = NextMadeText();
+    std::snprintf(text, sizeof t_made[0], "ORVEXKIT Raster Error (%d)",
+                  -static_cast<int>(code - kRasterFirst));
+    return text;
+  }
+  if (const char* name = FindName(kNames, code)) return name;
+  char* text = NextMadeText();
+  std::snprintf(text, sizeof t_made[0], "0x%08X", static_cast<unsigned>(code));
+  return text;
 }
 
 const char* GetResultName(HRESULT hr) {
@@ -130,8 +236,5 @@ const char* GetResultName(HRESULT hr) {
 }  // namespace flvdmx
 
 namespace flvdmx {
-bool ResultNameTableIsSorted() {
-  return std::is_sorted(std::begin(kNames), std::end(kNames),
-                        [](const ResultName& a, const ResultName& b) { return a.code < b.code; });
-}
+bool ResultNameTableIsSorted() { return IsSorted(kNames) && IsSorted(kWinsockNames); }
 }  // namespace flvdmx

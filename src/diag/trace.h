@@ -1,9 +1,14 @@
 // The module-wide trace call. Off unless the flags word turns it on; with it
-// off a call costs one flag test.
+// off a call costs one flag test. When on, a message that begins with a line
+// feed gets a prefix (time of day, handle count, thread) and goes to the
+// debugger output and/or the shared trace file (trace_writer.h).
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
+#include <string>
+
+#include "platform/com.h"
 
 namespace flvdmx {
 
@@ -17,11 +22,13 @@ enum TraceFlag : uint32_t {
   kTraceDebugger = 0x40,
 };
 
-// Initial value 0x10: grouped byte counts, tracing off.
+// Initial value 0x10: grouped byte counts, tracing off. No setting of the
+// product changes it; a host or a test may.
 extern uint32_t g_dwTraceFlags;
 
 inline bool TraceEnabled() { return (g_dwTraceFlags & kTraceOn) != 0; }
 
+// Formats into 2048 characters at most and sends the line to the sinks.
 void TraceV(const char* format, va_list args);
 
 #if defined(__GNUC__)
@@ -34,5 +41,17 @@ inline void Trace(const char* format, ...) {
   TraceV(format, args);
   va_end(args);
 }
+
+// The trace file, initially "c:\OrvexTrace.txt". Changing it lets go of the
+// current writer first, so text already traced goes to the old file.
+// E_POINTER, E_INVALIDARG (empty or longer than 511 characters) or S_OK.
+HRESULT SetTraceFilePath(const wchar_t* pszPath);
+// The same from a narrow path (UTF-8 on Linux, the ANSI code page on Windows).
+HRESULT SetTraceFilePath(const char* pszPath);
+std::wstring GetTraceFilePath();
+
+// Writes out what is pending and lets go of the module's trace writer: from
+// DllCanUnloadNow, and at the end of a program that traced to the file.
+void CloseTraceWriter();
 
 }  // namespace flvdmx

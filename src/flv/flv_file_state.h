@@ -2,7 +2,8 @@
 // its stream descriptions: the header, the reader's lengths, the duration,
 // the table of repaired back-links, and the seek start point that the two
 // delivery threads share. The filter object embeds it (as a base), so these
-// operations keep their names as members of the filter.
+// operations keep their names as members of the filter. The header scan
+// writes the fields before any delivery thread runs.
 //
 // Locks: the fix-up table has its own; m_SeekLock is held by a delivery thread
 // across one search so that the other pin reuses its result. Neither nests
@@ -27,14 +28,21 @@ class CFlvFileState {
   CFlvFileState& operator=(const CFlvFileState&) = delete;
   virtual ~CFlvFileState() = default;
 
-  // Tail search: the duration from the last tags of the file. Starts 8192
-  // bytes before m_llAvailable and steps back 8192 bytes at a time while no
-  // tag header is found above `llLowerBound`. Raises m_dwDuration and adds
-  // fix-ups for broken back-links it walks over. S_OK or E_FAIL.
-  HRESULT FindTimestampOfLastSample(CFlvReader& reader, int64_t llLowerBound);
+  // Tail search: the duration from the last tags of the file. Looks for a tag
+  // header from 8192 bytes before m_llAvailable and steps back 8192 bytes at a
+  // time while none is found above `llLowerBound`; then walks to the end,
+  // raising m_dwDuration to each tag's time and adding a fix-up for every
+  // back-link that does not lead to the tag before. S_OK or E_FAIL.
+  HRESULT FindTimestampOfLastSample(const CFlvReader& reader, int64_t llLowerBound);
 
-  // The shared seek start point, see flv_seek_start.cpp.
-  void GetSeekStartPoint(uint32_t* pdwTime, int64_t* pllPos);
+  // Where a search for dwTarget starts: the point the last search stored when
+  // the target is at least half its time and it lies in the tag chain, else
+  // the first tag at time 0. *pbNear tells that the start point is within a
+  // second of the target, so the caller need not hold m_SeekLock for the
+  // search. The caller holds m_SeekLock.
+  void GetSeekStartPoint(uint32_t dwTarget, uint32_t* pdwStartTime, int64_t* pllStartPos,
+                         bool* pbNear) const;
+  // Stores a search result for the next search. The caller holds m_SeekLock.
   void SetSeekStartPoint(uint32_t dwTime, int64_t llPos);
 
   FlvHeader m_FlvHeader;

@@ -50,4 +50,10 @@ inline int64_t PreviousTagPosition(int64_t pos, const FlvTag& tag) {
 }
 inline uint32_t ExpectedPreviousTagSize(const FlvTag& tag) { return tag.DataSize + kFlvTagHeaderSize; }
 
+// The tag types the system reads (audio, video, script data); the header
+// search takes only these as plausible.
+inline bool IsKnownFlvTagType(uint8_t type) {
+  return type == kFlvTagAudio || type == kFlvTagVideo || type == kFlvTagScript;
+}
+
 }  // namespace flvdmx

@@ -128,10 +128,56 @@ struct IUnknown {
 };
 using LPUNKNOWN = IUnknown*;
 
+using OLECHAR = wchar_t;
+using LPOLESTR = OLECHAR*;
+using LPCOLESTR = const OLECHAR*;
+
+inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+struct IClassFactory : IUnknown {
+  STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) PURE;
+  STDMETHOD(LockServer)(BOOL fLock) PURE;
+};
+
+inline constexpr IID IID_IPersist = {0x0000010C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+struct IPersist : IUnknown {
+  STDMETHOD(GetClassID)(CLSID* pClassID) PURE;
+};
+
+// Named by published signatures but never called through here.
+struct IMoniker;
+struct IEnumMoniker;
+
 // The task allocator: blocks handed across interfaces (format blocks, pin ids).
 void* CoTaskMemAlloc(size_t cb);
 void* CoTaskMemRealloc(void* pv, size_t cb);
 void CoTaskMemFree(void* pv);
+
+inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
+inline constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
+inline constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
+inline constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+inline constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | 0x10;
+
+inline constexpr DWORD COINIT_MULTITHREADED = 0x0;
+inline constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
+inline constexpr DWORD COINIT_DISABLE_OLE1DDE = 0x4;
+
+inline constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106u);
+inline constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0u);
+inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3u);
+
+// The component runtime. CoCreateInstance is served by the host that links
+// this code (its class table); the rest are self-contained.
+HRESULT CoInitializeEx(void* pvReserved, DWORD dwCoInit);
+void CoUninitialize();
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                         void** ppv);
+void CoFreeUnusedLibraries();
+// Canonical braced text of a GUID; returns the characters written including
+// the terminator, or 0 when cchMax is below 39.
+int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
+// The same text in a task-allocated string for the caller to free.
+HRESULT StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);
 
 #endif  // _WIN32
 

@@ -1,0 +1,198 @@
+#include "host/allocator.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+namespace flvdmx {
+
+namespace {
+
+constexpr LONG kMaxAlign = 64 * 1024;
+// Above this the request is taken as hostile rather than tried.
+constexpr uint64_t kMaxTotalBytes = uint64_t{1} << 31;
+
+uint64_t Stride(const ALLOCATOR_PROPERTIES& props) {
+  const uint64_t align = static_cast<uint64_t>(props.cbAlign);
+  const uint64_t bytes = static_cast<uint64_t>(props.cbPrefix) + static_cast<uint64_t>(props.cbBuffer);
+  return (bytes + align - 1) / align * align;
+}
+
+}  // namespace
+
+HRESULT CMemAllocator::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
+  auto* pAllocator = new (std::nothrow) CMemAllocator();
+  if (pAllocator == nullptr) return E_OUTOFMEMORY;
+  pAllocator->AddRef();
+  const HRESULT hr = pAllocator->QueryInterface(riid, ppv);
+  pAllocator->Release();
+  return hr;
+}
+
+CMemAllocator::~CMemAllocator() {
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  FreeLocked();
+}
+
+STDMETHODIMP CMemAllocator::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IMemAllocator) {
+    *ppv = static_cast<IMemAllocator*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) CMemAllocator::AddRef() { return static_cast<ULONG>(++m_cRef); }
+
+STDMETHODIMP_(ULONG) CMemAllocator::Release() {
+  const LONG lRef = --m_cRef;
+  if (lRef == 0) delete this;
+  return static_cast<ULONG>(lRef);
+}
+
+STDMETHODIMP CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                                          ALLOCATOR_PROPERTIES* pActual) {
+  if (pRequest == nullptr || pActual == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  if (m_bCommitted) return VFW_E_ALREADY_COMMITTED;
+  if (!AllSamplesBackLocked()) return VFW_E_BUFFERS_OUTSTANDING;
+  const LONG align = pRequest->cbAlign;
+  if (align <= 0 || align > kMaxAlign || (align & (align - 1)) != 0) return VFW_E_BADALIGN;
+  if (pRequest->cBuffers < 0 || pRequest->cbBuffer < 0 || pRequest->cbPrefix < 0)
+    return E_INVALIDARG;
+
+  ALLOCATOR_PROPERTIES props = *pRequest;
+  const uint64_t stride = Stride(props);
+  if (stride - static_cast<uint64_t>(props.cbPrefix) > static_cast<uint64_t>(INT32_MAX))
+    return E_OUTOFMEMORY;
+  props.cbBuffer = static_cast<LONG>(stride - static_cast<uint64_t>(props.cbPrefix));
+  // Memory of an earlier commit no longer fits the new shape.
+  FreeLocked();
+  m_Props = props;
+  *pActual = props;
+  return S_OK;
+}
+
+STDMETHODIMP CMemAllocator::GetProperties(ALLOCATOR_PROPERTIES* pProps) {
+  if (pProps == nullptr) return E_POINTER;
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  *pProps = m_Props;
+  return S_OK;
+}
+
+STDMETHODIMP CMemAllocator::Commit() {
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  if (m_bCommitted) return S_OK;
+  if (m_Props.cBuffers <= 0 || m_Props.cbBuffer <= 0) return VFW_E_SIZENOTSET;
+  if (m_pMemory == nullptr) {
+    const HRESULT hr = AllocateLocked();
+    if (FAILED(hr)) return hr;
+  }
+  m_bCommitted = true;
+  return S_OK;
+}
+
+HRESULT CMemAllocator::AllocateLocked() {
+  const uint64_t stride = Stride(m_Props);
+  const uint64_t align = static_cast<uint64_t>(m_Props.cbAlign);
+  const uint64_t total = stride * static_cast<uint64_t>(m_Props.cBuffers) + align;
+  if (total > kMaxTotalBytes) return E_OUTOFMEMORY;
+  m_pMemory = static_cast<BYTE*>(std::malloc(static_cast<size_t>(total)));
+  if (m_pMemory == nullptr) return E_OUTOFMEMORY;
+
+  // The first buffer (after its prefix) on an alignment boundary; the stride
+  // keeps the others there.
+  const uintptr_t firstData = reinterpret_cast<uintptr_t>(m_pMemory) + m_Props.cbPrefix;
+  const uintptr_t aligned = (firstData + align - 1) / align * align;
+  BYTE* pFirst = m_pMemory + (aligned - reinterpret_cast<uintptr_t>(m_pMemory));
+  try {
+    m_Samples.reserve(static_cast<size_t>(m_Props.cBuffers));
+    m_Free.reserve(static_cast<size_t>(m_Props.cBuffers));
+    for (LONG i = 0; i < m_Props.cBuffers; ++i) {
+      m_Samples.push_back(std::make_unique<CMediaSample>(this, pFirst + i * stride, m_Props.cbBuffer));
+      m_Free.push_back(m_Samples.back().get());
+    }
+  } catch (const std::bad_alloc&) {
+    FreeLocked();
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+void CMemAllocator::FreeLocked() {
+  m_Free.clear();
+  m_Samples.clear();
+  std::free(m_pMemory);
+  m_pMemory = nullptr;
+}
+
+STDMETHODIMP CMemAllocator::Decommit() {
+  {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    if (!m_bCommitted) return S_OK;
+    m_bCommitted = false;
+    if (AllSamplesBackLocked()) FreeLocked();
+  }
+  m_BufferReturned.notify_all();
+  return S_OK;
+}
+
+STDMETHODIMP CMemAllocator::GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime,
+                                      REFERENCE_TIME* pEndTime, DWORD dwFlags) {
+  if (ppBuffer == nullptr) return E_POINTER;
+  *ppBuffer = nullptr;
+  CMediaSample* pSample = nullptr;
+  {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    for (;;) {
+      if (!m_bCommitted) return VFW_E_NOT_COMMITTED;
+      if (!m_Free.empty()) break;
+      if ((dwFlags & AM_GBF_NOWAIT) != 0) return VFW_E_TIMEOUT;
+      m_BufferReturned.wait(lock);
+    }
+    pSample = m_Free.back();
+    m_Free.pop_back();
+    pSample->ResetForUse();
+  }
+  AddRef();  // dropped when the sample comes back
+  *ppBuffer = pSample;
+  return S_OK;
+}
+
+STDMETHODIMP CMemAllocator::ReleaseBuffer(IMediaSample* pBuffer) {
+  if (pBuffer == nullptr) return E_POINTER;
+  {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    auto it = std::find_if(m_Samples.begin(), m_Samples.end(),
+                           [pBuffer](const std::unique_ptr<CMediaSample>& p) {
+                             return static_cast<IMediaSample*>(p.get()) == pBuffer;
+                           });
+    if (it == m_Samples.end() ||
+        std::find(m_Free.begin(), m_Free.end(), it->get()) != m_Free.end())
+      return E_INVALIDARG;
+    m_Free.push_back(it->get());
+    if (!m_bCommitted && AllSamplesBackLocked()) FreeLocked();
+  }
+  m_BufferReturned.notify_one();
+  Release();  // may delete this allocator
+  return S_OK;
+}
+
+bool CMemAllocator::HasMemory() {
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  return m_pMemory != nullptr;
+}
+
+int CMemAllocator::OutstandingCount() {
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  return static_cast<int>(m_Samples.size() - m_Free.size());
+}
+
+}  // namespace flvdmx

@@ -1,0 +1,56 @@
+#include "host/memory_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace flvdmx {
+
+CMemoryReader::CMemoryReader(std::vector<uint8_t> bytes)
+    : m_Bytes(std::move(bytes)),
+      m_llTotal(static_cast<int64_t>(m_Bytes.size())),
+      m_llAvailable(m_llTotal) {}
+
+CMemoryReader::CMemoryReader(const void* pData, size_t cb)
+    : CMemoryReader(std::vector<uint8_t>(static_cast<const uint8_t*>(pData),
+                                         static_cast<const uint8_t*>(pData) + cb)) {}
+
+HRESULT STDMETHODCALLTYPE CMemoryReader::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
+  if (!pTotal || !pAvailable) return E_POINTER;
+  if (m_hrLength != S_OK) return m_hrLength;
+  *pTotal = m_llTotal;
+  *pAvailable = m_llAvailable;
+  return S_OK;
+}
+
+void CMemoryReader::SetLength(int64_t llTotal, int64_t llAvailable) {
+  m_llTotal = llTotal;
+  m_llAvailable = llAvailable;
+}
+
+void CMemoryReader::FailLength(HRESULT hr) { m_hrLength = hr; }
+
+void CMemoryReader::FailReadsAt(int64_t llOffset, HRESULT hr) {
+  m_Failures.push_back(ReadFailure{llOffset, hr});
+}
+
+void CMemoryReader::ResetCounters() {
+  m_cReads = 0;
+  m_cbRead = 0;
+}
+
+HRESULT CMemoryReader::ReadAt(int64_t llPosition, uint32_t cb, uint8_t* pBuffer, uint32_t* pcbRead) {
+  ++m_cReads;
+  *pcbRead = 0;
+  for (const ReadFailure& f : m_Failures) {
+    if (f.llOffset >= llPosition && f.llOffset - llPosition < static_cast<int64_t>(cb)) return f.hr;
+  }
+  const int64_t size = static_cast<int64_t>(m_Bytes.size());
+  if (llPosition >= size) return S_OK;
+  const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(cb, size - llPosition));
+  if (n) std::memcpy(pBuffer, m_Bytes.data() + llPosition, n);
+  *pcbRead = n;
+  m_cbRead += n;
+  return S_OK;
+}
+
+}  // namespace flvdmx

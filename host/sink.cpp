@@ -1,0 +1,246 @@
+#include "host/sink.h"
+
+#include <new>
+#include <thread>
+
+#include "diag/crc32.h"
+
+namespace flvdmx {
+
+// The sink's input pin: takes anything, records what arrives through the
+// filter.
+class CRecordingSink::CSinkPin : public CBaseInputPin {
+ public:
+  CSinkPin(CRecordingSink* pSink, HRESULT* phr)
+      : CBaseInputPin(L"CRecordingSink::CSinkPin", pSink, &pSink->m_Lock, phr, L"Input"),
+        m_pSink(pSink) {}
+
+  HRESULT CheckMediaType(const CMediaType* pmt) override {
+    return pmt != nullptr ? S_OK : E_POINTER;
+  }
+
+  STDMETHODIMP Receive(IMediaSample* pSample) override {
+    const HRESULT hr = CBaseInputPin::Receive(pSample);
+    if (hr != S_OK) {
+      if (pSample != nullptr) {
+        std::lock_guard<std::mutex> lock(m_pSink->m_RecordMutex);
+        ++m_pSink->m_cRejected;
+      }
+      return hr;
+    }
+    SinkEvent event;
+    event.kind = SinkEvent::kSample;
+    event.hrTime = pSample->GetTime(&event.tStart, &event.tStop);
+    if (FAILED(event.hrTime)) event.tStart = event.tStop = 0;
+    event.bSyncPoint = pSample->IsSyncPoint() == S_OK;
+    event.bDiscontinuity = pSample->IsDiscontinuity() == S_OK;
+    event.bPreroll = pSample->IsPreroll() == S_OK;
+    event.lActual = pSample->GetActualDataLength();
+    BYTE* pData = nullptr;
+    if (FAILED(pSample->GetPointer(&pData)) || event.lActual < 0 ||
+        event.lActual > pSample->GetSize())
+      pData = nullptr;
+    if (pData != nullptr) event.dwCrc32 = Crc32(pData, static_cast<size_t>(event.lActual));
+
+    std::chrono::milliseconds delay{0};
+    {
+      std::lock_guard<std::mutex> lock(m_pSink->m_RecordMutex);
+      // A flush or a stop that began after the check above has been recorded
+      // already (under this lock); the sample must not appear after it.
+      if (IsFlushing() || !m_pSink->m_bStreaming) {
+        ++m_pSink->m_cRejected;
+        return IsFlushing() ? S_FALSE : VFW_E_WRONG_STATE;
+      }
+      ++m_pSink->m_cSamples;
+      m_pSink->Record(event, pData);
+      if (m_pSink->m_bHoldSamples) {
+        pSample->AddRef();
+        m_pSink->m_Held.push_back(pSample);
+      }
+      delay = m_pSink->m_SampleDelay;
+    }
+    // Outside every lock: a flush or a stop must not wait for the nap.
+    if (delay.count() > 0) std::this_thread::sleep_for(delay);
+    return S_OK;
+  }
+
+  STDMETHODIMP EndOfStream() override {
+    SinkEvent event;
+    event.kind = SinkEvent::kEndOfStream;
+    bool bReport = false;
+    {
+      std::lock_guard<std::mutex> lock(m_pSink->m_RecordMutex);
+      event.bIgnored = !m_pSink->m_bStreaming || IsFlushing() || m_pSink->m_bEndOfStream;
+      if (!event.bIgnored) m_pSink->m_bEndOfStream = bReport = true;
+      m_pSink->Record(event, nullptr);
+    }
+    if (bReport) m_pSink->NotifyEvent(EC_COMPLETE, S_OK, 0);
+    return S_OK;
+  }
+
+  STDMETHODIMP BeginFlush() override {
+    const HRESULT hr = CBaseInputPin::BeginFlush();
+    m_pSink->Rearm();
+    RecordPlain(SinkEvent::kBeginFlush);
+    return hr;
+  }
+
+  STDMETHODIMP EndFlush() override {
+    const HRESULT hr = CBaseInputPin::EndFlush();
+    m_pSink->Rearm();
+    RecordPlain(SinkEvent::kEndFlush);
+    return hr;
+  }
+
+  STDMETHODIMP NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) override {
+    const HRESULT hr = CBaseInputPin::NewSegment(tStart, tStop, dRate);
+    SinkEvent event;
+    event.kind = SinkEvent::kNewSegment;
+    event.tStart = tStart;
+    event.tStop = tStop;
+    event.dRate = dRate;
+    std::lock_guard<std::mutex> lock(m_pSink->m_RecordMutex);
+    m_pSink->Record(event, nullptr);
+    return hr;
+  }
+
+  HRESULT Active() override {
+    m_pSink->SetStreaming(true);
+    return CBaseInputPin::Active();
+  }
+
+  HRESULT Inactive() override {
+    // Before anything else: the filter's state says Stopped only once its
+    // pins are inactive, and what arrives meanwhile belongs to no run.
+    m_pSink->SetStreaming(false);
+    // A peer that pushes nothing (a pull source) never gave an allocator;
+    // that is no reason for the filter's Stop to fail.
+    const HRESULT hr = CBaseInputPin::Inactive();
+    return hr == VFW_E_NO_ALLOCATOR ? S_OK : hr;
+  }
+
+  HRESULT BreakConnect() override {
+    m_pSink->ReleaseHeldSamples();
+    return CBaseInputPin::BreakConnect();
+  }
+
+ private:
+  void RecordPlain(SinkEvent::Kind kind) {
+    SinkEvent event;
+    event.kind = kind;
+    std::lock_guard<std::mutex> lock(m_pSink->m_RecordMutex);
+    m_pSink->Record(event, nullptr);
+  }
+
+  CRecordingSink* const m_pSink;
+};
+
+CRecordingSink::CRecordingSink(HRESULT* phr)
+    : CBaseFilter(L"CRecordingSink", nullptr, &m_Lock, CLSID_HostRecordingSink) {
+  m_pPin.reset(new (std::nothrow) CSinkPin(this, phr));
+  if (!m_pPin && phr != nullptr) *phr = E_OUTOFMEMORY;
+}
+
+CRecordingSink::~CRecordingSink() {
+  ReleaseHeldSamples();
+  m_pPin.reset();
+}
+
+HRESULT CRecordingSink::Create(CRecordingSink** ppSink) {
+  if (ppSink == nullptr) return E_POINTER;
+  *ppSink = nullptr;
+  HRESULT hr = S_OK;
+  auto* pSink = new (std::nothrow) CRecordingSink(&hr);
+  if (pSink == nullptr) return E_OUTOFMEMORY;
+  if (FAILED(hr)) {
+    delete pSink;
+    return hr;
+  }
+  pSink->NonDelegatingAddRef();
+  *ppSink = pSink;
+  return S_OK;
+}
+
+int CRecordingSink::GetPinCount() { return 1; }
+
+CBasePin* CRecordingSink::GetPin(int n) { return n == 0 ? m_pPin.get() : nullptr; }
+
+IPin* CRecordingSink::InputPin() { return m_pPin.get(); }
+
+void CRecordingSink::SetEventCallback(EventCallback callback) {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  m_Callback = std::move(callback);
+}
+
+void CRecordingSink::SetSampleDelay(std::chrono::milliseconds delay) {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  m_SampleDelay = delay;
+}
+
+void CRecordingSink::SetHoldSamples(bool bHold) {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  m_bHoldSamples = bHold;
+}
+
+void CRecordingSink::ReleaseHeldSamples() {
+  std::vector<IMediaSample*> held;
+  {
+    std::lock_guard<std::mutex> lock(m_RecordMutex);
+    held.swap(m_Held);
+  }
+  // Outside the lock: a sample going back may wake the upstream thread.
+  for (IMediaSample* pSample : held) pSample->Release();
+}
+
+std::vector<SinkEvent> CRecordingSink::Events() {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  return m_Events;
+}
+
+void CRecordingSink::ClearEvents() {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  m_Events.clear();
+}
+
+uint64_t CRecordingSink::SampleCount() {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  return m_cSamples;
+}
+
+uint64_t CRecordingSink::RejectedSampleCount() {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  return m_cRejected;
+}
+
+bool CRecordingSink::IsEndOfStream() {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  return m_bEndOfStream;
+}
+
+int CRecordingSink::HeldSampleCount() {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  return static_cast<int>(m_Held.size());
+}
+
+void CRecordingSink::Record(const SinkEvent& event, const BYTE* pPayload) {
+  m_Events.push_back(event);
+  if (m_Callback) m_Callback(event, pPayload);
+}
+
+void CRecordingSink::SetStreaming(bool bStreaming) {
+  {
+    std::lock_guard<std::mutex> lock(m_RecordMutex);
+    m_bStreaming = bStreaming;
+  }
+  Rearm();
+}
+
+void CRecordingSink::Rearm() {
+  {
+    std::lock_guard<std::mutex> lock(m_RecordMutex);
+    m_bEndOfStream = false;
+  }
+  ReleaseHeldSamples();
+}
+
+}  // namespace flvdmx

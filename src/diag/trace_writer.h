@@ -1,0 +1,115 @@
+// The trace file writer and the module's hold on it.
+//
+// CTraceWriter: one per process and trace file, shared by every module of the
+// process that writes that file (they find it through the shared slot). It
+// lives on the process heap from the first file line of any module until the
+// last module lets go (CTraceHolder::Close); its user count and its slot entry
+// change only under the slot's spin lock. Callers append to memory; a timer
+// writes the pending text to the file every 500 ms.
+//
+// CTraceHolder: one per module. Obtains the writer on the first file line and
+// lets go of it on Close (DllCanUnloadNow, the end of the CLI) or when the
+// path changes.
+//
+// Locks, in nesting order: holder lock -> slot spin lock -> writer lock ->
+// writer file lock. The timer takes only the writer lock and the file lock.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "diag/trace_file.h"
+#include "diag/trace_slot.h"
+#include "diag/trace_timer.h"
+#include "framework/buffer.h"
+
+namespace flvdmx {
+
+class CTraceWriter {
+ public:
+  // On the process heap, with one block of text in mind; null when memory
+  // runs out or the path is too long. Users start at 0.
+  static CTraceWriter* Create(const wchar_t* pszPath, CTraceFileSystem& fs);
+  static void Destroy(CTraceWriter* pWriter);
+
+  // Adds text with CR LF line ends to the pending text and starts the timer
+  // when none runs. E_OUTOFMEMORY drops the text.
+  HRESULT Append(const char* pText, size_t cb);
+
+  // Writes the pending text now if the writer lock can be had within
+  // maxWaitMs (tried every 100 ms). Used on close.
+  void Flush(uint32_t maxWaitMs);
+
+  // Stops the timer, waiting up to waitMs for a running tick.
+  void StopTimer(uint32_t waitMs);
+
+  // One timer tick: writes the pending text unless the last write was less
+  // than 51 ms ago or another tick is still running.
+  void Tick();
+
+  LONG m_lUsers = 0;  // modules holding the writer; guarded by the slot lock
+
+  CTraceWriter(const CTraceWriter&) = delete;
+  CTraceWriter& operator=(const CTraceWriter&) = delete;
+
+ private:
+  CTraceWriter(const wchar_t* pszPath, CTraceFileSystem& fs);
+  ~CTraceWriter() = default;
+
+  // Takes the pending text out and writes it. Called with m_Lock held by
+  // `held`; releases it before the file is touched, keeping the order of
+  // blocks through the file lock.
+  void WritePending(std::unique_lock<std::mutex>& held);
+
+  static int64_t NowMs();
+
+  std::mutex m_Lock;       // the pending text and the timer
+  std::mutex m_FileLock;   // one file write at a time, in the order taken out
+  CHeapBuffer m_Pending;
+  std::atomic<int64_t> m_llLastFlushMs;  // the stopwatch, restarted by each write
+  CTraceTimer* m_pTimer = nullptr;
+  std::atomic<int32_t> m_lTicking{0};
+  CTraceFileSystem& m_Fs;
+  BOOL m_bFirstAttempt = TRUE;      // under m_FileLock
+  wchar_t m_szPath[kMaxTracePath];  // under m_FileLock
+};
+
+class CTraceHolder;
+
+// The module's holder, the one the trace call writes through.
+CTraceHolder& TheTraceHolder();
+
+class CTraceHolder {
+ public:
+  CTraceHolder() = default;
+
+  // Hands a finished line to the process's writer, obtaining it first. The
+  // line is dropped when the slot or the writer cannot be made.
+  void Append(const char* pszLine, size_t cb);
+
+  // Lets go of the writer: writes out the pending text, stops the timer, and
+  // for the last user of the process frees the writer.
+  void Close();
+
+  // The path for the next writer; closes the current one when it differs.
+  // E_POINTER for null, E_INVALIDARG for an empty or too long path.
+  HRESULT SetPath(const wchar_t* pszPath);
+  std::wstring Path();
+
+  // The writer's file system; tests substitute one (only before a writer exists).
+  void SetFileSystem(CTraceFileSystem* pFs);
+
+ private:
+  void CloseLocked();
+
+  std::mutex m_Lock;
+  TraceSlotHandle m_hSlot = nullptr;
+  CTraceWriter* m_pWriter = nullptr;
+  CTraceFileSystem* m_pFs = nullptr;  // null: the platform's
+  wchar_t m_szPath[kMaxTracePath] = L"c:\\OrvexTrace.txt";
+};
+
+}  // namespace flvdmx

@@ -1,0 +1,272 @@
+#include "flv/flv_dmx.h"
+
+#include <algorithm>
+#include <new>
+
+#include "baseclasses/mediatype.h"
+#include "diag/trace.h"
+#include "framework/dmx_input_pin.h"
+#include "module/module_ids.h"
+#include "platform/mediatypes.h"
+#include "seeking/filter_seeking_id.h"
+
+namespace flvdmx {
+
+namespace {
+
+constexpr int kMaxOutputPins = 2;
+
+// All buffers of one pin together stay near this; the count is clamped.
+constexpr LONG kBufferBudget = 0x8000000;  // 128 MiB
+constexpr LONG kMinBuffers = 2;
+constexpr LONG kMaxBuffers = 32;
+// For a description that cannot bound its samples (free-format MPEG audio
+// has no average byte rate): enough for any ordinary tag.
+constexpr uint32_t kUnboundedSampleSize = 0x100000;
+
+const char* StateName(FILTER_STATE state) {
+  switch (state) {
+    case State_Stopped:
+      return "State_Stopped";
+    case State_Paused:
+      return "State_Paused";
+    case State_Running:
+      return "State_Running";
+  }
+  return "State_Unknown";
+}
+
+}  // namespace
+
+CUnknown* CFlvDmx::CreateInstance(IUnknown* pUnkOuter, HRESULT* phr) {
+  return new (std::nothrow) CFlvDmx(pUnkOuter, phr);
+}
+
+CFlvDmx::CFlvDmx(IUnknown* pUnkOuter, HRESULT* phr)
+    : CBaseDmx(kClsidFlvDmx, kFlvDmxName, pUnkOuter, phr, kMaxOutputPins) {}
+
+CFlvDmx::~CFlvDmx() {
+  // The pins' threads read the descriptions and the fix-up table, which go
+  // before the base part would stop them.
+  delete m_pInputPin;
+  m_pInputPin = nullptr;
+  RemoveAllOutputPins();
+}
+
+STDMETHODIMP CFlvDmx::QueryInterface(REFIID riid, void** ppv) {
+  return GetOwner()->QueryInterface(riid, ppv);
+}
+STDMETHODIMP_(ULONG) CFlvDmx::AddRef() { return GetOwner()->AddRef(); }
+STDMETHODIMP_(ULONG) CFlvDmx::Release() { return GetOwner()->Release(); }
+
+STDMETHODIMP CFlvDmx::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  if (riid == IID_IFilterSeeking) return QuerySeekingInterface(IID_IMediaSeeking, ppv);
+  return CBaseDmx::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP CFlvDmx::Stop() {
+  ClearRecordedSegment();
+  return CBaseDmx::Stop();
+}
+
+STDMETHODIMP CFlvDmx::Pause() {
+  ClearRecordedSegment();
+  return CBaseDmx::Pause();
+}
+
+STDMETHODIMP CFlvDmx::Run(REFERENCE_TIME tStart) {
+  ClearRecordedSegment();
+  return CBaseDmx::Run(tStart);
+}
+
+HRESULT CFlvDmx::PinCheckMediaType(int iPin, const CMediaType* pmt, CBasePin* pPin) {
+  if (pmt == nullptr) return E_POINTER;
+  if (iPin == 0) {
+    if (*pmt->Type() != MEDIATYPE_Stream) return S_FALSE;
+    const GUID& subtype = *pmt->Subtype();
+    return subtype == MEDIASUBTYPE_QFLV || subtype == MEDIASUBTYPE_QISO ? S_OK : S_FALSE;
+  }
+  if (pPin != nullptr) return pPin->CheckMediaType(pmt);
+  return CBaseDmx::PinCheckMediaType(iPin, pmt, pPin);
+}
+
+HRESULT CFlvDmx::PinGetMediaType(int iPin, int iPosition, CMediaType* pmt) {
+  if (pmt == nullptr) return E_POINTER;
+  if (iPin == 0) {
+    if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
+    pmt->InitMediaType();
+    pmt->SetType(&MEDIATYPE_Stream);
+    pmt->SetSubtype(&MEDIASUBTYPE_QFLV);
+    return S_OK;
+  }
+  CBaseDmxOutputPin* pPin = GetOutputPin(iPin - 1);
+  // The pin offers only what its stream description gives; asking the pin
+  // itself would come straight back here.
+  SampleEntry* pEntry = pPin != nullptr ? pPin->GetSampleEntry() : nullptr;
+  if (pEntry == nullptr) return CBaseDmx::PinGetMediaType(iPin, iPosition, pmt);
+  return pEntry->GetMediaType(iPosition, pmt);
+}
+
+HRESULT CFlvDmx::PinDecideBufferSize(int iPin, IMemAllocator* pAlloc,
+                                     ALLOCATOR_PROPERTIES* pRequest) {
+  if (iPin == 0) return CBaseDmx::PinDecideBufferSize(iPin, pAlloc, pRequest);
+  if (pAlloc == nullptr || pRequest == nullptr) return E_POINTER;
+  CBaseDmxOutputPin* pPin = GetOutputPin(iPin - 1);
+  if (pPin == nullptr) return E_UNEXPECTED;
+
+  uint32_t cbSample = pPin->GetMaxSampleSize();
+  if (cbSample == 0) cbSample = kUnboundedSampleSize;
+  const LONG cbBuffer = static_cast<LONG>(std::min<uint32_t>(cbSample, 0x7FFFFFFF));
+  const LONG cBuffers = std::clamp(kBufferBudget / cbBuffer, kMinBuffers, kMaxBuffers);
+  pRequest->cBuffers = cBuffers;
+  pRequest->cbBuffer = cbBuffer;
+
+  ALLOCATOR_PROPERTIES actual{};
+  const HRESULT hr = pAlloc->SetProperties(pRequest, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cBuffers >= cBuffers && actual.cbBuffer >= cbBuffer ? S_OK : E_FAIL;
+}
+
+HRESULT CFlvDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
+  if (iPin != 0) return CBaseDmx::PinCompleteConnect(iPin, pPeer);
+
+  RemoveAllOutputPins();
+  m_TagLinkFixups.Clear();
+  IAsyncReader* pReader = GetReader();
+  if (pReader == nullptr) return E_FAIL;
+
+  HRESULT hr = ReadAndParseHeader(pReader);
+  if (SUCCEEDED(hr)) {
+    // S_FALSE from the scan keeps what it found; the pins are made from that.
+    hr = CreateOutputPins();
+  }
+  if (SUCCEEDED(hr)) {
+    ResetPositions();
+    LONGLONG llDuration = kNoStopTime;
+    (void)GetDuration(&llDuration);
+    m_llStop = llDuration;
+    hr = CBaseDmx::PinCompleteConnect(iPin, pPeer);
+  } else {
+    RemoveAllOutputPins();
+  }
+  pReader->Release();
+  return hr;
+}
+
+HRESULT CFlvDmx::PinBreakConnect(int iPin) {
+  if (iPin == 0) RemoveAllOutputPins();
+  return CBaseDmx::PinBreakConnect(iPin);
+}
+
+HRESULT CFlvDmx::PinProcess(int iPin, CBaseDmxOutputPin* pPin) {
+  if (pPin == nullptr) return E_UNEXPECTED;
+  return Process(pPin);
+}
+
+HRESULT CFlvDmx::CreateOutputPins() {
+  if ((m_dwStreamsSeen & kStreamVideoSeen) != 0) {
+    const HRESULT hr = CreateStreamPin(&m_VideoEntry, L"Video", &m_pVideoPin);
+    if (FAILED(hr)) return hr;
+  }
+  if ((m_dwStreamsSeen & kStreamAudioSeen) != 0) {
+    const HRESULT hr = CreateStreamPin(&m_AudioEntry, L"Audio", &m_pAudioPin);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+HRESULT CFlvDmx::CreateStreamPin(SampleEntry* pEntry, const wchar_t* pName,
+                                 CBaseDmxOutputPin** ppPin) {
+  *ppPin = nullptr;
+  HRESULT hr = AddOutputPin();
+  if (FAILED(hr)) return hr;
+  const int iIndex = GetOutputPinCount() - 1;
+  CBaseDmxOutputPin* pPin = GetOutputPin(iIndex);
+  if (pPin == nullptr) {
+    RemoveOutputPin(iIndex);
+    return E_OUTOFMEMORY;
+  }
+  // A stream seen in the tags whose description was never built, or whose
+  // codec is not supported, gets no pin; the file still plays the others.
+  CMediaType mt;
+  if (pEntry->GetMediaType(0, &mt) != S_OK) {
+    RemoveOutputPin(iIndex);
+    return S_OK;
+  }
+  pPin->SetSampleEntry(pEntry);
+  pPin->SetMaxSampleSize(pEntry->GetMaxSampleSize());
+  hr = pPin->SetName(pName);
+  if (FAILED(hr)) {
+    RemoveOutputPin(iIndex);
+    return hr;
+  }
+  *ppPin = pPin;
+  return S_OK;
+}
+
+STDMETHODIMP CFlvDmx::GetDuration(LONGLONG* pDuration) {
+  if (pDuration == nullptr) return E_POINTER;
+  const LONGLONG llDuration = static_cast<LONGLONG>(m_dwDuration) * 10000;
+  if (m_bMediaTime) {
+    *pDuration = llDuration;
+    return S_OK;
+  }
+  return ConvertTimeToFrame(llDuration, pDuration);
+}
+
+STDMETHODIMP CFlvDmx::GetCurrentPosition(LONGLONG* pCurrent) {
+  if (pCurrent == nullptr) return E_POINTER;
+  if ((m_dwStreamsSeen & (kStreamVideoSeen | kStreamAudioSeen)) == 0) return E_UNEXPECTED;
+  if (m_bMediaTime) {
+    *pCurrent = m_llCurrentTime;
+    return S_OK;
+  }
+  if (m_pVideoPin == nullptr) return E_UNEXPECTED;
+  *pCurrent = m_llCurrentFrame;
+  return S_OK;
+}
+
+HRESULT CFlvDmx::UpdateCurrentPosition(BOOL bFlush) {
+  CAutoLock lock(FilterLock());
+  if (RecordNewSegment(GetFilterState()) != S_OK) return S_OK;
+
+  if (m_bMediaTime) {
+    const LONGLONG llTime = m_llCurrent;
+    m_llCurrentTime = llTime;
+    LONGLONG llFrame = 0;
+    const HRESULT hr = ConvertTimeToFrame(llTime, &llFrame);
+    if (SUCCEEDED(hr)) {
+      m_llCurrentFrame = llFrame;
+    } else if (hr != E_NOTIMPL) {
+      return hr;
+    }
+  } else {
+    const LONGLONG llFrame = m_llCurrent;
+    m_llCurrentFrame = llFrame;
+    LONGLONG llTime = 0;
+    const HRESULT hr = ConvertFrameToTime(llFrame, &llTime);
+    if (FAILED(hr)) return hr;
+    m_llCurrentTime = llTime;
+  }
+
+  Trace("\nCFlvDmx::UpdateCurrentPosition - State = %s", StateName(GetFilterState()));
+  // While stopped the threads pick the position up when streaming starts.
+  if (IsStopped()) return S_OK;
+  return RestartOutputPins(bFlush);
+}
+
+HRESULT CFlvDmx::ConvertFrameToTime(LONGLONG llFrame, LONGLONG* pllTime) {
+  if (pllTime == nullptr) return E_POINTER;
+  *pllTime = (m_dwStreamsSeen & kStreamVideoSeen) != 0 ? llFrame * m_llAvgTimePerFrame : llFrame;
+  return S_OK;
+}
+
+HRESULT CFlvDmx::ConvertTimeToFrame(LONGLONG llTime, LONGLONG* pllFrame) {
+  if (pllFrame == nullptr) return E_POINTER;
+  if ((m_dwStreamsSeen & kStreamVideoSeen) == 0 || m_llAvgTimePerFrame == 0) return E_NOTIMPL;
+  *pllFrame = llTime / m_llAvgTimePerFrame;
+  return S_OK;
+}
+
+}  // namespace flvdmx

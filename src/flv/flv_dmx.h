@@ -1,0 +1,156 @@
+// CFlvDmx: the FLV demultiplexer filter, "Orvex FLV Demultiplexer". It takes
+// an FLV byte stream on its input pin, scans the file when that pin connects
+// (CFlvHeaderScan), and exposes a "Video" and/or an "Audio" output pin bound
+// to the file's stream descriptions. Each output pin's thread runs Process,
+// which walks the file tag by tag and delivers every payload as a
+// time-stamped sample. It also supplies the FLV side of seeking: duration,
+// current position, frame/time conversion, and how a new position reaches the
+// delivery threads.
+//
+// Bases: CBaseDmx (the format-neutral filter and its hooks), CSeeking (the
+// filter's IMediaSeeking, handed out only under IID_IFilterSeeking to its own
+// pins) and CFlvHeaderScan (the scan and the file state it fills: header,
+// lengths, duration, stream descriptions, fix-up table, seek start point).
+//
+// Ownership and lifetime: made by the class factory (CreateInstance) and held
+// by reference count; CSeeking shares the filter's count and identity. The
+// stream descriptions, the fix-up table and the seek start point are members;
+// the output pins hold non-owning pointers to the descriptions, which live as
+// long as the filter. Every new input connection rebuilds the scan results and
+// the pins; the seek start point survives it (a point before the new file's
+// data is ignored).
+//
+// Threads and locks: connection, state changes and seeking run on the graph's
+// thread under the filter lock; UpdateCurrentPosition takes it as well and
+// only sets flags or stops and restarts the pin threads, which never take it.
+// Process runs on each output pin's own thread, two at once when both pins
+// are connected; they share the reader, the fix-up table (own lock) and the
+// seek start point under m_SeekLock, which one thread holds across a whole
+// search so the other can start from its result. m_llCurrentTime and
+// m_llCurrentFrame are written by both loops without a lock (last writer
+// wins; only position queries read them).
+#pragma once
+
+#include <cstdint>
+
+#include "flv/flv_header_scan.h"
+#include "flv/flv_reader.h"
+#include "framework/base_dmx.h"
+#include "framework/dmx_output_pin.h"
+#include "seeking/seeking.h"
+
+namespace flvdmx {
+
+class CUnknown;
+
+// The filter's name as the class table and the graph show it.
+inline constexpr wchar_t kFlvDmxName[] = L"Orvex FLV Demultiplexer";
+
+// Duration given to the last sample of a stream, which has no next tag.
+inline constexpr REFERENCE_TIME kLastSampleDuration = 260000;
+
+class CFlvDmx : public CBaseDmx, public CSeeking, public CFlvHeaderScan {
+ public:
+  // The class factory's create function: a new filter without a reference,
+  // aggregated by pUnkOuter when it is not null; null when out of memory.
+  static CUnknown* CreateInstance(IUnknown* pUnkOuter, HRESULT* phr);
+
+  CFlvDmx(IUnknown* pUnkOuter, HRESULT* phr);
+  ~CFlvDmx() override;
+
+  // IUnknown of every interface of the filter, CSeeking's included, to the
+  // owner.
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  // IID_IFilterSeeking: the CSeeking part; everything else: the base.
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // Each forgets the recorded segment first, so the first repositioning after
+  // a state change is always applied.
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP Pause() override;
+  STDMETHODIMP Run(REFERENCE_TIME tStart) override;
+
+  // CBaseDmx hooks.
+  // Input: S_OK for MEDIATYPE_Stream with subtype QFLV or QISO, else S_FALSE.
+  // Output pins: their own check.
+  HRESULT PinCheckMediaType(int iPin, const CMediaType* pmt, CBasePin* pPin) override;
+  // Input: Stream/QFLV at position 0. Output pins: their stream description's
+  // type (only position 0 exists).
+  HRESULT PinGetMediaType(int iPin, int iPosition, CMediaType* pmt) override;
+  // Output pins: buffers of the pin's largest sample, as many as fit in
+  // 128 MiB, between 2 and 32; E_FAIL when the allocator grants less.
+  HRESULT PinDecideBufferSize(int iPin, IMemAllocator* pAlloc,
+                              ALLOCATOR_PROPERTIES* pRequest) override;
+  // Input: scans the file and makes the output pins; positions are reset and
+  // the stop becomes the duration. E_FAIL without a reader; the scan's
+  // failure (no output pins then).
+  HRESULT PinCompleteConnect(int iPin, IPin* pPeer) override;
+  // Input: removes every output pin first.
+  HRESULT PinBreakConnect(int iPin) override;
+  // The streaming loop of an output pin: Process.
+  HRESULT PinProcess(int iPin, CBaseDmxOutputPin* pPin) override;
+
+  // IMediaSeeking parts CSeeking leaves to the format. Both answer in the
+  // time format in use.
+  STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
+  // E_UNEXPECTED before any stream was found, and in frame format without a
+  // video pin.
+  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
+
+  // CSeeking hooks. UpdateCurrentPosition applies a changed segment under the
+  // filter lock: while stopped it only refreshes the current position;
+  // without flush every loop restarts after its current sample; with flush
+  // the pin threads are stopped and started again.
+  HRESULT UpdateCurrentPosition(BOOL bFlush) override;
+  // Frames of m_llAvgTimePerFrame when the file has video; without video a
+  // frame is a reference time unit (time to frame: E_NOTIMPL). A zero frame
+  // duration cannot convert time to frames either (E_NOTIMPL).
+  HRESULT ConvertFrameToTime(LONGLONG llFrame, LONGLONG* pllTime) override;
+  HRESULT ConvertTimeToFrame(LONGLONG llTime, LONGLONG* pllFrame) override;
+
+  // The streaming loop of one output pin, on its own thread: position at the
+  // segment start (a key frame for video), deliver tag after tag until the
+  // segment or the stream ends, a thread command is pending, or delivery is
+  // refused; start over when the pin's m_bRestart is set. S_OK when the
+  // stream ended (end-of-stream delivered); E_UNEXPECTED without a stream
+  // description; E_POINTER without a reader; otherwise the failure or refusal
+  // that ended it.
+  HRESULT Process(CBaseDmxOutputPin* pPin);
+
+  // One tag's payload into pSample through pReader: the codec prefix bytes are
+  // skipped and the rest read straight into the sample's buffer. S_OK with
+  // *pbSync; S_FALSE when the tag is not to be delivered (a sequence header,
+  // an end-of-sequence packet, a tag too short for its prefix, or a short
+  // read); a failure of the reader or the sample.
+  HRESULT FillSample(const SampleEntry* pEntry, IAsyncReader* pReader, IMediaSample* pSample,
+                     int64_t llPosition, const FlvTag& tag, BOOL* pbSync);
+
+  // 1 for a tag that is not video, whose flags byte cannot be read, or whose
+  // FrameType is 1 (key frame); else 0.
+  static int IsKeyFrame(const SampleEntry* pEntry, IAsyncReader* pReader, const FlvTag& tag,
+                        int64_t llPosition);
+
+  // Steps back from the video tag at llPosition to the nearest key frame at
+  // or before it; llSampleCount drops by the tags stepped over. S_OK; else
+  // the first result of FindPrevTagOfType that is not S_OK (S_FALSE: no key
+  // frame before, the position is the earliest video tag reached).
+  HRESULT SeekToKeyFrame(const CFlvReader& reader, int64_t& llPosition, FlvTag& tag,
+                         int64_t& llSampleCount);
+
+ private:
+  // Video first, then audio: a pin for each stream seen whose description
+  // gives a media type, named "Video" / "Audio".
+  HRESULT CreateOutputPins();
+  HRESULT CreateStreamPin(SampleEntry* pEntry, const wchar_t* pName, CBaseDmxOutputPin** ppPin);
+  // Positions pPin's stream for a segment that starts at llSegmentStart.
+  // S_OK with the first tag to deliver; S_FALSE when no tag of the stream is
+  // left; else the search's failure.
+  HRESULT PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reader, LONGLONG llSegmentStart,
+                         int64_t& llPosition, FlvTag& tag);
+  // End-of-stream on the pin; a failure of it is reported.
+  void EndStream(CBaseDmxOutputPin* pPin);
+};
+
+}  // namespace flvdmx

@@ -1,0 +1,23 @@
+// Timestamp continuity: FLV tags carry 24-bit millisecond times, which wrap
+// after about 4 h 39 min. A time is carried on past the wrap from a lower
+// bound for it (usually the previous tag's time).
+#pragma once
+
+#include <cstdint>
+
+#include "flv/flv_structs.h"
+
+namespace flvdmx {
+
+// A reference more than this above a raw timestamp means the timestamp wrapped.
+inline constexpr uint32_t kWrapThreshold = 0x10000;
+// The size of one wrap.
+inline constexpr uint32_t kWrapPeriod = 0x1000000;
+
+// Raises tag.TimeStamp to the first value at or after `dwReference` whose low
+// 24 bits equal the raw timestamp, when the reference lies more than
+// kWrapThreshold above it; otherwise leaves it alone. Returns whether it
+// changed the time. Traces the change.
+bool WraparoundDetected(uint32_t dwReference, FlvTag& tag);
+
+}  // namespace flvdmx

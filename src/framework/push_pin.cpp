@@ -1,0 +1,148 @@
+#include "framework/push_pin.h"
+
+#include "baseclasses/filter.h"
+
+namespace flvdmx {
+
+CPushPin::CPushPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
+                   HRESULT* phr, const wchar_t* pName)
+    : CFilterPassThru(pFilter != nullptr ? static_cast<IBaseFilter*>(pFilter) : nullptr, phr),
+      CBaseOutputPin(pObjectName, pFilter, pLock, phr, pName) {}
+
+CPushPin::~CPushPin() {
+  StopThread();
+  SetReader(nullptr);
+}
+
+STDMETHODIMP CPushPin::QueryInterface(REFIID riid, void** ppv) {
+  return GetOwner()->QueryInterface(riid, ppv);
+}
+STDMETHODIMP_(ULONG) CPushPin::AddRef() { return GetOwner()->AddRef(); }
+STDMETHODIMP_(ULONG) CPushPin::Release() { return GetOwner()->Release(); }
+
+STDMETHODIMP CPushPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  if (riid == IID_IMediaSeeking) return QuerySeekingInterface(riid, ppv);
+  return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) CPushPin::NonDelegatingAddRef() { return CUnknown::NonDelegatingAddRef(); }
+STDMETHODIMP_(ULONG) CPushPin::NonDelegatingRelease() { return CUnknown::NonDelegatingRelease(); }
+
+STDMETHODIMP CPushPin::Notify(IBaseFilter* pSender, Quality q) { return S_OK; }
+
+HRESULT CPushPin::BreakConnect() {
+  StopThread();
+  SetReader(nullptr);
+  return CBaseOutputPin::BreakConnect();
+}
+
+HRESULT CPushPin::Active() {
+  CAutoLock lock(&m_AccessLock);
+  if (m_pAllocator == nullptr || m_pReader == nullptr) return E_UNEXPECTED;
+  if (!ThreadExists()) {
+    const HRESULT hr = m_pAllocator->Commit();
+    if (FAILED(hr)) return hr;
+    if (!Create()) return E_FAIL;
+  }
+  return static_cast<HRESULT>(CallWorker(CMD_RUN));
+}
+
+HRESULT CPushPin::Inactive() {
+  StopThread();
+  return S_OK;
+}
+
+void CPushPin::SetReader(IAsyncReader* pReader) {
+  if (pReader != nullptr) pReader->AddRef();
+  IAsyncReader* pOld = nullptr;
+  {
+    CAutoLock lock(&m_csReaderFlush);
+    pOld = m_pReader;
+    m_pReader = pReader;
+    m_lReaderFlushCount = 0;
+  }
+  if (pOld != nullptr) pOld->Release();
+}
+
+HRESULT CPushPin::BeginReaderFlush() {
+  CAutoLock lock(&m_csReaderFlush);
+  if (m_pReader == nullptr) return S_OK;
+  if (++m_lReaderFlushCount == 1) {
+    const HRESULT hr = m_pReader->BeginFlush();
+    if (FAILED(hr)) {
+      --m_lReaderFlushCount;
+      return hr;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT CPushPin::EndReaderFlush() {
+  CAutoLock lock(&m_csReaderFlush);
+  if (m_pReader == nullptr) return S_OK;
+  if (m_lReaderFlushCount <= 0) return E_UNEXPECTED;  // no bracket is open
+  if (m_lReaderFlushCount-- == 1) {
+    const HRESULT hr = m_pReader->EndFlush();
+    if (FAILED(hr)) {
+      ++m_lReaderFlushCount;
+      return hr;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT CPushPin::StopThread() {
+  CAutoLock lock(&m_AccessLock);
+  if (!ThreadExists()) return S_FALSE;
+  // CMD_EXIT from the worker itself would wait for its own reply.
+  if (GetThreadId() == CurrentThreadId()) return E_UNEXPECTED;
+
+  HRESULT hr = BeginReaderFlush();
+  if (FAILED(hr)) return hr;
+  // A loop waiting for a free buffer wakes with a failure, as one blocked in
+  // a read does through the flush.
+  if (m_pAllocator != nullptr) m_pAllocator->Decommit();
+  CallWorker(CMD_EXIT);
+  EndReaderFlush();
+  WaitForThreadEnd();
+  if (m_pAllocator != nullptr) m_pAllocator->Decommit();
+  return S_OK;
+}
+
+DWORD CPushPin::ThreadProc() {
+  for (;;) {
+    const DWORD dwCommand = GetRequest();
+    switch (dwCommand) {
+      case CMD_EXIT:
+        Reply(0);
+        return 0;
+      case CMD_RUN:
+        Reply(0);  // release the caller before the loop starts
+        Process();
+        DrainReader();
+        break;
+      default:
+        Reply(static_cast<DWORD>(E_NOTIMPL));
+        break;
+    }
+  }
+}
+
+void CPushPin::DrainReader() {
+  IAsyncReader* pReader = m_pReader;
+  if (pReader == nullptr) return;
+  IMediaSample* pSample = nullptr;
+  DWORD_PTR dwUser = 0;
+  pReader->WaitForNext(0, &pSample, &dwUser);
+  if (pSample == nullptr) return;
+  const HRESULT hrFlush = BeginReaderFlush();
+  while (pSample != nullptr) {
+    pSample->Release();
+    pSample = nullptr;
+    pReader->WaitForNext(0, &pSample, &dwUser);
+  }
+  if (SUCCEEDED(hrFlush)) EndReaderFlush();
+}
+
+}  // namespace flvdmx

@@ -1,0 +1,84 @@
+#include "parsers/nal_bit_reader.h"
+
+#include <cassert>
+
+namespace flvdmx {
+
+NalBitReader::NalBitReader(const uint8_t* payload, const uint8_t* end)
+    : m_pData(payload), m_cbSize(payload && end > payload ? static_cast<size_t>(end - payload) : 0) {}
+
+void NalBitReader::MoveToNextByte() {
+  m_iBit = 7;
+  if (m_cbPos == m_cbSize) return;
+  ++m_cbPos;
+  if (m_cbPos == m_cbSize) {
+    m_iZeroRun = 0;
+    return;
+  }
+  const uint8_t b = m_pData[m_cbPos];
+  if (b == 0 && m_iZeroRun < 2) {
+    ++m_iZeroRun;
+  } else if (b == 3 && m_iZeroRun == 2) {
+    ++m_cbPos;  // emulation prevention: the 03 carries no payload bits
+    m_iZeroRun = (m_cbPos < m_cbSize && m_pData[m_cbPos] == 0) ? 1 : 0;
+  } else {
+    m_iZeroRun = 0;
+  }
+}
+
+bool NalBitReader::NextBit(uint32_t* pBit) {
+  if (m_iBit < 0) MoveToNextByte();
+  if (m_cbPos == m_cbSize) {
+    m_bOverrun = true;
+    return false;
+  }
+  *pBit = (m_pData[m_cbPos] >> m_iBit) & 1u;
+  --m_iBit;
+  return true;
+}
+
+bool NalBitReader::ReadFlag(uint32_t* pValue) { return ReadBits(1, pValue); }
+
+bool NalBitReader::ReadBits(int n, uint32_t* pValue) {
+  assert(n >= 0 && n <= 32);
+  uint64_t value = 0;
+  for (int i = 0; i < n; ++i) {
+    uint32_t bit;
+    if (!NextBit(&bit)) return false;
+    value = (value << 1) | bit;
+  }
+  *pValue = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool NalBitReader::SkipBits(uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t bit;
+    if (!NextBit(&bit)) return false;
+  }
+  return true;
+}
+
+bool NalBitReader::ReadUe(uint32_t* pValue) {
+  int leadingZeros = 0;
+  for (;;) {
+    uint32_t bit;
+    if (!NextBit(&bit)) return false;
+    if (bit) break;
+    if (++leadingZeros > 31) return false;
+  }
+  uint32_t suffix;
+  if (!ReadBits(leadingZeros, &suffix)) return false;
+  *pValue = static_cast<uint32_t>((uint64_t{1} << leadingZeros) - 1 + suffix);
+  return true;
+}
+
+bool NalBitReader::ReadSe(int32_t* pValue) {
+  uint32_t k;
+  if (!ReadUe(&k)) return false;
+  const int64_t magnitude = (int64_t{k} + 1) / 2;
+  *pValue = static_cast<int32_t>((k & 1) ? magnitude : -magnitude);
+  return true;
+}
+
+}  // namespace flvdmx

@@ -1,0 +1,99 @@
+// AudioSampleEntry: the description of an FLV file's audio stream. From the
+// first audio tag it takes the codec (SoundFormat) and the format: channels,
+// sample rate and sample size from the tag's flags byte, the exact MPEG frame
+// header for MP3, the AudioSpecificConfig for AAC. It describes the stream
+// as a WAVEFORMATEX media type (MPEGLAYER3WAVEFORMAT / MPEG1WAVEFORMAT for
+// MPEG audio).
+//
+// A member of the filter, written by the header scan and read-only after it
+// (see SampleEntry).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/mediatypes.h"
+#include "streams/sample_entry.h"
+
+namespace flvdmx {
+
+// FLV SoundFormat values (upper four bits of an audio tag's first byte).
+enum FlvSoundFormat : int32_t {
+  kSoundFormatPcmPlatform = 0,
+  kSoundFormatAdpcm = 1,
+  kSoundFormatMp3 = 2,
+  kSoundFormatPcmLittleEndian = 3,
+  kSoundFormatNellymoser16k = 4,
+  kSoundFormatNellymoser8k = 5,
+  kSoundFormatNellymoser = 6,
+  kSoundFormatG711ALaw = 7,
+  kSoundFormatG711MuLaw = 8,
+  kSoundFormatAac = 10,
+  kSoundFormatSpeex = 11,
+  kSoundFormatMp38k = 14,
+  kSoundFormatDeviceSpecific = 15,
+};
+
+// FLV AACPacketType (second payload byte of an AAC tag).
+inline constexpr uint8_t kAacSequenceHeader = 0;
+inline constexpr uint8_t kAacRaw = 1;
+
+// Bytes after the WAVEFORMATEX: the AudioSpecificConfig of AAC (at most 20)
+// or the tail of the MPEG structures (12 or 22).
+inline constexpr uint32_t kAudioExtraSize = 22;
+
+struct WaveFormatWithExtra {
+  WAVEFORMATEX wfx;
+  BYTE abExtra[kAudioExtraSize];
+};
+
+// The 40-byte format block, seen as whichever structure the codec uses. All
+// views share the WAVEFORMATEX at the front.
+union AudioFormatBlock {
+  WAVEFORMATEX wfx;
+  MPEGLAYER3WAVEFORMAT mp3;
+  MPEG1WAVEFORMAT mpeg1;
+  WaveFormatWithExtra ext;
+};
+static_assert(sizeof(AudioFormatBlock) == 40);
+static_assert(sizeof(WaveFormatWithExtra) == 40);
+
+class AudioSampleEntry final : public SampleEntry {
+ public:
+  AudioSampleEntry();
+
+  HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
+  HRESULT ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
+                            uint32_t dwDuration) override;
+  // nAvgBytesPerSec; 0 is possible (free-format MPEG audio).
+  uint32_t GetMaxSampleSize() override;
+
+  // The MPEG audio frame header at llPosition (the byte after the tag's flags
+  // byte) rewrites the format block as MPEGLAYER3WAVEFORMAT (Layer III) or
+  // MPEG1WAVEFORMAT (Layers I and II). dwDuration (ms this tag plays, or 0)
+  // corrects the Layer III bit rate to the one observed. S_OK;
+  // kStreamDataShort for an invalid layer, bit rate or sample rate, or fewer
+  // than four header bytes (the block is then left untouched); E_POINTER for
+  // a null reader; a SyncRead failure unchanged.
+  HRESULT ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag,
+                               uint32_t dwDuration);
+
+  // The AudioSpecificConfig of an AAC sequence header at llPosition (the
+  // AACPacketType byte) into the extension area. S_FALSE when the tag is not
+  // a sequence header or its payload exceeds 22 bytes.
+  HRESULT ReadAacHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag, uint32_t dwDuration);
+
+  // The subtype for the stored SoundFormat, or VFW_E_UNSUPPORTED_AUDIO. The
+  // MPEG subtype depends on the layer and is chosen by GetMpegAudioMediaType.
+  HRESULT GetAudioSubtype(GUID* pSubtype) const;
+
+  bool IsAac() const { return m_iSoundFormat == kSoundFormatAac; }
+
+  // SoundFormat of the first audio tag, -1 until read.
+  int32_t m_iSoundFormat = -1;
+  AudioFormatBlock m_Format;
+
+ private:
+  HRESULT GetMpegAudioMediaType(CMediaType* pmt) const;
+};
+
+}  // namespace flvdmx

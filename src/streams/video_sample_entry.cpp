@@ -1,0 +1,254 @@
+#include "streams/video_sample_entry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "baseclasses/mediatype.h"
+#include "parsers/mini_parser_h264.h"
+#include "parsers/mini_parser_h265.h"
+#include "streams/decoder_config.h"
+
+namespace flvdmx {
+
+namespace {
+
+struct PictureSize {
+  uint16_t width;
+  uint16_t height;
+};
+
+// H.263 PictureSize 2 to 6.
+constexpr PictureSize kH263PictureSizes[] = {
+    {352, 288}, {176, 144}, {128, 96}, {320, 240}, {160, 120},
+};
+
+// The first value of a VP6 intra frame's second header byte that this
+// system knows (version 8, profile 3, no interlace).
+constexpr uint32_t kVp6HeaderByte = 0x46;
+
+}  // namespace
+
+VideoSampleEntry::VideoSampleEntry() : SampleEntry(kFlvTagVideo) {}
+
+// Here, where the parser types are complete. Members go before the base, so
+// the parsers are deleted before the configuration bytes are released.
+VideoSampleEntry::~VideoSampleEntry() = default;
+
+HRESULT VideoSampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
+                                            uint32_t dwDuration) {
+  if (pTag == nullptr) return E_POINTER;
+  StreamBitReader reader;
+  HRESULT hr = reader.Init(pReader, llDataPosition, pTag->DataSize);
+  if (hr != S_OK) return hr;
+  uint32_t frameType = 0;
+  uint32_t codecId = 0;
+  hr = reader.ReadBits(4, &frameType);
+  if (hr == S_OK) hr = reader.ReadBits(4, &codecId);
+  if (hr != S_OK) return hr;
+  // Recorded even when unsupported, so that GetMediaType refuses it too.
+  m_iCodecID = static_cast<int32_t>(codecId);
+
+  switch (m_iCodecID) {
+    case kVideoCodecH263:
+      return ReadH263Header(reader);
+    case kVideoCodecScreen:
+    case kVideoCodecScreen2:
+      return ReadScreenVideoHeader(reader);
+    case kVideoCodecVp6:
+      return ReadVp6Header(reader);
+    case kVideoCodecAvc:
+    case kVideoCodecHevc:
+      return ReadDecoderConfiguration(reader, *pTag);
+    default:
+      return VFW_E_UNSUPPORTED_VIDEO;
+  }
+}
+
+HRESULT VideoSampleEntry::ReadH263Header(StreamBitReader& reader) {
+  uint32_t pictureStartCode = 0;
+  HRESULT hr = reader.ReadBits(17, &pictureStartCode);
+  if (hr != S_OK) return hr;
+  if (pictureStartCode != 1) return VFW_E_INVALID_FILE_FORMAT;
+  uint32_t version = 0;
+  uint32_t temporalReference = 0;
+  uint32_t pictureSize = 0;
+  hr = reader.ReadBits(5, &version);
+  if (hr == S_OK) hr = reader.ReadBits(8, &temporalReference);
+  if (hr == S_OK) hr = reader.ReadBits(3, &pictureSize);
+  if (hr != S_OK) return hr;
+
+  if (pictureSize == 0 || pictureSize == 1) {
+    const uint32_t bits = pictureSize == 0 ? 8 : 16;
+    uint32_t value = 0;
+    hr = reader.ReadBits(bits, &value);
+    if (hr != S_OK) return hr;
+    m_wWidth = static_cast<uint16_t>(value);
+    hr = reader.ReadBits(bits, &value);
+    if (hr != S_OK) return hr;
+    m_wHeight = static_cast<uint16_t>(value);
+    return S_OK;
+  }
+  if (pictureSize == 7) return VFW_E_INVALID_FILE_FORMAT;
+  m_wWidth = kH263PictureSizes[pictureSize - 2].width;
+  m_wHeight = kH263PictureSizes[pictureSize - 2].height;
+  return S_OK;
+}
+
+HRESULT VideoSampleEntry::ReadScreenVideoHeader(StreamBitReader& reader) {
+  uint32_t blockSize = 0;
+  uint32_t value = 0;
+  HRESULT hr = reader.ReadBits(4, &blockSize);
+  if (hr == S_OK) hr = reader.ReadBits(12, &value);
+  if (hr != S_OK) return hr;
+  m_wWidth = static_cast<uint16_t>(value);
+  hr = reader.ReadBits(4, &blockSize);
+  if (hr == S_OK) hr = reader.ReadBits(12, &value);
+  if (hr != S_OK) return hr;
+  m_wHeight = static_cast<uint16_t>(value);
+  return S_OK;
+}
+
+HRESULT VideoSampleEntry::ReadVp6Header(StreamBitReader& reader) {
+  uint32_t adjustment = 0;
+  uint32_t interFrame = 0;
+  HRESULT hr = reader.ReadBits(8, &adjustment);
+  if (hr == S_OK) hr = reader.ReadBits(1, &interFrame);
+  if (hr != S_OK) return hr;
+  // Only an intra frame carries the picture size.
+  if (interFrame != 0) return S_FALSE;
+  uint32_t value = 0;
+  hr = reader.ReadBits(7, &value);
+  if (hr == S_OK) hr = reader.ReadBits(8, &value);
+  if (hr != S_OK) return hr;
+  if (value != kVp6HeaderByte) return VFW_E_INVALID_FILE_FORMAT;
+  // Macroblock rows, then columns: the coded size, not the display size.
+  hr = reader.ReadBits(8, &value);
+  if (hr != S_OK) return hr;
+  m_wHeight = static_cast<uint16_t>(16 * value);
+  hr = reader.ReadBits(8, &value);
+  if (hr != S_OK) return hr;
+  m_wWidth = static_cast<uint16_t>(16 * value);
+  return S_OK;
+}
+
+HRESULT VideoSampleEntry::ReadDecoderConfiguration(StreamBitReader& reader, const FlvTag& tag) {
+  if (tag.DataSize < 10) return S_OK;
+  // AVCPacketType, CompositionTime, and the first six record bytes.
+  uint8_t head[10];
+  HRESULT hr = reader.ReadBytes(sizeof(head), head);
+  if (hr != S_OK) return hr;
+  // Not a sequence header (or a non-zero composition time): nothing to learn.
+  if (head[0] != 0 || head[1] != 0 || head[2] != 0 || head[3] != 0) return S_OK;
+
+  // The box: size DataSize + 3, "avcC", then the record (DataSize - 5 bytes).
+  const uint32_t cbBox = tag.DataSize + 3;
+  uint8_t boxStart[kConfigBoxHeaderSize + 6] = {
+      static_cast<uint8_t>(cbBox >> 24), static_cast<uint8_t>(cbBox >> 16), static_cast<uint8_t>(cbBox >> 8),
+      static_cast<uint8_t>(cbBox), 'a', 'v', 'c', 'C'};
+  std::memcpy(boxStart + kConfigBoxHeaderSize, head + 4, 6);
+  hr = m_ConfigBytes.Assign(boxStart, sizeof(boxStart));
+  if (FAILED(hr)) return hr;
+  // At least 11 here: a DataSize of 10 has failed the 10-byte read above.
+  const uint32_t cbRest = tag.DataSize - 11;
+  uint8_t* pRest = nullptr;
+  hr = m_ConfigBytes.ReserveTail(static_cast<int>(cbRest), &pRest);
+  if (FAILED(hr)) return hr;
+  hr = reader.ReadBytes(cbRest, pRest);
+  if (hr != S_OK) return hr;
+  m_ConfigBytes.SetSize(m_ConfigBytes.Size() + static_cast<int>(cbRest));
+
+  CBuffer units;
+  hr = AppendParameterSetsFromRecord(m_ConfigBytes.Data() + kConfigBoxHeaderSize,
+                                     static_cast<size_t>(m_ConfigBytes.Size()) - kConfigBoxHeaderSize,
+                                     m_iCodecID == kVideoCodecHevc, &units);
+  if (FAILED(hr)) return hr;
+  return ParsePictureSize(units.Data(), static_cast<uint32_t>(units.Size()));
+}
+
+HRESULT VideoSampleEntry::ParsePictureSize(const uint8_t* pUnits, uint32_t cbUnits) {
+  CMiniParser* pParser = nullptr;
+  if (m_iCodecID == kVideoCodecHevc) {
+    m_pH265Parser.reset();
+    m_pH265Parser.reset(new (std::nothrow) CMiniParserH265());
+    pParser = m_pH265Parser.get();
+  } else {
+    m_pH264Parser.reset();
+    m_pH264Parser.reset(new (std::nothrow) CMiniParserH264());
+    pParser = m_pH264Parser.get();
+  }
+  if (pParser == nullptr) return E_OUTOFMEMORY;
+  const HRESULT hr = pParser->Parse(pUnits, cbUnits);
+  if (FAILED(hr)) return hr;
+  // Found, nothing found (size 0 x 0) and incomplete are all accepted.
+  const VideoStreamInfo& info = pParser->GetStreamInfo();
+  m_wWidth = static_cast<uint16_t>(info.m_dwWidth);
+  m_wHeight = static_cast<uint16_t>(info.m_dwHeight);
+  m_wBitCount = 24;
+  return S_OK;
+}
+
+HRESULT VideoSampleEntry::GetVideoSubtype(GUID* pSubtype) const {
+  uint32_t fourcc = 0;
+  switch (m_iCodecID) {
+    case kVideoCodecH263:
+      fourcc = kFourccS263;
+      break;
+    case kVideoCodecScreen:
+      fourcc = kFourccFSV1;
+      break;
+    case kVideoCodecVp6:
+      fourcc = kFourccVP6F;
+      break;
+    case kVideoCodecScreen2:
+      fourcc = kFourccFSV2;
+      break;
+    case kVideoCodecAvc:
+      fourcc = kFourccAVC1;
+      break;
+    case kVideoCodecHevc:
+      fourcc = kFourccHVC1;
+      break;
+    default:
+      return VFW_E_UNSUPPORTED_VIDEO;
+  }
+  *pSubtype = FourccGuid(fourcc);
+  return S_OK;
+}
+
+HRESULT VideoSampleEntry::GetMediaType(int iPosition, CMediaType* pmt) {
+  if (pmt == nullptr) return E_POINTER;
+  if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
+  GUID subtype;
+  const HRESULT hr = GetVideoSubtype(&subtype);
+  if (FAILED(hr)) return hr;
+
+  ResetMediaType(pmt);
+  pmt->SetType(&MEDIATYPE_Video);
+  pmt->SetSubtype(&subtype);
+  pmt->SetFormatType(&FORMAT_VideoInfo);
+  pmt->bTemporalCompression = TRUE;
+
+  const ULONG cbConfig = static_cast<ULONG>(m_ConfigBytes.Size());
+  BYTE* pb = pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + cbConfig);
+  if (pb == nullptr) return E_OUTOFMEMORY;
+  VIDEOINFOHEADER vih;
+  std::memset(&vih, 0, sizeof(vih));
+  vih.AvgTimePerFrame = m_llAvgTimePerFrame;
+  vih.bmiHeader.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + cbConfig);
+  vih.bmiHeader.biWidth = m_wWidth;
+  vih.bmiHeader.biHeight = m_wHeight;
+  vih.bmiHeader.biPlanes = 1;
+  vih.bmiHeader.biBitCount = m_wBitCount;
+  vih.bmiHeader.biCompression = subtype.Data1;
+  std::memcpy(pb, &vih, sizeof(vih));
+  if (cbConfig != 0) std::memcpy(pb + sizeof(vih), m_ConfigBytes.Data(), cbConfig);
+  return S_OK;
+}
+
+uint32_t VideoSampleEntry::GetMaxSampleSize() {
+  const int64_t cb = int64_t{m_wWidth} * m_wHeight * m_wBitCount / 8 * 2;
+  return static_cast<uint32_t>(std::min<int64_t>(cb, 0x7FFFFFFF));
+}
+
+}  // namespace flvdmx

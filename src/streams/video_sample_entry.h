@@ -1,0 +1,86 @@
+// VideoSampleEntry: the description of an FLV file's video stream. From the
+// first video tag it takes the codec (CodecID) and the picture size from the
+// codec's own header: the H.263 picture header, the screen-video header, the
+// VP6 intra-frame header, or for AVC and HEVC the decoder configuration
+// record, whose parameter sets a mini-parser reads. It describes the stream
+// as a VIDEOINFOHEADER media type with a FOURCC subtype, the decoder
+// configuration box (AVC, HEVC) right after the bitmap header.
+//
+// A member of the filter, written by the header scan and read-only after it
+// (see SampleEntry). Owns its mini-parser, which lives until the entry goes
+// or the next scan replaces it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/mediatypes.h"
+#include "streams/sample_entry.h"
+
+namespace flvdmx {
+
+class CMiniParserH264;
+class CMiniParserH265;
+
+// FLV video CodecID values (low four bits of a video tag's first byte).
+enum FlvVideoCodec : int32_t {
+  kVideoCodecH263 = 2,  // Sorenson variant
+  kVideoCodecScreen = 3,
+  kVideoCodecVp6 = 4,
+  kVideoCodecVp6Alpha = 5,
+  kVideoCodecScreen2 = 6,
+  kVideoCodecAvc = 7,
+  kVideoCodecHevc = 12,
+};
+
+// FLV AVCPacketType (second payload byte of an AVC or HEVC tag).
+inline constexpr uint8_t kAvcSequenceHeader = 0;
+inline constexpr uint8_t kAvcNalUnits = 1;
+inline constexpr uint8_t kAvcEndOfSequence = 2;
+
+// Bytes of the decoder configuration box in front of the record: a 32-bit
+// big-endian size and the type "avcC" (used for HEVC too).
+inline constexpr uint32_t kConfigBoxHeaderSize = 8;
+
+class VideoSampleEntry final : public SampleEntry {
+ public:
+  VideoSampleEntry();
+  ~VideoSampleEntry();
+
+  HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
+  // The duration is not used. S_OK also for an AVC or HEVC tag that is not a
+  // sequence header (the size then stays as it was); S_FALSE for a VP6
+  // first frame that is not an intra frame; VFW_E_INVALID_FILE_FORMAT for a
+  // broken H.263 or VP6 header or a parameter set that runs past its record;
+  // VFW_E_UNSUPPORTED_VIDEO for other codecs.
+  HRESULT ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
+                            uint32_t dwDuration) override;
+  // Two pictures at width x height x bit count; saturates at 0x7FFFFFFF for
+  // sizes no allocator could serve.
+  uint32_t GetMaxSampleSize() override;
+
+  void SetAvgTimePerFrame(REFERENCE_TIME llAvgTimePerFrame) { m_llAvgTimePerFrame = llAvgTimePerFrame; }
+  bool IsVp6() const { return m_iCodecID == kVideoCodecVp6; }
+  bool IsAvcLike() const { return m_iCodecID == kVideoCodecAvc || m_iCodecID == kVideoCodecHevc; }
+
+  // The FOURCC subtype for the stored CodecID, or VFW_E_UNSUPPORTED_VIDEO.
+  HRESULT GetVideoSubtype(GUID* pSubtype) const;
+
+  uint16_t m_wWidth = 1;
+  uint16_t m_wHeight = 1;
+  uint16_t m_wBitCount = 24;
+  // CodecID of the first video tag, -1 until read.
+  int32_t m_iCodecID = -1;
+  REFERENCE_TIME m_llAvgTimePerFrame = 0;
+  std::unique_ptr<CMiniParserH264> m_pH264Parser;
+  std::unique_ptr<CMiniParserH265> m_pH265Parser;
+
+ private:
+  HRESULT ReadH263Header(StreamBitReader& reader);
+  HRESULT ReadScreenVideoHeader(StreamBitReader& reader);
+  HRESULT ReadVp6Header(StreamBitReader& reader);
+  HRESULT ReadDecoderConfiguration(StreamBitReader& reader, const FlvTag& tag);
+  HRESULT ParsePictureSize(const uint8_t* pUnits, uint32_t cbUnits);
+};
+
+}  // namespace flvdmx

@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/mediatypes.h"
+#include "support/test_filters.h"
+
+namespace flvdmx {
+namespace {
+
+// An upstream filter with one output pin and a downstream filter with one
+// input pin, both released and checked back to their counts at the end.
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_cObjectsBefore = CUnknown::ObjectsActive();
+    m_pUp = new CTestFilter();
+    m_pUp->AsBaseFilter()->AddRef();
+    m_pDown = new CTestFilter();
+    m_pDown->AsBaseFilter()->AddRef();
+    m_pOut = m_pUp->AddOutputPin(L"Out");
+    m_pIn = m_pDown->AddInputPin(L"In");
+  }
+  void TearDown() override {
+    m_pUp->Stop();
+    m_pDown->Stop();
+    m_pOut->Disconnect();
+    m_pIn->Disconnect();
+    ExpectRefCount(m_pUp->AsBaseFilter(), 1);
+    ExpectRefCount(m_pDown->AsBaseFilter(), 1);
+    m_pUp->AsBaseFilter()->Release();
+    m_pDown->AsBaseFilter()->Release();
+    ExpectObjectsActive(m_cObjectsBefore);
+  }
+
+  void OfferOneType() { m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, GUID_NULL)); }
+  const GUID& AgreedSubtype() const { return *m_pOut->CurrentMediaType().Subtype(); }
+
+  LONG m_cObjectsBefore = 0;
+  CTestFilter* m_pUp = nullptr;
+  CTestFilter* m_pDown = nullptr;
+  CTestOutputPin* m_pOut = nullptr;
+  CTestInputPin* m_pIn = nullptr;
+};
+
+const GUID kSubA = FourccGuid(MakeFourcc('A', 'A', 'A', 'A'));
+const GUID kSubB = FourccGuid(MakeFourcc('B', 'B', 'B', 'B'));
+const GUID kSubC = FourccGuid(MakeFourcc('C', 'C', 'C', 'C'));
+
+struct AgreementCase {
+  const char* name;
+  std::vector<GUID> outOffers, inOffers;      // each pin's own types
+  std::vector<GUID> outAccepts, inAccepts;    // empty: accepts all
+  bool tryMyTypesFirst;
+  const GUID* partialSubtype;                 // Connect's type: video with this subtype
+  HRESULT hr;
+  const GUID* agreed;                         // null when the connection fails
+};
+
+class MediaTypeAgreementTest : public ConnectionTest,
+                               public ::testing::WithParamInterface<AgreementCase> {};
+
+TEST_P(MediaTypeAgreementTest, PicksTheFirstTypeBothSidesAccept) {
+  const AgreementCase& c = GetParam();
+  for (const GUID& g : c.outOffers) m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, g));
+  for (const GUID& g : c.inOffers) m_pIn->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, g));
+  m_pOut->m_Script.acceptedSubtypes = c.outAccepts;
+  m_pIn->m_Script.acceptedSubtypes = c.inAccepts;
+  m_pOut->SetTryMyTypesFirst(c.tryMyTypesFirst);
+
+  CMediaType partial = MakeMediaType(MEDIATYPE_Video, c.partialSubtype ? *c.partialSubtype : GUID_NULL);
+  EXPECT_EQ(m_pOut->Connect(m_pIn, c.partialSubtype ? &partial : nullptr), c.hr);
+  if (c.agreed == nullptr) {
+    EXPECT_FALSE(m_pOut->IsConnected());
+    EXPECT_FALSE(m_pIn->IsConnected());
+    EXPECT_GE(m_pOut->m_Script.cBreakConnect, 1);
+  } else {
+    ASSERT_TRUE(m_pOut->IsConnected());
+    EXPECT_EQ(AgreedSubtype(), *c.agreed);
+    EXPECT_EQ(*m_pIn->CurrentMediaType().Subtype(), *c.agreed);
+    EXPECT_EQ(m_pIn->GetConnected(), static_cast<IPin*>(m_pOut));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MediaTypeAgreementTest,
+    ::testing::Values(
+        AgreementCase{"PeerTypesGoFirst", {kSubA}, {kSubB}, {}, {}, false, nullptr, S_OK, &kSubB},
+        AgreementCase{"OwnTypesFirstWhenAsked", {kSubA}, {kSubB}, {}, {}, true, nullptr, S_OK, &kSubA},
+        AgreementCase{"PeerTypeRefusedHereFallsToOwn", {kSubA}, {kSubB}, {kSubA}, {}, false, nullptr, S_OK,
+                      &kSubA},
+        AgreementCase{"OwnTypeRefusedByPeerFallsToPeers", {kSubA}, {kSubB}, {}, {kSubB}, true, nullptr, S_OK,
+                      &kSubB},
+        AgreementCase{"SecondOfferWhenFirstRefused", {kSubA, kSubC}, {}, {}, {kSubC}, false, nullptr, S_OK,
+                      &kSubC},
+        AgreementCase{"PartialTypeFiltersOffers", {kSubA, kSubC}, {kSubB}, {}, {}, false, &kSubC, S_OK, &kSubC},
+        AgreementCase{"NothingInCommon", {kSubA}, {kSubB}, {kSubA}, {kSubB}, false, nullptr,
+                      VFW_E_NO_ACCEPTABLE_TYPES, nullptr},
+        AgreementCase{"NoTypesAtAll", {}, {}, {}, {}, false, nullptr, VFW_E_NO_ACCEPTABLE_TYPES, nullptr},
+        AgreementCase{"PartialTypeMatchingNothing", {kSubA}, {kSubB}, {}, {}, false, &kSubC,
+                      VFW_E_NO_ACCEPTABLE_TYPES, nullptr}),
+    [](const ::testing::TestParamInfo<AgreementCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ConnectionTest, FullySpecifiedTypeIsTheOnlyOneTried) {
+  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
+  CMediaType full = MakeMediaType(MEDIATYPE_Video, kSubB, FORMAT_None);
+  ASSERT_EQ(m_pOut->Connect(m_pIn, &full), S_OK);
+  EXPECT_EQ(AgreedSubtype(), kSubB);
+
+  ASSERT_EQ(m_pOut->Disconnect(), S_OK);
+  ASSERT_EQ(m_pIn->Disconnect(), S_OK);
+  m_pIn->m_Script.acceptedSubtypes = {kSubA};
+  EXPECT_EQ(m_pOut->Connect(m_pIn, &full), VFW_E_TYPE_NOT_ACCEPTED);
+  EXPECT_FALSE(m_pOut->IsConnected());
+}
+
+TEST_F(ConnectionTest, MostTellingRefusalWinsOverVagueOnes) {
+  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
+  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubB));
+  m_pIn->m_Script.acceptedSubtypes = {kSubC};
+  struct Case {
+    HRESULT refusal;
+    HRESULT expected;
+  } cases[] = {
+      {S_FALSE, VFW_E_NO_ACCEPTABLE_TYPES},
+      {E_FAIL, VFW_E_NO_ACCEPTABLE_TYPES},
+      {E_INVALIDARG, VFW_E_NO_ACCEPTABLE_TYPES},
+      {VFW_E_INVALIDMEDIATYPE, VFW_E_INVALIDMEDIATYPE},
+      {E_OUTOFMEMORY, E_OUTOFMEMORY},
+  };
+  for (const Case& c : cases) {
+    m_pIn->m_Script.hrRefuse = c.refusal;
+    EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), c.expected) << std::hex << c.refusal;
+    EXPECT_FALSE(m_pOut->IsConnected());
+  }
+}
+
+TEST_F(ConnectionTest, ConnectionRefusalsLeaveBothSidesUnconnected) {
+  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
+  // Output to output is the wrong direction.
+  CTestOutputPin* pOther = m_pDown->AddOutputPin(L"Other");
+  EXPECT_EQ(m_pOut->Connect(pOther, nullptr), VFW_E_INVALID_DIRECTION);
+  EXPECT_EQ(m_pOut->Connect(nullptr, nullptr), E_POINTER);
+
+  // A failing CompleteConnect on the receiving side undoes everything.
+  m_pIn->m_Script.hrCompleteConnect = E_ABORT;
+  EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), E_ABORT);
+  EXPECT_FALSE(m_pOut->IsConnected());
+  EXPECT_FALSE(m_pIn->IsConnected());
+  EXPECT_GE(m_pIn->m_Script.cBreakConnect, 1);
+
+  // And so does one on the connecting side, which gives the peer back.
+  m_pIn->m_Script.hrCompleteConnect = S_OK;
+  m_pOut->m_Script.hrCompleteConnect = E_ABORT;
+  EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), E_ABORT);
+  EXPECT_FALSE(m_pOut->IsConnected());
+  EXPECT_FALSE(m_pIn->IsConnected());
+}
+
+TEST_F(ConnectionTest, ConnectedPinsAnswerQueriesAndRefuseASecondConnection) {
+  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
+  ASSERT_EQ(m_pOut->Connect(m_pIn, nullptr), S_OK);
+  EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), VFW_E_ALREADY_CONNECTED);
+  CMediaType mt = MakeMediaType(MEDIATYPE_Video, kSubA);
+  EXPECT_EQ(m_pIn->ReceiveConnection(m_pOut, &mt), VFW_E_ALREADY_CONNECTED);
+
+  IPin* pPeer = nullptr;
+  ASSERT_EQ(m_pIn->ConnectedTo(&pPeer), S_OK);
+  EXPECT_EQ(pPeer, static_cast<IPin*>(m_pOut));
+  pPeer->Release();
+  AM_MEDIA_TYPE amt{};
+  ASSERT_EQ(m_pIn->ConnectionMediaType(&amt), S_OK);
+  EXPECT_EQ(amt.subtype, kSubA);
+  FreeMediaType(amt);
+
+  EXPECT_EQ(m_pOut->Disconnect(), S_OK);
+  EXPECT_EQ(m_pOut->Disconnect(), S_FALSE);
+  EXPECT_EQ(m_pOut->ConnectedTo(&pPeer), VFW_E_NOT_CONNECTED);
+  EXPECT_EQ(pPeer, nullptr);
+  EXPECT_EQ(m_pOut->ConnectionMediaType(&amt), VFW_E_NOT_CONNECTED);
+}
+
+TEST_F(ConnectionTest, PinInformation) {
+  PIN_INFO info{};
+  ASSERT_EQ(m_pIn->QueryPinInfo(&info), S_OK);
+  EXPECT_EQ(info.pFilter, m_pDown->AsBaseFilter());
+  EXPECT_EQ(info.dir, PINDIR_INPUT);
+  EXPECT_STREQ(info.achName, L"In");
+  info.pFilter->Release();
+
+  LPWSTR pId = nullptr;
+  ASSERT_EQ(m_pOut->QueryId(&pId), S_OK);
+  EXPECT_STREQ(pId, L"Out");
+  CoTaskMemFree(pId);
+
+  m_pIn->m_Script.acceptedSubtypes = {kSubA};
+  m_pIn->m_Script.hrRefuse = E_FAIL;
+  CMediaType a = MakeMediaType(MEDIATYPE_Video, kSubA);
+  CMediaType b = MakeMediaType(MEDIATYPE_Video, kSubB);
+  EXPECT_EQ(m_pIn->QueryAccept(&a), S_OK);
+  EXPECT_EQ(m_pIn->QueryAccept(&b), S_FALSE);  // a failure is reported as S_FALSE
+}
+
+TEST_F(ConnectionTest, MediaTypeEnumeratorGoesOutOfSyncWhenTheTypesChange) {
+  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
+  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubB));
+  IEnumMediaTypes* pEnum = nullptr;
+  ASSERT_EQ(m_pOut->EnumMediaTypes(&pEnum), S_OK);
+  AM_MEDIA_TYPE* types[3] = {};
+  ULONG cFetched = 0;
+  ASSERT_EQ(pEnum->Next(3, types, &cFetched), S_FALSE);
+  ASSERT_EQ(cFetched, 2u);
+  EXPECT_EQ(types[1]->subtype, kSubB);
+  DeleteMediaType(types[0]);
+  DeleteMediaType(types[1]);
+
+  m_pOut->IncrementTypeVersion();
+  EXPECT_EQ(pEnum->Reset(), S_OK);
+  EXPECT_EQ(pEnum->Skip(1), S_OK);
+  m_pOut->IncrementTypeVersion();
+  EXPECT_EQ(pEnum->Next(1, types, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
+  EXPECT_EQ(pEnum->Skip(1), VFW_E_ENUM_OUT_OF_SYNC);
+  pEnum->Release();
+}
+
+TEST_F(ConnectionTest, PeerAllocatorIsUsedWhenItAcceptsTheSizes) {
+  OfferOneType();
+  m_pIn->m_bHasRequirements = true;
+  m_pIn->m_Requirements = ALLOCATOR_PROPERTIES{3, 100, 0, 0};
+  ASSERT_EQ(m_pOut->Connect(m_pIn, nullptr), S_OK);
+  EXPECT_EQ(m_pOut->m_LastRequirements.cbAlign, 1);  // 0 becomes 1
+  EXPECT_EQ(m_pOut->m_LastRequirements.cBuffers, 3);
+  IMemAllocator* pPeerAllocator = nullptr;
+  ASSERT_EQ(m_pIn->GetAllocator(&pPeerAllocator), S_OK);
+  EXPECT_EQ(m_pOut->GetAllocatorNoRef(), pPeerAllocator);
+  ALLOCATOR_PROPERTIES props{};
+  ASSERT_EQ(pPeerAllocator->GetProperties(&props), S_OK);
+  EXPECT_EQ(props.cBuffers, 2);
+  EXPECT_EQ(props.cbBuffer, 4096);
+  pPeerAllocator->Release();
+}
+
+TEST_F(ConnectionTest, OwnAllocatorIsMadeWhenThePeerHasNone) {
+  OfferOneType();
+  m_pIn->m_hrGetAllocator = E_NOTIMPL;
+  ASSERT_EQ(m_pOut->Connect(m_pIn, nullptr), S_OK);
+  IMemAllocator* pOwn = m_pOut->GetAllocatorNoRef();
+  ASSERT_NE(pOwn, nullptr);
+  EXPECT_EQ(m_pOut->m_pSizedAllocator, pOwn);
+  m_pIn->m_hrGetAllocator = S_OK;
+  IMemAllocator* pPeerAllocator = nullptr;
+  ASSERT_EQ(m_pIn->GetAllocator(&pPeerAllocator), S_OK);
+  EXPECT_EQ(pPeerAllocator, pOwn);  // the peer was told of ours
+  pPeerAllocator->Release();
+}
+
+TEST_F(ConnectionTest, SizesNoAllocatorTakesFailTheConnection) {
+  OfferOneType();
+  m_pOut->m_Request.cbAlign = 3;  // VFW_E_BADALIGN from either allocator
+  EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), VFW_E_BADALIGN);
+  EXPECT_FALSE(m_pOut->IsConnected());
+  EXPECT_EQ(m_pOut->GetAllocatorNoRef(), nullptr);
+}
+
+TEST_F(ConnectionTest, NotifyAllocatorRefusedTwiceFailsTheConnection) {
+  OfferOneType();
+  m_pIn->m_hrNotifyAllocator = VFW_E_NO_ALLOCATOR;
+  EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), VFW_E_NO_ALLOCATOR);
+  EXPECT_FALSE(m_pOut->IsConnected());
+  EXPECT_FALSE(m_pIn->IsConnected());
+}
+
+TEST_F(ConnectionTest, SamplesFlowOnlyWhileTheReceiverStreams) {
+  OfferOneType();
+  ASSERT_EQ(m_pOut->Connect(m_pIn, nullptr), S_OK);
+  ASSERT_EQ(m_pUp->Pause(), S_OK);  // commits the allocator
+  IMediaSample* pSample = nullptr;
+  ASSERT_EQ(m_pOut->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0), S_OK);
+
+  EXPECT_EQ(m_pOut->Deliver(pSample), VFW_E_WRONG_STATE);  // the receiver is stopped
+  ASSERT_EQ(m_pDown->Pause(), S_OK);
+  EXPECT_EQ(m_pOut->Deliver(pSample), S_OK);
+  ASSERT_EQ(m_pIn->BeginFlush(), S_OK);
+  EXPECT_EQ(m_pOut->Deliver(pSample), S_FALSE);
+  ASSERT_EQ(m_pIn->EndFlush(), S_OK);
+  EXPECT_EQ(m_pOut->Deliver(pSample), S_OK);
+  EXPECT_EQ(m_pIn->cReceived, 2);
+
+  // A refused type change is a run-time error until a new segment.
+  CMediaType other = MakeMediaType(MEDIATYPE_Audio, kSubC);
+  m_pIn->m_Script.acceptedSubtypes = {kSubA};
+  ASSERT_EQ(pSample->SetMediaType(&other), S_OK);
+  EXPECT_EQ(m_pOut->Deliver(pSample), VFW_E_INVALIDMEDIATYPE);
+  EXPECT_EQ(m_pIn->cEndOfStream, 1);
+  ASSERT_EQ(pSample->SetMediaType(nullptr), S_OK);
+  EXPECT_EQ(m_pOut->Deliver(pSample), VFW_E_RUNTIME_ERROR);
+  EXPECT_EQ(m_pOut->DeliverNewSegment(0, 10, 1.0), S_OK);
+  EXPECT_EQ(m_pOut->Deliver(pSample), S_OK);
+  EXPECT_EQ(m_pIn->CurrentStopTime(), 10);
+
+  LONG cProcessed = -1;
+  IMediaSample* samples[2] = {pSample, pSample};
+  EXPECT_EQ(m_pIn->ReceiveMultiple(samples, 2, &cProcessed), S_OK);
+  EXPECT_EQ(cProcessed, 2);
+  pSample->Release();
+
+  EXPECT_EQ(m_pOut->DeliverEndOfStream(), S_OK);
+  EXPECT_EQ(m_pIn->cEndOfStream, 2);
+  EXPECT_EQ(m_pOut->EndOfStream(), E_UNEXPECTED);  // an output pin takes no stream calls
+  ASSERT_EQ(m_pUp->Stop(), S_OK);  // decommits
+  EXPECT_EQ(m_pOut->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
+}
+
+TEST_F(ConnectionTest, DeliveryWithoutAPeerIsNotConnected) {
+  EXPECT_EQ(m_pOut->Deliver(nullptr), VFW_E_NOT_CONNECTED);
+  EXPECT_EQ(m_pOut->DeliverEndOfStream(), VFW_E_NOT_CONNECTED);
+  EXPECT_EQ(m_pOut->DeliverBeginFlush(), VFW_E_NOT_CONNECTED);
+  EXPECT_EQ(m_pOut->DeliverEndFlush(), VFW_E_NOT_CONNECTED);
+  EXPECT_EQ(m_pOut->DeliverNewSegment(0, 1, 1.0), VFW_E_NOT_CONNECTED);
+  IMediaSample* pSample = nullptr;
+  EXPECT_EQ(m_pOut->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0), E_NOINTERFACE);
+  EXPECT_EQ(m_pOut->Active(), VFW_E_NO_ALLOCATOR);
+}
+
+}  // namespace
+}  // namespace flvdmx

@@ -1,0 +1,254 @@
+// The reader contract, checked on both readers of the host: lengths, whole
+// and short reads, argument checks, flush, the queued-request operations,
+// QueryInterface and reference counts, and concurrent reads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/file_reader.h"
+#include "host/memory_reader.h"
+#include "support/media.h"
+
+namespace flvdmx {
+namespace {
+
+std::vector<uint8_t> Pattern(size_t n) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 131) ^ (i >> 8));
+  return v;
+}
+
+// Makes a reader over `bytes`; the returned reader holds the caller's reference.
+using ReaderFactory = std::function<CAsyncReaderBase*(const std::vector<uint8_t>& bytes)>;
+
+struct ReaderKind {
+  const char* name;
+  ReaderFactory make;
+};
+
+class ReaderContract : public ::testing::TestWithParam<ReaderKind> {
+ protected:
+  void SetUp() override {
+    m_bytes = Pattern(300000);
+    m_reader = GetParam().make(m_bytes);
+    ASSERT_NE(m_reader, nullptr);
+  }
+  void TearDown() override {
+    if (m_reader) {
+      EXPECT_EQ(m_reader->Release(), 0u) << "a reference was not given back";
+    }
+  }
+
+  std::vector<uint8_t> m_bytes;
+  CAsyncReaderBase* m_reader = nullptr;
+};
+
+TEST_P(ReaderContract, LengthIsTheWholeSizeTwice) {
+  LONGLONG total = -1, available = -1;
+  ASSERT_EQ(m_reader->Length(&total, &available), S_OK);
+  EXPECT_EQ(total, static_cast<LONGLONG>(m_bytes.size()));
+  EXPECT_EQ(available, total);
+  EXPECT_EQ(m_reader->Length(nullptr, &available), E_POINTER);
+}
+
+struct ReadCase {
+  int64_t position;
+  int32_t length;
+  HRESULT expected;
+  int32_t copied;  // bytes that arrive
+};
+
+TEST_P(ReaderContract, SyncReadResults) {
+  const int64_t size = static_cast<int64_t>(m_bytes.size());
+  const ReadCase cases[] = {
+      {0, 15, S_OK, 15},
+      {1000, 100000, S_OK, 100000},
+      {size - 15, 15, S_OK, 15},
+      {size - 10, 15, S_FALSE, 10},  // short read at the end
+      {size, 15, S_FALSE, 0},
+      {size + 1000, 4, S_FALSE, 0},
+      {5, 0, S_OK, 0},
+      {-1, 4, E_INVALIDARG, 0},
+      {0, -4, E_INVALIDARG, 0},
+  };
+  for (const ReadCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.position) + "+" + std::to_string(c.length));
+    std::vector<uint8_t> buf(c.length > 0 ? c.length : 1, 0xCC);
+    EXPECT_EQ(m_reader->SyncRead(c.position, c.length, buf.data()), c.expected);
+    for (int32_t i = 0; i < c.copied; ++i) {
+      ASSERT_EQ(buf[i], m_bytes[static_cast<size_t>(c.position + i)]) << i;
+    }
+    if (c.copied < static_cast<int32_t>(buf.size())) {
+      EXPECT_EQ(buf[c.copied], 0xCC) << "nothing is written past the bytes that came";
+    }
+  }
+  EXPECT_EQ(m_reader->SyncRead(0, 4, nullptr), E_POINTER);
+}
+
+TEST_P(ReaderContract, FlushFailsReadsUntilEndFlush) {
+  uint8_t b[8];
+  ASSERT_EQ(m_reader->BeginFlush(), S_OK);
+  EXPECT_EQ(m_reader->SyncRead(0, 8, b), VFW_E_WRONG_STATE);
+  EXPECT_EQ(m_reader->SyncRead(100, 8, b), VFW_E_WRONG_STATE);
+  ASSERT_EQ(m_reader->EndFlush(), S_OK);
+  EXPECT_EQ(m_reader->SyncRead(0, 8, b), S_OK);
+}
+
+TEST_P(ReaderContract, InterfacesReferencesAndNothingQueued) {
+  void* p = nullptr;
+  ASSERT_EQ(m_reader->QueryInterface(IID_IAsyncReader, &p), S_OK);
+  EXPECT_EQ(p, static_cast<IAsyncReader*>(m_reader));
+  EXPECT_EQ(m_reader->RefCount(), 2u);
+  EXPECT_EQ(static_cast<IUnknown*>(p)->Release(), 1u);
+  ASSERT_EQ(m_reader->QueryInterface(IID_IUnknown, &p), S_OK);
+  EXPECT_EQ(static_cast<IUnknown*>(p)->Release(), 1u);
+  EXPECT_EQ(m_reader->QueryInterface(IID_IMemAllocator, &p), E_NOINTERFACE);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(m_reader->QueryInterface(IID_IAsyncReader, nullptr), E_POINTER);
+
+  IMediaSample* sample = reinterpret_cast<IMediaSample*>(0x1);
+  DWORD_PTR user = 77;
+  EXPECT_EQ(m_reader->WaitForNext(0, &sample, &user), VFW_E_TIMEOUT);
+  EXPECT_EQ(sample, nullptr);
+  EXPECT_EQ(m_reader->Request(nullptr, 0), E_NOTIMPL);
+  EXPECT_EQ(m_reader->SyncReadAligned(nullptr), E_NOTIMPL);
+}
+
+TEST_P(ReaderContract, ConcurrentReadsGetTheRightBytes) {
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this, t, &wrong] {
+      std::mt19937 rng(t);
+      std::vector<uint8_t> buf(20000);
+      for (int i = 0; i < 300; ++i) {
+        const int64_t pos = rng() % m_bytes.size();
+        const int32_t len = static_cast<int32_t>(1 + rng() % buf.size());
+        const HRESULT hr = m_reader->SyncRead(pos, len, buf.data());
+        const int64_t expectedLen = std::min<int64_t>(len, static_cast<int64_t>(m_bytes.size()) - pos);
+        if (hr != (expectedLen == len ? S_OK : S_FALSE) ||
+            !std::equal(buf.begin(), buf.begin() + expectedLen, m_bytes.begin() + pos)) {
+          ++wrong;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST_P(ReaderContract, FlushDuringConcurrentReadsFailsThemPromptly) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrongBytes{0}, failed{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      std::vector<uint8_t> buf(65536);
+      int64_t pos = t * 1000;
+      while (!stop) {
+        const HRESULT hr = m_reader->SyncRead(pos, 65536, buf.data());
+        if (hr == VFW_E_WRONG_STATE) {
+          ++failed;
+        } else if (hr != S_OK || !std::equal(buf.begin(), buf.end(), m_bytes.begin() + pos)) {
+          ++wrongBytes;
+        }
+        pos = (pos + 7919) % 200000;
+      }
+    });
+  }
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(m_reader->BeginFlush(), S_OK);
+    uint8_t b[4];
+    EXPECT_EQ(m_reader->SyncRead(0, 4, b), VFW_E_WRONG_STATE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(m_reader->EndFlush(), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  stop = true;
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrongBytes.load(), 0) << "a read either fails or brings the right bytes";
+  uint8_t b[4];
+  EXPECT_EQ(m_reader->SyncRead(0, 4, b), S_OK);
+}
+
+CAsyncReaderBase* MakeMemoryReader(const std::vector<uint8_t>& bytes) {
+  return new CMemoryReader(bytes);
+}
+
+CAsyncReaderBase* MakeFileReader(const std::vector<uint8_t>& bytes) {
+  // Each reader gets its own file; it stays open (and readable) after unlink.
+  static TempDir dir;
+  static std::atomic<int> counter{0};
+  const std::string path = dir.File("reader" + std::to_string(counter++) + ".bin");
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  CFileReader* reader = nullptr;
+  EXPECT_EQ(CFileReader::Open(path.c_str(), &reader), S_OK);
+  std::remove(path.c_str());
+  return reader;
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, ReaderContract,
+                         ::testing::Values(ReaderKind{"Memory", MakeMemoryReader},
+                                           ReaderKind{"File", MakeFileReader}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(FileReader, OpenGivesWin32StyleErrors) {
+  TempDir dir;
+  const std::string file = dir.File("plain.flv");
+  std::ofstream(file).put('F');
+  const struct {
+    std::string path;
+    HRESULT expected;
+  } cases[] = {
+      {dir.File("missing.flv"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+      {dir.File("missing-folder/x.flv"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
+      {file + "/x.flv", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
+      {dir.path(), E_ACCESSDENIED},
+      {"", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    CFileReader* reader = reinterpret_cast<CFileReader*>(0x1);
+    EXPECT_EQ(CFileReader::Open(c.path.c_str(), &reader), c.expected);
+    EXPECT_EQ(reader, nullptr);
+  }
+  CFileReader* reader = nullptr;
+  ASSERT_EQ(CFileReader::Open(file.c_str(), &reader), S_OK);
+  EXPECT_EQ(reader->Release(), 0u);
+}
+
+TEST(MemoryReader, MisbehavesAsToldAndCounts) {
+  CMemoryReader* r = new CMemoryReader(Pattern(100));
+  r->SetLength(1000, 40);
+  LONGLONG total = 0, available = 0;
+  EXPECT_EQ(r->Length(&total, &available), S_OK);
+  EXPECT_EQ(total, 1000);
+  EXPECT_EQ(available, 40);
+  r->FailLength(E_FAIL);
+  EXPECT_EQ(r->Length(&total, &available), E_FAIL);
+
+  r->FailReadsAt(50, E_ABORT);
+  uint8_t b[30];
+  EXPECT_EQ(r->SyncRead(40, 10, b), S_OK) << "ends just before";
+  EXPECT_EQ(r->SyncRead(41, 10, b), E_ABORT) << "last byte";
+  EXPECT_EQ(r->SyncRead(50, 1, b), E_ABORT) << "first byte";
+  EXPECT_EQ(r->SyncRead(50, 0, b), S_OK) << "an empty read touches nothing";
+  EXPECT_EQ(r->SyncRead(90, 30, b), S_FALSE);
+  EXPECT_EQ(r->ReadCount(), 5u);
+  EXPECT_EQ(r->BytesRead(), 20u);
+  EXPECT_EQ(r->Release(), 0u);
+}
+
+}  // namespace
+}  // namespace flvdmx

@@ -1,0 +1,149 @@
+#include "support/test_filters.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+
+namespace flvdmx {
+
+ULONG RefCountOf(IUnknown* pUnk) {
+  pUnk->AddRef();
+  return pUnk->Release();
+}
+
+void ExpectRefCount(IUnknown* pUnk, ULONG expected, const char* file, int line) {
+  const ULONG actual = RefCountOf(pUnk);
+  if (actual != expected)
+    ADD_FAILURE_AT(file, line) << "reference count is " << actual << ", expected " << expected;
+}
+
+void ExpectObjectsActive(LONG expected, const char* file, int line) {
+  const LONG actual = CUnknown::ObjectsActive();
+  if (actual != expected)
+    ADD_FAILURE_AT(file, line) << "live objects: " << actual << ", expected " << expected;
+}
+
+CMediaType MakeMediaType(const GUID& majortype, const GUID& subtype, const GUID& formattype) {
+  CMediaType mt;
+  mt.SetType(&majortype);
+  mt.SetSubtype(&subtype);
+  mt.SetFormatType(&formattype);
+  return mt;
+}
+
+HRESULT CTestOutputPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
+  m_LastRequirements = *pRequest;
+  m_pSizedAllocator = pAlloc;
+  ALLOCATOR_PROPERTIES request = m_Request;
+  ALLOCATOR_PROPERTIES actual{};
+  return pAlloc->SetProperties(&request, &actual);
+}
+
+STDMETHODIMP CTestInputPin::GetAllocator(IMemAllocator** ppAllocator) {
+  if (FAILED(m_hrGetAllocator)) {
+    if (ppAllocator != nullptr) *ppAllocator = nullptr;
+    return m_hrGetAllocator;
+  }
+  return CScriptedPin::GetAllocator(ppAllocator);
+}
+
+STDMETHODIMP CTestInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) {
+  if (FAILED(m_hrNotifyAllocator)) return m_hrNotifyAllocator;
+  return CScriptedPin::NotifyAllocator(pAllocator, bReadOnly);
+}
+
+STDMETHODIMP CTestInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) {
+  if (!m_bHasRequirements) return E_NOTIMPL;
+  *pProps = m_Requirements;
+  return S_OK;
+}
+
+STDMETHODIMP CTestInputPin::Receive(IMediaSample* pSample) {
+  m_hrLastReceive = CScriptedPin::Receive(pSample);
+  if (m_hrLastReceive == S_OK) ++cReceived;
+  return m_hrLastReceive;
+}
+
+STDMETHODIMP CTestInputPin::EndOfStream() {
+  ++cEndOfStream;
+  return S_OK;
+}
+
+const CLSID CTestFilter::kClsid = {
+    0x6B1E7A52, 0x0C1D, 0x4E5F, {0x9A, 0x11, 0x3C, 0x52, 0x7E, 0x01, 0xB2, 0x44}};
+
+CTestFilter::CTestFilter() : CBaseFilter(L"CTestFilter", nullptr, &m_Lock, kClsid) {}
+
+CTestFilter::~CTestFilter() = default;
+
+int CTestFilter::GetPinCount() { return static_cast<int>(m_Pins.size()); }
+
+CBasePin* CTestFilter::GetPin(int n) {
+  if (n < 0 || static_cast<size_t>(n) >= m_Pins.size()) return nullptr;
+  return m_Pins[static_cast<size_t>(n)].get();
+}
+
+STDMETHODIMP CTestFilter::Pause() {
+  ++cPause;
+  return CBaseFilter::Pause();
+}
+
+CTestOutputPin* CTestFilter::AddOutputPin(const wchar_t* pName) {
+  HRESULT hr = S_OK;
+  auto* pPin = new CTestOutputPin(this, &m_Lock, &hr, pName);
+  m_Pins.emplace_back(pPin);
+  IncrementPinVersion();
+  return pPin;
+}
+
+CTestInputPin* CTestFilter::AddInputPin(const wchar_t* pName) {
+  HRESULT hr = S_OK;
+  auto* pPin = new CTestInputPin(this, &m_Lock, &hr, pName);
+  m_Pins.emplace_back(pPin);
+  IncrementPinVersion();
+  return pPin;
+}
+
+STDMETHODIMP CTestGraph::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IFilterGraph) {
+    *ppv = static_cast<IFilterGraph*>(this);
+  } else if (riid == IID_IMediaEventSink) {
+    *ppv = static_cast<IMediaEventSink*>(this);
+  } else {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP CTestGraph::Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) {
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  m_Events.push_back(Event{EventCode, EventParam1, EventParam2});
+  return S_OK;
+}
+
+std::vector<CTestGraph::Event> CTestGraph::Events() {
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  return m_Events;
+}
+
+STDMETHODIMP CTestClock::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IReferenceClock) {
+    *ppv = static_cast<IReferenceClock*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP CTestClock::GetTime(REFERENCE_TIME* pTime) {
+  if (pTime == nullptr) return E_POINTER;
+  *pTime = m_rtNow;
+  return S_OK;
+}
+
+}  // namespace flvdmx

@@ -1,0 +1,218 @@
+// Test doubles for the base layer: a filter whose pins the test adds, input
+// and output pins driven by a script (types offered and accepted, results to
+// inject, counts of the hooks called), a graph that records events, a clock
+// whose time the test sets, and reference-count checks that report the
+// caller's line.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "baseclasses/filter.h"
+#include "baseclasses/input_pin.h"
+#include "baseclasses/output_pin.h"
+#include "platform/dshow.h"
+
+namespace flvdmx {
+
+// The count after AddRef minus one: the references held.
+ULONG RefCountOf(IUnknown* pUnk);
+// A test failure at the caller's line when pUnk does not hold `expected`
+// references.
+void ExpectRefCount(IUnknown* pUnk, ULONG expected, const char* file = __builtin_FILE(),
+                    int line = __builtin_LINE());
+// A test failure at the caller's line when the module's live-object count is
+// not `expected`.
+void ExpectObjectsActive(LONG expected, const char* file = __builtin_FILE(),
+                         int line = __builtin_LINE());
+
+// A media type with only its identities set.
+CMediaType MakeMediaType(const GUID& majortype, const GUID& subtype,
+                         const GUID& formattype = GUID_NULL);
+
+// What a scripted pin offers and accepts, what its hooks return, and how
+// often they ran. Written by the test before the calls it scripts.
+struct PinScript {
+  std::vector<CMediaType> offered;       // GetMediaType by position
+  std::vector<GUID> acceptedSubtypes;    // empty: every type is accepted
+  HRESULT hrRefuse = S_FALSE;            // CheckMediaType's answer for others
+  HRESULT hrCheckConnect = S_OK;         // before the base check
+  HRESULT hrCompleteConnect = S_OK;      // after the base completion
+  HRESULT hrActive = S_OK;               // instead of the base, when a failure
+  HRESULT hrInactive = S_OK;
+  std::atomic<int> cCheckMediaType{0};
+  std::atomic<int> cCompleteConnect{0};
+  std::atomic<int> cBreakConnect{0};
+  std::atomic<int> cActive{0};
+  std::atomic<int> cInactive{0};
+  std::atomic<int> cRun{0};
+};
+
+// The hooks both pin directions share, over either base pin.
+template <class BasePin>
+class CScriptedPin : public BasePin {
+ public:
+  CScriptedPin(CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, const wchar_t* pName)
+      : BasePin(L"CScriptedPin", pFilter, pLock, phr, pName) {}
+
+  HRESULT CheckMediaType(const CMediaType* pmt) override {
+    ++m_Script.cCheckMediaType;
+    if (m_Script.acceptedSubtypes.empty()) return S_OK;
+    for (const GUID& subtype : m_Script.acceptedSubtypes)
+      if (*pmt->Subtype() == subtype) return S_OK;
+    return m_Script.hrRefuse;
+  }
+  HRESULT GetMediaType(int iPosition, CMediaType* pmt) override {
+    if (iPosition < 0) return E_INVALIDARG;
+    if (static_cast<size_t>(iPosition) >= m_Script.offered.size()) return VFW_S_NO_MORE_ITEMS;
+    return pmt->Set(m_Script.offered[static_cast<size_t>(iPosition)]);
+  }
+  HRESULT CheckConnect(IPin* pPin) override {
+    if (FAILED(m_Script.hrCheckConnect)) return m_Script.hrCheckConnect;
+    return BasePin::CheckConnect(pPin);
+  }
+  HRESULT CompleteConnect(IPin* pReceivePin) override {
+    ++m_Script.cCompleteConnect;
+    const HRESULT hr = BasePin::CompleteConnect(pReceivePin);
+    return FAILED(hr) ? hr : m_Script.hrCompleteConnect;
+  }
+  HRESULT BreakConnect() override {
+    ++m_Script.cBreakConnect;
+    return BasePin::BreakConnect();
+  }
+  HRESULT Active() override {
+    ++m_Script.cActive;
+    return FAILED(m_Script.hrActive) ? m_Script.hrActive : BasePin::Active();
+  }
+  HRESULT Inactive() override {
+    ++m_Script.cInactive;
+    const HRESULT hr = BasePin::Inactive();
+    return FAILED(m_Script.hrInactive) ? m_Script.hrInactive : hr;
+  }
+  HRESULT Run(REFERENCE_TIME tStart) override {
+    ++m_Script.cRun;
+    return BasePin::Run(tStart);
+  }
+
+  PinScript m_Script;
+};
+
+// An output pin whose DecideBufferSize asks for m_Request.
+class CTestOutputPin : public CScriptedPin<CBaseOutputPin> {
+ public:
+  using CScriptedPin::CScriptedPin;
+
+  HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
+
+  ALLOCATOR_PROPERTIES m_Request{2, 4096, 1, 0};
+  ALLOCATOR_PROPERTIES m_LastRequirements{};  // what the peer asked for
+  IMemAllocator* m_pSizedAllocator = nullptr;  // the last one sized (no reference)
+};
+
+// An input pin that counts what it receives and can refuse parts of the
+// allocator negotiation.
+class CTestInputPin : public CScriptedPin<CBaseInputPin> {
+ public:
+  using CScriptedPin::CScriptedPin;
+
+  STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override;
+  STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override;
+  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) override;
+  STDMETHODIMP Receive(IMediaSample* pSample) override;
+  STDMETHODIMP EndOfStream() override;
+
+  HRESULT m_hrGetAllocator = S_OK;      // a failure refuses to give one
+  HRESULT m_hrNotifyAllocator = S_OK;   // a failure refuses what is offered
+  bool m_bHasRequirements = false;
+  ALLOCATOR_PROPERTIES m_Requirements{};
+  std::atomic<int> cReceived{0};
+  std::atomic<int> cEndOfStream{0};
+  HRESULT m_hrLastReceive = S_OK;
+};
+
+// A filter with the pins the test adds, in order. Counts Pause calls so a
+// test can see which path Run took.
+class CTestFilter : public CBaseFilter {
+ public:
+  static const CLSID kClsid;
+
+  CTestFilter();
+  ~CTestFilter() override;
+
+  int GetPinCount() override;
+  CBasePin* GetPin(int n) override;
+  STDMETHODIMP Pause() override;
+
+  // The filter owns the pins; each addition changes the pin version.
+  CTestOutputPin* AddOutputPin(const wchar_t* pName);
+  CTestInputPin* AddInputPin(const wchar_t* pName);
+  IBaseFilter* AsBaseFilter() { return static_cast<IBaseFilter*>(this); }
+
+  CCritSec m_Lock;
+  std::atomic<int> cPause{0};
+
+ private:
+  std::vector<std::unique_ptr<CBasePin>> m_Pins;
+};
+
+// An IFilterGraph that is also the graph's IMediaEventSink and keeps every
+// event. Only what the base layer asks of a graph does anything.
+class CTestGraph : public IFilterGraph, public IMediaEventSink {
+ public:
+  struct Event {
+    LONG code;
+    LONG_PTR param1;
+    LONG_PTR param2;
+  };
+
+  CTestGraph() = default;
+  virtual ~CTestGraph() = default;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_cRef); }
+  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--m_cRef); }
+
+  STDMETHODIMP AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+  STDMETHODIMP FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+  STDMETHODIMP ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  STDMETHODIMP Reconnect(IPin*) override { return E_NOTIMPL; }
+  STDMETHODIMP Disconnect(IPin*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
+
+  STDMETHODIMP Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) override;
+
+  IFilterGraph* AsGraph() { return static_cast<IFilterGraph*>(this); }
+  std::vector<Event> Events();
+
+  // A stack object: the count only tells tests what is still held.
+  std::atomic<LONG> m_cRef{0};
+
+ private:
+  std::mutex m_Mutex;
+  std::vector<Event> m_Events;
+};
+
+// An IReferenceClock whose time the test sets. A stack object, like CTestGraph.
+class CTestClock : public IReferenceClock {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_cRef); }
+  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--m_cRef); }
+  STDMETHODIMP GetTime(REFERENCE_TIME* pTime) override;
+  STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
+
+  REFERENCE_TIME m_rtNow = 0;
+  std::atomic<LONG> m_cRef{0};
+};
+
+}  // namespace flvdmx
