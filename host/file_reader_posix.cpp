@@ -1,9 +1,9 @@
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 
 #include "host/file_reader.h"
@@ -81,7 +81,8 @@ HRESULT CFileReader::ReadAt(int64_t llPosition, uint32_t cb, uint8_t* pBuffer, u
   uint32_t done = 0;
   while (done < cb && !IsFlushing()) {
     const uint32_t piece = std::min(cb - done, kReadPiece);
-    const ssize_t n = ::pread(m_hFile, pBuffer + done, piece, static_cast<off_t>(llPosition + done));
+    const ssize_t n =
+        ::pread(m_hFile, pBuffer + done, piece, static_cast<off_t>(llPosition + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return ResultFromErrno(errno);

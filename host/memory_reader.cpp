@@ -38,7 +38,8 @@ void CMemoryReader::ResetCounters() {
   m_cbRead = 0;
 }
 
-HRESULT CMemoryReader::ReadAt(int64_t llPosition, uint32_t cb, uint8_t* pBuffer, uint32_t* pcbRead) {
+HRESULT CMemoryReader::ReadAt(int64_t llPosition, uint32_t cb, uint8_t* pBuffer,
+                              uint32_t* pcbRead) {
   ++m_cReads;
   *pcbRead = 0;
   for (const ReadFailure& f : m_Failures) {

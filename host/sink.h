@@ -7,8 +7,7 @@
 // (EC_COMPLETE through the graph's event sink) once per run: the first
 // end-of-stream while paused or running and not flushing; a flush or a stop
 // re-arms it. End-of-stream while stopped (or stopping) or flushing is
-// recorded as ignored
-// and answered S_OK, as a renderer does.
+// recorded as ignored and answered S_OK, as a renderer does.
 //
 // Two ways to push back on the upstream filter: a delay per sample (sleeps
 // inside Receive), and holding samples (each accepted sample keeps one

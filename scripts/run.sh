@@ -6,4 +6,7 @@ scripts/deps.sh build
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target flvdmx
 sample=samples/sample.flv
-./build/default/tools/flvdmx/flvdmx tags "$sample"
+flvdmx=./build/default/tools/flvdmx/flvdmx
+"$flvdmx" tags "$sample"
+"$flvdmx" probe "$sample"
+"$flvdmx" demux "$sample" -o build/run-demux

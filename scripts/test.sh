@@ -8,15 +8,23 @@ scripts/deps.sh test
 jobs=$(nproc)
 run_preset() {
   local preset=$1
+  shift
   echo "== $preset =="
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
+  cmake --build --preset "$preset" -j "$jobs" "$@"
   ctest --preset "$preset"
 }
 
+# Only the folders marked THREADED run under ThreadSanitizer, so only their
+# executables are built there.
+tsan_targets=(--target flvdmx)
+for marker in tests/*/THREADED; do
+  tsan_targets+=(--target "test_$(basename "$(dirname "$marker")")")
+done
+
 run_preset default
 run_preset asan
-run_preset tsan
+run_preset tsan "${tsan_targets[@]}"
 
 echo "== mingw =="
 cmake --preset mingw >/dev/null

@@ -14,7 +14,9 @@ namespace flvdmx {
 
 namespace {
 
-uint32_t Distance(const uint8_t* from, const uint8_t* to) { return static_cast<uint32_t>(to - from); }
+uint32_t Distance(const uint8_t* from, const uint8_t* to) {
+  return static_cast<uint32_t>(to - from);
+}
 
 // Properties up to an object end or the end of the data; the body of Object
 // and ECMA array.

@@ -46,8 +46,8 @@ inline constexpr HRESULT kAmfFound = 2;
 // same cursor.
 struct AmfCursor {
   AmfCursor(const uint8_t* pStart, uint32_t cbLength) : reader(pStart, cbLength) {}
-  ByteReader reader;    // start, length, current byte and bytes left
-  uint32_t depth = 0;   // containers entered and not yet left
+  ByteReader reader;   // start, length, current byte and bytes left
+  uint32_t depth = 0;  // containers entered and not yet left
 };
 
 // Called for every value: its type marker; the property name (null for values
@@ -94,7 +94,6 @@ HRESULT GetMetaVideoCodecId(const uint8_t* pBuffer, uint32_t cbBuffer, int32_t* 
 // read came back short), E_OUTOFMEMORY, or the read's failure with the outputs
 // untouched.
 HRESULT ParseScriptDataTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag,
-                           uint32_t* pdwDuration, int32_t* plAudioCodecId,
-                           int32_t* plVideoCodecId);
+                           uint32_t* pdwDuration, int32_t* plAudioCodecId, int32_t* plVideoCodecId);
 
 }  // namespace flvdmx

@@ -36,8 +36,9 @@ HRESULT CFlvFileState::FindTimestampOfLastSample(const CFlvReader& reader, int64
     // tag in place and leave the back-link behind it stale.
     const uint32_t expected = tag.TagType == kFlvTagScript ? 0 : ExpectedPreviousTagSize(tag);
     if (expected != 0 && nextTag.PreviousTagSize != 0 && nextTag.PreviousTagSize != expected) {
-      Trace("\nCFlvDmx::FindTimestampOfLastSample: Invalid last tag size: received %x instead of %x",
-            nextTag.PreviousTagSize, expected);
+      Trace(
+          "\nCFlvDmx::FindTimestampOfLastSample: Invalid last tag size: received %x instead of %x",
+          nextTag.PreviousTagSize, expected);
     }
     if (PreviousTagPosition(next, nextTag) != pos) (void)m_TagLinkFixups.Add(pos, next);
     tag = nextTag;

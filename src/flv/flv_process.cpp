@@ -71,6 +71,14 @@ uint32_t TargetMs(REFERENCE_TIME llStart) {
   return ms > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
 }
 
+// Whether the AVC tag at llPosition is an end-of-sequence packet.
+bool IsAvcEndOfSequence(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag) {
+  BYTE packetType = 0;
+  return tag.DataSize >= 2 &&
+         reader.Read(llPosition + kFlvTagPayloadOffset + 1, 1, &packetType) == S_OK &&
+         packetType == kAvcEndOfSequence;
+}
+
 const char* DeliverFailureFormat(int32_t iStreamKind) {
   if (iStreamKind == kFlvTagAudio) return "  Process: Audio Deliver failed: 0x%08X";
   if (iStreamKind == kFlvTagVideo) return "  Process: Video Deliver failed: 0x%08X";
@@ -181,6 +189,14 @@ HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reade
 
   if (hr == S_OK && type == kFlvTagVideo) {
     hr = SeekToKeyFrame(reader, llPosition, tag, pPin->m_llSampleCount);
+    // An AVC end-of-sequence tag is marked as a key frame but carries no
+    // picture: a target after the last frame would start there and deliver
+    // no video at all. The key frame before it is the one to decode from.
+    while (hr == S_OK && m_VideoEntry.m_iCodecID == kVideoCodecAvc &&
+           IsAvcEndOfSequence(reader, llPosition, tag)) {
+      hr = FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp);
+      if (hr == S_OK) hr = SeekToKeyFrame(reader, llPosition, tag, pPin->m_llSampleCount);
+    }
     // VP6 starts one key frame earlier than the other codecs.
     if (hr == S_OK && tag.TimeStamp != 0 && m_VideoEntry.IsVp6()) {
       if (FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp) ==

@@ -99,7 +99,8 @@ HRESULT ReadTagHeader(const CFlvReader& reader, int64_t llPosition, FlvTag& tag)
   uint8_t b[kFlvTagPayloadOffset];
   // The reader does not say how many bytes a short read brought, so only a
   // whole read is taken apart here.
-  if (reader.Read(llPosition, sizeof(b), b) != S_OK) return ReadTagHeaderByField(reader, llPosition, tag);
+  if (reader.Read(llPosition, sizeof(b), b) != S_OK)
+    return ReadTagHeaderByField(reader, llPosition, tag);
   tag.PreviousTagSize = LoadBE32(b);
   tag.TagType = b[4];
   tag.DataSize = LoadBE24(b + 5);

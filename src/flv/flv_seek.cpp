@@ -66,8 +66,8 @@ HRESULT FindNextTagOfType(const CFlvReader& reader, int64_t llPosition, uint32_t
   return p >= reader.Total() ? S_FALSE : hr;
 }
 
-HRESULT FindPrevTagOfType(const CFlvReader& reader, int64_t llPosition, uint8_t type,
-                          FlvTag& tag, int64_t& llFoundPosition, uint32_t dwReference) {
+HRESULT FindPrevTagOfType(const CFlvReader& reader, int64_t llPosition, uint8_t type, FlvTag& tag,
+                          int64_t& llFoundPosition, uint32_t dwReference) {
   int64_t p = llPosition;
   FlvTag t = tag;
   do {
@@ -150,8 +150,8 @@ HRESULT FindPreviousFrame(const CFlvReader& reader, uint8_t type, int64_t& llPos
 }
 
 HRESULT PerformBinarySeek(const CFlvReader& reader, uint32_t dwTarget, int64_t llLowPos,
-                          uint32_t dwLowTime, int64_t llHighPos, uint32_t dwHighTime,
-                          FlvTag& tag, int64_t& llPosition) {
+                          uint32_t dwLowTime, int64_t llHighPos, uint32_t dwHighTime, FlvTag& tag,
+                          int64_t& llPosition) {
   Trace("\nPerformBinarySeek(%s). Low=(%s,%s) High=(%s,%s)", FormatMilliseconds(dwTarget),
         FormatMilliseconds(dwLowTime), FormatByteCount(llLowPos), FormatMilliseconds(dwHighTime),
         FormatByteCount(llHighPos));

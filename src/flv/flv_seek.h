@@ -46,8 +46,8 @@ HRESULT FindNextTagOfType(const CFlvReader& reader, int64_t llPosition, uint32_t
 // tag's time is carried on from dwReference minus kReferenceBackOff. S_OK;
 // S_FALSE when there is no earlier tag; a read failure. `tag` and
 // `llFoundPosition` change only on S_OK.
-HRESULT FindPrevTagOfType(const CFlvReader& reader, int64_t llPosition, uint8_t type,
-                          FlvTag& tag, int64_t& llFoundPosition, uint32_t dwReference);
+HRESULT FindPrevTagOfType(const CFlvReader& reader, int64_t llPosition, uint8_t type, FlvTag& tag,
+                          int64_t& llFoundPosition, uint32_t dwReference);
 
 // Positions a stream of `type` for delivery from dwTarget, starting from the
 // tag at or after llPosition whose time is about dwStartTime (a cached start
@@ -68,8 +68,8 @@ HRESULT FindPreviousFrame(const CFlvReader& reader, uint8_t type, int64_t& llPos
 // FindNextTagHeaderSlow. Stops when a probe makes no progress, or after a
 // bounded number of probes on data whose times do not rise with position.
 HRESULT PerformBinarySeek(const CFlvReader& reader, uint32_t dwTarget, int64_t llLowPos,
-                          uint32_t dwLowTime, int64_t llHighPos, uint32_t dwHighTime,
-                          FlvTag& tag, int64_t& llPosition);
+                          uint32_t dwLowTime, int64_t llHighPos, uint32_t dwHighTime, FlvTag& tag,
+                          int64_t& llPosition);
 
 // The position where time t falls between low and high, linearly: a 32-bit
 // multiply-then-divide rounded to nearest (MulDiv) taken as unsigned when both

@@ -48,7 +48,9 @@ inline int64_t NextTagPosition(int64_t pos, const FlvTag& tag) {
 inline int64_t PreviousTagPosition(int64_t pos, const FlvTag& tag) {
   return pos - static_cast<int64_t>(tag.PreviousTagSize) - 4;
 }
-inline uint32_t ExpectedPreviousTagSize(const FlvTag& tag) { return tag.DataSize + kFlvTagHeaderSize; }
+inline uint32_t ExpectedPreviousTagSize(const FlvTag& tag) {
+  return tag.DataSize + kFlvTagHeaderSize;
+}
 
 // The tag types the system reads (audio, video, script data); the header
 // search takes only these as plausible.

@@ -33,8 +33,9 @@
 // it repositions. The pin-list lock guards the pin pointers, the table and the
 // count; the fan-out operations take it only to find a pin, never across a
 // call into a pin. The receive lock is taken alone, by the input pin's
-// streaming calls (EndOfStream, Receive). Delivery threads never take the
-// filter lock, so the graph's thread can stop them while holding it.
+// streaming calls (EndOfStream, Receive); the input pin's reader lock is a
+// leaf. Delivery threads never take the filter lock, so the graph's thread
+// can stop them while holding it.
 #pragma once
 
 #include <atomic>

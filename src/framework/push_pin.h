@@ -21,10 +21,12 @@
 //
 // Ownership and lifetime: reference counted by itself (not through the
 // filter): made with the filter table's reference, destroyed when the last
-// reference goes. Holds one reference on the reader from CompleteConnect to
-// BreakConnect (see CBaseDmxOutputPin), and the allocator and the peer's
-// IMemInputPin as CBaseOutputPin does. The thread exists only between Active
-// and the next stop; each activation makes a new one.
+// reference goes. The count is atomic and takes no lock, so that delivery and
+// downstream threads can hold the pin without touching the filter lock.
+// Holds one reference on the reader from CompleteConnect to BreakConnect (see
+// CBaseDmxOutputPin), and the allocator and the peer's IMemInputPin as
+// CBaseOutputPin does. The thread exists only between Active and the next
+// stop; each activation makes a new one.
 //
 // Locks, in nesting order: filter lock (the pin lock) -> the thread's access
 // lock (m_AccessLock) -> the reader-flush lock. Active and the thread stop

@@ -1,10 +1,11 @@
+#include "flv/amf0.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
 
-#include "flv/amf0.h"
 #include "support/flv_writer.h"
 #include "test_reader.h"
 
@@ -63,42 +64,60 @@ INSTANTIATE_TEST_SUITE_P(
         MetaCase{"CodecIdsTruncateTowardZero", OnMetaData(1.0, 10.9, -0.5), S_OK, 1000, 10, 0},
         MetaCase{"NothingThere", OnMetaData(std::nullopt), E_FAIL, 0, -1, -1},
         MetaCase{"Empty", {}, E_FAIL, 0, -1, -1},
-        MetaCase{"NumberText",
-                 Meta([](AmfWriter& w) { w.Name("videocodecid").String("7").Name("duration").String("12.5s"); }),
+        MetaCase{"NumberText", Meta([](AmfWriter& w) {
+                   w.Name("videocodecid").String("7").Name("duration").String("12.5s");
+                 }),
                  S_OK, 12500, -1, 7},
-        MetaCase{"BooleanStopsOnlyItsOwnLookup",
-                 Meta([](AmfWriter& w) { w.Name("videocodecid").Boolean(true).Name("audiocodecid").Number(2); }),
+        MetaCase{"BooleanStopsOnlyItsOwnLookup", Meta([](AmfWriter& w) {
+                   w.Name("videocodecid").Boolean(true).Name("audiocodecid").Number(2);
+                 }),
                  E_FAIL, 0, 2, -1},
-        MetaCase{"NamesMatchExactly",
-                 Meta([](AmfWriter& w) { w.Name("Duration").Number(5).Name("durations").Number(6); }),
+        MetaCase{"NamesMatchExactly", Meta([](AmfWriter& w) {
+                   w.Name("Duration").Number(5).Name("durations").Number(6);
+                 }),
                  E_FAIL, 0, -1, -1},
-        MetaCase{"NullBeforeStopsTheWalk",
-                 Meta([](AmfWriter& w) { w.Name("x").Marker(kAmfNull).Name("duration").Number(5); }),
+        MetaCase{"NullBeforeStopsTheWalk", Meta([](AmfWriter& w) {
+                   w.Name("x").Marker(kAmfNull).Name("duration").Number(5);
+                 }),
                  E_FAIL, 0, -1, -1},
-        MetaCase{"DateBeforeStopsTheWalk",
-                 Meta([](AmfWriter& w) { w.Name("x").Marker(kAmfDate).Name("duration").Number(5); }),
+        MetaCase{"DateBeforeStopsTheWalk", Meta([](AmfWriter& w) {
+                   w.Name("x").Marker(kAmfDate).Name("duration").Number(5);
+                 }),
                  E_FAIL, 0, -1, -1},
-        MetaCase{"NullAfterIsHarmless",
-                 Meta([](AmfWriter& w) { w.Name("duration").Number(5).Name("x").Marker(kAmfNull); }),
+        MetaCase{"NullAfterIsHarmless", Meta([](AmfWriter& w) {
+                   w.Name("duration").Number(5).Name("x").Marker(kAmfNull);
+                 }),
                  S_OK, 5000, -1, -1},
-        MetaCase{"StrictArrayGivesFirstElement",
-                 Meta([](AmfWriter& w) { w.Name("duration").BeginStrictArray(2).Number(4).Number(9); }),
+        MetaCase{"StrictArrayGivesFirstElement", Meta([](AmfWriter& w) {
+                   w.Name("duration").BeginStrictArray(2).Number(4).Number(9);
+                 }),
                  S_OK, 4000, -1, -1},
-        MetaCase{"NestedPropertyFirstInWalkOrder",
-                 Meta([](AmfWriter& w) {
-                   w.Name("in").BeginObject().Name("duration").Number(3).EndObject().Name("duration").Number(8);
+        MetaCase{"NestedPropertyFirstInWalkOrder", Meta([](AmfWriter& w) {
+                   w.Name("in")
+                       .BeginObject()
+                       .Name("duration")
+                       .Number(3)
+                       .EndObject()
+                       .Name("duration")
+                       .Number(8);
                  }),
                  S_OK, 3000, -1, -1},
-        MetaCase{"ValueCutOff", [] {
-                   std::vector<uint8_t> b = Meta([](AmfWriter& w) { w.Name("duration").Number(2); });
+        MetaCase{"ValueCutOff",
+                 [] {
+                   std::vector<uint8_t> b =
+                       Meta([](AmfWriter& w) { w.Name("duration").Number(2); });
                    b.resize(b.size() - 6);
                    return b;
-                 }(), E_FAIL, 0, -1, -1},
-        MetaCase{"MissingObjectEnd", [] {
-                   std::vector<uint8_t> b = Meta([](AmfWriter& w) { w.Name("duration").Number(2); });
+                 }(),
+                 E_FAIL, 0, -1, -1},
+        MetaCase{"MissingObjectEnd",
+                 [] {
+                   std::vector<uint8_t> b =
+                       Meta([](AmfWriter& w) { w.Name("duration").Number(2); });
                    b.resize(b.size() - 3);
                    return b;
-                 }(), S_OK, 2000, -1, -1},
+                 }(),
+                 S_OK, 2000, -1, -1},
         MetaCase{"Nesting64Accepted", NestedDuration(64), S_OK, 3000, -1, -1},
         MetaCase{"Nesting65Refused", NestedDuration(65), E_FAIL, 0, -1, -1}),
     [](const auto& info) { return info.param.name; });
@@ -109,26 +128,31 @@ struct Visit {
   uint32_t cbValue, cbData;
 };
 
-HRESULT Record(uint32_t type, const uint8_t* pName, uint32_t cbName, const uint8_t*, uint32_t cbValue,
-               const uint8_t*, uint32_t cbData, void* pContext) {
+HRESULT Record(uint32_t type, const uint8_t* pName, uint32_t cbName, const uint8_t*,
+               uint32_t cbValue, const uint8_t*, uint32_t cbData, void* pContext) {
   static_cast<std::vector<Visit>*>(pContext)->push_back(
-      {type, pName ? std::string(reinterpret_cast<const char*>(pName), cbName) : "<none>", cbValue, cbData});
+      {type, pName ? std::string(reinterpret_cast<const char*>(pName), cbName) : "<none>", cbValue,
+       cbData});
   return 0;
 }
 
 TEST(AmfWalk, VisitsEveryValueDepthFirstWithNameAndExtents) {
   AmfWriter w;
-  w.String("hi")                                                // 5 bytes
-      .BeginObject()                                            // marker: 1
-      .Name("n").Number(1.0)                                    // name 3, value 9
-      .Name("a").BeginStrictArray(2).Boolean(true).String("x")  // name 3, value 5 + 2 + 4
-      .EndObject();                                             // empty name 2, marker 1
+  w.String("hi")      // 5 bytes
+      .BeginObject()  // marker: 1
+      .Name("n")
+      .Number(1.0)  // name 3, value 9
+      .Name("a")
+      .BeginStrictArray(2)
+      .Boolean(true)
+      .String("x")   // name 3, value 5 + 2 + 4
+      .EndObject();  // empty name 2, marker 1
   std::vector<Visit> v;
   AmfCursor cursor(w.Bytes().data(), static_cast<uint32_t>(w.Bytes().size()));
   ASSERT_EQ(WalkAmfValues(cursor, Record, &v), 0);
-  const Visit expected[] = {{kAmfString, "<none>", 5, 2},    {kAmfNumber, "n", 9, 8},
-                            {kAmfBoolean, "a", 2, 1},        {kAmfString, "a", 4, 1},
-                            {kAmfStrictArray, "a", 11, 10},  {kAmfObjectEnd, "", 1, 0},
+  const Visit expected[] = {{kAmfString, "<none>", 5, 2},   {kAmfNumber, "n", 9, 8},
+                            {kAmfBoolean, "a", 2, 1},       {kAmfString, "a", 4, 1},
+                            {kAmfStrictArray, "a", 11, 10}, {kAmfObjectEnd, "", 1, 0},
                             {kAmfObject, "<none>", 30, 29}};
   ASSERT_EQ(v.size(), std::size(expected));
   for (size_t i = 0; i < v.size(); ++i) {
@@ -161,16 +185,16 @@ std::vector<uint8_t> Repeat(std::vector<uint8_t> unit, int times) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, AmfWalkEnds,
-    ::testing::Values(WalkCase{"NumberCutOff", {0, 1, 2, 3}, STG_E_INVALIDHEADER},
-                      WalkCase{"StringPastTheEnd", {2, 0, 10, 'a'}, STG_E_INVALIDHEADER},
-                      WalkCase{"EmptyObject", {3}, STG_E_INVALIDHEADER},
-                      WalkCase{"CountOutrunsData", {10, 0x7F, 0xFF, 0xFF, 0xFF, 1, 1}, STG_E_INVALIDHEADER},
-                      WalkCase{"NegativeCountIsEmpty", {10, 0xFF, 0xFF, 0xFF, 0xFF}, 0},
-                      WalkCase{"Reference", {7, 0, 1}, 1},
-                      WalkCase{"MarkerAbove12", {200}, 1},
-                      // Opened and never closed, far deeper than the stack allows.
-                      WalkCase{"Objects100000Deep", Repeat({3, 0, 1, 'o'}, 100000), STG_E_INVALIDHEADER},
-                      WalkCase{"Arrays100000Deep", Repeat({10, 0, 0, 0, 1}, 100000), STG_E_INVALIDHEADER}),
+    ::testing::Values(
+        WalkCase{"NumberCutOff", {0, 1, 2, 3}, STG_E_INVALIDHEADER},
+        WalkCase{"StringPastTheEnd", {2, 0, 10, 'a'}, STG_E_INVALIDHEADER},
+        WalkCase{"EmptyObject", {3}, STG_E_INVALIDHEADER},
+        WalkCase{"CountOutrunsData", {10, 0x7F, 0xFF, 0xFF, 0xFF, 1, 1}, STG_E_INVALIDHEADER},
+        WalkCase{"NegativeCountIsEmpty", {10, 0xFF, 0xFF, 0xFF, 0xFF}, 0},
+        WalkCase{"Reference", {7, 0, 1}, 1}, WalkCase{"MarkerAbove12", {200}, 1},
+        // Opened and never closed, far deeper than the stack allows.
+        WalkCase{"Objects100000Deep", Repeat({3, 0, 1, 'o'}, 100000), STG_E_INVALIDHEADER},
+        WalkCase{"Arrays100000Deep", Repeat({10, 0, 0, 0, 1}, 100000), STG_E_INVALIDHEADER}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ScriptDataTag, OneReadFillsAllThreeAndAFailureNone) {

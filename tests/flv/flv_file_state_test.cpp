@@ -1,9 +1,10 @@
+#include "flv/flv_file_state.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "crafted_files.h"
-#include "flv/flv_file_state.h"
 #include "flv/flv_reader.h"
 #include "test_reader.h"
 
@@ -103,31 +104,33 @@ std::vector<uint8_t> Thirty(std::vector<CraftedTag>* tags, uint32_t startMs, siz
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TailSearch,
-    ::testing::Values(
-        TailCase{"LongFile",
-                 [](auto* t) {
-                   *t = LongFile(false).tags;
-                   return LongFile(false).bytes;
-                 },
-                 0, 0, S_OK, Found::kLastTime},
-        TailCase{"OnlyRaises", [](auto* t) { return Thirty(t, 0, 0); }, 0, 90000, S_OK, Found::kInitial},
-        TailCase{"StepsBackOverAnEmptyTail", [](auto* t) { return Thirty(t, 0, 30000); }, 0, 0, S_OK,
-                 Found::kLastTime},
-        TailCase{"NothingAboveTheBound", [](auto* t) { return Thirty(t, 0, 30000); }, 25000, 0, E_FAIL,
-                 Found::kLastTime},
-        TailCase{"FileShorterThanAWindow",
-                 [](auto* t) {
-                   FlvWriter w;
-                   w.Audio(0, AudioPayload(5));
-                   *t = {};
-                   return w.Bytes();
-                 },
-                 0, 0, E_FAIL, Found::kLastTime},
-        // Only the first tag found is carried past the wrap from the duration
-        // so far; later tags raise it as read. So the result is that tag's
-        // time, within the last window's worth of media before the end.
-        TailCase{"FirstFoundCarriedPastTheWrap", [](auto* t) { return Thirty(t, 0x1000000 - 20000, 0); },
-                 0, 0x1000000 - 1000, S_OK, Found::kNearLastTime}),
+    ::testing::Values(TailCase{"LongFile",
+                               [](auto* t) {
+                                 *t = LongFile(false).tags;
+                                 return LongFile(false).bytes;
+                               },
+                               0, 0, S_OK, Found::kLastTime},
+                      TailCase{"OnlyRaises", [](auto* t) { return Thirty(t, 0, 0); }, 0, 90000,
+                               S_OK, Found::kInitial},
+                      TailCase{"StepsBackOverAnEmptyTail",
+                               [](auto* t) { return Thirty(t, 0, 30000); }, 0, 0, S_OK,
+                               Found::kLastTime},
+                      TailCase{"NothingAboveTheBound", [](auto* t) { return Thirty(t, 0, 30000); },
+                               25000, 0, E_FAIL, Found::kLastTime},
+                      TailCase{"FileShorterThanAWindow",
+                               [](auto* t) {
+                                 FlvWriter w;
+                                 w.Audio(0, AudioPayload(5));
+                                 *t = {};
+                                 return w.Bytes();
+                               },
+                               0, 0, E_FAIL, Found::kLastTime},
+                      // Only the first tag found is carried past the wrap from the duration
+                      // so far; later tags raise it as read. So the result is that tag's
+                      // time, within the last window's worth of media before the end.
+                      TailCase{"FirstFoundCarriedPastTheWrap",
+                               [](auto* t) { return Thirty(t, 0x1000000 - 20000, 0); }, 0,
+                               0x1000000 - 1000, S_OK, Found::kNearLastTime}),
     [](const auto& info) { return info.param.name; });
 
 TEST(TailSearch, RecordsBrokenBackLinksItWalksOver) {

@@ -1,8 +1,9 @@
+#include "flv/flv_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "flv/flv_reader.h"
 #include "test_reader.h"
 
 namespace flvdmx {
@@ -34,7 +35,8 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"AudioOnly", {'F', 'L', 'V', 1, 0x04, 0, 0, 0, 9}, S_OK},
         HeaderCase{"Version0", {'F', 'L', 'V', 0, 0x05, 0, 0, 0, 9}, S_OK},
         HeaderCase{"Version2", {'F', 'L', 'V', 2, 0x05, 0, 0, 1, 0}, S_OK},
-        HeaderCase{"NoStreamFlags", {'F', 'L', 'V', 1, 0x00, 0, 0, 0, 9}, VFW_E_INVALID_FILE_FORMAT},
+        HeaderCase{
+            "NoStreamFlags", {'F', 'L', 'V', 1, 0x00, 0, 0, 0, 9}, VFW_E_INVALID_FILE_FORMAT},
         HeaderCase{"OnlyFlag2", {'F', 'L', 'V', 1, 0x02, 0, 0, 0, 9}, VFW_E_INVALID_FILE_FORMAT},
         HeaderCase{"Offset8", {'F', 'L', 'V', 1, 0x05, 0, 0, 0, 8}, VFW_E_INVALID_FILE_FORMAT},
         HeaderCase{"LowerCase", {'f', 'l', 'v', 1, 0x05, 0, 0, 0, 9}, VFW_E_INVALID_FILE_FORMAT},
@@ -67,8 +69,8 @@ TEST(FlvReaderObject, LengthsFromLengthOrZeroAndOwnReference) {
 // A tag at position 9 whose fields all differ: PreviousTagSize 0x01020304,
 // type 9, DataSize 0x000506, timestamp 0x070809, extended + stream 0x0A0B0C0D.
 std::vector<uint8_t> OneTagFile() {
-  std::vector<uint8_t> f = {'F', 'L', 'V', 1, 5, 0, 0, 0, 9,
-                            1,   2,   3,   4, 9, 0, 5, 6, 7, 8, 9, 0x0A, 0x0B, 0x0C, 0x0D};
+  std::vector<uint8_t> f = {'F', 'L', 'V', 1, 5, 0, 0, 0, 9,    1,    2,    3,
+                            4,   9,   0,   5, 6, 7, 8, 9, 0x0A, 0x0B, 0x0C, 0x0D};
   f.resize(f.size() + 0x506);
   return f;
 }

@@ -1,3 +1,5 @@
+#include "flv/flv_seek.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,6 @@
 #include "crafted_files.h"
 #include "flv/flv_file_state.h"
 #include "flv/flv_reader.h"
-#include "flv/flv_seek.h"
 #include "test_reader.h"
 
 namespace flvdmx {
@@ -86,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ChainCase{"Zero", 0, false, 0, false, S_OK},
                       ChainCase{"Wrong", 99, false, 0, false, VFW_E_INVALID_FILE_FORMAT},
                       ChainCase{"WrongButRepaired", 99, false, 0, true, S_OK},
-                      ChainCase{"FirstCheckedWhenExpected", 17, true, 5, false, VFW_E_INVALID_FILE_FORMAT},
+                      ChainCase{"FirstCheckedWhenExpected", 17, true, 5, false,
+                                VFW_E_INVALID_FILE_FORMAT},
                       ChainCase{"FirstUncheckedWithoutExpected", 99, true, 0, false, S_OK}),
     [](const auto& info) { return info.param.name; });
 
@@ -140,14 +142,15 @@ TEST_P(InterpolatePositionTable, GivesPosition) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, InterpolatePositionTable,
-    ::testing::Values(Interp{"Middle", 150, 1000, 100, 2000, 200, 1500},
-                      Interp{"RoundsToNearest", 1, 0, 0, 10, 3, 3},  // 3.33
-                      Interp{"RoundsHalfUp", 1, 0, 0, 3, 2, 2},      // 1.5
-                      Interp{"BeyondHigh", 300, 1000, 100, 2000, 200, 3000},
-                      Interp{"BelowLowTakenUnsigned", 50, 1000, 100, 2000, 200, 1000 + 0xFFFFFE0Cll},
-                      Interp{"ZeroTimeSpan", 100, 1000, 100, 2000, 100, 1000 + 0xFFFFFFFFll},
-                      Interp{"LargeFileInDouble", 500, 0, 0, 0x100000000ll, 1000, 0x80000000ll},
-                      Interp{"LargeFileTruncates", 1, 10, 0, 10 + 0x100000000ll, 3, 10 + 1431655765ll}),
+    ::testing::Values(
+        Interp{"Middle", 150, 1000, 100, 2000, 200, 1500},
+        Interp{"RoundsToNearest", 1, 0, 0, 10, 3, 3},  // 3.33
+        Interp{"RoundsHalfUp", 1, 0, 0, 3, 2, 2},      // 1.5
+        Interp{"BeyondHigh", 300, 1000, 100, 2000, 200, 3000},
+        Interp{"BelowLowTakenUnsigned", 50, 1000, 100, 2000, 200, 1000 + 0xFFFFFE0Cll},
+        Interp{"ZeroTimeSpan", 100, 1000, 100, 2000, 100, 1000 + 0xFFFFFFFFll},
+        Interp{"LargeFileInDouble", 500, 0, 0, 0x100000000ll, 1000, 0x80000000ll},
+        Interp{"LargeFileTruncates", 1, 10, 0, 10 + 0x100000000ll, 3, 10 + 1431655765ll}),
     [](const auto& info) { return info.param.name; });
 
 struct ChainCheck {
@@ -177,14 +180,14 @@ TEST_P(CheckTagChainTable, AcceptsOnlyTwoFollowersThatContinueTheChain) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, CheckTagChainTable,
-    ::testing::Values(ChainCheck{"Good", 0, 17, kFlvTagAudio, S_OK},
-                      ChainCheck{"ZeroBackLink", 0, 0, kFlvTagVideo, S_OK},
-                      ChainCheck{"WrongBackLink", 0, 16, kFlvTagAudio, E_FAIL},
-                      ChainCheck{"ThirdTypeUnknown", 0, 17, 7, E_FAIL},
-                      ChainCheck{"FollowerPastTheEndIsItsShortRead", 1, 17, kFlvTagAudio, S_FALSE}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, CheckTagChainTable,
+                         ::testing::Values(ChainCheck{"Good", 0, 17, kFlvTagAudio, S_OK},
+                                           ChainCheck{"ZeroBackLink", 0, 0, kFlvTagVideo, S_OK},
+                                           ChainCheck{"WrongBackLink", 0, 16, kFlvTagAudio, E_FAIL},
+                                           ChainCheck{"ThirdTypeUnknown", 0, 17, 7, E_FAIL},
+                                           ChainCheck{"FollowerPastTheEndIsItsShortRead", 1, 17,
+                                                      kFlvTagAudio, S_FALSE}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(FindNextTagHeaderSlow, FindsTheNextChainAfterGarbageAcrossWindows) {
   FlvWriter w;
@@ -256,8 +259,8 @@ TEST_P(FindPreviousFrameLongFile, StartsOnTheTagAtOrBeforeTheTarget) {
   const int64_t startPos = startIndex == 0 ? 9 : startTag.position;
   const uint32_t startTime = startIndex == 0 ? 0 : startTag.timeMs;
 
-  for (uint32_t target : {0u, 1u, 4999u, 60013u, 3 * kMinute + 7, 10 * kMinute + 3001, 17 * kMinute + 555,
-                          20 * kMinute + 33, 21 * kMinute - 5, 25 * kMinute}) {
+  for (uint32_t target : {0u, 1u, 4999u, 60013u, 3 * kMinute + 7, 10 * kMinute + 3001,
+                          17 * kMinute + 555, 20 * kMinute + 33, 21 * kMinute - 5, 25 * kMinute}) {
     SCOPED_TRACE("target " + std::to_string(target));
     TestReader r(f.bytes);
     CFlvReader reader(r.get(), endTime, nullptr);
@@ -358,13 +361,15 @@ TEST(FindPreviousFrame, BrokenBackLinkIsCrossedThroughTheFixupTable) {
   int64_t pos = 0;
   EXPECT_EQ(FindNextTagOfType(reader, before, 0, 0, 99, tag, pos), VFW_E_INVALID_FILE_FORMAT);
   ASSERT_EQ(fixups.Add(before, after), S_OK);
-  for (uint32_t target : {10 * kMinute - 100, 10 * kMinute + 20, 10 * kMinute + 9000, 5 * kMinute, 15 * kMinute}) {
+  for (uint32_t target :
+       {10 * kMinute - 100, 10 * kMinute + 20, 10 * kMinute + 9000, 5 * kMinute, 15 * kMinute}) {
     for (int64_t start : {int64_t{9}, after}) {
       SCOPED_TRACE(std::to_string(target) + " from " + std::to_string(start));
       pos = start;
       uint32_t t = target;
       int64_t count = 0;
-      ASSERT_EQ(FindPreviousFrame(reader, kFlvTagVideo, pos, start == 9 ? 0 : 10 * kMinute, t, tag, count),
+      ASSERT_EQ(FindPreviousFrame(reader, kFlvTagVideo, pos, start == 9 ? 0 : 10 * kMinute, t, tag,
+                                  count),
                 S_OK);
       EXPECT_TRUE(pos == f.LastAtOrBefore(kFlvTagVideo, target).position ||
                   pos == f.LastBefore(kFlvTagVideo, target).position)

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "flv/flv_timestamps.h"
+
+#include <gtest/gtest.h>
 
 namespace flvdmx {
 namespace {

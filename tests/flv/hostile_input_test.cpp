@@ -39,7 +39,8 @@ Outcome Exercise(const std::vector<uint8_t>& bytes) {
   {
     CFlvReader reader(r.get(), 0, &state.m_TagLinkFixups);
     out.header = ReadFlvHeader(reader, state.m_FlvHeader);
-    EXPECT_TRUE(out.header == S_OK || out.header == S_FALSE || out.header == VFW_E_INVALID_FILE_FORMAT);
+    EXPECT_TRUE(out.header == S_OK || out.header == S_FALSE ||
+                out.header == VFW_E_INVALID_FILE_FORMAT);
     if (out.header != S_OK) return out;
     state.m_llAvailable = reader.Available();
 
@@ -49,7 +50,8 @@ Outcome Exercise(const std::vector<uint8_t>& bytes) {
       FlvTag t;
       if (ReadTagHeader(reader, p, t) != S_OK) break;
       ++out.tags;
-      if (prevPos && PreviousTagPosition(p, t) != prevPos) (void)state.m_TagLinkFixups.Add(prevPos, p);
+      if (prevPos && PreviousTagPosition(p, t) != prevPos)
+        (void)state.m_TagLinkFixups.Add(prevPos, p);
       if (t.TagType == kFlvTagScript && t.DataSize > 0) {
         uint32_t duration = 0;
         int32_t audio = -1, video = -1;
@@ -70,8 +72,8 @@ Outcome Exercise(const std::vector<uint8_t>& bytes) {
   for (uint8_t type : {kFlvTagAudio, kFlvTagVideo}) {
     FlvTag first;
     int64_t firstPos = 0;
-    const HRESULT hrFirst = FindNextTagOfType(reader, state.m_FlvHeader.DataOffset, 0, 0, type,
-                                              first, firstPos);
+    const HRESULT hrFirst =
+        FindNextTagOfType(reader, state.m_FlvHeader.DataOffset, 0, 0, type, first, firstPos);
     EXPECT_TRUE(IsSeekResult(hrFirst)) << std::hex << hrFirst;
     for (uint32_t target : {0u, 1500u, 60000u, out.duration / 2, out.duration, 0xFFFFFFF0u}) {
       for (bool cached : {false, true}) {
@@ -80,8 +82,7 @@ Outcome Exercise(const std::vector<uint8_t>& bytes) {
         uint32_t t = target;
         FlvTag tag;
         int64_t count = 0;
-        const HRESULT hr =
-            FindPreviousFrame(reader, type, pos, cached ? 7000 : 0, t, tag, count);
+        const HRESULT hr = FindPreviousFrame(reader, type, pos, cached ? 7000 : 0, t, tag, count);
         EXPECT_TRUE(IsSeekResult(hr)) << std::hex << hr;
         if (hr == S_OK) {
           FlvTag prev = tag;
@@ -135,73 +136,74 @@ TEST_P(HostileFiles, AreHandledWithoutHarm) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HostileFiles,
-    ::testing::Values(
-        HostileCase{"ZeroLength", [] { return std::vector<uint8_t>(); }, S_FALSE},
-        HostileCase{"DataOffsetPastTheEnd",
-                    [] {
-                      std::vector<uint8_t> f = {'F', 'L', 'V', 1, kFlvHasAudio, 0xFF, 0xFF, 0xFF, 0xF0};
-                      const std::vector<uint8_t> tags = SmallFile();
-                      f.insert(f.end(), tags.begin() + 9, tags.end());
-                      return f;
-                    },
-                    S_OK},
-        HostileCase{"DataSizePastTheEnd",
-                    [] {
-                      FlvWriter w;
-                      w.Audio(0, AudioPayload(5));
-                      FlvWriter::TagOptions o;
-                      o.dataSize = 0xFFFFFF;
-                      w.Tag(kFlvTagVideo, 40, VideoPayload(true, 5), o);
-                      return w.Bytes();
-                    },
-                    S_OK},
-        HostileCase{"EveryTagMaximal",
-                    [] {
-                      FlvWriter w;
-                      FlvWriter::TagOptions o;
-                      o.dataSize = 0xFFFFFF;
-                      o.previousTagSize = 0xFFFFFFFF;
-                      for (int i = 0; i < 20; ++i) w.Tag(kFlvTagVideo, 0xFFFFFFFF, {}, o);
-                      return w.Bytes();
-                    },
-                    S_OK},
-        HostileCase{"GarbageBetweenTags",
-                    [] {
-                      FlvWriter w;
-                      AvFileLayout layout;
-                      layout.durationMs = 20000;
-                      WriteAvTags(w, layout);
-                      std::mt19937 rng(7);
-                      std::vector<uint8_t> junk(3000);
-                      for (auto& b : junk) b = static_cast<uint8_t>(rng());
-                      w.Raw(junk);
-                      layout.startMs = 20000;
-                      layout.metadata = false;
-                      WriteAvTags(w, layout);
-                      return w.Bytes();
-                    },
-                    S_OK},
-        HostileCase{"AmfNested100000Deep",
-                    [] {
-                      AmfWriter amf;
-                      amf.String("onMetaData");
-                      for (int i = 0; i < 100000; ++i) amf.BeginObject().Name("o");
-                      FlvWriter w;
-                      w.Script(amf.Bytes());
-                      w.Audio(0, AudioPayload(5));
-                      return w.Bytes();
-                    },
-                    S_OK},
-        HostileCase{"TimesAroundTheWrap",
-                    [] {
-                      FlvWriter w;
-                      AvFileLayout layout;
-                      layout.startMs = 0xFFFFFFFF - 30000;
-                      layout.durationMs = 25000;
-                      WriteAvTags(w, layout);
-                      return w.Bytes();
-                    },
-                    S_OK}),
+    ::testing::Values(HostileCase{"ZeroLength", [] { return std::vector<uint8_t>(); }, S_FALSE},
+                      HostileCase{"DataOffsetPastTheEnd",
+                                  [] {
+                                    std::vector<uint8_t> f = {'F',  'L',  'V',  1,   kFlvHasAudio,
+                                                              0xFF, 0xFF, 0xFF, 0xF0};
+                                    const std::vector<uint8_t> tags = SmallFile();
+                                    f.insert(f.end(), tags.begin() + 9, tags.end());
+                                    return f;
+                                  },
+                                  S_OK},
+                      HostileCase{"DataSizePastTheEnd",
+                                  [] {
+                                    FlvWriter w;
+                                    w.Audio(0, AudioPayload(5));
+                                    FlvWriter::TagOptions o;
+                                    o.dataSize = 0xFFFFFF;
+                                    w.Tag(kFlvTagVideo, 40, VideoPayload(true, 5), o);
+                                    return w.Bytes();
+                                  },
+                                  S_OK},
+                      HostileCase{"EveryTagMaximal",
+                                  [] {
+                                    FlvWriter w;
+                                    FlvWriter::TagOptions o;
+                                    o.dataSize = 0xFFFFFF;
+                                    o.previousTagSize = 0xFFFFFFFF;
+                                    for (int i = 0; i < 20; ++i)
+                                      w.Tag(kFlvTagVideo, 0xFFFFFFFF, {}, o);
+                                    return w.Bytes();
+                                  },
+                                  S_OK},
+                      HostileCase{"GarbageBetweenTags",
+                                  [] {
+                                    FlvWriter w;
+                                    AvFileLayout layout;
+                                    layout.durationMs = 20000;
+                                    WriteAvTags(w, layout);
+                                    std::mt19937 rng(7);
+                                    std::vector<uint8_t> junk(3000);
+                                    for (auto& b : junk) b = static_cast<uint8_t>(rng());
+                                    w.Raw(junk);
+                                    layout.startMs = 20000;
+                                    layout.metadata = false;
+                                    WriteAvTags(w, layout);
+                                    return w.Bytes();
+                                  },
+                                  S_OK},
+                      HostileCase{"AmfNested100000Deep",
+                                  [] {
+                                    AmfWriter amf;
+                                    amf.String("onMetaData");
+                                    for (int i = 0; i < 100000; ++i) amf.BeginObject().Name("o");
+                                    FlvWriter w;
+                                    w.Script(amf.Bytes());
+                                    w.Audio(0, AudioPayload(5));
+                                    return w.Bytes();
+                                  },
+                                  S_OK},
+                      HostileCase{"TimesAroundTheWrap",
+                                  [] {
+                                    FlvWriter w;
+                                    AvFileLayout layout;
+                                    layout.startMs = 0xFFFFFFFF - 30000;
+                                    layout.durationMs = 25000;
+                                    WriteAvTags(w, layout);
+                                    return w.Bytes();
+                                  },
+                                  S_OK}),
     [](const auto& info) { return info.param.name; });
 
 TEST(HostileInput, RandomBytes) {
@@ -227,7 +229,8 @@ TEST(HostileInput, BitFlips) {
   std::mt19937 rng(99);
   for (int i = 0; i < 1500; ++i) {
     std::vector<uint8_t> f = whole;
-    for (int k = 0; k < 1 + i % 4; ++k) f[rng() % f.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    for (int k = 0; k < 1 + i % 4; ++k)
+      f[rng() % f.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
     SCOPED_TRACE(i);
     Exercise(f);
     if (HasFatalFailure()) return;

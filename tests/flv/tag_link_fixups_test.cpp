@@ -1,9 +1,9 @@
+#include "flv/tag_link_fixups.h"
+
 #include <gtest/gtest.h>
 
 #include <utility>
 #include <vector>
-
-#include "flv/tag_link_fixups.h"
 
 namespace flvdmx {
 namespace {
@@ -27,17 +27,15 @@ TEST_P(FixupLookup, FindsTheKeyOfAnExactValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FixupLookup,
-    ::testing::Values(
-        LookupCase{"Empty", {}, 100, -1},
-        LookupCase{"Single", {{10, 100}}, 100, 10},
-        LookupCase{"ValueNoPairHolds", {{10, 100}, {200, 300}}, 150, -1},
-        LookupCase{"AddedOutOfOrder", {{200, 300}, {10, 100}, {100, 200}}, 200, 100},
-        // The walk from the smallest key stops at the first value above the
-        // one sought, even when a later pair holds it.
-        LookupCase{"StopsAtFirstHigherValue", {{10, 500}, {20, 50}}, 50, -1},
-        LookupCase{"LowerValuesWalkedPast", {{10, 40}, {20, 50}, {30, 45}}, 50, 20},
-        LookupCase{"InsertionBeforeHigherValue", {{20, 50}, {10, 500}}, 50, -1},
-        LookupCase{"DuplicateKeyKeepsFirst", {{10, 100}, {10, 120}}, 120, -1}),
+    ::testing::Values(LookupCase{"Empty", {}, 100, -1}, LookupCase{"Single", {{10, 100}}, 100, 10},
+                      LookupCase{"ValueNoPairHolds", {{10, 100}, {200, 300}}, 150, -1},
+                      LookupCase{"AddedOutOfOrder", {{200, 300}, {10, 100}, {100, 200}}, 200, 100},
+                      // The walk from the smallest key stops at the first value above the
+                      // one sought, even when a later pair holds it.
+                      LookupCase{"StopsAtFirstHigherValue", {{10, 500}, {20, 50}}, 50, -1},
+                      LookupCase{"LowerValuesWalkedPast", {{10, 40}, {20, 50}, {30, 45}}, 50, 20},
+                      LookupCase{"InsertionBeforeHigherValue", {{20, 50}, {10, 500}}, 50, -1},
+                      LookupCase{"DuplicateKeyKeepsFirst", {{10, 100}, {10, 120}}, 120, -1}),
     [](const auto& info) { return info.param.name; });
 
 TEST(FixupTable, ManyPairsAddedBackwardsStayFindableUntilCleared) {

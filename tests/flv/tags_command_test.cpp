@@ -5,11 +5,10 @@
 
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "support/ffprobe.h"
 #include "support/flv_writer.h"
@@ -215,12 +214,14 @@ TEST_P(TagsCommandErrors, OneLineOnStderrAndExitOne) {
   {
     const std::vector<uint8_t> bytes = GetParam().make();
     std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
   for (bool asJson : {false, true}) {
     const CliResult r = RunTags(file, asJson);
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "flvdmx: " + file + ": " + GetParam().problem + " (" + GetParam().code + ")\n");
+    EXPECT_EQ(r.err,
+              "flvdmx: " + file + ": " + GetParam().problem + " (" + GetParam().code + ")\n");
     if (asJson) {
       // What was walked before a cut is still listed and summed up.
       EXPECT_EQ(OfType(r, "summary").size(), GetParam().walked ? 1u : 0u);
@@ -238,7 +239,8 @@ std::vector<uint8_t> TwoTags() {
 INSTANTIATE_TEST_SUITE_P(
     Table, TagsCommandErrors,
     ::testing::Values(
-        ErrorCase{"NotFlv", [] { return std::vector<uint8_t>{'R', 'I', 'F', 'F', 0, 0, 0, 0, 0, 0}; },
+        ErrorCase{"NotFlv",
+                  [] { return std::vector<uint8_t>{'R', 'I', 'F', 'F', 0, 0, 0, 0, 0, 0}; },
                   "not an FLV file", "VFW_E_INVALID_FILE_FORMAT", false},
         ErrorCase{"NoStreamFlags",
                   [] { return std::vector<uint8_t>{'F', 'L', 'V', 1, 0, 0, 0, 0, 9}; },
@@ -251,7 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
                     f.resize(f.size() - 10);
                     return f;
                   },
-                  "truncated: the tag at position 55 runs past the end of the file", "S_FALSE", true},
+                  "truncated: the tag at position 55 runs past the end of the file", "S_FALSE",
+                  true},
         ErrorCase{"CutInHeader",
                   [] {
                     std::vector<uint8_t> f = TwoTags();
@@ -283,7 +286,8 @@ TEST(TagsCommand, UsageErrorsAndHelp) {
   size_t tagLines = 0;
   std::istringstream lines(text.out);
   for (std::string line; std::getline(lines, line);)
-    if (line.find("video(9)") != std::string::npos || line.find("script(18)") != std::string::npos) ++tagLines;
+    if (line.find("video(9)") != std::string::npos || line.find("script(18)") != std::string::npos)
+      ++tagLines;
   EXPECT_EQ(tagLines, OfType(RunTags(MediaPath("screen1.flv")), "tag").size());
   EXPECT_NE(text.out.find("summary: "), std::string::npos);
 }
@@ -300,7 +304,8 @@ TEST(TagsCommand, NoiseEndsCleanly) {
   for (size_t j = 13; j < noise.size(); j += 37) noise[j] = 9;  // plausible type bytes
   const std::string file = dir.File("noise.flv");
   std::ofstream(file, std::ios::binary)
-      .write(reinterpret_cast<const char*>(noise.data()), static_cast<std::streamsize>(noise.size()));
+      .write(reinterpret_cast<const char*>(noise.data()),
+             static_cast<std::streamsize>(noise.size()));
   const CliResult r = RunTags(file);
   EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 1) << r.exit_code << "\n" << r.err;
   EXPECT_EQ(OfType(r, "summary").size(), 1u);

@@ -69,14 +69,10 @@ struct ReadCase {
 TEST_P(ReaderContract, SyncReadResults) {
   const int64_t size = static_cast<int64_t>(m_bytes.size());
   const ReadCase cases[] = {
-      {0, 15, S_OK, 15},
-      {1000, 100000, S_OK, 100000},
-      {size - 15, 15, S_OK, 15},
-      {size - 10, 15, S_FALSE, 10},  // short read at the end
-      {size, 15, S_FALSE, 0},
-      {size + 1000, 4, S_FALSE, 0},
-      {5, 0, S_OK, 0},
-      {-1, 4, E_INVALIDARG, 0},
+      {0, 15, S_OK, 15},         {1000, 100000, S_OK, 100000},
+      {size - 15, 15, S_OK, 15}, {size - 10, 15, S_FALSE, 10},  // short read at the end
+      {size, 15, S_FALSE, 0},    {size + 1000, 4, S_FALSE, 0},
+      {5, 0, S_OK, 0},           {-1, 4, E_INVALIDARG, 0},
       {0, -4, E_INVALIDARG, 0},
   };
   for (const ReadCase& c : cases) {
@@ -133,7 +129,8 @@ TEST_P(ReaderContract, ConcurrentReadsGetTheRightBytes) {
         const int64_t pos = rng() % m_bytes.size();
         const int32_t len = static_cast<int32_t>(1 + rng() % buf.size());
         const HRESULT hr = m_reader->SyncRead(pos, len, buf.data());
-        const int64_t expectedLen = std::min<int64_t>(len, static_cast<int64_t>(m_bytes.size()) - pos);
+        const int64_t expectedLen =
+            std::min<int64_t>(len, static_cast<int64_t>(m_bytes.size()) - pos);
         if (hr != (expectedLen == len ? S_OK : S_FALSE) ||
             !std::equal(buf.begin(), buf.begin() + expectedLen, m_bytes.begin() + pos)) {
           ++wrong;
@@ -190,7 +187,8 @@ CAsyncReaderBase* MakeFileReader(const std::vector<uint8_t>& bytes) {
   const std::string path = dir.File("reader" + std::to_string(counter++) + ".bin");
   {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
   CFileReader* reader = nullptr;
   EXPECT_EQ(CFileReader::Open(path.c_str(), &reader), S_OK);

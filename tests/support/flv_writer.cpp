@@ -46,7 +46,8 @@ std::vector<uint8_t> FlvWriter::Bytes(bool withFinalBackLink) const {
 bool FlvWriter::WriteFile(const std::string& path, bool withFinalBackLink) const {
   const std::vector<uint8_t> bytes = Bytes(withFinalBackLink);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
@@ -152,8 +153,8 @@ std::vector<CraftedTag> WriteAvTags(FlvWriter& w, const AvFileLayout& layout) {
     const int64_t pos = w.Script(OnMetaData(layout.durationMs / 1000.0,
                                             layout.audioRate ? std::optional<double>(2) : none,
                                             layout.video ? std::optional<double>(2) : none));
-    tags.push_back({pos, kFlvTagScript, 0, static_cast<uint32_t>(w.LastTagSize() - kFlvTagHeaderSize),
-                    false});
+    tags.push_back(
+        {pos, kFlvTagScript, 0, static_cast<uint32_t>(w.LastTagSize() - kFlvTagHeaderSize), false});
   }
   uint32_t random = layout.seed * 2654435761u + 1;
   auto next_random = [&random] {
@@ -163,10 +164,12 @@ std::vector<CraftedTag> WriteAvTags(FlvWriter& w, const AvFileLayout& layout) {
   uint64_t videoIndex = 0, audioIndex = 0;
   const uint32_t end = layout.startMs + layout.durationMs;
   for (;;) {
-    const uint32_t videoTime = layout.startMs + static_cast<uint32_t>(videoIndex * layout.videoIntervalMs);
+    const uint32_t videoTime =
+        layout.startMs + static_cast<uint32_t>(videoIndex * layout.videoIntervalMs);
     const uint32_t audioTime =
-        layout.audioRate ? layout.startMs + static_cast<uint32_t>(audioIndex * 1024 * 1000 / layout.audioRate)
-                       : end;
+        layout.audioRate
+            ? layout.startMs + static_cast<uint32_t>(audioIndex * 1024 * 1000 / layout.audioRate)
+            : end;
     const bool videoLeft = layout.video && videoTime < end;
     const bool audioLeft = layout.audioRate && audioTime < end;
     if (!videoLeft && !audioLeft) break;

@@ -7,7 +7,8 @@
 namespace flvdmx::cli {
 
 void ReportFileError(const std::string& file, const std::string& problem, HRESULT hr) {
-  std::fprintf(stderr, "flvdmx: %s: %s (%s)\n", file.c_str(), problem.c_str(), LookupResultName(hr));
+  std::fprintf(stderr, "flvdmx: %s: %s (%s)\n", file.c_str(), problem.c_str(),
+               LookupResultName(hr));
 }
 
 }  // namespace flvdmx::cli

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include "file_error.h"
 #include "filter_session.h"
 #include "platform/mediatypes.h"
+#include "stream_writers.h"
 
 namespace flvdmx::cli {
 
@@ -147,6 +149,22 @@ Decoded DecodeAudio(const CMediaType& mt) {
                 wfx.nChannels == 1 ? "" : "s", static_cast<unsigned long>(wfx.nSamplesPerSec),
                 wfx.wBitsPerSample, static_cast<unsigned long>(wfx.nAvgBytesPerSec));
   d.text = line;
+
+  // AAC's own rate and channels are in its AudioSpecificConfig; the wave
+  // format's fields come from the FLV flags byte, which always says 44 kHz
+  // stereo for AAC.
+  AdtsConfig config;
+  const ULONG cbExtra = std::min<ULONG>(wfx.cbSize, mt.FormatLength() - sizeof(WAVEFORMATEX));
+  if (*mt.Subtype() == MEDIASUBTYPE_mp4a &&
+      ParseAudioSpecificConfig(mt.Format() + sizeof(WAVEFORMATEX), cbExtra, &config)) {
+    d.fields["aac_object_type"] = config.profile + 1;
+    d.fields["aac_sample_rate"] = SamplingFrequency(config.samplingFrequencyIndex);
+    d.fields["aac_channels"] = config.channelConfiguration;
+    std::snprintf(line, sizeof line, "; AudioSpecificConfig: object type %u, %u Hz, channel configuration %u",
+                  config.profile + 1, SamplingFrequency(config.samplingFrequencyIndex),
+                  config.channelConfiguration);
+    d.text += line;
+  }
   return d;
 }
 

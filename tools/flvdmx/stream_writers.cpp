@@ -20,6 +20,9 @@ constexpr size_t kMaxAdtsFrame = 0x1FFF;  // 13-bit frame length, header include
 constexpr uint32_t kAdtsFrequencies[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                          22050, 16000, 12000, 11025, 8000,  7350};
 constexpr size_t kWavHeaderSize = 44;
+// HEVC samples start with the packet type and the 24-bit composition time.
+constexpr size_t kHevcPacketHeader = 4;
+constexpr uint8_t kCodedPicturesPacket = 1;
 
 uint32_t LoadBE16(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
 
@@ -52,6 +55,7 @@ class RecordCursor {
     m_pos += n;
     return true;
   }
+  bool AtEnd() const { return m_pos == m_n; }
   // A unit with a 16-bit length in front.
   [[nodiscard]] bool Unit(std::vector<uint8_t>* pUnit) {
     uint32_t cb = 0;
@@ -135,7 +139,9 @@ bool ParseAvcRecord(const uint8_t* p, size_t n, ParameterSets* pOut) {
   return ParseAvcLike(cursor, cPps, pOut);
 }
 
-// HEVCDecoderConfigurationRecord: every unit of every array.
+// HEVCDecoderConfigurationRecord: every unit of every array. Only a record
+// that is exactly that (the arrays fill it, each holds parameter sets or SEI
+// of its own type) counts: the AVC-like layout would otherwise pass for one.
 bool ParseHvccRecord(const uint8_t* p, size_t n, ParameterSets* pOut) {
   if (n < 23 || p[0] != 1) return false;
   pOut->cbLengthSize = (p[21] & 3u) + 1;
@@ -147,9 +153,15 @@ bool ParseHvccRecord(const uint8_t* p, size_t n, ParameterSets* pOut) {
     uint8_t type = 0;
     uint32_t cUnits = 0;
     if (!cursor.Byte(&type) || !cursor.BE16(&cUnits)) return false;
-    if (!ParseAvcLike(cursor, cUnits, pOut)) return false;
+    const uint8_t nalType = type & 0x3F;
+    if (nalType < 32 || (nalType > 34 && nalType != 39 && nalType != 40)) return false;
+    for (uint32_t i = 0; i < cUnits; ++i) {
+      std::vector<uint8_t> unit;
+      if (!cursor.Unit(&unit) || unit.empty() || ((unit[0] >> 1) & 0x3F) != nalType) return false;
+      pOut->units.push_back(std::move(unit));
+    }
   }
-  return true;
+  return cursor.AtEnd();
 }
 
 // The layout the filter itself reads HEVC in: leading units counted by the
@@ -166,13 +178,25 @@ bool ParseHevcAvcLikeRecord(const uint8_t* p, size_t n, ParameterSets* pOut) {
 class AnnexBWriter final : public StreamWriter {
  public:
   AnnexBWriter(bool bHevc, ParameterSets sets)
-      : StreamWriter(bHevc ? "H.265 Annex B" : "H.264 Annex B"), m_Sets(std::move(sets)) {}
+      : StreamWriter(bHevc ? "H.265 Annex B" : "H.264 Annex B"), m_bHevc(bHevc), m_Sets(std::move(sets)) {}
   ~AnnexBWriter() override { CloseFile(&m_pFile); }
 
   bool Open(const std::string& path) { return OpenFile(path, &m_pFile); }
 
   bool Write(const uint8_t* pData, size_t cb, REFERENCE_TIME, bool bSync) override {
     if (m_pFile == nullptr) return false;
+    if (m_bHevc) {
+      // The filter leaves the packet type and composition time in front of
+      // HEVC data, and delivers the sequence header and end-of-sequence
+      // packets too: only coded pictures go into the stream.
+      if (cb < kHevcPacketHeader) {
+        ++m_cMalformed;
+        return true;
+      }
+      if (pData[0] != kCodedPicturesPacket) return true;
+      pData += kHevcPacketHeader;
+      cb -= kHevcPacketHeader;
+    }
     m_Out.clear();
     if (m_cSamples == 0 || bSync) {
       for (const auto& unit : m_Sets.units) Append(unit.data(), unit.size());
@@ -206,6 +230,7 @@ class AnnexBWriter final : public StreamWriter {
     m_Out.insert(m_Out.end(), p, p + n);
   }
 
+  const bool m_bHevc;
   ParameterSets m_Sets;
   std::FILE* m_pFile = nullptr;
   // Reused for every sample: no allocation once it has grown.
@@ -461,6 +486,10 @@ bool ParseAudioSpecificConfig(const uint8_t* pConfig, size_t cbConfig, AdtsConfi
   pOut->samplingFrequencyIndex = frequencyIndex;
   pOut->channelConfiguration = static_cast<uint8_t>(channels);
   return true;
+}
+
+uint32_t SamplingFrequency(uint8_t index) {
+  return index < sizeof kAdtsFrequencies / sizeof kAdtsFrequencies[0] ? kAdtsFrequencies[index] : 0;
 }
 
 void BuildAdtsHeader(const AdtsConfig& config, size_t cbPayload, uint8_t header[7]) {

@@ -4,7 +4,8 @@
 //   AVC  -> .h264 Annex B: the decoder configuration's parameter sets in front
 //           of the first frame and of every key frame, NAL length prefixes
 //           (of the configured size) turned into start codes;
-//   HEVC -> .h265 likewise (VPS, SPS, PPS);
+//   HEVC -> .h265 likewise (VPS, SPS, PPS), from the coded-picture samples
+//           (the filter delivers HEVC with its packet type in front);
 //   AAC  -> .aac ADTS: a 7-byte header built from the AudioSpecificConfig in
 //           front of every frame;
 //   MP3 / MPEG audio -> .mp3 / .mp2, payloads as they are;
@@ -93,6 +94,8 @@ struct AdtsConfig {
   uint8_t channelConfiguration = 2;
 };
 bool ParseAudioSpecificConfig(const uint8_t* pConfig, size_t cbConfig, AdtsConfig* pOut);
+// The rate of a sampling frequency index; 0 for an index outside the table.
+uint32_t SamplingFrequency(uint8_t index);
 // The 7-byte ADTS header (no CRC) for one frame of cbPayload bytes.
 void BuildAdtsHeader(const AdtsConfig& config, size_t cbPayload, uint8_t header[7]);
 

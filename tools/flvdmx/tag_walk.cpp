@@ -91,10 +91,18 @@ void Walker::Accept(int64_t p, FlvTag tag) {
   WalkSummary& s = m_Summary;
   ++s.cTags;
   switch (tag.TagType) {
-    case kFlvTagAudio: ++s.cAudio; break;
-    case kFlvTagVideo: ++s.cVideo; break;
-    case kFlvTagScript: ++s.cScript; break;
-    default: ++s.cOther; break;
+    case kFlvTagAudio:
+      ++s.cAudio;
+      break;
+    case kFlvTagVideo:
+      ++s.cVideo;
+      break;
+    case kFlvTagScript:
+      ++s.cScript;
+      break;
+    default:
+      ++s.cOther;
+      break;
   }
   if (!s.bAnyTime) s.dwFirstTime = tag.TimeStamp;
   s.bAnyTime = true;
@@ -129,7 +137,8 @@ bool Walker::Resync(int64_t p, bool bReportMiss, int64_t* pllFound) {
   if (!ok) return false;
   // A size field that ran past the found tag claimed bytes that are not its own.
   if (m_bHavePrev) {
-    const int64_t claimedEnd = std::min(NextTagPosition(m_llPrevPos, m_PrevTag), m_Summary.llFileSize);
+    const int64_t claimedEnd =
+        std::min(NextTagPosition(m_llPrevPos, m_PrevTag), m_Summary.llFileSize);
     if (pos < claimedEnd) m_llCovered -= claimedEnd - pos;
   }
   *pllFound = pos;

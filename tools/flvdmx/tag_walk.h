@@ -36,8 +36,8 @@ struct MetadataLine {
 };
 
 struct ResyncLine {
-  int64_t llAt = 0;          // where a tag header was expected
-  int64_t llFound = -1;      // where the walk went on; -1: nothing found
+  int64_t llAt = 0;      // where a tag header was expected
+  int64_t llFound = -1;  // where the walk went on; -1: nothing found
 };
 
 enum class WalkEnd {
@@ -56,7 +56,7 @@ struct WalkSummary {
   uint32_t dwFirstTime = 0, dwLastTime = 0;
   uint64_t cBrokenLinks = 0, cZeroLinks = 0, cResyncs = 0;
   int64_t llFileSize = 0;
-  int64_t llUncovered = 0;    // bytes neither header, tag nor final back-link
+  int64_t llUncovered = 0;  // bytes neither header, tag nor final back-link
   LinkState finalLink = LinkState::kOk;
   bool bFinalLinkPresent = false;
   WalkEnd end = WalkEnd::kComplete;

@@ -1,9 +1,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "commands.h"
 #include "file_error.h"
@@ -38,11 +37,11 @@ class TextSink : public TagSink {
   explicit TextSink(std::FILE* out) : m_out(out) {}
 
   void OnHeader(const FlvHeader& h, int64_t llFileSize) override {
-    std::fprintf(m_out, "FLV header: version %u, flags 0x%02X (%s%s%s), data offset %u, %" PRId64
-                 " bytes\n",
-                 h.Version, h.Flags, (h.Flags & kFlvHasVideo) ? "video" : "",
-                 (h.Flags & kFlvHasVideo) && (h.Flags & kFlvHasAudio) ? " " : "",
-                 (h.Flags & kFlvHasAudio) ? "audio" : "", h.DataOffset, llFileSize);
+    std::fprintf(
+        m_out, "FLV header: version %u, flags 0x%02X (%s%s%s), data offset %u, %" PRId64 " bytes\n",
+        h.Version, h.Flags, (h.Flags & kFlvHasVideo) ? "video" : "",
+        (h.Flags & kFlvHasVideo) && (h.Flags & kFlvHasAudio) ? " " : "",
+        (h.Flags & kFlvHasAudio) ? "audio" : "", h.DataOffset, llFileSize);
     std::fprintf(m_out, "%12s  %-10s %8s %10s %10s %10s  %s\n", "position", "type", "size", "raw",
                  "time", "prev size", "link");
   }
@@ -63,7 +62,8 @@ class TextSink : public TagSink {
     if (r.llFound < 0) {
       std::fprintf(m_out, "resync: no plausible tag header at %" PRId64 " nor after it\n", r.llAt);
     } else {
-      std::fprintf(m_out, "resync: no plausible tag header at %" PRId64 "; going on at %" PRId64 "\n",
+      std::fprintf(m_out,
+                   "resync: no plausible tag header at %" PRId64 "; going on at %" PRId64 "\n",
                    r.llAt, r.llFound);
     }
   }
@@ -74,8 +74,8 @@ class TextSink : public TagSink {
                  s.cTags, s.cVideo, s.cAudio, s.cScript, s.cOther);
     if (s.bAnyTime) std::fprintf(m_out, ", time %u ms to %u ms", s.dwFirstTime, s.dwLastTime);
     std::fprintf(m_out,
-                 ", %" PRIu64 " broken links, %" PRIu64 " zero links, %" PRIu64
-                 " resyncs, %" PRId64 " bytes not covered by tags, final back-link %s\n",
+                 ", %" PRIu64 " broken links, %" PRIu64 " zero links, %" PRIu64 " resyncs, %" PRId64
+                 " bytes not covered by tags, final back-link %s\n",
                  s.cBrokenLinks, s.cZeroLinks, s.cResyncs, s.llUncovered,
                  s.bFinalLinkPresent ? LinkStateName(s.finalLink) : "missing");
   }
@@ -90,8 +90,11 @@ class JsonSink : public TagSink {
   explicit JsonSink(std::FILE* out) : m_out(out) {}
 
   void OnHeader(const FlvHeader& h, int64_t llFileSize) override {
-    Emit({{"type", "header"}, {"version", h.Version}, {"flags", h.Flags},
-          {"data_offset", h.DataOffset}, {"file_size", llFileSize}});
+    Emit({{"type", "header"},
+          {"version", h.Version},
+          {"flags", h.Flags},
+          {"data_offset", h.DataOffset},
+          {"file_size", llFileSize}});
   }
   // The hot line, formatted by hand: a file has one per tag.
   void OnTag(const TagLine& l) override {
@@ -110,12 +113,13 @@ class JsonSink : public TagSink {
     Emit(j);
   }
   void OnResync(const ResyncLine& r) override {
-    Emit({{"type", "resync"}, {"at", r.llAt},
+    Emit({{"type", "resync"},
+          {"at", r.llAt},
           {"found", r.llFound >= 0 ? Json(r.llFound) : Json(nullptr)}});
   }
   void OnSummary(const WalkSummary& s) {
-    Json j = {{"type", "summary"}, {"tags", s.cTags}, {"video", s.cVideo}, {"audio", s.cAudio},
-              {"script", s.cScript}, {"other", s.cOther}};
+    Json j = {{"type", "summary"}, {"tags", s.cTags},     {"video", s.cVideo},
+              {"audio", s.cAudio}, {"script", s.cScript}, {"other", s.cOther}};
     j["first_time"] = s.bAnyTime ? Json(s.dwFirstTime) : Json(nullptr);
     j["last_time"] = s.bAnyTime ? Json(s.dwLastTime) : Json(nullptr);
     j["broken_links"] = s.cBrokenLinks;
@@ -189,8 +193,7 @@ int RunTags(const std::string& file, bool json) {
 
 void RegisterTagsCommand(CLI::App& app, int* exit_code) {
   auto* cmd = app.add_subcommand(
-      "tags",
-      "Validate the header and walk the whole tag chain of an FLV file, one line per tag");
+      "tags", "Validate the header and walk the whole tag chain of an FLV file, one line per tag");
   auto file = std::make_shared<std::string>();
   auto json = std::make_shared<bool>(false);
   cmd->add_option("FILE", *file, "FLV file")->required();
