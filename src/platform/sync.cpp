@@ -19,6 +19,9 @@ void CManualResetEvent::Reset() {
 
 bool CManualResetEvent::Wait(DWORD dwMilliseconds) {
   std::unique_lock<std::mutex> lock(m_Mutex);
+  // A poll (the delivery loops ask after every sample) needs no timed wait,
+  // which would cost a system call each time.
+  if (m_bSet || dwMilliseconds == 0) return m_bSet;
   if (dwMilliseconds == INFINITE) {
     m_Cond.wait(lock, [this] { return m_bSet; });
     return true;

@@ -194,7 +194,8 @@ int RunPackets(const PacketsOptions& options) {
 
   Listing listing(&session, options.bJson, options.play.cCount.value_or(0));
   std::vector<std::unique_ptr<PinRun>> runs;
-  std::vector<IBaseFilter*> sinks;  // one reference each
+  std::vector<IBaseFilter*> sinks;           // one reference each
+  std::vector<CPayloadSink*> payloadSinks;  // the same, when quiet
   HRESULT hr = S_OK;
   for (const OutputPinInfo* pPin : pins) {
     runs.push_back(std::make_unique<PinRun>());
@@ -206,10 +207,9 @@ int RunPackets(const PacketsOptions& options) {
       hr = CPayloadSink::Create(&pSink);
       if (FAILED(hr)) break;
       sinks.push_back(pSink->AsBaseFilter());
-      pSink->SetSampleCallback([&listing, pRun, pSink](const CPayloadSink::Sample& sample) {
-        (void)pSink;
-        return listing.OnQuietSample(*pRun, sample);
-      });
+      payloadSinks.push_back(pSink);
+      pSink->SetSampleCallback(
+          [&listing, pRun](const CPayloadSink::Sample& sample) { return listing.OnQuietSample(*pRun, sample); });
       hr = session.ConnectSink(pPin->pPin, pSink->AsBaseFilter(), pSink->InputPin());
     } else {
       CRecordingSink* pSink = nullptr;
@@ -222,9 +222,10 @@ int RunPackets(const PacketsOptions& options) {
     }
     if (FAILED(hr)) break;
   }
-  auto releaseSinks = [&sinks] {
+  auto releaseSinks = [&sinks, &payloadSinks] {
     for (IBaseFilter* pSink : sinks) pSink->Release();
     sinks.clear();
+    payloadSinks.clear();
   };
   if (FAILED(hr)) {
     releaseSinks();
@@ -243,8 +244,8 @@ int RunPackets(const PacketsOptions& options) {
   if (options.bQuiet) {
     // The payload sink has no end-of-stream callback: look at it while waiting.
     onTick = [&] {
-      for (size_t i = 0; i < sinks.size(); ++i) {
-        if (static_cast<CPayloadSink*>(sinks[i])->IsEndOfStream()) listing.OnQuietEnd(*runs[i]);
+      for (size_t i = 0; i < payloadSinks.size(); ++i) {
+        if (payloadSinks[i]->IsEndOfStream()) listing.OnQuietEnd(*runs[i]);
       }
     };
   }
@@ -252,10 +253,8 @@ int RunPackets(const PacketsOptions& options) {
   listing.Close();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (options.bQuiet) {
-    for (size_t i = 0; i < sinks.size(); ++i) {
-      if (static_cast<CPayloadSink*>(sinks[i])->IsEndOfStream()) runs[i]->bEndOfStream = true;
-    }
+  for (size_t i = 0; i < payloadSinks.size(); ++i) {
+    if (payloadSinks[i]->IsEndOfStream()) runs[i]->bEndOfStream = true;
   }
   releaseSinks();
 

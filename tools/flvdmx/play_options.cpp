@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 
 namespace flvdmx::cli {
 
@@ -10,6 +11,12 @@ namespace {
 constexpr int64_t kUnitsPerMs = 10000;
 // Beyond this a time in ms no longer fits a reference time.
 constexpr int64_t kMaxMs = INT64_MAX / kUnitsPerMs;
+
+std::string Number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
 
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -87,7 +94,7 @@ bool ApplyPositions(FilterSession& session, const PlayOptions& options, SessionE
     hr = pSeeking->SetRate(*options.dRate);
     if (FAILED(hr)) {
       pSeeking->Release();
-      *pError = {"--rate " + std::to_string(*options.dRate) + " is refused (a rate must be above 0)", hr};
+      *pError = {"--rate " + Number(*options.dRate) + " is refused (a rate must be above 0)", hr};
       return false;
     }
   }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include "platform/mediatypes.h"
@@ -508,7 +509,8 @@ void BuildAdtsHeader(const AdtsConfig& config, size_t cbPayload, uint8_t header[
 
 std::unique_ptr<StreamWriter> CreateStreamWriter(const AM_MEDIA_TYPE& mt, const std::string& dir,
                                                  const std::string& baseName, std::string* pError) {
-  const std::string stem = dir + "/" + baseName;
+  // Native separators: the tool also runs on Windows.
+  const std::string stem = (std::filesystem::path(dir) / baseName).string();
   const GUID& subtype = mt.subtype;
 
   if (subtype == MEDIASUBTYPE_avc1 || subtype == MEDIASUBTYPE_hvc1) {
