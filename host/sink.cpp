@@ -136,7 +136,7 @@ class CRecordingSink::CSinkPin : public CBaseInputPin {
 };
 
 CRecordingSink::CRecordingSink(HRESULT* phr)
-    : CBaseFilter(L"CRecordingSink", nullptr, &m_Lock, CLSID_HostRecordingSink) {
+    : CSinkFilter(L"CRecordingSink", &m_Lock, CLSID_HostRecordingSink) {
   m_pPin.reset(new (std::nothrow) CSinkPin(this, phr));
   if (!m_pPin && phr != nullptr) *phr = E_OUTOFMEMORY;
 }

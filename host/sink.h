@@ -38,6 +38,7 @@
 
 #include "baseclasses/critsec.h"
 #include "baseclasses/filter.h"
+#include "host/sink_filter.h"
 #include "baseclasses/input_pin.h"
 #include "platform/dshow.h"
 
@@ -70,7 +71,7 @@ struct SinkEvent {
   bool bIgnored = false;
 };
 
-class CRecordingSink : public CBaseFilter {
+class CRecordingSink : public CSinkFilter {
  public:
   // Sees each event as it is recorded; pPayload is the sample's data
   // (lActual bytes) for kSample, else null. Called under the record lock.
@@ -105,6 +106,8 @@ class CRecordingSink : public CBaseFilter {
 
  private:
   class CSinkPin;
+
+  IPin* SeekingInputPin() override { return InputPin(); }
 
   explicit CRecordingSink(HRESULT* phr);
   ~CRecordingSink() override;

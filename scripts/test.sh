@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test: native, ASan+UBSan, the threaded tests under
-# TSan, and the mingw cross build.
+# TSan, the mingw cross build, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -29,4 +29,10 @@ run_preset tsan "${tsan_targets[@]}"
 echo "== mingw =="
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs"
+
+# The Windows build under Wine's DirectShow runtime, compared with the native
+# tool on the corpus the default stage made.
+echo "== wine =="
+scripts/deps.sh wine
+bash tests/wine/wine_test.sh build/mingw build/default build/media
 echo "all test stages passed"

@@ -158,6 +158,15 @@ struct IAMovieSetup : IUnknown {
   STDMETHOD(Unregister)() PURE;
 };
 
+// What a filter says of itself to the graph: a renderer is counted for the
+// graph's end-of-stream (EC_COMPLETE) and is where graph seeking is applied.
+inline constexpr DWORD AM_FILTER_MISC_FLAGS_IS_RENDERER = 0x1;
+inline constexpr DWORD AM_FILTER_MISC_FLAGS_IS_SOURCE = 0x2;
+inline constexpr IID IID_IAMFilterMiscFlags = {0x2DD74950, 0xA890, 0x11D1, {0xAB, 0xE8, 0x00, 0xA0, 0xC9, 0x05, 0xF3, 0x75}};
+struct IAMFilterMiscFlags : IUnknown {
+  STDMETHOD_(ULONG, GetMiscFlags)() PURE;
+};
+
 // IMediaSeeking capabilities.
 enum AM_SEEKING_SEEKING_CAPABILITIES {
   AM_SEEKING_CanSeekAbsolute = 0x1,

@@ -102,34 +102,17 @@ INSTANTIATE_TEST_SUITE_P(
                       VFW_E_NO_ACCEPTABLE_TYPES, nullptr}),
     [](const ::testing::TestParamInfo<AgreementCase>& info) { return std::string(info.param.name); });
 
-TEST_F(ConnectionTest, FullySpecifiedTypeIsTheOnlyOneTried) {
-  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
-  CMediaType full = MakeMediaType(MEDIATYPE_Video, kSubB, FORMAT_None);
-  ASSERT_EQ(m_pOut->Connect(m_pIn, &full), S_OK);
-  EXPECT_EQ(AgreedSubtype(), kSubB);
-
-  ASSERT_EQ(m_pOut->Disconnect(), S_OK);
-  ASSERT_EQ(m_pIn->Disconnect(), S_OK);
-  m_pIn->m_Script.acceptedSubtypes = {kSubA};
-  EXPECT_EQ(m_pOut->Connect(m_pIn, &full), VFW_E_TYPE_NOT_ACCEPTED);
-  EXPECT_FALSE(m_pOut->IsConnected());
-}
-
 TEST_F(ConnectionTest, MostTellingRefusalWinsOverVagueOnes) {
   m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
   m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubB));
   m_pIn->m_Script.acceptedSubtypes = {kSubC};
-  struct Case {
-    HRESULT refusal;
-    HRESULT expected;
-  } cases[] = {
-      {S_FALSE, VFW_E_NO_ACCEPTABLE_TYPES},
-      {E_FAIL, VFW_E_NO_ACCEPTABLE_TYPES},
-      {E_INVALIDARG, VFW_E_NO_ACCEPTABLE_TYPES},
-      {VFW_E_INVALIDMEDIATYPE, VFW_E_INVALIDMEDIATYPE},
-      {E_OUTOFMEMORY, E_OUTOFMEMORY},
-  };
-  for (const Case& c : cases) {
+  const struct {
+    HRESULT refusal, expected;
+  } cases[] = {{S_FALSE, VFW_E_NO_ACCEPTABLE_TYPES},
+               {E_INVALIDARG, VFW_E_NO_ACCEPTABLE_TYPES},
+               {VFW_E_INVALIDMEDIATYPE, VFW_E_INVALIDMEDIATYPE},
+               {E_OUTOFMEMORY, E_OUTOFMEMORY}};
+  for (const auto& c : cases) {
     m_pIn->m_Script.hrRefuse = c.refusal;
     EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), c.expected) << std::hex << c.refusal;
     EXPECT_FALSE(m_pOut->IsConnected());
@@ -138,10 +121,8 @@ TEST_F(ConnectionTest, MostTellingRefusalWinsOverVagueOnes) {
 
 TEST_F(ConnectionTest, ConnectionRefusalsLeaveBothSidesUnconnected) {
   m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
-  // Output to output is the wrong direction.
   CTestOutputPin* pOther = m_pDown->AddOutputPin(L"Other");
   EXPECT_EQ(m_pOut->Connect(pOther, nullptr), VFW_E_INVALID_DIRECTION);
-  EXPECT_EQ(m_pOut->Connect(nullptr, nullptr), E_POINTER);
 
   // A failing CompleteConnect on the receiving side undoes everything.
   m_pIn->m_Script.hrCompleteConnect = E_ABORT;
@@ -158,73 +139,7 @@ TEST_F(ConnectionTest, ConnectionRefusalsLeaveBothSidesUnconnected) {
   EXPECT_FALSE(m_pIn->IsConnected());
 }
 
-TEST_F(ConnectionTest, ConnectedPinsAnswerQueriesAndRefuseASecondConnection) {
-  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
-  ASSERT_EQ(m_pOut->Connect(m_pIn, nullptr), S_OK);
-  EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), VFW_E_ALREADY_CONNECTED);
-  CMediaType mt = MakeMediaType(MEDIATYPE_Video, kSubA);
-  EXPECT_EQ(m_pIn->ReceiveConnection(m_pOut, &mt), VFW_E_ALREADY_CONNECTED);
-
-  IPin* pPeer = nullptr;
-  ASSERT_EQ(m_pIn->ConnectedTo(&pPeer), S_OK);
-  EXPECT_EQ(pPeer, static_cast<IPin*>(m_pOut));
-  pPeer->Release();
-  AM_MEDIA_TYPE amt{};
-  ASSERT_EQ(m_pIn->ConnectionMediaType(&amt), S_OK);
-  EXPECT_EQ(amt.subtype, kSubA);
-  FreeMediaType(amt);
-
-  EXPECT_EQ(m_pOut->Disconnect(), S_OK);
-  EXPECT_EQ(m_pOut->Disconnect(), S_FALSE);
-  EXPECT_EQ(m_pOut->ConnectedTo(&pPeer), VFW_E_NOT_CONNECTED);
-  EXPECT_EQ(pPeer, nullptr);
-  EXPECT_EQ(m_pOut->ConnectionMediaType(&amt), VFW_E_NOT_CONNECTED);
-}
-
-TEST_F(ConnectionTest, PinInformation) {
-  PIN_INFO info{};
-  ASSERT_EQ(m_pIn->QueryPinInfo(&info), S_OK);
-  EXPECT_EQ(info.pFilter, m_pDown->AsBaseFilter());
-  EXPECT_EQ(info.dir, PINDIR_INPUT);
-  EXPECT_STREQ(info.achName, L"In");
-  info.pFilter->Release();
-
-  LPWSTR pId = nullptr;
-  ASSERT_EQ(m_pOut->QueryId(&pId), S_OK);
-  EXPECT_STREQ(pId, L"Out");
-  CoTaskMemFree(pId);
-
-  m_pIn->m_Script.acceptedSubtypes = {kSubA};
-  m_pIn->m_Script.hrRefuse = E_FAIL;
-  CMediaType a = MakeMediaType(MEDIATYPE_Video, kSubA);
-  CMediaType b = MakeMediaType(MEDIATYPE_Video, kSubB);
-  EXPECT_EQ(m_pIn->QueryAccept(&a), S_OK);
-  EXPECT_EQ(m_pIn->QueryAccept(&b), S_FALSE);  // a failure is reported as S_FALSE
-}
-
-TEST_F(ConnectionTest, MediaTypeEnumeratorGoesOutOfSyncWhenTheTypesChange) {
-  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
-  m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubB));
-  IEnumMediaTypes* pEnum = nullptr;
-  ASSERT_EQ(m_pOut->EnumMediaTypes(&pEnum), S_OK);
-  AM_MEDIA_TYPE* types[3] = {};
-  ULONG cFetched = 0;
-  ASSERT_EQ(pEnum->Next(3, types, &cFetched), S_FALSE);
-  ASSERT_EQ(cFetched, 2u);
-  EXPECT_EQ(types[1]->subtype, kSubB);
-  DeleteMediaType(types[0]);
-  DeleteMediaType(types[1]);
-
-  m_pOut->IncrementTypeVersion();
-  EXPECT_EQ(pEnum->Reset(), S_OK);
-  EXPECT_EQ(pEnum->Skip(1), S_OK);
-  m_pOut->IncrementTypeVersion();
-  EXPECT_EQ(pEnum->Next(1, types, nullptr), VFW_E_ENUM_OUT_OF_SYNC);
-  EXPECT_EQ(pEnum->Skip(1), VFW_E_ENUM_OUT_OF_SYNC);
-  pEnum->Release();
-}
-
-TEST_F(ConnectionTest, PeerAllocatorIsUsedWhenItAcceptsTheSizes) {
+TEST_F(ConnectionTest, PeerAllocatorIsUsedWhenItAcceptsTheSizesElseOurOwn) {
   OfferOneType();
   m_pIn->m_bHasRequirements = true;
   m_pIn->m_Requirements = ALLOCATOR_PROPERTIES{3, 100, 0, 0};
@@ -236,36 +151,28 @@ TEST_F(ConnectionTest, PeerAllocatorIsUsedWhenItAcceptsTheSizes) {
   EXPECT_EQ(m_pOut->GetAllocatorNoRef(), pPeerAllocator);
   ALLOCATOR_PROPERTIES props{};
   ASSERT_EQ(pPeerAllocator->GetProperties(&props), S_OK);
-  EXPECT_EQ(props.cBuffers, 2);
   EXPECT_EQ(props.cbBuffer, 4096);
   pPeerAllocator->Release();
-}
 
-TEST_F(ConnectionTest, OwnAllocatorIsMadeWhenThePeerHasNone) {
-  OfferOneType();
+  m_pOut->Disconnect();
+  m_pIn->Disconnect();
   m_pIn->m_hrGetAllocator = E_NOTIMPL;
   ASSERT_EQ(m_pOut->Connect(m_pIn, nullptr), S_OK);
   IMemAllocator* pOwn = m_pOut->GetAllocatorNoRef();
-  ASSERT_NE(pOwn, nullptr);
   EXPECT_EQ(m_pOut->m_pSizedAllocator, pOwn);
   m_pIn->m_hrGetAllocator = S_OK;
-  IMemAllocator* pPeerAllocator = nullptr;
   ASSERT_EQ(m_pIn->GetAllocator(&pPeerAllocator), S_OK);
-  EXPECT_EQ(pPeerAllocator, pOwn);  // the peer was told of ours
+  EXPECT_EQ(pPeerAllocator, pOwn) << "the peer was told of ours";
   pPeerAllocator->Release();
 }
 
-TEST_F(ConnectionTest, SizesNoAllocatorTakesFailTheConnection) {
+TEST_F(ConnectionTest, AllocatorRefusalsFailTheConnection) {
   OfferOneType();
   m_pOut->m_Request.cbAlign = 3;  // VFW_E_BADALIGN from either allocator
   EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), VFW_E_BADALIGN);
-  EXPECT_FALSE(m_pOut->IsConnected());
   EXPECT_EQ(m_pOut->GetAllocatorNoRef(), nullptr);
-}
-
-TEST_F(ConnectionTest, NotifyAllocatorRefusedTwiceFailsTheConnection) {
-  OfferOneType();
-  m_pIn->m_hrNotifyAllocator = VFW_E_NO_ALLOCATOR;
+  m_pOut->m_Request.cbAlign = 1;
+  m_pIn->m_hrNotifyAllocator = VFW_E_NO_ALLOCATOR;  // refuses ours and its own
   EXPECT_EQ(m_pOut->Connect(m_pIn, nullptr), VFW_E_NO_ALLOCATOR);
   EXPECT_FALSE(m_pOut->IsConnected());
   EXPECT_FALSE(m_pIn->IsConnected());
@@ -299,10 +206,6 @@ TEST_F(ConnectionTest, SamplesFlowOnlyWhileTheReceiverStreams) {
   EXPECT_EQ(m_pOut->Deliver(pSample), S_OK);
   EXPECT_EQ(m_pIn->CurrentStopTime(), 10);
 
-  LONG cProcessed = -1;
-  IMediaSample* samples[2] = {pSample, pSample};
-  EXPECT_EQ(m_pIn->ReceiveMultiple(samples, 2, &cProcessed), S_OK);
-  EXPECT_EQ(cProcessed, 2);
   pSample->Release();
 
   EXPECT_EQ(m_pOut->DeliverEndOfStream(), S_OK);
@@ -310,17 +213,6 @@ TEST_F(ConnectionTest, SamplesFlowOnlyWhileTheReceiverStreams) {
   EXPECT_EQ(m_pOut->EndOfStream(), E_UNEXPECTED);  // an output pin takes no stream calls
   ASSERT_EQ(m_pUp->Stop(), S_OK);  // decommits
   EXPECT_EQ(m_pOut->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
-}
-
-TEST_F(ConnectionTest, DeliveryWithoutAPeerIsNotConnected) {
-  EXPECT_EQ(m_pOut->Deliver(nullptr), VFW_E_NOT_CONNECTED);
-  EXPECT_EQ(m_pOut->DeliverEndOfStream(), VFW_E_NOT_CONNECTED);
-  EXPECT_EQ(m_pOut->DeliverBeginFlush(), VFW_E_NOT_CONNECTED);
-  EXPECT_EQ(m_pOut->DeliverEndFlush(), VFW_E_NOT_CONNECTED);
-  EXPECT_EQ(m_pOut->DeliverNewSegment(0, 1, 1.0), VFW_E_NOT_CONNECTED);
-  IMediaSample* pSample = nullptr;
-  EXPECT_EQ(m_pOut->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0), E_NOINTERFACE);
-  EXPECT_EQ(m_pOut->Active(), VFW_E_NO_ALLOCATOR);
 }
 
 }  // namespace

@@ -20,13 +20,23 @@ using nlohmann::json;
 
 constexpr int64_t kMs = 10000;  // reference-time units per millisecond
 
+inline std::string Cli() { return FLVDMX_CLI_PATH; }
+inline std::string Media(const std::string& name) { return MediaPath(name.c_str()); }
+
+// Each line of `text` parsed as JSON (a discarded value when it is not).
+inline std::vector<json> JsonLines(const std::string& text) {
+  std::vector<json> lines;
+  for (size_t begin = 0, end; begin < text.size(); begin = end + 1) {
+    end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(json::parse(text.substr(begin, end - begin), nullptr, false));
+  }
+  return lines;
+}
+
 struct CliSample {
-  int64_t start = 0;
-  int64_t stop = 0;
-  int64_t size = 0;
-  bool sync = false;
-  bool discontinuity = false;
-  bool preroll = false;
+  int64_t start, stop, size;
+  bool sync, discontinuity, preroll;
   std::string crc32;
 };
 
@@ -39,49 +49,30 @@ struct PacketsRun {
   std::map<std::string, int> eos;
 };
 
-inline std::string Cli() { return FLVDMX_CLI_PATH; }
-
 // `flvdmx packets FILE --json ARGS`; every line must be one of the three
 // objects, each with exactly its keys.
 inline PacketsRun RunPackets(const std::string& file, const std::string& args = "") {
   PacketsRun run;
   const std::string out =
       RunCommand(Cli() + " packets " + ShellQuote(file) + " --json " + args + " 2>/dev/null", &run.exitCode);
-  size_t begin = 0;
-  while (begin < out.size()) {
-    size_t end = out.find('\n', begin);
-    if (end == std::string::npos) end = out.size();
-    const std::string line = out.substr(begin, end - begin);
-    begin = end + 1;
-    const json j = json::parse(line, nullptr, false);
+  for (const json& j : JsonLines(out)) {
     if (!j.is_object() || !j.contains("type") || !j.contains("pin")) {
-      ADD_FAILURE() << "not a packets line: " << line;
+      ADD_FAILURE() << "not a packets line: " << j.dump();
       continue;
     }
-    const std::string type = j["type"];
-    const std::string pin = j["pin"];
+    const std::string type = j["type"], pin = j["pin"];
     run.order.push_back(type + ":" + pin);
+    const size_t keys = type == "segment" ? 5 : type == "sample" ? 9 : type == "eos" ? 2 : 0;
+    EXPECT_EQ(j.size(), keys) << j.dump();
     if (type == "segment") {
-      EXPECT_EQ(j.size(), 5u) << j.dump();
       EXPECT_TRUE(j["rate"].is_number_float()) << j.dump();
       run.segments[pin].push_back(j);
     } else if (type == "sample") {
-      EXPECT_EQ(j.size(), 9u) << j.dump();
-      CliSample s;
-      s.start = j.at("start").get<int64_t>();
-      s.stop = j.at("stop").get<int64_t>();
-      s.size = j.at("size").get<int64_t>();
-      s.sync = j.at("sync").get<bool>();
-      s.discontinuity = j.at("discontinuity").get<bool>();
-      s.preroll = j.at("preroll").get<bool>();
-      s.crc32 = j.at("crc32").get<std::string>();
-      EXPECT_EQ(s.crc32.size(), 8u);
-      run.samples[pin].push_back(s);
+      run.samples[pin].push_back({j.at("start"), j.at("stop"), j.at("size"), j.at("sync"),
+                                  j.at("discontinuity"), j.at("preroll"), j.at("crc32")});
+      EXPECT_EQ(run.samples[pin].back().crc32.size(), 8u);
     } else if (type == "eos") {
-      EXPECT_EQ(j.size(), 2u) << j.dump();
       ++run.eos[pin];
-    } else {
-      ADD_FAILURE() << "unknown line type " << type;
     }
   }
   return run;
@@ -89,10 +80,8 @@ inline PacketsRun RunPackets(const std::string& file, const std::string& args = 
 
 // One tag of the file as `flvdmx tags --json` lists it.
 struct TagInfo {
-  int64_t position = 0;  // of its PreviousTagSize field; ffprobe's pos is 4 more
-  int type = 0;
-  int64_t timeMs = 0;    // carried past the 24-bit wrap
-  int64_t dataSize = 0;
+  int64_t position;  // of its PreviousTagSize field; ffprobe's pos is 4 more
+  int64_t timeMs;    // carried past the 24-bit wrap
 };
 
 // The file's tags of one type (8 audio, 9 video), in file order.
@@ -101,23 +90,14 @@ inline std::vector<TagInfo> RunTags(const std::string& file, int type) {
   const std::string out = RunCommand(Cli() + " tags " + ShellQuote(file) + " --json", &code);
   EXPECT_EQ(code, 0) << file;
   std::vector<TagInfo> tags;
-  size_t begin = 0;
-  while (begin < out.size()) {
-    size_t end = out.find('\n', begin);
-    if (end == std::string::npos) end = out.size();
-    const json j = json::parse(out.substr(begin, end - begin), nullptr, false);
-    begin = end + 1;
-    if (!j.is_object() || j.value("type", "") != "tag" || j.value("tag_type", -1) != type) continue;
-    tags.push_back({j["position"].get<int64_t>(), type, j["timestamp"].get<int64_t>(),
-                    j["data_size"].get<int64_t>()});
-  }
+  for (const json& j : JsonLines(out))
+    if (j.is_object() && j.value("type", "") == "tag" && j.value("tag_type", -1) == type)
+      tags.push_back({j["position"].get<int64_t>(), j["timestamp"].get<int64_t>()});
   return tags;
 }
 
 // The tool's pin name for an ffprobe stream type.
-inline std::string PinOf(const std::string& codecType) {
-  return codecType == "video" ? "Video" : codecType == "audio" ? "Audio" : codecType;
-}
+inline std::string PinOf(const std::string& codecType) { return codecType == "video" ? "Video" : "Audio"; }
 
 // ffprobe's packets of one pin's stream, in file order.
 inline std::vector<ProbePacket> PacketsOf(const std::vector<ProbePacket>& all, const std::string& pin) {
@@ -127,7 +107,11 @@ inline std::vector<ProbePacket> PacketsOf(const std::vector<ProbePacket>& all, c
   return out;
 }
 
-// A corpus file by name, made by the media fixture.
-inline std::string Media(const std::string& name) { return MediaPath(name.c_str()); }
+// A parameterised test's name from a corpus file name: "h264_aac.flv" -> "h264_aac".
+template <class Info>
+std::string FileStem(const Info& info) {
+  const std::string name = info.param.name;
+  return name.substr(0, name.find('.'));
+}
 
 }  // namespace flvdmx::conformance

@@ -1,11 +1,18 @@
+// The value texts of trace and error messages: milliseconds, byte counts,
+// result names and the CRC-32 that payloads are compared by.
 #include "diag/formatters.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include "diag/crc32.h"
+#include "diag/result_name.h"
 #include "diag/trace.h"
+#include "platform/dshow.h"
 
 namespace flvdmx {
 namespace {
@@ -24,92 +31,103 @@ struct TextCase {
   const char* text;
 };
 
-TEST(FormatMillisecondsTest, MillisecondsBelowASecondElseSecondsWithThreeDecimals) {
+TEST(FormattersTest, MillisecondsBelowASecondElseSecondsWithThreeDecimals) {
   FlagsScope on(kTraceOn);
   const TextCase cases[] = {
-      {0, "0ms"},
-      {999, "999ms"},
-      {-999, "-999ms"},
-      {1000, "1.000s"},
-      {-1000, "-1.000s"},
-      {1500, "1.500s"},
-      {-1500, "-1.500s"},
-      {-1001, "-1.001s"},
-      {3600001, "3600.001s"},
-      {INT64_MAX, "9223372036854775.807s"},
-      {INT64_MIN, "-9223372036854775.808s"},
+      {0, "0ms"},          {999, "999ms"},        {-999, "-999ms"},          {1000, "1.000s"},
+      {-1000, "-1.000s"},  {-1001, "-1.001s"},    {3600001, "3600.001s"},
+      {INT64_MAX, "9223372036854775.807s"},       {INT64_MIN, "-9223372036854775.808s"},
   };
   for (const TextCase& c : cases) EXPECT_STREQ(FormatMilliseconds(c.value), c.text) << c.value;
-}
-
-TEST(FormatMillisecondsTest, EmptyWhileTracingIsOff) {
-  FlagsScope initial(kTraceGroupedBytes);
-  EXPECT_STREQ(FormatMilliseconds(1500), "");
-}
-
-TEST(FormatMillisecondsTest, SixteenResultsStandSideBySide) {
-  FlagsScope on(kTraceOn);
+  // Sixteen results stand side by side.
   const char* results[16];
   for (int i = 0; i < 16; ++i) results[i] = FormatMilliseconds(i);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(results[i], std::to_string(i) + "ms");
+  g_dwTraceFlags = kTraceGroupedBytes;
+  EXPECT_STREQ(FormatMilliseconds(1500), "") << "empty while tracing is off";
 }
 
-TEST(FormatByteCountTest, GroupedDigitsWithFlag0x10) {
-  FlagsScope grouped(kTraceGroupedBytes);
-  const TextCase cases[] = {
-      {0, "0"},
-      {999, "999"},
-      {-999, "-999"},
-      {1000, "1 000"},
-      {1234567, "1 234 567"},
-      {-1234567, "-1 234 567"},
-      {999999999, "999 999 999"},
-      {1000000000, "1 000 000 000"},
-      {1234567890123, "1234 567 890 123"},
-      {-1000005, "-1 000 005"},
+TEST(FormattersTest, ByteCountsGroupedWithFlag0x10ElseInUnits) {
+  const std::vector<TextCase> grouped = {
+      {0, "0"},                {999, "999"},          {-999, "-999"},        {1000, "1 000"},
+      {-1234567, "-1 234 567"}, {1000000000, "1 000 000 000"},               {-1000005, "-1 000 005"},
+      {1234567890123, "1234 567 890 123"},  // groups of three below the billions only
+      {-0x3FFFFFFFFFFFFFFE, "-4611686018 427 387 902"},
   };
-  for (const TextCase& c : cases) EXPECT_STREQ(FormatByteCount(c.value), c.text) << c.value;
-}
-
-TEST(FormatByteCountTest, BytesKilobytesAndMegabytesWithoutFlag0x10) {
-  FlagsScope plain(kTraceOn);
-  const TextCase cases[] = {
-      {0, "0 bytes"},
-      {5000, "5000 bytes"},
-      {9999, "9999 bytes"},
-      {10000, "9KB"},
-      {-10000, "-10000 bytes"},
-      {-10001, "-9KB"},
-      {20000, "19KB"},
-      {1023999, "999KB"},
-      {1024000, "0.976MB"},
-      {3 * 1048576, "3.000MB"},
-      {3 * 1048576 + 512 * 1024, "3.500MB"},
-      {-1048576, "-1024KB"},
-      {-1048577, "-1.000MB"},
-      {-5 * 1048576 - 256 * 1024, "-5.250MB"},
+  const std::vector<TextCase> units = {
+      {0, "0 bytes"},        {9999, "9999 bytes"}, {10000, "9KB"},        {-10000, "-10000 bytes"},
+      {-10001, "-9KB"},      {1023999, "999KB"},   {1024000, "0.976MB"},  {3 * 1048576 + 512 * 1024, "3.500MB"},
+      {-1048576, "-1024KB"}, {-1048577, "-1.000MB"},
   };
-  for (const TextCase& c : cases) EXPECT_STREQ(FormatByteCount(c.value), c.text) << c.value;
-}
-
-TEST(FormatByteCountTest, ValuesNearTheLimitsAreNamedInBothModes) {
-  const TextCase cases[] = {
-      {INT64_MAX, "MAX_INT64"},
-      {INT64_MAX - 1, "MAX_INT64/2+"},
-      {0x3FFFFFFFFFFFFFFF, "MAX_INT64/2+"},
-      {0x3FFFFFFFFFFFFFFE, "MAX_INT64/4+"},
-      {0x1FFFFFFFFFFFFFFF, "MAX_INT64/4+"},
-      {-INT64_MAX, "MIN_INT64"},
-      {INT64_MIN, "MIN_INT64/2-"},
-      {-0x3FFFFFFFFFFFFFFF, "MIN_INT64/2-"},
+  // Values near the limits are named in both modes.
+  const std::vector<TextCase> limits = {
+      {INT64_MAX, "MAX_INT64"},          {INT64_MAX - 1, "MAX_INT64/2+"},   {0x3FFFFFFFFFFFFFFF, "MAX_INT64/2+"},
+      {0x3FFFFFFFFFFFFFFE, "MAX_INT64/4+"}, {0x1FFFFFFFFFFFFFFF, "MAX_INT64/4+"}, {-INT64_MAX, "MIN_INT64"},
+      {INT64_MIN, "MIN_INT64/2-"},       {-0x3FFFFFFFFFFFFFFF, "MIN_INT64/2-"},
   };
-  for (uint32_t flags : {kTraceGroupedBytes | 0u, 0u}) {
+  for (uint32_t flags : {kTraceGroupedBytes | 0u, kTraceOn | 0u}) {
     FlagsScope mode(flags);
-    for (const TextCase& c : cases) EXPECT_STREQ(FormatByteCount(c.value), c.text) << c.value;
+    for (const TextCase& c : flags == kTraceGroupedBytes ? grouped : units)
+      EXPECT_STREQ(FormatByteCount(c.value), c.text) << c.value;
+    for (const TextCase& c : limits) EXPECT_STREQ(FormatByteCount(c.value), c.text) << flags << " " << c.value;
   }
-  FlagsScope grouped(kTraceGroupedBytes);
-  EXPECT_STREQ(FormatByteCount(-0x3FFFFFFFFFFFFFFE), "-4611686018 427 387 902");
-  EXPECT_STREQ(FormatByteCount(0x1FFFFFFFFFFFFFFE), "2305843009 213 693 950");
+}
+
+TEST(FormattersTest, ResultNamesFromTheTablesAndTheRanges) {
+  EXPECT_TRUE(ResultNameTableIsSorted()) << "the lookup halves the tables";
+  struct Case {
+    uint32_t code;
+    const char* name;
+  } cases[] = {
+      {0, "S_OK"},
+      {1, "S_FALSE"},
+      {0x8004022F, "VFW_E_INVALID_FILE_FORMAT"},
+      {0x800300FB, "STG_E_INVALIDHEADER"},
+      {0x80041234, "0x80041234"},
+      // Network errors by their low 16 bits, with the range's ends.
+      {0x80072746, "WSAECONNRESET - Connection reset by peer"},
+      {0x80072710, "Unknown Winsock error (10000=0x00002710)"},
+      {0x80072EDF, "Unknown Winsock error (11999=0x00002EDF)"},
+      {0x8007270F, "0x8007270F"},
+      {0x80072EE0, "0x80072EE0"},
+      // The raster range counts down from 0.
+      {0x8005F000, "ORVEXKIT Raster Error (0)"},
+      {0x8005FFFF, "ORVEXKIT Raster Error (-4095)"},
+      {0x8005EFFF, "0x8005EFFF"},
+      {0x80060000, "0x80060000"},
+  };
+  for (const auto& c : cases)
+    EXPECT_STREQ(LookupResultName(static_cast<HRESULT>(c.code)), c.name) << std::hex << c.code;
+  // Made texts for four codes stand side by side.
+  const char* made[4] = {LookupResultName(static_cast<HRESULT>(0x80041234u)),
+                         LookupResultName(static_cast<HRESULT>(0x8005F002u)),
+                         LookupResultName(static_cast<HRESULT>(0x80072711u)),
+                         LookupResultName(static_cast<HRESULT>(0x80045678u))};
+  EXPECT_STREQ(made[0], "0x80041234");
+  EXPECT_STREQ(made[1], "ORVEXKIT Raster Error (-2)");
+  EXPECT_STREQ(made[2], "Unknown Winsock error (10001=0x00002711)");
+  EXPECT_STREQ(made[3], "0x80045678");
+
+  FlagsScope off(kTraceGroupedBytes);
+  EXPECT_STREQ(GetResultName(E_FAIL), "") << "the trace formatter is empty while tracing is off";
+  g_dwTraceFlags = kTraceOn;
+  EXPECT_STREQ(GetResultName(E_FAIL), "E_FAIL");
+}
+
+TEST(FormattersTest, Crc32AsZlibComputesItAndContinuesOverPieces) {
+  const TextCase cases[] = {
+      {0x00000000, ""}, {0xE8B7BE43, "a"}, {0xCBF43926, "123456789"},
+      {0x414FA339, "The quick brown fox jumps over the lazy dog"},
+  };
+  for (const TextCase& c : cases)
+    EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>(c.text), std::strlen(c.text)), c.value) << c.text;
+  const uint8_t ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(Crc32(ones, 4), 0xFFFFFFFFu);
+  std::vector<uint8_t> data(1000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 3);
+  for (size_t split : {0, 1, 999, 1000})
+    EXPECT_EQ(Crc32(data.data() + split, data.size() - split, Crc32(data.data(), split)),
+              Crc32(data.data(), data.size())) << split;
 }
 
 }  // namespace

@@ -30,11 +30,7 @@ std::wstring Wide(const std::string& narrow) { return std::wstring(narrow.begin(
 
 // A path buffer of the size the writer keeps.
 struct PathBuffer {
-  explicit PathBuffer(const std::string& path) {
-    const std::wstring wide = Wide(path);
-    wide.copy(text, wide.size());
-    text[wide.size()] = L'\0';
-  }
+  explicit PathBuffer(const std::string& path) { text[Wide(path).copy(text, kMaxTracePath - 1)] = L'\0'; }
   std::wstring str() const { return text; }
   wchar_t text[kMaxTracePath];
 };
@@ -44,11 +40,10 @@ struct PathBuffer {
 class CScriptedFileSystem : public CTraceFileSystem {
  public:
   DWORD Open(const wchar_t* pszPath, intptr_t* phFile) override {
-    opens.push_back(pszPath);
-    auto it = errors.find(pszPath);
-    if (it != errors.end() && !it->second.empty()) {
-      const DWORD error = it->second.front();
-      if (it->second.size() > 1 || !sticky) it->second.pop_front();
+    ++opens;
+    if (!errors.empty()) {
+      const DWORD error = errors.front();
+      if (errors.size() > 1 || !sticky) errors.pop_front();
       return error;
     }
     return Platform().Open(pszPath, phFile);
@@ -63,121 +58,81 @@ class CScriptedFileSystem : public CTraceFileSystem {
   }
   void SleepMs(uint32_t ms) override { sleptMs += ms; }
 
-  std::map<std::wstring, std::deque<DWORD>> errors;
+  std::deque<DWORD> errors;
   bool sticky = false;  // the last scripted error repeats for ever
-  std::deque<std::wstring> opens;
+  int opens = 0;
   int directoriesMade = 0;
   uint32_t sleptMs = 0;
 };
 
-TEST(TraceFileTest, NewFileStartsWithByteOrderMarkAndLaterBlocksAppend) {
+TEST(TraceFileTest, NewFileStartsWithByteOrderMarkAndExistingTextGetsNone) {
   TempDir dir;
-  PathBuffer path(dir.File("trace.txt"));
-  BOOL first = TRUE;
-  CTraceFileSystem& fs = CTraceFileSystem::Platform();
-  ASSERT_EQ(WriteTraceBlock(fs, path.text, &first, "one\r\n", 5), S_OK);
-  ASSERT_EQ(WriteTraceBlock(fs, path.text, &first, "two", 3), S_OK);
-  EXPECT_EQ(ReadFile(dir.File("trace.txt")), kBom + "one\r\ntwo");
-  EXPECT_TRUE(first);
-}
-
-TEST(TraceFileTest, ExistingTextGetsNoByteOrderMark) {
-  TempDir dir;
-  std::ofstream(dir.File("trace.txt")) << "old";
-  PathBuffer path(dir.File("trace.txt"));
-  BOOL first = TRUE;
-  ASSERT_EQ(WriteTraceBlock(CTraceFileSystem::Platform(), path.text, &first, "new", 3), S_OK);
-  EXPECT_EQ(ReadFile(dir.File("trace.txt")), "oldnew");
-}
-
-// Opening a directory as a file is refused for lack of rights even as root,
-// so this takes the real road of the directory rule.
-TEST(TraceFileTest, PathThatIsADirectoryGetsTheFileInside) {
-  TempDir dir;
-  std::filesystem::create_directory(dir.File("Trace.txt"));
-  PathBuffer path(dir.File("Trace.txt"));
-  BOOL first = TRUE;
-  ASSERT_EQ(WriteTraceBlock(CTraceFileSystem::Platform(), path.text, &first, "x", 1), S_OK);
-  EXPECT_EQ(path.str(), Wide(dir.File("Trace.txt/Trace.txt")));
-  EXPECT_FALSE(first);
-  EXPECT_EQ(ReadFile(dir.File("Trace.txt/Trace.txt")), kBom + "x");
-}
-
-TEST(TraceFileTest, FileThatMayNotBeCreatedMovesIntoADirectoryOfItsName) {
-  TempDir dir;
-  CScriptedFileSystem fs;
-  PathBuffer path(dir.File("OrvexTrace.txt"));
-  fs.errors[path.str()] = {ERROR_ACCESS_DENIED};
-  BOOL first = TRUE;
-  ASSERT_EQ(WriteTraceBlock(fs, path.text, &first, "x", 1), S_OK);
-  EXPECT_EQ(fs.directoriesMade, 1);
-  EXPECT_FALSE(first);
-  EXPECT_EQ(path.str(), Wide(dir.File("OrvexTrace.txt/OrvexTrace.txt")));
-  EXPECT_TRUE(std::filesystem::is_directory(dir.File("OrvexTrace.txt")));
-  EXPECT_EQ(ReadFile(dir.File("OrvexTrace.txt/OrvexTrace.txt")), kBom + "x");
-}
-
-TEST(TraceFileTest, AccessDeniedDropsTheTextWhenTheRuleCannotHelp) {
-  TempDir dir;
-  {  // the rule was used once already
-    CScriptedFileSystem fs;
-    PathBuffer path(dir.File("a.txt"));
-    fs.errors[path.str()] = {ERROR_ACCESS_DENIED};
-    BOOL first = FALSE;
-    EXPECT_EQ(WriteTraceBlock(fs, path.text, &first, "x", 1), E_ACCESSDENIED);
-    EXPECT_EQ(fs.directoriesMade, 0);
-    EXPECT_EQ(path.str(), Wide(dir.File("a.txt")));
-  }
-  {  // a file is in the way of the directory
-    std::ofstream(dir.File("b.txt")) << "";
-    CScriptedFileSystem fs;
-    PathBuffer path(dir.File("b.txt"));
-    fs.errors[path.str()] = {ERROR_ACCESS_DENIED};
+  std::ofstream(dir.File("old.txt")) << "old";
+  for (const char* name : {"new.txt", "old.txt"}) {
+    PathBuffer path(dir.File(name));
     BOOL first = TRUE;
-    EXPECT_EQ(WriteTraceBlock(fs, path.text, &first, "x", 1), E_ACCESSDENIED);
-    EXPECT_EQ(fs.directoriesMade, 0);
+    ASSERT_EQ(WriteTraceBlock(CTraceFileSystem::Platform(), path.text, &first, "one\r\n", 5), S_OK);
+    ASSERT_EQ(WriteTraceBlock(CTraceFileSystem::Platform(), path.text, &first, "two", 3), S_OK);
     EXPECT_TRUE(first);
   }
-  {  // the directory cannot be made (its parent is missing)
+  EXPECT_EQ(ReadFile(dir.File("new.txt")), kBom + "one\r\ntwo");
+  EXPECT_EQ(ReadFile(dir.File("old.txt")), "oldone\r\ntwo");
+}
+
+// A path that is a directory (opening it is refused for lack of rights even
+// as root), or a file that may not be created, moves into a directory of its
+// name on the first attempt.
+TEST(TraceFileTest, RefusedFileMovesIntoADirectoryOfItsName) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("Dir.txt"));
+  for (const char* name : {"Dir.txt", "Refused.txt"}) {
+    SCOPED_TRACE(name);
     CScriptedFileSystem fs;
-    PathBuffer path(dir.File("missing/c.txt"));
-    fs.errors[path.str()] = {ERROR_ACCESS_DENIED};
+    if (name == std::string("Refused.txt")) fs.errors = {ERROR_ACCESS_DENIED};
+    PathBuffer path(dir.File(name));
     BOOL first = TRUE;
-    EXPECT_EQ(WriteTraceBlock(fs, path.text, &first, "x", 1), E_ACCESSDENIED);
-    EXPECT_EQ(fs.directoriesMade, 1);
-    EXPECT_TRUE(first);
+    ASSERT_EQ(WriteTraceBlock(fs, path.text, &first, "x", 1), S_OK);
+    EXPECT_FALSE(first);
+    EXPECT_EQ(path.str(), Wide(dir.File(name) + "/" + name));
+    EXPECT_EQ(ReadFile(dir.File(name) + "/" + name), kBom + "x");
   }
 }
 
-TEST(TraceFileTest, SharingViolationIsRetriedEveryMillisecondForUpToASecond) {
+TEST(TraceFileTest, FailuresDropTheTextAfterRetriesOnlyWhileAnotherWriterHoldsTheFile) {
   TempDir dir;
-  for (DWORD error : {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION}) {
+  std::ofstream(dir.File("file.txt")) << "";
+  struct Case {
+    const char* what;
+    std::string path;
+    std::deque<DWORD> errors;
+    bool sticky;
+    BOOL first;
+    HRESULT expected;
+    int opens, directoriesMade;
+    uint32_t sleptMs;
+  } cases[] = {
+      {"rule used once already", "a.txt", {ERROR_ACCESS_DENIED}, false, FALSE, E_ACCESSDENIED, 1, 0, 0},
+      {"a file in the way of the directory", "file.txt", {ERROR_ACCESS_DENIED}, false, TRUE, E_ACCESSDENIED, 1, 0, 0},
+      {"directory cannot be made", "missing/c.txt", {ERROR_ACCESS_DENIED}, false, TRUE, E_ACCESSDENIED, 1, 1, 0},
+      {"other failures at once", "no/such/t.txt", {}, false, TRUE, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), 1, 0, 0},
+      {"sharing retried every ms", "s.txt", {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION}, false, TRUE, S_OK, 3, 0, 2},
+      {"lock for a second", "l.txt", {ERROR_LOCK_VIOLATION}, true, TRUE, HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION), 1001,
+       0, 1000},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
     CScriptedFileSystem fs;
-    PathBuffer path(dir.File("shared.txt"));
-    fs.errors[path.str()] = {error, error, error};
-    BOOL first = TRUE;
-    EXPECT_EQ(WriteTraceBlock(fs, path.text, &first, "x", 1), S_OK);
-    EXPECT_EQ(fs.sleptMs, 3u);
-    EXPECT_EQ(fs.opens.size(), 4u);
-
-    CScriptedFileSystem busy;
-    busy.errors[path.str()] = {error};
-    busy.sticky = true;
-    EXPECT_EQ(WriteTraceBlock(busy, path.text, &first, "y", 1), HRESULT_FROM_WIN32(error));
-    EXPECT_EQ(busy.sleptMs, 1000u);
+    fs.errors = c.errors;
+    fs.sticky = c.sticky;
+    PathBuffer path(dir.File(c.path));
+    BOOL first = c.first;
+    EXPECT_EQ(WriteTraceBlock(fs, path.text, &first, "x", 1), c.expected);
+    EXPECT_EQ(fs.opens, c.opens);
+    EXPECT_EQ(fs.directoriesMade, c.directoriesMade);
+    EXPECT_EQ(fs.sleptMs, c.sleptMs);
+    EXPECT_EQ(path.str(), Wide(dir.File(c.path))) << "the path stays";
   }
-  EXPECT_EQ(ReadFile(dir.File("shared.txt")), kBom + "xx");
-}
-
-TEST(TraceFileTest, OtherFailuresDropTheTextAtOnce) {
-  TempDir dir;
-  CScriptedFileSystem fs;
-  PathBuffer path(dir.File("no/such/dir/t.txt"));
-  BOOL first = TRUE;
-  EXPECT_EQ(WriteTraceBlock(fs, path.text, &first, "x", 1),
-            HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
-  EXPECT_EQ(fs.opens.size(), 1u);
-  EXPECT_EQ(fs.sleptMs, 0u);
+  EXPECT_EQ(ReadFile(dir.File("s.txt")), kBom + "x");
 }
 
 // Here another writer's hold on the file is an exclusive lock; the block
@@ -200,28 +155,21 @@ TEST(TraceFileTest, WaitsForAnotherWriterToLetGo) {
 }
 
 TEST(TraceFileTest, MovePathIntoDirectory) {
+  const std::wstring tooLong = L"/" + std::wstring(600, L'x');
   struct Case {
-    const wchar_t* in;
-    const wchar_t* out;
+    std::wstring in, out;  // out empty: refused, path unchanged
   } cases[] = {
       {L"/tmp/OrvexTrace.txt", L"/tmp/OrvexTrace.txt/OrvexTrace.txt"},
       {L"trace", L"trace/trace"},
-      {L"/a/b/", nullptr},  // no file name to repeat
+      {L"/a/b/", L""},  // no file name to repeat
+      {tooLong, L""},
   };
   for (const Case& c : cases) {
     wchar_t path[kMaxTracePath];
-    std::wcscpy(path, c.in);
-    EXPECT_EQ(MovePathIntoDirectory(path), c.out != nullptr);
-    if (c.out) {
-      EXPECT_EQ(std::wstring(path), c.out);
-    }
+    path[c.in.copy(path, kMaxTracePath - 1)] = L'\0';
+    EXPECT_EQ(MovePathIntoDirectory(path), !c.out.empty());
+    EXPECT_EQ(std::wstring(path), c.out.empty() ? c.in : c.out);
   }
-  wchar_t longPath[kMaxTracePath];
-  std::wstring tooLong = L"/" + std::wstring(600, L'x');
-  tooLong.copy(longPath, tooLong.size());
-  longPath[tooLong.size()] = L'\0';
-  EXPECT_FALSE(MovePathIntoDirectory(longPath));
-  EXPECT_EQ(std::wstring(longPath), tooLong);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@ namespace {
 
 constexpr uint32_t kTime = 12 * 3600000 + 34 * 60000 + 56 * 1000 + 789;  // 12:34:56.789
 
-std::string Compose(const char* message, uint32_t flags, bool extra = false,
-                    uint32_t timeMs = kTime) {
+std::string Compose(const std::string& message, uint32_t flags, bool extra = false, uint32_t timeMs = kTime,
+                    size_t cap = kMaxTracePrefix + 2048) {
   TraceLinePrefix prefix;
   prefix.dwFlags = flags;
   prefix.bExtraLine = extra;
@@ -20,7 +20,7 @@ std::string Compose(const char* message, uint32_t flags, bool extra = false,
   prefix.iHandleCount = 37;
   prefix.dwThreadId = 0xBEEF;
   char line[kMaxTracePrefix + 2048];
-  const size_t length = ComposeTraceLine(message, prefix, line, sizeof line);
+  const size_t length = ComposeTraceLine(message.c_str(), prefix, line, cap);
   EXPECT_EQ(length, std::string(line).size());
   return line;
 }
@@ -28,69 +28,47 @@ std::string Compose(const char* message, uint32_t flags, bool extra = false,
 TEST(TraceLineTest, PrefixRules) {
   const uint32_t on = kTraceOn;
   struct Case {
-    const char* message;
+    std::string message;
     uint32_t flags;
     bool extra;
-    const char* line;
+    uint32_t timeMs;
+    std::string line;
   } cases[] = {
-      {"no line feed first", on | kTraceTime | kTraceThread, true, "no line feed first"},
-      {"\nX", on, false, "\r\nX"},
-      {"\n\nX\n", on, false, "\r\n\r\nX\n"},
-      {"\nX", on | kTraceTime, false, "\r\n12:34:56.789: X"},
-      {"\nX", on | kTraceTime, true, "\r\n\n12:34:56.789: X"},
-      {"\nX", on, true, "\r\nX"},  // the extra line belongs to the stamp
-      {"\nX", on | kTraceHandleCount, false, "\r\n  37 X"},
-      {"\nX", on | kTraceThread, false, "\r\n0000beef: X"},
-      {"\nX", on | kTraceTime | kTraceHandleCount | kTraceThread, true,
-       "\r\n\n12:34:56.789:   37 0000beef: X"},
+      {"no line feed first", on | kTraceTime | kTraceThread, true, kTime, "no line feed first"},
+      {"\n\nX\n", on, false, kTime, "\r\n\r\nX\n"},
+      {"\nX", on | kTraceTime, false, kTime, "\r\n12:34:56.789: X"},
+      {"\nX", on | kTraceTime, false, 0, "\r\n00:00:00.000: X"},
+      {"\nX", on | kTraceTime, false, 86399999, "\r\n23:59:59.999: X"},
+      {"\nX", on | kTraceTime, true, kTime, "\r\n\n12:34:56.789: X"},
+      {"\nX", on, true, kTime, "\r\nX"},  // the extra line belongs to the stamp
+      {"\nX", on | kTraceHandleCount, false, kTime, "\r\n  37 X"},
+      {"\nX", on | kTraceThread, false, kTime, "\r\n0000beef: X"},
+      {"\nX", on | kTraceTime | kTraceHandleCount | kTraceThread, true, kTime, "\r\n\n12:34:56.789:   37 0000beef: X"},
+      // The prefix is cut at 49 characters: 24 line feeds and a CR of the 25th,
+      {std::string(30, '\n') + "body", kTraceTime | kTraceThread, false, kTime,
+       [] { std::string s; for (int i = 0; i < 24; ++i) s += "\r\n"; return s + "\rbody"; }()},
+      // and 22 line feeds leave 5 characters of the time of day.
+      {std::string(22, '\n') + "body", kTraceTime, false, kTime,
+       [] { std::string s; for (int i = 0; i < 22; ++i) s += "\r\n"; return s + "12:34body"; }()},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(Compose(c.message, c.flags, c.extra), c.line) << c.message << " " << c.flags;
+  for (const Case& c : cases) EXPECT_EQ(Compose(c.message, c.flags, c.extra, c.timeMs), c.line) << c.line;
+  // A small buffer cuts the line, prefix or message.
+  EXPECT_EQ(Compose("\nabcdefghij", kTraceTime, false, kTime, 16), "\r\n12:34:56.789:");
+  EXPECT_EQ(Compose("abcdefghijklmnopqrstuvwxyz", kTraceTime, false, kTime, 16), "abcdefghijklmno");
 }
 
-TEST(TraceLineTest, TimeOfDayFieldsAndMidnight) {
-  EXPECT_EQ(Compose("\nX", kTraceTime, false, 0), "\r\n00:00:00.000: X");
-  EXPECT_EQ(Compose("\nX", kTraceTime, false, 86399999), "\r\n23:59:59.999: X");
+TEST(TraceLineTest, TimeOfDayWrapsAtMidnight) {
   EXPECT_EQ(AdvanceTimeOfDay(86399999, 1), 0u);
   EXPECT_EQ(AdvanceTimeOfDay(86399000, 3000), 2000u);
   EXPECT_EQ(AdvanceTimeOfDay(1000, 5), 1005u);
-}
-
-TEST(TraceLineTest, PrefixIsCutAtFortyNineCharacters) {
-  const std::string many(30, '\n');
-  std::string expected;
-  for (int i = 0; i < 24; ++i) expected += "\r\n";
-  expected += "\r";  // the 49th character
-  EXPECT_EQ(Compose((many + "body").c_str(), kTraceTime | kTraceThread), expected + "body");
-
-  // 22 line feeds leave 5 characters for the time of day.
-  const std::string some(22, '\n');
-  const std::string line = Compose((some + "body").c_str(), kTraceTime);
-  EXPECT_EQ(line.substr(44), "12:34body");
-}
-
-TEST(TraceLineTest, LongMessageIsCutToTheBuffer) {
-  TraceLinePrefix prefix;
-  prefix.dwFlags = kTraceTime;
-  prefix.dwTimeOfDayMs = kTime;
-  char line[16];
-  EXPECT_EQ(ComposeTraceLine("\nabcdefghij", prefix, line, sizeof line), 15u);
-  EXPECT_STREQ(line, "\r\n12:34:56.789:");
-  EXPECT_EQ(ComposeTraceLine("abcdefghijklmnopqrstuvwxyz", prefix, line, sizeof line), 15u);
-  EXPECT_STREQ(line, "abcdefghijklmno");
 }
 
 TEST(TraceLineTest, LineEndsBecomeCrLfAndPairsStayPairs) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {"", ""},
-      {"abc", "abc"},
-      {"\n", "\r\n"},
-      {"\r", "\r\n"},
-      {"\r\n", "\r\n"},
-      {"\n\r", "\r\n\r\n"},
-      {"\r\r\n\n", "\r\n\r\n\r\n"},
+      {"", ""},           {"\n", "\r\n"},         {"\r", "\r\n"},
+      {"\r\n", "\r\n"},   {"\n\r", "\r\n\r\n"},   {"\r\r\n\n", "\r\n\r\n\r\n"},
       {"a\nb\r\nc\rd", "a\r\nb\r\nc\r\nd"},
   };
   for (const Case& c : cases) {

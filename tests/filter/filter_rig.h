@@ -1,19 +1,17 @@
 // The rig for CFlvDmx's own tests: crafted FLV files whose payloads the
-// filter's stream descriptions accept (screen video, VP6, PCM audio), and a
-// graph around one filter: the bytes in a memory reader behind the host's
-// file source, the filter, and a sink per output pin.
+// filter's stream descriptions accept (screen video or VP6, PCM audio), a
+// graph around one filter, and the check of what a pin delivered.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "baseclasses/input_pin.h"
-#include "baseclasses/unknown.h"
 #include "flv/flv_dmx.h"
 #include "host/file_source.h"
 #include "host/graph.h"
@@ -29,37 +27,20 @@ inline constexpr bool kSanitized = true;
 inline constexpr bool kSanitized = false;
 #endif
 
-// Payloads the stream descriptions can read a format from, with `filler`
-// bytes of picture or sound behind the codec header. Filler bytes count up
-// from `seed`, so equal sizes still differ in content.
-// Screen video, 160 x 120 (CodecID 3).
-inline std::vector<uint8_t> ScreenVideo(bool key, size_t filler, uint8_t seed = 0) {
-  std::vector<uint8_t> p = {static_cast<uint8_t>(key ? 0x13 : 0x23),
-                            0x10, 0xA0,   // block width 1, width 160
-                            0x10, 0x78};  // block height 1, height 120
-  for (size_t i = 0; i < filler; ++i) p.push_back(static_cast<uint8_t>(seed + i));
-  return p;
-}
+constexpr REFERENCE_TIME kMs = 10000;
 
-// VP6 (CodecID 4): after the flags and the size-adjustment byte, an intra
-// frame header of 8 x 10 macroblocks (160 x 128) for key frames, an inter
-// frame's first byte otherwise.
-inline std::vector<uint8_t> Vp6Video(bool key, size_t filler, uint8_t seed = 0) {
-  std::vector<uint8_t> p = {static_cast<uint8_t>(key ? 0x14 : 0x24), 0x00};
-  if (key) {
-    p.insert(p.end(), {0x00,    // intra frame, quantiser 0
-                       0x46,    // version
-                       8, 10});  // macroblock rows, columns
+// A video payload with `filler` bytes counting up from `seed` behind the codec
+// header: screen video 160 x 120 (CodecID 3), or VP6 (CodecID 4, size
+// adjustment byte, then an intra frame header of 8 x 10 macroblocks for key
+// frames, an inter frame's first byte otherwise).
+inline std::vector<uint8_t> VideoPayload(bool vp6, bool key, size_t filler, uint8_t seed = 0) {
+  std::vector<uint8_t> p;
+  if (vp6) {
+    p = key ? std::vector<uint8_t>{0x14, 0x00, 0x00, 0x46, 8, 10}  // quantiser 0, version, rows, columns
+            : std::vector<uint8_t>{0x24, 0x00, 0x80};
   } else {
-    p.push_back(0x80);
+    p = {static_cast<uint8_t>(key ? 0x13 : 0x23), 0x10, 0xA0, 0x10, 0x78};  // 1 x 160, 1 x 120
   }
-  for (size_t i = 0; i < filler; ++i) p.push_back(static_cast<uint8_t>(seed + i));
-  return p;
-}
-
-// PCM, 16-bit stereo 44.1 kHz (SoundFormat 3).
-inline std::vector<uint8_t> PcmAudio(size_t filler, uint8_t seed = 0) {
-  std::vector<uint8_t> p = {0x3F};
   for (size_t i = 0; i < filler; ++i) p.push_back(static_cast<uint8_t>(seed + i));
   return p;
 }
@@ -70,7 +51,6 @@ struct Layout {
   uint32_t keyIntervalMs = 1000;
   uint32_t audioIntervalMs = 50;   // 0: no audio
   bool vp6 = false;
-  bool metadata = true;
 };
 
 struct FileTag {
@@ -78,14 +58,13 @@ struct FileTag {
   uint8_t type;
   uint32_t timeMs;
   bool key;
-  uint32_t payloadSize;  // what the filter delivers (DataSize minus the prefix)
+  uint32_t payloadSize;  // what the filter delivers (DataSize minus the codec header)
 };
 
 struct CraftedFlv {
   std::vector<uint8_t> bytes;
   std::vector<FileTag> tags;
 
-  // The tags of one type, in file order.
   std::vector<FileTag> Of(uint8_t type) const {
     std::vector<FileTag> out;
     for (const FileTag& t : tags)
@@ -94,35 +73,28 @@ struct CraftedFlv {
   }
 };
 
-// Video and audio tags interleaved by time (video first at equal times);
-// payload sizes vary from tag to tag so that every sample can be told apart.
+// Metadata, then video and audio tags (PCM, 16-bit stereo 44.1 kHz)
+// interleaved by time, video first at equal times; payload sizes vary so that
+// every sample can be told apart.
 inline CraftedFlv MakeFlv(const Layout& layout) {
-  const bool video = layout.videoIntervalMs != 0;
-  const bool audio = layout.audioIntervalMs != 0;
+  const bool video = layout.videoIntervalMs != 0, audio = layout.audioIntervalMs != 0;
   FlvWriter w(static_cast<uint8_t>((video ? kFlvHasVideo : 0) | (audio ? kFlvHasAudio : 0)));
+  w.Script(OnMetaData(layout.durationMs / 1000.0, audio ? std::optional<double>(3) : std::nullopt,
+                      video ? std::optional<double>(layout.vp6 ? 4 : 3) : std::nullopt));
   CraftedFlv f;
-  if (layout.metadata) {
-    w.Script(OnMetaData(layout.durationMs / 1000.0, audio ? std::optional<double>(3) : std::nullopt,
-                        video ? std::optional<double>(layout.vp6 ? 4 : 3) : std::nullopt));
-  }
   uint32_t v = 0, a = 0;
-  for (int i = 0;; ++i) {
-    const bool videoLeft = video && v < layout.durationMs;
-    const bool audioLeft = audio && a < layout.durationMs;
-    if (!videoLeft && !audioLeft) break;
+  for (int i = 0; (video && v < layout.durationMs) || (audio && a < layout.durationMs); ++i) {
     const size_t filler = 20 + static_cast<size_t>(i % 17);
-    if (videoLeft && (!audioLeft || v <= a)) {
+    if (video && v < layout.durationMs && (!audio || a >= layout.durationMs || v <= a)) {
       const bool key = v % layout.keyIntervalMs == 0;
-      const auto payload = layout.vp6 ? Vp6Video(key, filler, static_cast<uint8_t>(i))
-                                      : ScreenVideo(key, filler, static_cast<uint8_t>(i));
-      const int64_t pos = w.Video(v, payload);
-      const uint32_t skip = layout.vp6 ? 2 : 1;
-      f.tags.push_back({pos, kFlvTagVideo, v, key, static_cast<uint32_t>(payload.size() - skip)});
+      const auto payload = VideoPayload(layout.vp6, key, filler, static_cast<uint8_t>(i));
+      f.tags.push_back({w.Video(v, payload), kFlvTagVideo, v, key,
+                        static_cast<uint32_t>(payload.size() - (layout.vp6 ? 2 : 1))});
       v += layout.videoIntervalMs;
     } else {
-      const auto payload = PcmAudio(filler, static_cast<uint8_t>(i));
-      const int64_t pos = w.Audio(a, payload);
-      f.tags.push_back({pos, kFlvTagAudio, a, true, static_cast<uint32_t>(payload.size() - 1)});
+      std::vector<uint8_t> payload = {0x3F};
+      for (size_t k = 0; k < filler; ++k) payload.push_back(static_cast<uint8_t>(i + k));
+      f.tags.push_back({w.Audio(a, payload), kFlvTagAudio, a, true, static_cast<uint32_t>(filler)});
       a += layout.audioIntervalMs;
     }
   }
@@ -143,11 +115,81 @@ inline int CountOf(const std::vector<SinkEvent>& events, SinkEvent::Kind kind) {
   return n;
 }
 
+// The index of the tag at `firstMs`, where delivery for `targetMs` started:
+// one of `allowedMs` when given; else for video a key frame at or before the
+// target with no key frame strictly between, for audio the last tag before
+// the target or the one at it.
+inline size_t StartTag(const std::vector<FileTag>& tags, uint32_t targetMs, bool video, uint32_t firstMs,
+                       const std::vector<uint32_t>& allowedMs) {
+  size_t first = tags.size();
+  for (size_t i = 0; i < tags.size(); ++i)
+    if (tags[i].timeMs == firstMs) first = i;
+  EXPECT_LT(first, tags.size()) << "no tag at " << firstMs;
+  if (first == tags.size()) return tags.size();
+  EXPECT_LE(firstMs, targetMs);
+  if (!allowedMs.empty()) {
+    EXPECT_NE(std::find(allowedMs.begin(), allowedMs.end(), firstMs), allowedMs.end()) << "started at " << firstMs;
+  } else if (video) {
+    EXPECT_TRUE(tags[first].key) << firstMs;
+    for (const FileTag& t : tags) EXPECT_FALSE(t.key && t.timeMs > firstMs && t.timeMs < targetMs) << t.timeMs;
+  } else if (first + 1 < tags.size()) {
+    // Audio searches from the start point the video thread stored, or on its
+    // own when it comes first: an audio tag exactly at the target is then
+    // either the first sample or the one after it.
+    EXPECT_GE(tags[first + 1].timeMs, targetMs);
+  }
+  return first;
+}
+
+// One pin's events from its (last) new segment on, against the file: the
+// samples of `tags` from the one the segment needs (see StartTag), stamped relative to the
+// segment start at its rate, stops at the next tag (the last one lasts
+// 26 ms), key frames as sync points, a discontinuity on the first, preroll
+// while they end before the start; up to the first sample that ends after
+// the segment stop; then one end-of-stream.
+inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<FileTag>& tags, bool video,
+                           REFERENCE_TIME tSegmentStop, const char* what, const std::vector<uint32_t>& allowedMs = {}) {
+  SCOPED_TRACE(what);
+  size_t begin = 0;
+  for (size_t i = 0; i < all.size(); ++i)
+    if (all[i].kind == SinkEvent::kNewSegment) begin = i;
+  const std::vector<SinkEvent> events(all.begin() + static_cast<std::ptrdiff_t>(begin), all.end());
+  ASSERT_FALSE(events.empty());
+  ASSERT_EQ(events.front().kind, SinkEvent::kNewSegment);
+  const REFERENCE_TIME tSegmentStart = events.front().tStart;
+  const double rate = events.front().dRate;
+  EXPECT_EQ(events.front().tStop, tSegmentStop);
+  const std::vector<SinkEvent> samples = SamplesOf(events);
+  ASSERT_FALSE(samples.empty());
+  const auto relative = [&](REFERENCE_TIME t) { return static_cast<REFERENCE_TIME>((t - tSegmentStart) / rate); };
+  const uint32_t firstMs = static_cast<uint32_t>((samples[0].tStart * rate + tSegmentStart) / kMs);
+  size_t n = 0;
+  const size_t first = StartTag(tags, static_cast<uint32_t>(tSegmentStart / kMs), video, firstMs, allowedMs);
+  for (size_t j = first; j < tags.size(); ++j) {
+    SCOPED_TRACE("tag at " + std::to_string(tags[j].timeMs) + " ms");
+    ASSERT_LT(n, samples.size());
+    const SinkEvent& s = samples[n++];
+    const REFERENCE_TIME tStart = tags[j].timeMs * kMs;
+    const REFERENCE_TIME tStop = j + 1 < tags.size() ? tags[j + 1].timeMs * kMs : tStart + 26 * kMs;
+    EXPECT_EQ(s.tStart, relative(tStart));
+    EXPECT_EQ(s.tStop, relative(tStop));
+    EXPECT_EQ(s.lActual, static_cast<LONG>(tags[j].payloadSize));
+    EXPECT_EQ(s.bSyncPoint, tags[j].key);
+    EXPECT_EQ(s.bDiscontinuity, n == 1);
+    EXPECT_EQ(s.bPreroll, relative(tStop) <= 0);
+    if (tStop > tSegmentStop) break;
+  }
+  EXPECT_EQ(samples.size(), n) << "no sample after the segment or the stream ended";
+  EXPECT_EQ(events.back().kind, SinkEvent::kEndOfStream);
+  EXPECT_FALSE(events.back().bIgnored);
+  EXPECT_EQ(CountOf(events, SinkEvent::kEndOfStream), 1);
+}
+
 // A graph around one CFlvDmx: the bytes in a memory reader behind the host's
 // file source, the filter, and a recording sink per output pin that the test
-// connects. The filter is made directly (not through the class factory) so
-// that the test can reach its hooks; the rig holds one reference on
-// everything and lets go of it all (graph emptied first) when it goes.
+// connects. The filter is made directly so that the test can reach its
+// hooks; the rig holds one reference on everything and lets go of it all
+// (graph emptied first) when it goes.
 class FilterRig {
  public:
   explicit FilterRig(const std::vector<uint8_t>& bytes) {
@@ -161,7 +203,6 @@ class FilterRig {
     EXPECT_EQ(m_pGraph->AddFilter(m_pSource->AsBaseFilter(), L"Source"), S_OK);
     EXPECT_EQ(m_pGraph->AddFilter(m_pDmx, L"Demultiplexer"), S_OK);
   }
-
   ~FilterRig() {
     m_pGraph->RemoveAllFilters();
     m_pGraph->Release();
@@ -170,44 +211,33 @@ class FilterRig {
     m_pSource->Release();
     m_pReader->Release();
   }
-
   FilterRig(const FilterRig&) = delete;
   FilterRig& operator=(const FilterRig&) = delete;
 
   // Connects the source to the filter: the filter scans the file.
-  HRESULT ConnectInput() {
-    return m_pGraph->Connect(m_pSource->OutputPin(), m_pDmx->GetPin(0));
-  }
-
+  HRESULT ConnectInput() { return m_pGraph->Connect(m_pSource->OutputPin(), m_pDmx->GetPin(0)); }
   CFlvDmx* Dmx() { return m_pDmx; }
-  CMemoryReader* Reader() { return m_pReader; }
   CHostGraph* Graph() { return m_pGraph; }
 
-  // The output pins' names in the filter's order.
   std::vector<std::string> OutputPinNames() {
     std::vector<std::string> names;
     for (int i = 0; i < m_pDmx->GetOutputPinCount(); ++i) {
-      std::string name;
-      for (const wchar_t* p = m_pDmx->GetOutputPin(i)->Name(); p != nullptr && *p != 0; ++p)
-        name.push_back(static_cast<char>(*p));
-      names.push_back(name);
+      const std::wstring name = m_pDmx->GetOutputPin(i)->Name();
+      names.emplace_back(name.begin(), name.end());
     }
     return names;
   }
-
-  // The filter's output pin of that name, without a reference; null if none.
+  // The output pin of that name, without a reference; null if none.
   CBaseDmxOutputPin* OutputPin(const std::string& name) {
     const std::vector<std::string> names = OutputPinNames();
     for (size_t i = 0; i < names.size(); ++i)
       if (names[i] == name) return m_pDmx->GetOutputPin(static_cast<int>(i));
     return nullptr;
   }
-
   // A recording sink connected to that pin (the rig keeps the reference).
   CRecordingSink* ConnectSink(const std::string& name) {
-    CRecordingSink* pSink = nullptr;
+    CRecordingSink*& pSink = m_Sinks[name];
     EXPECT_EQ(CRecordingSink::Create(&pSink), S_OK);
-    m_Sinks[name] = pSink;
     EXPECT_EQ(m_pGraph->AddFilter(pSink->AsBaseFilter(), nullptr), S_OK);
     IPin* pPin = OutputPin(name);
     EXPECT_NE(pPin, nullptr) << name;
@@ -216,18 +246,16 @@ class FilterRig {
     }
     return pSink;
   }
-
   void ConnectAllSinks() {
     for (const std::string& name : OutputPinNames()) ConnectSink(name);
   }
-
   CRecordingSink* Sink(const std::string& name) { return m_Sinks[name]; }
 
-  // IMediaSeeking of the pin feeding the first sink, with a reference.
-  IMediaSeeking* Seeking() {
-    IMediaSeeking* pSeeking = nullptr;
-    EXPECT_EQ(m_pGraph->GetSeeking(&pSeeking), S_OK);
-    return pSeeking;
+  // Positions through the graph's IMediaSeeking (the pin feeding the first sink).
+  HRESULT Seek(uint32_t startMs, std::optional<uint32_t> stopMs = std::nullopt, DWORD dwExtraFlags = 0) {
+    LONGLONG llStart = startMs * kMs, llStop = stopMs.value_or(0) * kMs;
+    return m_pGraph->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning | dwExtraFlags, stopMs ? &llStop : nullptr,
+                                  stopMs ? AM_SEEKING_AbsolutePositioning : AM_SEEKING_NoPositioning);
   }
 
   // Runs the graph and waits for its completion or abort: the event code

@@ -8,35 +8,31 @@
 namespace flvdmx {
 namespace {
 
-struct LookupCase {
-  const char* name;
-  std::vector<std::pair<int64_t, int64_t>> added;  // (key, value) in the order added
-  int64_t value;
-  int64_t key;  // -1: not found
-};
-
-class FixupLookup : public ::testing::TestWithParam<LookupCase> {};
-
-TEST_P(FixupLookup, FindsTheKeyOfAnExactValue) {
-  CTagLinkFixups table;
-  for (const auto& [k, v] : GetParam().added) ASSERT_EQ(table.Add(k, v), S_OK);
-  int64_t key = -1;
-  EXPECT_EQ(table.FindPredecessor(GetParam().value, &key), GetParam().key >= 0);
-  EXPECT_EQ(key, GetParam().key);
+TEST(FixupTable, FindsTheKeyOfAnExactValue) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<int64_t, int64_t>> added;  // (key, value) in the order added
+    int64_t value;
+    int64_t key;  // -1: not found
+  } cases[] = {
+      {"Empty", {}, 100, -1},
+      {"ValueNoPairHolds", {{10, 100}, {200, 300}}, 150, -1},
+      {"AddedOutOfOrder", {{200, 300}, {10, 100}, {100, 200}}, 200, 100},
+      // The walk from the smallest key stops at the first value above the one
+      // sought, even when a later pair holds it.
+      {"StopsAtFirstHigherValue", {{10, 500}, {20, 50}}, 50, -1},
+      {"LowerValuesWalkedPast", {{10, 40}, {20, 50}, {30, 45}}, 50, 20},
+      {"DuplicateKeyKeepsFirst", {{10, 100}, {10, 120}}, 120, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTagLinkFixups table;
+    for (const auto& [k, v] : c.added) ASSERT_EQ(table.Add(k, v), S_OK);
+    int64_t key = -1;
+    EXPECT_EQ(table.FindPredecessor(c.value, &key), c.key >= 0);
+    EXPECT_EQ(key, c.key);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, FixupLookup,
-    ::testing::Values(LookupCase{"Empty", {}, 100, -1}, LookupCase{"Single", {{10, 100}}, 100, 10},
-                      LookupCase{"ValueNoPairHolds", {{10, 100}, {200, 300}}, 150, -1},
-                      LookupCase{"AddedOutOfOrder", {{200, 300}, {10, 100}, {100, 200}}, 200, 100},
-                      // The walk from the smallest key stops at the first value above the
-                      // one sought, even when a later pair holds it.
-                      LookupCase{"StopsAtFirstHigherValue", {{10, 500}, {20, 50}}, 50, -1},
-                      LookupCase{"LowerValuesWalkedPast", {{10, 40}, {20, 50}, {30, 45}}, 50, 20},
-                      LookupCase{"InsertionBeforeHigherValue", {{20, 50}, {10, 500}}, 50, -1},
-                      LookupCase{"DuplicateKeyKeepsFirst", {{10, 100}, {10, 120}}, 120, -1}),
-    [](const auto& info) { return info.param.name; });
 
 TEST(FixupTable, ManyPairsAddedBackwardsStayFindableUntilCleared) {
   CTagLinkFixups table;

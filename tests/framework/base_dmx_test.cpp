@@ -1,400 +1,250 @@
-// CBaseDmx without a running graph: pin counting and naming, the output pin
-// table, the default buffer decision, error reporting, state sequencing and
-// the main seeking pin.
+// CBaseDmx, its input and output pins and the seeking pass-through on the
+// pins: the output pin table, buffer decision, error reporting, state hooks,
+// connections and the main seeking pin.
 #include <gtest/gtest.h>
 
-#include <cwchar>
+#include <tuple>
 
-#include "dmx_test_doubles.h"
+#include "framework/dmx_input_pin.h"
+#include "host/allocator.h"
+#include "platform/mediatypes.h"
+#include "support/test_filters.h"
+#include "support/toy_format.h"
 
-namespace flvdmx::fwtest {
+namespace flvdmx {
 namespace {
 
-class BaseDmx : public testing::Test {
+// A toy filter on its own, with the test's reference.
+class BaseDmx : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_EQ(CToyDmx::Create(ToyLayout(), &m_pDmx), S_OK); }
   void TearDown() override {
-    m_pDmx.reset();
+    m_pDmx->Release();
     ExpectObjectsActive(m_cObjectsBefore);
   }
 
-  CTestDmx* Dmx() { return m_pDmx->get(); }
-
-  // Counted before the filter below is made.
-  LONG m_cObjectsBefore = CUnknown::ObjectsActive();
-  std::unique_ptr<Held<CTestDmx>> m_pDmx = std::make_unique<Held<CTestDmx>>(2);
+  const LONG m_cObjectsBefore = CUnknown::ObjectsActive();
+  CToyDmx* m_pDmx = nullptr;
 };
 
-std::wstring PinName(CBasePin* pPin) { return pPin->Name() != nullptr ? pPin->Name() : L""; }
+TEST_F(BaseDmx, OutputPinTableGrowsToItsCapacityAndShrinksInOrder) {
+  const LONG lVersion = m_pDmx->GetPinVersion();
+  ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
+  ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
+  EXPECT_EQ(m_pDmx->AddOutputPin(), E_FAIL);
+  EXPECT_EQ(m_pDmx->GetPinVersion(), lVersion + 2) << "only additions that happened";
+  EXPECT_EQ(m_pDmx->GetPin(3), nullptr);
 
-TEST_F(BaseDmx, NewFilterHasOnlyItsInputPin) {
-  EXPECT_EQ(Dmx()->GetPinCount(), 1);
-  EXPECT_EQ(Dmx()->GetOutputPinCount(), 0);
-  CBasePin* pInput = Dmx()->GetPin(0);
-  ASSERT_NE(pInput, nullptr);
-  EXPECT_EQ(PinName(pInput), L"Input 01");
-  EXPECT_EQ(Dmx()->GetPin(0), pInput) << "made once";
-  EXPECT_EQ(static_cast<CBasePin*>(Dmx()->GetInputPin()), pInput);
-  EXPECT_EQ(Dmx()->GetPin(1), nullptr);
-  EXPECT_EQ(Dmx()->GetPin(-1), nullptr);
-  EXPECT_EQ(Dmx()->GetOutputPin(0), nullptr);
-  EXPECT_EQ(Dmx()->GetPinDirection(0), PINDIR_INPUT);
-  EXPECT_EQ(Dmx()->GetPinDirection(1), -1);
-  EXPECT_EQ(Dmx()->GetPinDirection(-1), -1);
-  EXPECT_EQ(Dmx()->GetSetupData(), nullptr);
-}
-
-TEST_F(BaseDmx, InputPinSharesTheFilterReferenceCount) {
-  IBaseFilter* pFilter = Dmx()->AsFilter();
-  ExpectRefCount(pFilter, 1);
-  IPin* pInput = Dmx()->GetPin(0);
-  pInput->AddRef();
-  ExpectRefCount(pFilter, 2);
-  pInput->Release();
-  ExpectRefCount(pFilter, 1);
-}
-
-TEST_F(BaseDmx, ReaderIsNullWithoutAConnectedInput) {
   const LONG cObjects = CUnknown::ObjectsActive();
-  EXPECT_EQ(Dmx()->GetReader(), nullptr);
-  EXPECT_EQ(CUnknown::ObjectsActive(), cObjects) << "asking does not make the input pin";
-  Dmx()->GetPin(0);
-  EXPECT_EQ(Dmx()->GetReader(), nullptr);
-}
+  CBaseDmxOutputPin* pSecond = m_pDmx->GetOutputPin(1);
+  EXPECT_EQ(CUnknown::ObjectsActive(), cObjects + 1) << "made on first request";
+  EXPECT_STREQ(pSecond->Name(), L"Output 02");
+  ExpectRefCount(m_pDmx->AsBaseFilter(), 1);  // output pins count on their own
 
-class OutputCapacity : public testing::TestWithParam<int> {};
+  m_pDmx->RemoveOutputPin(0);  // reserved but never made
+  EXPECT_EQ(m_pDmx->GetOutputPin(0), pSecond);
+  EXPECT_EQ(pSecond->GetPinNumber(), 1) << "later pins move down";
 
-TEST_P(OutputCapacity, AddOutputPinStopsAtTheCapacity) {
-  const LONG cObjects = CUnknown::ObjectsActive();
-  {
-    Held<CTestDmx> dmx(GetParam());
-    const LONG lVersion = dmx->GetPinVersion();
-    for (int i = 0; i < GetParam(); ++i) EXPECT_EQ(dmx->AddOutputPin(), S_OK);
-    EXPECT_EQ(dmx->AddOutputPin(), E_FAIL);
-    EXPECT_EQ(dmx->GetOutputPinCount(), GetParam());
-    EXPECT_EQ(dmx->GetPinCount(), GetParam() + 1);
-    EXPECT_EQ(dmx->GetPinVersion(), lVersion + GetParam()) << "only additions that happened";
-    EXPECT_EQ(dmx->GetPin(GetParam() + 1), nullptr);
-  }
-  ExpectObjectsActive(cObjects);
-}
-
-INSTANTIATE_TEST_SUITE_P(BaseDmx, OutputCapacity, testing::Values(0, 1, 2, 3));
-
-TEST_F(BaseDmx, OutputPinsAreMadeOnFirstRequestAndNamedBySlot) {
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  const LONG cObjects = CUnknown::ObjectsActive();
-  CBasePin* pSecond = Dmx()->GetPin(2);
-  ASSERT_NE(pSecond, nullptr);
-  EXPECT_EQ(CUnknown::ObjectsActive(), cObjects + 1);
-  EXPECT_EQ(PinName(pSecond), L"Output 02");
-  CBaseDmxOutputPin* pOut = Dmx()->GetOutputPin(1);
-  EXPECT_EQ(static_cast<CBasePin*>(pOut), pSecond);
-  EXPECT_EQ(pOut->GetOutputIndex(), 1);
-  EXPECT_EQ(pOut->GetPinNumber(), 2);
-  EXPECT_EQ(pOut->GetFilter(), Dmx());
-  EXPECT_EQ(Dmx()->GetPinDirection(2), PINDIR_OUTPUT);
-  EXPECT_EQ(PinName(Dmx()->GetPin(1)), L"Output 01");
-  EXPECT_EQ(Dmx()->GetOutputPin(2), nullptr);
-  EXPECT_EQ(Dmx()->GetOutputPin(-1), nullptr);
-}
-
-TEST_F(BaseDmx, OutputPinCountsItsOwnReferences) {
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  CBaseDmxOutputPin* pPin = Dmx()->GetOutputPin(0);
-  IPin* pIPin = pPin;
-  ExpectRefCount(pIPin, 1);  // the filter's table
-  ExpectRefCount(Dmx()->AsFilter(), 1);
-  pIPin->AddRef();
-  ExpectRefCount(pIPin, 2);
-  ExpectRefCount(Dmx()->AsFilter(), 1);  // not the filter's count
-  pIPin->Release();
-}
-
-TEST_F(BaseDmx, RemovingTheLastPinReleasesItWithoutAnnouncingIt) {
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  ASSERT_NE(Dmx()->GetOutputPin(1), nullptr);
-  const LONG lVersion = Dmx()->GetPinVersion();
-  const LONG cObjects = CUnknown::ObjectsActive();
-  Dmx()->RemoveOutputPin(Dmx()->GetOutputPinCount() - 1);
-  EXPECT_EQ(Dmx()->GetOutputPinCount(), 1);
-  EXPECT_EQ(CUnknown::ObjectsActive(), cObjects - 1);
-  EXPECT_EQ(Dmx()->GetPinVersion(), lVersion);
-  Dmx()->RemoveOutputPin(5);
-  Dmx()->RemoveOutputPin(-1);
-  EXPECT_EQ(Dmx()->GetOutputPinCount(), 1) << "out of range: nothing";
-}
-
-TEST_F(BaseDmx, RemovingAnEarlierPinMovesTheLaterOnesDown) {
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  Dmx()->GetOutputPin(0);
-  CBaseDmxOutputPin* pSecond = Dmx()->GetOutputPin(1);
-  Dmx()->RemoveOutputPin(0);
-  EXPECT_EQ(Dmx()->GetOutputPinCount(), 1);
-  EXPECT_EQ(Dmx()->GetOutputPin(0), pSecond);
-  EXPECT_EQ(pSecond->GetOutputIndex(), 0);
-  EXPECT_EQ(pSecond->GetPinNumber(), 1);
-}
-
-TEST_F(BaseDmx, RemovingAReservedSlotThatWasNeverMadeJustShrinks) {
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  const LONG cObjects = CUnknown::ObjectsActive();
-  Dmx()->RemoveOutputPin(0);
-  EXPECT_EQ(Dmx()->GetOutputPinCount(), 0);
-  EXPECT_EQ(CUnknown::ObjectsActive(), cObjects);
-  EXPECT_EQ(Dmx()->AddOutputPin(), S_OK) << "the slot can be used again";
-  EXPECT_NE(Dmx()->GetOutputPin(0), nullptr);
-}
-
-TEST_F(BaseDmx, RemoveAllOutputPinsEmptiesTheTableAndAnnouncesIt) {
-  EXPECT_EQ(Dmx()->RemoveAllOutputPins(), S_OK);
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  Dmx()->GetOutputPin(1);  // slot 0 stays reserved but unmade
-  const LONG lVersion = Dmx()->GetPinVersion();
-  EXPECT_EQ(Dmx()->RemoveAllOutputPins(), S_OK);
-  EXPECT_EQ(Dmx()->GetOutputPinCount(), 0);
-  EXPECT_EQ(Dmx()->GetPinCount(), 1);
-  EXPECT_EQ(Dmx()->GetPinVersion(), lVersion + 1);
-}
-
-TEST_F(BaseDmx, PinDroppedByTheFilterLivesUntilItsLastOutsideReference) {
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  IPin* pPin = Dmx()->GetOutputPin(0);
-  pPin->AddRef();
-  const LONG cObjects = CUnknown::ObjectsActive();
-  Dmx()->RemoveAllOutputPins();
-  EXPECT_EQ(CUnknown::ObjectsActive(), cObjects) << "still held by the test";
+  IPin* pHeld = pSecond;
+  pHeld->AddRef();
+  m_pDmx->SetMainSeekingPin(pSecond);
+  EXPECT_EQ(m_pDmx->RemoveAllOutputPins(), S_OK);
+  EXPECT_EQ(m_pDmx->GetPinCount(), 1);
+  EXPECT_EQ(m_pDmx->GetMainSeekingPin(), nullptr) << "a removed pin is not remembered";
   PIN_DIRECTION dir = PINDIR_INPUT;
-  EXPECT_EQ(pPin->QueryDirection(&dir), S_OK);
-  EXPECT_EQ(dir, PINDIR_OUTPUT);
-  pPin->Release();
-  EXPECT_EQ(CUnknown::ObjectsActive(), cObjects - 1);
+  EXPECT_EQ(pHeld->QueryDirection(&dir), S_OK) << "a dropped pin lives while held";
+  pHeld->Release();
+  EXPECT_EQ(CUnknown::ObjectsActive(), cObjects);
 }
 
-// An allocator that records the request SetProperties was given.
-class CRecordingAllocator : public IMemAllocator {
- public:
-  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+TEST_F(BaseDmx, DefaultBufferSizeRaisesTheRequestToTheFloorAndAlignsToFour) {
+  const struct {
+    ALLOCATOR_PROPERTIES request, actual;
+  } cases[] = {{{0, 100, 1, 0}, {1, 8192, 4, 0}}, {{3, 10000, 16, 8}, {3, 10000, 4, 8}},
+               {{-5, -1, 0, 4}, {1, 8192, 4, 4}}};
+  for (const auto& c : cases) {
+    IMemAllocator* pAlloc = nullptr;
+    ASSERT_EQ(CMemAllocator::CreateInstance(nullptr, IID_IMemAllocator, reinterpret_cast<void**>(&pAlloc)),
+              S_OK);
+    ALLOCATOR_PROPERTIES request = c.request;
+    EXPECT_EQ(m_pDmx->CBaseDmx::PinDecideBufferSize(1, pAlloc, &request), S_OK);
+    ALLOCATOR_PROPERTIES props{};
+    ASSERT_EQ(pAlloc->GetProperties(&props), S_OK);
+    EXPECT_EQ(std::make_tuple(props.cBuffers, props.cbBuffer, props.cbAlign, props.cbPrefix),
+              std::make_tuple(c.actual.cBuffers, c.actual.cbBuffer, c.actual.cbAlign, c.actual.cbPrefix));
+    pAlloc->Release();
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest,
-                             ALLOCATOR_PROPERTIES* pActual) override {
-    ++m_cSetProperties;
-    m_Request = *pRequest;
-    *pActual = *pRequest;
-    pActual->cBuffers = 1;  // less than asked: the default does not check
-    return m_hrSetProperties;
-  }
-  STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
-  STDMETHODIMP Commit() override { return S_OK; }
-  STDMETHODIMP Decommit() override { return S_OK; }
-  STDMETHODIMP GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override {
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return E_NOTIMPL; }
-
-  ALLOCATOR_PROPERTIES m_Request{};
-  HRESULT m_hrSetProperties = S_OK;
-  int m_cSetProperties = 0;
-};
-
-struct BufferCase {
-  ALLOCATOR_PROPERTIES request;
-  ALLOCATOR_PROPERTIES asked;
-};
-
-class DefaultBufferSize : public BaseDmx, public testing::WithParamInterface<BufferCase> {};
-
-TEST_P(DefaultBufferSize, RaisesTheRequestToTheFloorAndAlignsToFour) {
-  CRecordingAllocator alloc;
-  ALLOCATOR_PROPERTIES request = GetParam().request;
-  ASSERT_EQ(Dmx()->CBaseDmx::PinDecideBufferSize(1, &alloc, &request), S_OK);
-  const ALLOCATOR_PROPERTIES& asked = GetParam().asked;
-  EXPECT_EQ(alloc.m_Request.cBuffers, asked.cBuffers);
-  EXPECT_EQ(alloc.m_Request.cbBuffer, asked.cbBuffer);
-  EXPECT_EQ(alloc.m_Request.cbAlign, asked.cbAlign);
-  EXPECT_EQ(alloc.m_Request.cbPrefix, asked.cbPrefix);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    BaseDmx, DefaultBufferSize,
-    testing::Values(BufferCase{{0, 100, 1, 0}, {1, 8192, 4, 0}},
-                    BufferCase{{3, 10000, 16, 8}, {3, 10000, 4, 8}},
-                    BufferCase{{-5, -1, 0, 2}, {1, 8192, 4, 2}},
-                    BufferCase{{1, 8192, 4, 0}, {1, 8192, 4, 0}}));
-
-TEST_F(BaseDmx, DefaultBufferSizePassesTheAllocatorsAnswerOn) {
-  CRecordingAllocator alloc;
-  ALLOCATOR_PROPERTIES request{};
-  alloc.m_hrSetProperties = VFW_E_BADALIGN;
-  EXPECT_EQ(Dmx()->CBaseDmx::PinDecideBufferSize(1, &alloc, &request), VFW_E_BADALIGN);
-  EXPECT_EQ(Dmx()->CBaseDmx::PinDecideBufferSize(1, nullptr, &request), E_POINTER);
-  EXPECT_EQ(Dmx()->CBaseDmx::PinDecideBufferSize(1, &alloc, nullptr), E_POINTER);
-  EXPECT_EQ(alloc.m_cSetProperties, 1);
-}
-
-struct ErrorCase {
-  bool bFlushing;
-  HRESULT hrExpected;
-  size_t cEvents;
-};
-
-class ReportStreamError : public BaseDmx, public testing::WithParamInterface<ErrorCase> {};
-
-TEST_P(ReportStreamError, IsSwallowedOnlyWhileFlushing) {
+TEST_F(BaseDmx, StreamErrorsAreSwallowedOnlyWhileFlushing) {
   CTestGraph graph;
-  ASSERT_EQ(Dmx()->JoinFilterGraph(graph.AsGraph(), L"dmx"), S_OK);
-  if (GetParam().bFlushing) Dmx()->DeliverBeginFlush();
-  EXPECT_EQ(Dmx()->ReportStreamError(E_FAIL), GetParam().hrExpected);
+  ASSERT_EQ(m_pDmx->JoinFilterGraph(graph.AsGraph(), L"dmx"), S_OK);
+  EXPECT_EQ(m_pDmx->ReportStreamError(E_FAIL), E_FAIL);
+  m_pDmx->DeliverBeginFlush();
+  EXPECT_EQ(m_pDmx->ReportStreamError(E_FAIL), S_OK);
+  EXPECT_EQ(m_pDmx->NotifyGraphOfError(E_OUTOFMEMORY), E_OUTOFMEMORY) << "always reported";
+  m_pDmx->DeliverEndFlush();
   const auto events = graph.Events();
-  ASSERT_EQ(events.size(), GetParam().cEvents);
-  if (!events.empty()) {
-    EXPECT_EQ(events[0].code, EC_ERRORABORT);
-    EXPECT_EQ(events[0].param1, static_cast<LONG_PTR>(E_FAIL));
-    EXPECT_EQ(events[0].param2, reinterpret_cast<LONG_PTR>(Dmx()->AsFilter()));
-  }
-  Dmx()->JoinFilterGraph(nullptr, nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(BaseDmx, ReportStreamError,
-                         testing::Values(ErrorCase{false, E_FAIL, 1}, ErrorCase{true, S_OK, 0}));
-
-TEST_F(BaseDmx, EndFlushLetsErrorsThroughAgain) {
-  CTestGraph graph;
-  ASSERT_EQ(Dmx()->JoinFilterGraph(graph.AsGraph(), L"dmx"), S_OK);
-  Dmx()->DeliverBeginFlush();
-  EXPECT_TRUE(Dmx()->IsFlushing());
-  EXPECT_EQ(Dmx()->ReportStreamError(E_FAIL), S_OK);
-  Dmx()->DeliverEndFlush();
-  EXPECT_FALSE(Dmx()->IsFlushing());
-  EXPECT_EQ(Dmx()->ReportStreamError(E_FAIL), E_FAIL);
-  EXPECT_EQ(graph.Events().size(), 1u);
-  Dmx()->JoinFilterGraph(nullptr, nullptr);
-}
-
-TEST_F(BaseDmx, ReportStreamErrorOutsideAGraphStillReturnsTheError) {
-  EXPECT_EQ(Dmx()->ReportStreamError(VFW_E_INVALID_FILE_FORMAT), VFW_E_INVALID_FILE_FORMAT);
-}
-
-TEST_F(BaseDmx, NotifyGraphOfErrorAlwaysReportsWithoutTheFilter) {
-  CTestGraph graph;
-  ASSERT_EQ(Dmx()->JoinFilterGraph(graph.AsGraph(), L"dmx"), S_OK);
-  Dmx()->DeliverBeginFlush();
-  EXPECT_EQ(Dmx()->NotifyGraphOfError(E_OUTOFMEMORY), E_OUTOFMEMORY);
-  const auto events = graph.Events();
-  ASSERT_EQ(events.size(), 1u);
+  ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].code, EC_ERRORABORT);
-  EXPECT_EQ(events[0].param1, static_cast<LONG_PTR>(E_OUTOFMEMORY));
-  EXPECT_EQ(events[0].param2, 0);
-  Dmx()->JoinFilterGraph(nullptr, nullptr);
-  EXPECT_EQ(Dmx()->NotifyGraphOfError(E_FAIL), E_FAIL) << "no sink: only traced";
+  EXPECT_EQ(events[0].param2, reinterpret_cast<LONG_PTR>(m_pDmx->AsBaseFilter()));
+  EXPECT_EQ(events[1].param1, E_OUTOFMEMORY);
+  m_pDmx->JoinFilterGraph(nullptr, nullptr);
+  EXPECT_EQ(m_pDmx->ReportStreamError(E_FAIL), E_FAIL) << "outside a graph";
 }
 
-TEST_F(BaseDmx, NotifyGraphOfErrorTracesTheFilterAndTheResult) {
-  const uint32_t saved = g_dwTraceFlags;
-  g_dwTraceFlags = kTraceOn | kTraceDebugger;
-  testing::internal::CaptureStderr();
-  Dmx()->NotifyGraphOfError(VFW_E_INVALID_FILE_FORMAT);
-  const std::string text = testing::internal::GetCapturedStderr();
-  g_dwTraceFlags = saved;
-  EXPECT_NE(text.find("### NotifyGraphOfError("), std::string::npos) << text;
-  EXPECT_NE(text.find(", NULL): hr=VFW_E_INVALID_FILE_FORMAT"), std::string::npos) << text;
+TEST_F(BaseDmx, StreamingHooksRunOncePerStartAndStopAndTheirFailuresCount) {
+  EXPECT_EQ(m_pDmx->Stop(), S_OK);
+  EXPECT_EQ(m_pDmx->cStopStreaming, 0) << "already stopped";
+  ASSERT_EQ(m_pDmx->Run(0), S_OK);
+  ASSERT_EQ(m_pDmx->Pause(), S_OK);
+  EXPECT_EQ(m_pDmx->cStartStreaming, 1);
+  m_pDmx->m_hrStopStreaming = E_FAIL;
+  EXPECT_EQ(m_pDmx->Stop(), S_OK);
+  EXPECT_EQ(m_pDmx->GetFilterState(), State_Paused) << "a failed stop keeps the state";
+  m_pDmx->m_hrStopStreaming = S_OK;
+  ASSERT_EQ(m_pDmx->Stop(), S_OK);
+  m_pDmx->m_hrStartStreaming = E_OUTOFMEMORY;
+  EXPECT_EQ(m_pDmx->Run(0), E_OUTOFMEMORY);
+  EXPECT_TRUE(m_pDmx->IsStopped());
 }
 
-TEST_F(BaseDmx, StopOnAStoppedFilterDoesNothing) {
-  EXPECT_EQ(Dmx()->Stop(), S_OK);
-  EXPECT_EQ(Dmx()->cStopStreaming, 0);
-}
+TEST_F(BaseDmx, OnlyTheFirstPinAskedForSeekingAppliesPositionsAndRate) {
+  ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
+  ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
+  IMediaSeeking* pSeeking[2] = {};
+  for (int i : {1, 0})
+    ASSERT_EQ(m_pDmx->GetOutputPin(i)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking[i])),
+              S_OK);
+  EXPECT_TRUE(m_pDmx->GetOutputPin(1)->IsMainSeekingPin());
+  ExpectRefCount(m_pDmx->AsBaseFilter(), 1);  // the pins' seeking does not hold it
 
-TEST_F(BaseDmx, StateChangesCallTheStreamingHooksOnce) {
-  ASSERT_EQ(Dmx()->Pause(), S_OK);
-  EXPECT_EQ(Dmx()->Pause(), S_OK);
-  ASSERT_EQ(Dmx()->Run(0), S_OK);
-  ASSERT_EQ(Dmx()->Pause(), S_OK) << "from running";
-  EXPECT_EQ(Dmx()->cStartStreaming, 1);
-  FILTER_STATE state = State_Stopped;
-  EXPECT_EQ(Dmx()->GetState(INFINITE, &state), S_OK);
-  EXPECT_EQ(state, State_Paused);
-  ASSERT_EQ(Dmx()->Stop(), S_OK);
-  EXPECT_EQ(Dmx()->cStopStreaming, 1);
-  ASSERT_EQ(Dmx()->Run(0), S_OK) << "from stopped, through Pause";
-  EXPECT_EQ(Dmx()->cStartStreaming, 2);
-  EXPECT_EQ(Dmx()->Stop(), S_OK);
-}
-
-TEST_F(BaseDmx, FailingStartStreamingKeepsTheFilterStopped) {
-  Dmx()->m_hrStartStreaming = E_OUTOFMEMORY;
-  EXPECT_EQ(Dmx()->Pause(), E_OUTOFMEMORY);
-  EXPECT_TRUE(Dmx()->IsStopped());
-  EXPECT_EQ(Dmx()->Run(0), E_OUTOFMEMORY);
-  EXPECT_TRUE(Dmx()->IsStopped());
-}
-
-TEST_F(BaseDmx, FailingStopStreamingRestoresTheStateButStopSucceeds) {
-  ASSERT_EQ(Dmx()->Run(0), S_OK);
-  Dmx()->m_hrStopStreaming = E_FAIL;
-  EXPECT_EQ(Dmx()->Stop(), S_OK);
-  EXPECT_EQ(Dmx()->GetFilterState(), State_Running);
-  Dmx()->m_hrStopStreaming = S_OK;
-  EXPECT_EQ(Dmx()->Stop(), S_OK);
-  EXPECT_TRUE(Dmx()->IsStopped());
-}
-
-TEST_F(BaseDmx, FirstClaimantBecomesTheMainSeekingPinUntilAConnectionChanges) {
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  CBaseDmxOutputPin* pFirst = Dmx()->GetOutputPin(0);
-  CBaseDmxOutputPin* pSecond = Dmx()->GetOutputPin(1);
-  EXPECT_EQ(Dmx()->GetMainSeekingPin(), nullptr);
-  EXPECT_TRUE(Dmx()->ClaimMainSeekingPin(pSecond));
-  EXPECT_FALSE(Dmx()->ClaimMainSeekingPin(pFirst));
-  EXPECT_TRUE(Dmx()->ClaimMainSeekingPin(pSecond));
-  EXPECT_EQ(Dmx()->GetMainSeekingPin(), pSecond);
-
-  EXPECT_EQ(Dmx()->CBaseDmx::PinCompleteConnect(1, nullptr), S_OK);
-  EXPECT_EQ(Dmx()->GetMainSeekingPin(), nullptr);
-  Dmx()->SetMainSeekingPin(pFirst);
-  EXPECT_EQ(Dmx()->CBaseDmx::PinBreakConnect(2), S_OK);
-  EXPECT_EQ(Dmx()->GetMainSeekingPin(), nullptr);
-
-  Dmx()->SetMainSeekingPin(pSecond);
-  Dmx()->RemoveOutputPin(1);
-  EXPECT_EQ(Dmx()->GetMainSeekingPin(), nullptr) << "a removed pin is not remembered";
-}
-
-TEST_F(BaseDmx, EndOfStreamReachesTheOutputsWhenNoInputIsConnected) {
-  EXPECT_EQ(Dmx()->CBaseDmx::PinEndOfStream(0), S_OK);
-  EXPECT_EQ(Dmx()->cDeliverEndOfStream, 1);
-}
-
-TEST_F(BaseDmx, FanOutSkipsUnconnectedPinsAndMakesReservedOnes) {
-  ASSERT_EQ(Dmx()->AddOutputPin(), S_OK);
-  const LONG cObjects = CUnknown::ObjectsActive();
-  EXPECT_EQ(Dmx()->CBaseDmx::DeliverEndOfStream(), S_OK);
-  EXPECT_EQ(Dmx()->DeliverBeginFlush(), S_OK);
-  EXPECT_EQ(Dmx()->DeliverEndFlush(), S_OK);
-  EXPECT_EQ(Dmx()->DeliverNewSegment(0, 10, 1.0), S_OK);
-  EXPECT_EQ(CUnknown::ObjectsActive(), cObjects + 1) << "the reserved pin was made";
-}
-
-TEST(BaseDmxConstruction, CapacityZeroStillAnswersPinQueries) {
-  const LONG cObjects = CUnknown::ObjectsActive();
-  {
-    HRESULT hr = S_OK;
-    Held<CTestDmx> dmx(0, &hr);
-    EXPECT_EQ(hr, S_OK);
-    EXPECT_EQ(dmx->GetPinCount(), 1);
-    EXPECT_EQ(dmx->AddOutputPin(), E_FAIL);
-    EXPECT_EQ(dmx->GetOutputPin(0), nullptr);
+  LONGLONG llPosition = 50000000;
+  for (IMediaSeeking* p : pSeeking) {
+    EXPECT_EQ(p->SetPositions(&llPosition, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    EXPECT_EQ(p->SetRate(2.0), S_OK);
+    EXPECT_EQ(m_pDmx->m_llCurrent, p == pSeeking[0] ? 0 : llPosition) << "only the main pin moves";
+    EXPECT_EQ(m_pDmx->m_dRate, p == pSeeking[0] ? 1.0 : 2.0);
   }
+  // Queries and the time format go through every pin.
+  EXPECT_EQ(pSeeking[0]->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
+  LONGLONG llDuration = 0;
+  EXPECT_EQ(pSeeking[0]->GetDuration(&llDuration), S_OK);
+  EXPECT_EQ(llDuration, 50);
+  for (IMediaSeeking* p : pSeeking) p->Release();
+}
+
+TEST(DmxInputPin, PeerWithoutAReaderCannotConnect) {
+  const LONG cObjects = CUnknown::ObjectsActive();
+  CToyDmx* pDmx = nullptr;
+  ASSERT_EQ(CToyDmx::Create(ToyLayout(), &pDmx), S_OK);
+  auto* pUp = new CTestFilter();
+  pUp->AddRef();
+  CTestOutputPin* pOut = pUp->AddOutputPin(L"Out");
+  pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Stream, GUID_NULL));
+  EXPECT_TRUE(FAILED(pOut->Connect(pDmx->GetPin(0), nullptr)));
+  EXPECT_FALSE(pDmx->GetInputPin()->IsConnected());
+  EXPECT_EQ(pDmx->GetPinCount(), 1);
+  pUp->Release();
+  pDmx->Release();
   ExpectObjectsActive(cObjects);
+}
+
+TEST(DmxInputPin, ConnectionMakesTheOutputPinsAndHoldsTheReaderUntilDisconnected) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build());
+  EXPECT_EQ(rig.dmx->GetPinCount(), 3);
+  EXPECT_EQ(rig.reader->RefCount(), 5u) << "rig, source, input pin, two output pins";
+  const CMediaType video = MakeMediaType(MEDIATYPE_Video, GUID_NULL);
+  EXPECT_EQ(rig.Input()->QueryAccept(&video), S_FALSE);
+
+  ASSERT_EQ(rig.dmx->Pause(), S_OK);
+  EXPECT_EQ(rig.Input()->Disconnect(), VFW_E_NOT_STOPPED);
+  EXPECT_EQ(rig.dmx->GetReader(), nullptr) << "the connection stays, the reader goes";
+  ASSERT_EQ(rig.dmx->Stop(), S_OK);
+
+  ASSERT_EQ(rig.graph->Disconnect(rig.source->OutputPin()), S_OK);
+  ASSERT_EQ(rig.graph->Disconnect(rig.Input()), S_OK);
+  EXPECT_EQ(rig.dmx->GetPinCount(), 1);
+  IPin* pPeer = nullptr;
+  EXPECT_EQ(rig.Sink(0)->InputPin()->ConnectedTo(&pPeer), VFW_E_NOT_CONNECTED) << "removed pins let go";
+  EXPECT_EQ(rig.dmx->GetReader(), nullptr);
+  EXPECT_EQ(rig.reader->RefCount(), 2u);
+
+  rig.dmx->m_hrInputComplete = VFW_E_INVALID_FILE_FORMAT;
+  EXPECT_EQ(rig.graph->Connect(rig.source->OutputPin(), rig.Input()), VFW_E_INVALID_FILE_FORMAT);
+  EXPECT_EQ(rig.dmx->GetReader(), nullptr) << "a refused connection lets go of the reader";
+  EXPECT_EQ(rig.reader->RefCount(), 2u);
+  rig.dmx->m_hrInputComplete = S_OK;
+  ASSERT_EQ(rig.graph->Connect(rig.source->OutputPin(), rig.Input()), S_OK);
+  EXPECT_EQ(rig.dmx->GetPinCount(), 3) << "reconnecting makes them again";
+}
+
+TEST(DmxInputPin, EndOfStreamPassesOnOncePerStreamingRun) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build(4, false));
+  ASSERT_EQ(rig.graph->Connect(rig.Pin(1), rig.Sink(1)->InputPin()), S_OK);
+  CBaseDmxInputPin* pInput = rig.dmx->GetInputPin();
+  EXPECT_EQ(pInput->EndOfStream(), VFW_E_WRONG_STATE) << "stopped";
+  rig.reader->CloseAt(rig.layout.ChunkOffset(1, 0));  // the loop waits in its first read
+  ASSERT_EQ(rig.graph->Pause(), S_OK);
+  ASSERT_TRUE(rig.reader->WaitUntilBlocked(1));
+  EXPECT_EQ(pInput->EndOfStream(), S_OK);
+  EXPECT_EQ(pInput->EndOfStream(), S_OK);
+  EXPECT_EQ(CountKind(rig.Sink(1)->Events(), SinkEvent::kEndOfStream), 1);
+  ASSERT_EQ(rig.graph->Stop(), S_OK);
+  ASSERT_EQ(rig.graph->Pause(), S_OK);
+  EXPECT_FALSE(pInput->IsEndOfStream()) << "cleared when streaming starts";
+  ASSERT_EQ(rig.graph->Stop(), S_OK);
+}
+
+TEST(DmxInputPin, FlushOnTheInputFlushesEveryOutputAndSilencesErrors) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build());
+  CBaseDmxInputPin* pInput = rig.dmx->GetInputPin();
+  ASSERT_EQ(pInput->BeginFlush(), S_OK);
+  EXPECT_EQ(pInput->ReportStreamError(E_FAIL), S_OK);
+  ASSERT_EQ(pInput->EndFlush(), S_OK);
+  EXPECT_EQ(pInput->ReportStreamError(E_FAIL), E_FAIL);
+  for (int s = 0; s < 2; ++s) EXPECT_EQ(CountKind(rig.Sink(s)->Events(), SinkEvent::kEndFlush), 1);
+}
+
+// The output type check looks at the first two offers only.
+TEST(DmxOutputPin, TypeCheckComparesWithTheFirstTwoOffers) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build(4, false));
+  auto type = [](char c) { return MakeMediaType(MEDIATYPE_Video, FourccGuid(MakeFourcc('O', 'U', 'T', c))); };
+  const struct {
+    int cOffered;  // types offered: 'A', then 'B', ...
+    char cProposed;
+    HRESULT hrExpected;
+  } cases[] = {{2, 'B', S_OK}, {2, 'C', S_FALSE}, {1, 'B', VFW_S_NO_MORE_ITEMS}, {3, 'C', S_FALSE}};
+  for (const auto& c : cases) {
+    rig.dmx->m_Offers[1].clear();
+    for (int i = 0; i < c.cOffered; ++i) rig.dmx->m_Offers[1].push_back(type(static_cast<char>('A' + i)));
+    const CMediaType proposed = type(c.cProposed);
+    EXPECT_EQ(rig.Pin(0)->CheckMediaType(&proposed), c.hrExpected) << c.cOffered << c.cProposed;
+  }
+}
+
+TEST(DmxOutputPin, ConnectionTakesTheFiltersBuffersAndTheReaderAndDisconnectionLetsGo) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build(4, false));
+  CBaseDmxOutputPin* pPin = rig.Pin(1);
+  rig.dmx->SetMainSeekingPin(pPin);
+  const ULONG cRefs = rig.reader->RefCount();
+  ASSERT_EQ(rig.graph->Connect(pPin, rig.Sink(1)->InputPin()), S_OK);
+  ALLOCATOR_PROPERTIES props{};
+  ASSERT_EQ(pPin->GetAllocatorNoRef()->GetProperties(&props), S_OK);
+  EXPECT_EQ(props.cBuffers, 4);
+  EXPECT_EQ(props.cbBuffer, 64);
+  EXPECT_EQ(rig.reader->RefCount(), cRefs + 1);
+  EXPECT_EQ(rig.dmx->GetMainSeekingPin(), nullptr) << "a connection change forgets it";
+
+  ASSERT_EQ(rig.graph->Disconnect(pPin), S_OK);
+  EXPECT_EQ(pPin->GetAllocatorNoRef(), nullptr);
+  EXPECT_EQ(rig.reader->RefCount(), cRefs);
 }
 
 }  // namespace
-}  // namespace flvdmx::fwtest
+}  // namespace flvdmx

@@ -28,29 +28,17 @@ class CountingBuffer : public CBaseBuffer {
   }
 };
 
-TEST(BufferTest, EmptyOperationsAllocateNothing) {
-  CountingBuffer b;
-  EXPECT_TRUE(b.Reserve(0));
-  EXPECT_EQ(b.Append("x", 0), S_OK);
-  EXPECT_EQ(b.Free(), S_OK);
-  EXPECT_EQ(CountingHeap::resizes, 0);
-  EXPECT_EQ(b.Size(), 0);
-  EXPECT_EQ(b.Capacity(), 0);
-  EXPECT_EQ(b.Data(), nullptr);
-}
-
 TEST(BufferTest, GrowthAsksForExactlyTheBytesNeeded) {
   CountingBuffer b;
+  EXPECT_EQ(b.Append("x", 0), S_OK);
+  EXPECT_EQ(CountingHeap::resizes, 0) << "nothing to hold, nothing allocated";
   ASSERT_EQ(b.Assign(nullptr, 4), S_OK);
-  EXPECT_EQ(b.Size(), 4);
-  EXPECT_EQ(b.Capacity(), 4);
   EXPECT_EQ(std::memcmp(b.Data(), "\0\0\0\0", 4), 0);
   ASSERT_EQ(b.Append("abc", 3), S_OK);
   EXPECT_EQ(b.Capacity(), 7);
-  // A reused buffer of the same size does not allocate again.
   const int before = CountingHeap::resizes;
   ASSERT_EQ(b.Assign("1234567", 7), S_OK);
-  EXPECT_EQ(CountingHeap::resizes, before);
+  EXPECT_EQ(CountingHeap::resizes, before) << "the same size again does not allocate";
 }
 
 TEST(BufferTest, RefusedGrowthLeavesTheBufferUnchanged) {
@@ -58,7 +46,6 @@ TEST(BufferTest, RefusedGrowthLeavesTheBufferUnchanged) {
   ASSERT_EQ(b.Assign("ab", 2), S_OK);
   CountingHeap::refuse = true;
   EXPECT_EQ(b.Append("cd", 2), E_OUTOFMEMORY);
-  EXPECT_EQ(b.Assign(nullptr, 10), E_OUTOFMEMORY);
   EXPECT_EQ(b.ReserveTail(10, nullptr), E_OUTOFMEMORY);
   EXPECT_EQ(b.Format("%s", "longer than two"), E_OUTOFMEMORY);
   EXPECT_FALSE(b.Reserve(3));
@@ -67,14 +54,7 @@ TEST(BufferTest, RefusedGrowthLeavesTheBufferUnchanged) {
   EXPECT_EQ(std::memcmp(b.Data(), "ab", 2), 0);
 }
 
-TEST(BufferTest, FormatCountsTheTerminator) {
-  CBuffer b;
-  ASSERT_EQ(b.Format("%d", 42), S_OK);
-  EXPECT_EQ(b.Size(), 3);
-  EXPECT_STREQ(reinterpret_cast<const char*>(b.Data()), "42");
-}
-
-TEST(BufferTest, ReserveTailGivesTheWritePositionWithoutChangingSize) {
+TEST(BufferTest, ReserveTailAndAppendAndGetWorkOnTheEnd) {
   CBuffer b;
   ASSERT_EQ(b.Assign("ab", 2), S_OK);
   uint8_t* tail = nullptr;
@@ -82,27 +62,11 @@ TEST(BufferTest, ReserveTailGivesTheWritePositionWithoutChangingSize) {
   EXPECT_EQ(tail, b.Data() + 2);
   EXPECT_EQ(b.Size(), 2);
   EXPECT_EQ(b.ReserveTail(-1, &tail), E_INVALIDARG);
-}
-
-TEST(BufferTest, SwapExchangesContentsAndAppendAndGetReportsThem) {
-  CBuffer a, b;
-  ASSERT_EQ(a.Assign("abc", 3), S_OK);
-  EXPECT_EQ(a.Swap(nullptr), E_POINTER);
-  ASSERT_EQ(a.Swap(&b), S_OK);
-  EXPECT_EQ(a.Size(), 0);
-  EXPECT_EQ(b.Size(), 3);
-  const uint8_t* p = reinterpret_cast<const uint8_t*>("de");
+  const uint8_t* p = reinterpret_cast<const uint8_t*>("cd");
   int n = 2;
   ASSERT_EQ(b.AppendAndGet(&p, &n), S_OK);
-  EXPECT_EQ(n, 5);
-  EXPECT_EQ(std::memcmp(p, "abcde", 5), 0);
-}
-
-TEST(BufferTest, HeapBufferLivesOnTheProcessHeap) {
-  auto* h = new CHeapBuffer;
-  ASSERT_EQ(h->Append("xyz", 3), S_OK);
-  EXPECT_EQ(h->Size(), 3);
-  delete h;
+  EXPECT_EQ(n, 4);
+  EXPECT_EQ(std::memcmp(p, "abcd", 4), 0);
 }
 
 }  // namespace

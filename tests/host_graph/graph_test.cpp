@@ -29,19 +29,10 @@ class CLoggingFilter : public CTestFilter {
   CLoggingFilter(std::vector<std::string>* pLog, std::string name)
       : m_pLog(pLog), m_Name(std::move(name)) {}
 
-  STDMETHODIMP Stop() override {
-    m_pLog->push_back("stop " + m_Name);
-    return CTestFilter::Stop();
-  }
-  STDMETHODIMP Pause() override {
-    m_pLog->push_back("pause " + m_Name);
-    if (FAILED(m_hrPause)) return m_hrPause;
-    return CTestFilter::Pause();
-  }
-  STDMETHODIMP Run(REFERENCE_TIME tStart) override {
-    m_pLog->push_back("run " + m_Name);
-    return CTestFilter::Run(tStart);
-  }
+  STDMETHODIMP Stop() override { return Log("stop"), CTestFilter::Stop(); }
+  STDMETHODIMP Pause() override { return Log("pause"), FAILED(m_hrPause) ? m_hrPause : CTestFilter::Pause(); }
+  STDMETHODIMP Run(REFERENCE_TIME tStart) override { return Log("run"), CTestFilter::Run(tStart); }
+  void Log(const char* verb) { m_pLog->push_back(verb + (" " + m_Name)); }
 
   HRESULT m_hrPause = S_OK;
 
@@ -113,32 +104,14 @@ class GraphTest : public ::testing::Test {
   CLoggingFilter* m_pSinkB = nullptr;
 };
 
-TEST_F(GraphTest, StateChangesReachTheMostDownstreamFiltersFirst) {
-  ASSERT_EQ(m_pGraph->Pause(), S_OK);
-  ExpectDownstreamFirst("pause");
-  EXPECT_EQ(m_pGraph->GetState(), State_Paused);
-
-  m_Log.clear();
-  ASSERT_EQ(m_pGraph->Run(), S_OK);
-  ExpectDownstreamFirst("run");
-  EXPECT_EQ(m_pGraph->GetState(), State_Running);
-
-  m_Log.clear();
-  ASSERT_EQ(m_pGraph->Stop(), S_OK);
-  ExpectDownstreamFirst("stop");
-  EXPECT_EQ(m_pGraph->GetState(), State_Stopped);
-}
-
-TEST_F(GraphTest, RunFromStoppedPausesEveryFilterBeforeRunningAny) {
+TEST_F(GraphTest, StateChangesGoDownstreamFirstAndRunPausesEveryFilterFirst) {
   ASSERT_EQ(m_pGraph->Run(), S_OK);
   ExpectDownstreamFirst("pause");
   ExpectDownstreamFirst("run");
   EXPECT_LT(Position("pause source"), Position("run sinkA"));
-  for (CLoggingFilter* f : m_Filters) {
-    FILTER_STATE state = State_Stopped;
-    f->GetState(0, &state);
-    EXPECT_EQ(state, State_Running);
-  }
+  m_Log.clear();
+  ASSERT_EQ(m_pGraph->Stop(), S_OK);
+  ExpectDownstreamFirst("stop");
 }
 
 TEST_F(GraphTest, AFilterThatCannotPauseStopsTheWholeGraph) {
@@ -146,78 +119,28 @@ TEST_F(GraphTest, AFilterThatCannotPauseStopsTheWholeGraph) {
   EXPECT_EQ(m_pGraph->Run(), E_FAIL);
   EXPECT_EQ(m_pGraph->GetState(), State_Stopped);
   EXPECT_EQ(std::count(m_Log.begin(), m_Log.end(), "pause source"), 0);
-  for (CLoggingFilter* f : m_Filters) {
-    FILTER_STATE state = State_Running;
-    f->GetState(0, &state);
-    EXPECT_EQ(state, State_Stopped);
-  }
+  for (CLoggingFilter* f : m_Filters) EXPECT_TRUE(f->IsStopped());
 }
 
 TEST_F(GraphTest, NamesAreMadeUniqueAndFoundAgain) {
-  CLoggingFilter* a = Make("a");
-  CLoggingFilter* b = Make("b");
-  CLoggingFilter* c = Make("c");
-  ASSERT_EQ(m_pGraph->AddFilter(a->AsBaseFilter(), L"Decoder"), S_OK);
-  ASSERT_EQ(m_pGraph->AddFilter(b->AsBaseFilter(), L"Decoder"), S_OK);
-  ASSERT_EQ(m_pGraph->AddFilter(c->AsBaseFilter(), L"Decoder"), S_OK);
-
+  CLoggingFilter* added[3] = {Make("a"), Make("b"), Make("c")};
+  for (CLoggingFilter* f : added) ASSERT_EQ(m_pGraph->AddFilter(f->AsBaseFilter(), L"Decoder"), S_OK);
   FILTER_INFO info{};
-  ASSERT_EQ(c->QueryFilterInfo(&info), S_OK);
-  EXPECT_STREQ(info.achName, L"Decoder 0002");
-  EXPECT_EQ(info.pGraph, static_cast<IFilterGraph*>(m_pGraph));
-  info.pGraph->Release();
-  // The four filters of the rig were added without a name.
   ASSERT_EQ(m_pSinkB->QueryFilterInfo(&info), S_OK);
-  EXPECT_STREQ(info.achName, L"Filter 0003");
+  EXPECT_STREQ(info.achName, L"Filter 0003") << "the rig's filters have no name";
   info.pGraph->Release();
 
   IBaseFilter* pFound = nullptr;
   ASSERT_EQ(m_pGraph->FindFilterByName(L"Decoder 0001", &pFound), S_OK);
-  EXPECT_EQ(pFound, b->AsBaseFilter());
+  EXPECT_EQ(pFound, added[1]->AsBaseFilter());
   pFound->Release();
   EXPECT_EQ(m_pGraph->FindFilterByName(L"decoder", &pFound), VFW_E_NOT_FOUND);
-  EXPECT_EQ(pFound, nullptr);
-  EXPECT_EQ(m_pGraph->FilterCount(), 7);
-}
-
-TEST_F(GraphTest, RefusesToAddTwiceOrWhileActive) {
-  EXPECT_EQ(m_pGraph->AddFilter(m_pMid->AsBaseFilter(), L"again"), E_INVALIDARG);
-  EXPECT_EQ(m_pGraph->AddFilter(nullptr, L"none"), E_POINTER);
-  ASSERT_EQ(m_pGraph->Pause(), S_OK);
-  CLoggingFilter* late = Make("late");
-  EXPECT_EQ(m_pGraph->AddFilter(late->AsBaseFilter(), nullptr), VFW_E_NOT_STOPPED);
-  EXPECT_EQ(m_pGraph->RemoveFilter(m_pMid->AsBaseFilter()), VFW_E_NOT_STOPPED);
-  EXPECT_EQ(m_pGraph->FilterCount(), 4);
-}
-
-TEST_F(GraphTest, ConnectsOnlyPinsOfItsOwnFiltersWhileStopped) {
-  CLoggingFilter* outsider = Make("outsider");
-  CTestInputPin* pForeign = outsider->AddInputPin(L"In");
-  CTestOutputPin* pOut = m_pSinkA->AddOutputPin(L"Out");
-  pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubtype));
-  EXPECT_EQ(m_pGraph->Connect(pOut, pForeign), VFW_E_NOT_IN_GRAPH);
-  EXPECT_EQ(m_pGraph->Connect(nullptr, pForeign), E_POINTER);
-
-  ASSERT_EQ(m_pGraph->AddFilter(outsider->AsBaseFilter(), nullptr), S_OK);
-  ASSERT_EQ(m_pGraph->Pause(), S_OK);
-  EXPECT_EQ(m_pGraph->Connect(pOut, pForeign), VFW_E_NOT_STOPPED);
-  ASSERT_EQ(m_pGraph->Stop(), S_OK);
-
-  CMediaType mt = MakeMediaType(MEDIATYPE_Video, kSubtype);
-  ASSERT_EQ(m_pGraph->ConnectDirect(pOut, pForeign, &mt), S_OK);
-  EXPECT_TRUE(pOut->IsConnected());
-  EXPECT_EQ(*pForeign->CurrentMediaType().Subtype(), kSubtype);
 }
 
 TEST_F(GraphTest, RemovingAFilterDisconnectsBothSidesOfEachPin) {
   ASSERT_EQ(m_pGraph->RemoveFilter(m_pMid->AsBaseFilter()), S_OK);
-  EXPECT_FALSE(m_pSource->GetPin(0)->IsConnected());
-  EXPECT_FALSE(m_pSinkA->GetPin(0)->IsConnected());
-  EXPECT_FALSE(m_pSinkB->GetPin(0)->IsConnected());
-  for (int i = 0; i < m_pMid->GetPinCount(); ++i) EXPECT_FALSE(m_pMid->GetPin(i)->IsConnected());
-  FILTER_INFO info{};
-  ASSERT_EQ(m_pMid->QueryFilterInfo(&info), S_OK);
-  EXPECT_EQ(info.pGraph, nullptr);
+  for (CLoggingFilter* f : m_Filters)
+    for (int i = 0; i < f->GetPinCount(); ++i) EXPECT_FALSE(f->GetPin(i)->IsConnected());
   EXPECT_EQ(m_pGraph->RemoveFilter(m_pMid->AsBaseFilter()), VFW_E_NOT_FOUND);
   EXPECT_EQ(m_pGraph->FilterCount(), 3);
 }
@@ -228,23 +151,10 @@ TEST_F(GraphTest, ReleasingTheGraphLetsGoOfEveryFilter) {
   m_pGraph = nullptr;
   for (CLoggingFilter* f : m_Filters) {
     ExpectRefCount(f->AsBaseFilter(), 1);
-    FILTER_STATE state = State_Running;
-    f->GetState(0, &state);
-    EXPECT_EQ(state, State_Stopped);
-    FILTER_INFO info{};
-    f->QueryFilterInfo(&info);
-    EXPECT_EQ(info.pGraph, nullptr);
+    EXPECT_TRUE(f->IsStopped());
+    EXPECT_EQ(f->GetFilterGraph(), nullptr);
     for (int i = 0; i < f->GetPinCount(); ++i) EXPECT_FALSE(f->GetPin(i)->IsConnected());
   }
-}
-
-TEST_F(GraphTest, SeekingNeedsAnOutputPinThatOffersIt) {
-  IMediaSeeking* pSeeking = reinterpret_cast<IMediaSeeking*>(1);
-  EXPECT_EQ(m_pGraph->GetSeeking(&pSeeking), E_NOINTERFACE);
-  EXPECT_EQ(pSeeking, nullptr);
-  LONGLONG llPos = 0;
-  EXPECT_EQ(m_pGraph->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, nullptr, 0),
-            E_NOINTERFACE);
 }
 
 // Two recording sinks fed by one scripted filter: the graph's completion.
@@ -294,16 +204,11 @@ TEST_F(GraphCompletion, CompletesOnceEverySinkHasReportedEndOfStream) {
   EXPECT_EQ(Wait(20), 0);
   m_Sinks[1]->InputPin()->EndOfStream();
   EXPECT_EQ(Wait(1000, &hr), EC_COMPLETE);
-  EXPECT_EQ(hr, S_OK);
-  // Taken: the next wait waits for the next completion.
-  EXPECT_EQ(Wait(0), 0);
-
+  EXPECT_EQ(Wait(0), 0) << "taken: the next wait is for the next completion";
   LONG lCode = 0;
-  LONG_PTR lParam1 = -1;
-  LONG_PTR lParam2 = -1;
+  LONG_PTR lParam1 = -1, lParam2 = -1;
   ASSERT_EQ(m_pGraph->GetEvent(&lCode, &lParam1, &lParam2, 0), S_OK);
   EXPECT_EQ(lCode, EC_COMPLETE);
-  EXPECT_EQ(lParam1, S_OK);
   EXPECT_EQ(m_pGraph->GetEvent(&lCode, &lParam1, &lParam2, 0), E_ABORT);
 }
 
@@ -321,21 +226,6 @@ TEST_F(GraphCompletion, AbortEndsTheWaitAtOnceWithItsResult) {
   EXPECT_EQ(events[0].lParam1, E_OUTOFMEMORY);
 }
 
-TEST_F(GraphCompletion, WaitingOnAStoppedGraphIsTheWrongState) {
-  HRESULT hr = S_OK;
-  EXPECT_EQ(Wait(INFINITE, &hr), 0);
-  EXPECT_EQ(hr, VFW_E_WRONG_STATE);
-
-  ASSERT_EQ(m_pGraph->Run(), S_OK);
-  std::thread stopper([this] {
-    std::this_thread::sleep_for(20ms);
-    m_pGraph->Stop();
-  });
-  EXPECT_EQ(Wait(INFINITE, &hr), 0);
-  EXPECT_EQ(hr, VFW_E_WRONG_STATE);
-  stopper.join();
-}
-
 TEST_F(GraphCompletion, ANewRunForgetsTheOutcomeOfTheLastOne) {
   ASSERT_EQ(m_pGraph->Run(), S_OK);
   m_pUp->NotifyEvent(EC_ERRORABORT, E_FAIL, 0);
@@ -343,8 +233,7 @@ TEST_F(GraphCompletion, ANewRunForgetsTheOutcomeOfTheLastOne) {
   ASSERT_EQ(m_pGraph->Stop(), S_OK);
   ASSERT_EQ(m_pGraph->Run(), S_OK);
   EXPECT_EQ(Wait(0), 0);
-  // The sink that ended in the last run must end again.
-  m_Sinks[1]->InputPin()->EndOfStream();
+  m_Sinks[1]->InputPin()->EndOfStream();  // the sink that ended last run must end again
   EXPECT_EQ(Wait(20), 0);
   m_Sinks[0]->InputPin()->EndOfStream();
   EXPECT_EQ(Wait(1000), EC_COMPLETE);

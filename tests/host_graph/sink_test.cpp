@@ -3,14 +3,13 @@
 // on its upstream filter (held samples, a delay per sample).
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstring>
-#include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "baseclasses/unknown.h"
-#include "diag/crc32.h"
 #include "host/sink.h"
 #include "platform/mediatypes.h"
 #include "support/test_filters.h"
@@ -23,7 +22,7 @@ const GUID kSubtype = FourccGuid(MakeFourcc('S', 'N', 'K', '1'));
 // A scripted upstream filter with one output pin connected to a recording
 // sink; both joined to a test graph that keeps the events.
 class SinkTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     m_cBefore = CUnknown::ObjectsActive();
     m_pUpstream = new CTestFilter();
@@ -87,12 +86,6 @@ class SinkTest : public ::testing::Test {
     return n;
   }
 
-  std::vector<SinkEvent::Kind> Kinds() {
-    std::vector<SinkEvent::Kind> kinds;
-    for (const SinkEvent& e : m_pSink->Events()) kinds.push_back(e.kind);
-    return kinds;
-  }
-
   LONG m_cBefore = 0;
   CTestGraph m_Graph;
   CTestFilter* m_pUpstream = nullptr;
@@ -100,165 +93,48 @@ class SinkTest : public ::testing::Test {
   CRecordingSink* m_pSink = nullptr;
 };
 
+// Times as far as they are set, flags, length and the zlib CRC-32 of the payload.
 TEST_F(SinkTest, RecordsEachSampleAsItCarriesItself) {
   Pause();
-  REFERENCE_TIME t10 = 10;
-  REFERENCE_TIME t20 = 20;
+  REFERENCE_TIME t10 = 10, t20 = 20;
   ASSERT_EQ(Send("123456789", &t10, &t20, true, false, false), S_OK);
   ASSERT_EQ(Send("ab", &t20, nullptr, false, true, true), S_OK);
   ASSERT_EQ(Send("", nullptr, nullptr), S_OK);
-
-  const std::vector<SinkEvent> events = m_pSink->Events();
-  ASSERT_EQ(events.size(), 3u);
-  // Times, flags, length and the zlib CRC-32 of the payload.
-  EXPECT_EQ(events[0].hrTime, S_OK);
-  EXPECT_EQ(events[0].tStart, 10);
-  EXPECT_EQ(events[0].tStop, 20);
-  EXPECT_TRUE(events[0].bSyncPoint);
-  EXPECT_FALSE(events[0].bDiscontinuity);
-  EXPECT_FALSE(events[0].bPreroll);
-  EXPECT_EQ(events[0].lActual, 9);
-  EXPECT_EQ(events[0].dwCrc32, 0xCBF43926u);
-  // A start without a stop, and the other flags.
-  EXPECT_EQ(events[1].hrTime, VFW_S_NO_STOP_TIME);
-  EXPECT_EQ(events[1].tStart, 20);
-  EXPECT_FALSE(events[1].bSyncPoint);
-  EXPECT_TRUE(events[1].bDiscontinuity);
-  EXPECT_TRUE(events[1].bPreroll);
-  EXPECT_EQ(events[1].dwCrc32, Crc32(reinterpret_cast<const uint8_t*>("ab"), 2));
-  // No time at all, and no data.
-  EXPECT_EQ(events[2].hrTime, VFW_E_SAMPLE_TIME_NOT_SET);
-  EXPECT_EQ(events[2].tStart, 0);
-  EXPECT_EQ(events[2].lActual, 0);
-  EXPECT_EQ(events[2].dwCrc32, 0u);
-  EXPECT_EQ(m_pSink->SampleCount(), 3u);
+  const std::vector<SinkEvent> e = m_pSink->Events();
+  ASSERT_EQ(e.size(), 3u);
+  EXPECT_EQ(std::make_tuple(e[0].hrTime, e[0].tStart, e[0].tStop, e[0].lActual, e[0].dwCrc32),
+            std::make_tuple(S_OK, 10, 20, 9, 0xCBF43926u));
+  EXPECT_TRUE(e[0].bSyncPoint && !e[0].bDiscontinuity && !e[0].bPreroll);
+  EXPECT_EQ(std::make_tuple(e[1].hrTime, e[1].tStart), std::make_tuple(VFW_S_NO_STOP_TIME, 20));
+  EXPECT_TRUE(!e[1].bSyncPoint && e[1].bDiscontinuity && e[1].bPreroll);
+  EXPECT_EQ(std::make_tuple(e[2].hrTime, e[2].lActual, e[2].dwCrc32),
+            std::make_tuple(VFW_E_SAMPLE_TIME_NOT_SET, 0, 0u));
 }
 
-TEST_F(SinkTest, RecordsSegmentsFlushesAndEndOfStreamInArrivalOrder) {
-  Pause();
-  ASSERT_EQ(m_pOut->DeliverNewSegment(100, 900, 1.5), S_OK);
-  ASSERT_EQ(Send("x"), S_OK);
-  ASSERT_EQ(m_pOut->DeliverBeginFlush(), S_OK);
-  ASSERT_EQ(m_pOut->DeliverEndFlush(), S_OK);
-  ASSERT_EQ(m_pOut->DeliverEndOfStream(), S_OK);
-  EXPECT_EQ(Kinds(), (std::vector<SinkEvent::Kind>{SinkEvent::kNewSegment, SinkEvent::kSample,
-                                                   SinkEvent::kBeginFlush, SinkEvent::kEndFlush,
-                                                   SinkEvent::kEndOfStream}));
-  const SinkEvent segment = m_pSink->Events()[0];
-  EXPECT_EQ(segment.tStart, 100);
-  EXPECT_EQ(segment.tStop, 900);
-  EXPECT_EQ(segment.dRate, 1.5);
-  m_pSink->ClearEvents();
-  EXPECT_TRUE(m_pSink->Events().empty());
-  EXPECT_EQ(m_pSink->SampleCount(), 1u);
-}
+// A script of steps through the upstream pin: P pause, S stop, E end-of-stream,
+// B and b begin and end a flush, R release held samples.
+void Drive(SinkTest* t, const char* steps);
 
-// What happens to end-of-stream in each situation: how many EC_COMPLETE the
-// graph gets and how many of the sink's end-of-stream events are ignored.
-class SinkEndOfStream;
-struct EndOfStreamCase {
-  const char* name;
-  void (*drive)(SinkEndOfStream* rig, CTestOutputPin* pOut);
-  int cCompletions;
-  int cIgnored;
-};
+class SinkEndOfStream : public SinkTest,
+                        public ::testing::WithParamInterface<std::tuple<const char*, int, int>> {};
 
-void PrintTo(const EndOfStreamCase& c, std::ostream* os) { *os << c.name; }
-
-class SinkEndOfStream : public SinkTest, public ::testing::WithParamInterface<EndOfStreamCase> {
- public:
-  void PauseRig() { Pause(); }
-  void StopRig() { Stop(); }
-};
-
+// How many EC_COMPLETE the graph gets and how many end-of-streams the sink ignores.
 TEST_P(SinkEndOfStream, ReportsOncePerRunWhileStreaming) {
-  GetParam().drive(this, m_pOut);
-  EXPECT_EQ(CompletionsReported(), GetParam().cCompletions);
-  int cIgnored = 0;
-  for (const SinkEvent& e : m_pSink->Events())
-    if (e.kind == SinkEvent::kEndOfStream && e.bIgnored) ++cIgnored;
-  EXPECT_EQ(cIgnored, GetParam().cIgnored);
+  const auto [steps, cCompletions, cIgnored] = GetParam();
+  Drive(this, steps);
+  EXPECT_EQ(CompletionsReported(), cCompletions);
+  const auto events = m_pSink->Events();
+  EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                          [](const SinkEvent& e) { return e.kind == SinkEvent::kEndOfStream && e.bIgnored; }),
+            cIgnored);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Situations, SinkEndOfStream,
-    ::testing::Values(
-        EndOfStreamCase{"WhilePaused",
-                        [](SinkEndOfStream* rig, CTestOutputPin* pOut) {
-                          rig->PauseRig();
-                          EXPECT_EQ(pOut->DeliverEndOfStream(), S_OK);
-                        },
-                        1, 0},
-        EndOfStreamCase{"TwiceInOneRun",
-                        [](SinkEndOfStream* rig, CTestOutputPin* pOut) {
-                          rig->PauseRig();
-                          pOut->DeliverEndOfStream();
-                          pOut->DeliverEndOfStream();
-                        },
-                        1, 1},
-        EndOfStreamCase{"WhileStopped",
-                        [](SinkEndOfStream*, CTestOutputPin* pOut) {
-                          EXPECT_EQ(pOut->DeliverEndOfStream(), S_OK);
-                        },
-                        0, 1},
-        EndOfStreamCase{"WhileFlushing",
-                        [](SinkEndOfStream* rig, CTestOutputPin* pOut) {
-                          rig->PauseRig();
-                          pOut->DeliverBeginFlush();
-                          EXPECT_EQ(pOut->DeliverEndOfStream(), S_OK);
-                          pOut->DeliverEndFlush();
-                        },
-                        0, 1},
-        EndOfStreamCase{"AgainAfterAFlush",
-                        [](SinkEndOfStream* rig, CTestOutputPin* pOut) {
-                          rig->PauseRig();
-                          pOut->DeliverEndOfStream();
-                          pOut->DeliverBeginFlush();
-                          pOut->DeliverEndFlush();
-                          pOut->DeliverEndOfStream();
-                        },
-                        2, 0},
-        EndOfStreamCase{"AgainAfterStopAndPause",
-                        [](SinkEndOfStream* rig, CTestOutputPin* pOut) {
-                          rig->PauseRig();
-                          pOut->DeliverEndOfStream();
-                          rig->StopRig();
-                          rig->PauseRig();
-                          pOut->DeliverEndOfStream();
-                        },
-                        2, 0}),
-    [](const ::testing::TestParamInfo<EndOfStreamCase>& info) {
-      return std::string(info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Situations, SinkEndOfStream,
+                         ::testing::Values(std::make_tuple("PE", 1, 0), std::make_tuple("PEE", 1, 1),
+                                           std::make_tuple("E", 0, 1), std::make_tuple("PBEb", 0, 1),
+                                           std::make_tuple("PEBbE", 2, 0), std::make_tuple("PESPE", 2, 0)));
 
-TEST_F(SinkTest, RefusesSamplesWhileStoppedOrFlushingAndCountsThem) {
-  Pause();
-  ASSERT_EQ(m_pOut->DeliverBeginFlush(), S_OK);
-  EXPECT_EQ(Send("b"), S_FALSE);
-  ASSERT_EQ(m_pOut->DeliverEndFlush(), S_OK);
-  EXPECT_EQ(Send("c"), S_OK);
-  // The sink's stop decommits the allocator it shares with the upstream pin;
-  // restarting the upstream filter alone gets a buffer to send.
-  m_pSink->Stop();
-  ASSERT_EQ(m_pUpstream->Stop(), S_OK);
-  ASSERT_EQ(m_pUpstream->Pause(), S_OK);
-  IMediaSample* pSample = nullptr;
-  ASSERT_EQ(m_pOut->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0), S_OK);
-  EXPECT_EQ(m_pOut->Deliver(pSample), VFW_E_WRONG_STATE);
-  pSample->Release();
-  EXPECT_EQ(m_pSink->SampleCount(), 1u);
-  EXPECT_EQ(m_pSink->RejectedSampleCount(), 2u);
-}
-
-// Each way a held sample goes back to its allocator.
-struct ReleaseCase {
-  const char* name;
-  void (*release)(CRecordingSink* pSink, CTestOutputPin* pOut);
-};
-
-void PrintTo(const ReleaseCase& c, std::ostream* os) { *os << c.name; }
-
-class SinkHolding : public SinkTest, public ::testing::WithParamInterface<ReleaseCase> {};
+class SinkHolding : public SinkTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(SinkHolding, HeldSamplesDryUpTheAllocatorUntilLetGo) {
   m_pSink->SetHoldSamples(true);
@@ -267,62 +143,25 @@ TEST_P(SinkHolding, HeldSamplesDryUpTheAllocatorUntilLetGo) {
   ASSERT_EQ(Send("2"), S_OK);
   EXPECT_EQ(m_pSink->HeldSampleCount(), 2);
   EXPECT_EQ(Send("3"), VFW_E_TIMEOUT);  // both buffers are downstream
-
-  GetParam().release(m_pSink, m_pOut);
+  Drive(this, GetParam());
   EXPECT_EQ(m_pSink->HeldSampleCount(), 0);
   if (m_pSink->IsActive()) {
     EXPECT_EQ(Send("4"), S_OK);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ways, SinkHolding,
-    ::testing::Values(
-        ReleaseCase{"ReleaseHeldSamples",
-                    [](CRecordingSink* pSink, CTestOutputPin*) { pSink->ReleaseHeldSamples(); }},
-        ReleaseCase{"Flush",
-                    [](CRecordingSink*, CTestOutputPin* pOut) {
-                      pOut->DeliverBeginFlush();
-                      pOut->DeliverEndFlush();
-                    }},
-        ReleaseCase{"Stop", [](CRecordingSink* pSink, CTestOutputPin*) { pSink->Stop(); }}),
-    [](const ::testing::TestParamInfo<ReleaseCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ways, SinkHolding, ::testing::Values("R", "Bb", "S"));
 
-TEST_F(SinkTest, SampleDelaySlowsEveryReceive) {
-  m_pSink->SetSampleDelay(std::chrono::milliseconds(20));
-  Pause();
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(Send("s"), S_OK);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
-}
-
-TEST_F(SinkTest, CallbackSeesEveryEventAndTheSamplePayload) {
-  std::vector<SinkEvent::Kind> kinds;
-  std::string payloads;
-  m_pSink->SetEventCallback([&](const SinkEvent& e, const BYTE* pPayload) {
-    kinds.push_back(e.kind);
-    if (e.kind == SinkEvent::kSample) {
-      ASSERT_NE(pPayload, nullptr);
-      payloads.append(reinterpret_cast<const char*>(pPayload), static_cast<size_t>(e.lActual));
-    } else {
-      EXPECT_EQ(pPayload, nullptr);
+void Drive(SinkTest* t, const char* steps) {
+  for (; *steps != 0; ++steps) {
+    switch (*steps) {
+      case 'P': t->Pause(); break;
+      case 'S': t->Stop(); break;
+      case 'E': t->m_pOut->DeliverEndOfStream(); break;
+      case 'B': t->m_pOut->DeliverBeginFlush(); break;
+      case 'b': t->m_pOut->DeliverEndFlush(); break;
+      case 'R': t->m_pSink->ReleaseHeldSamples(); break;
     }
-  });
-  Pause();
-  m_pOut->DeliverNewSegment(0, 10, 1.0);
-  Send("he");
-  Send("llo");
-  m_pOut->DeliverEndOfStream();
-  EXPECT_EQ(payloads, "hello");
-  EXPECT_EQ(kinds, Kinds());
-  EXPECT_EQ(kinds.size(), 4u);
-}
-
-TEST_F(SinkTest, AcceptsAnyMediaType) {
-  const GUID majors[] = {MEDIATYPE_Video, MEDIATYPE_Audio, MEDIATYPE_Stream, GUID_NULL};
-  for (const GUID& major : majors) {
-    CMediaType mt = MakeMediaType(major, FourccGuid(MakeFourcc('A', 'N', 'Y', '0')));
-    EXPECT_EQ(m_pSink->InputPin()->QueryAccept(&mt), S_OK);
   }
 }
 

@@ -1,15 +1,13 @@
-// Hundreds of seeks (with and without flush), rate changes and stop/run and
-// pause/run cycles, made at random moments while both delivery threads run
-// into a slow sink through a two-buffer allocator. Nothing may deadlock, no
-// segment may lose or repeat a chunk, and every object must be gone at the
-// end. Fewer rounds under the sanitizers, which slow every thread down.
+// Random seeks, rate changes and state cycles while both delivery threads run
+// into a slow sink through two buffers: no deadlock, no lost or repeated
+// chunk, nothing left behind. Fewer rounds under the sanitizers.
 #include <gtest/gtest.h>
 
 #include <iterator>
 #include <random>
 #include <vector>
 
-#include "host_graph/toy_graph.h"
+#include "support/toy_format.h"
 
 namespace flvdmx {
 namespace {
@@ -17,7 +15,7 @@ namespace {
 enum class Action { kSeekFlush, kSeekNoFlush, kRate, kStopRun, kPauseRun };
 
 TEST(HostGraphStress, SeeksAndRestartsNeverDeadlockLoseOrRepeatAChunk) {
-  ToyGraph rig(DefaultLayout(100, 172));
+  ToyRig rig(ToyLayout{{{{100, 400000, 5}, {172, 232200, 1}}}, 64});
   ASSERT_TRUE(rig.Build(2));
   rig.Sink(1)->SetSampleDelay(1ms);
 
@@ -29,20 +27,18 @@ TEST(HostGraphStress, SeeksAndRestartsNeverDeadlockLoseOrRepeatAChunk) {
   const Action actions[] = {Action::kSeekFlush, Action::kSeekFlush,  Action::kSeekNoFlush,
                             Action::kRate,      Action::kStopRun,    Action::kPauseRun};
   std::uniform_int_distribution<size_t> pick(0, std::size(actions) - 1);
-  int counts[5] = {};
 
   WithDeadline("the stress rounds", 240s, [&] {
     ASSERT_EQ(rig.graph->Run(), S_OK);
     for (int round = 0; round < cRounds; ++round) {
       const Action action = actions[pick(rng)];
-      ++counts[static_cast<int>(action)];
       switch (action) {
         case Action::kSeekFlush:
         case Action::kSeekNoFlush: {
           LONGLONG llTarget = target(rng);
-          const DWORD dwFlags = AM_SEEKING_AbsolutePositioning |
-                                (action == Action::kSeekNoFlush ? AM_SEEKING_NoFlush : 0);
-          ASSERT_EQ(rig.graph->SetPositions(&llTarget, dwFlags, nullptr, 0), S_OK);
+          const DWORD dwNoFlush = action == Action::kSeekNoFlush ? AM_SEEKING_NoFlush : 0;
+          ASSERT_EQ(rig.graph->SetPositions(&llTarget, AM_SEEKING_AbsolutePositioning | dwNoFlush, nullptr, 0),
+                    S_OK);
           break;
         }
         case Action::kRate: {
@@ -55,11 +51,8 @@ TEST(HostGraphStress, SeeksAndRestartsNeverDeadlockLoseOrRepeatAChunk) {
           break;
         }
         case Action::kStopRun:
-          ASSERT_EQ(rig.graph->Stop(), S_OK);
-          ASSERT_EQ(rig.graph->Run(), S_OK);
-          break;
         case Action::kPauseRun:
-          ASSERT_EQ(rig.graph->Pause(), S_OK);
+          ASSERT_EQ(action == Action::kStopRun ? rig.graph->Stop() : rig.graph->Pause(), S_OK);
           std::this_thread::sleep_for(std::chrono::milliseconds(pause(rng)));
           ASSERT_EQ(rig.graph->Run(), S_OK);
           break;
@@ -76,16 +69,13 @@ TEST(HostGraphStress, SeeksAndRestartsNeverDeadlockLoseOrRepeatAChunk) {
     ASSERT_EQ(rig.graph->Stop(), S_OK);
   });
 
-  for (int c : counts) EXPECT_GT(c, 0) << "every kind of action should have run";
-  for (int s = 0; s < toy::kStreams; ++s) {
-    EXPECT_TRUE(rig.CheckStream(s)) << "stream " << s;
-    // The rounds did reach the streams: most of them started a segment.
-    EXPECT_GT(CountKind(rig.Sink(s)->Events(), SinkEvent::kNewSegment), cRounds / 4);
-    const std::vector<SinkEvent> last = LastSegmentSamples(rig.Oracle(), rig.Sink(s)->Events());
-    EXPECT_EQ(last.size(), rig.Layout().streams[static_cast<size_t>(s)].cChunks);
+  for (int s = 0; s < 2; ++s) {
+    size_t cLast = 0;
+    EXPECT_TRUE(rig.CheckStream(s, true, &cLast)) << "stream " << s;
+    EXPECT_GT(CountKind(rig.Sink(s)->Events(), SinkEvent::kNewSegment), cRounds / 4) << "rounds reached it";
+    EXPECT_EQ(cLast, rig.layout.streams[static_cast<size_t>(s)].cChunks);
   }
-  EXPECT_EQ(rig.dmx->m_cStreamErrors, 0);
-  for (const CHostGraph::Event& e : rig.graph->PeekEvents()) EXPECT_NE(e.lCode, EC_ERRORABORT);
+  EXPECT_FALSE(rig.HasEvent(EC_ERRORABORT));
 }
 
 }  // namespace

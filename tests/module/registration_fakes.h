@@ -1,6 +1,6 @@
-// Test doubles for registration: a recording platform host with mappers that
-// can fail or be absent, a registry decorator that fails chosen operations,
-// and a flat dump of a registry for before/after comparisons.
+// Test doubles for registration: a registry that fails chosen operations, a
+// platform host that records its calls, and a flat dump of a registry for
+// before/after comparisons.
 #pragma once
 
 #include <cwctype>
@@ -16,8 +16,7 @@
 #include "module/registration_host.h"
 #include "module/registry.h"
 
-namespace flvdmx {
-namespace testing_module {
+namespace flvdmx::testing_module {
 
 inline std::string Narrow(const std::wstring& text) {
   std::string out;
@@ -36,33 +35,19 @@ inline std::wstring Upper(std::wstring text) {
   return text;
 }
 
-inline const char* RootName(RegistryRoot root) {
-  switch (root) {
-    case RegistryRoot::kClassesRoot: return "HKCR";
-    case RegistryRoot::kLocalMachine: return "HKLM";
-    case RegistryRoot::kCurrentUser: return "HKCU";
-  }
-  return "?";
-}
-
 // One line per key ("HKCR\A\B\") and per value ("HKCR\A\B\[name]=sz:text",
-// "=dword:7", "=type3/2 bytes"), sorted.
-inline void DumpKey(IRegistry& registry, RegistryRoot root, const std::wstring& path,
-                    std::set<std::string>* pLines) {
-  const std::string prefix = std::string(RootName(root)) + "\\" + Narrow(path) + (path.empty() ? "" : "\\");
+// "=dword:7", "=type3/2 bytes").
+inline void DumpKey(IRegistry& registry, RegistryRoot root, const std::wstring& path, std::set<std::string>* pLines) {
+  const char* rootName = root == RegistryRoot::kClassesRoot ? "HKCR" : root == RegistryRoot::kLocalMachine ? "HKLM" : "HKCU";
+  const std::string prefix = std::string(rootName) + "\\" + Narrow(path) + (path.empty() ? "" : "\\");
   if (!path.empty()) pLines->insert(prefix);
   std::wstring name;
-  RegistryValue value;
-  for (DWORD i = 0; registry.EnumValue(root, path, i, &name, &value) == S_OK; ++i) {
-    std::string data;
-    if (value.IsString()) {
-      data = "sz:" + Narrow(value.m_strText);
-    } else if (value.IsDword()) {
-      data = "dword:" + std::to_string(value.m_dwNumber);
-    } else {
-      data = "type" + std::to_string(value.m_dwType) + "/" + std::to_string(value.m_cbData) + " bytes";
-    }
-    pLines->insert(prefix + "[" + Narrow(name) + "]=" + data);
+  RegistryValue v;
+  for (DWORD i = 0; registry.EnumValue(root, path, i, &name, &v) == S_OK; ++i) {
+    pLines->insert(prefix + "[" + Narrow(name) + "]=" +
+                   (v.IsString()  ? "sz:" + Narrow(v.m_strText)
+                    : v.IsDword() ? "dword:" + std::to_string(v.m_dwNumber)
+                                  : "type" + std::to_string(v.m_dwType) + "/" + std::to_string(v.m_cbData) + " bytes"));
   }
   for (DWORD i = 0; registry.EnumSubkey(root, path, i, &name) == S_OK; ++i)
     DumpKey(registry, root, path.empty() ? name : path + L"\\" + name, pLines);
@@ -83,60 +68,49 @@ inline std::set<std::string> Added(const std::set<std::string>& before, const st
   return added;
 }
 
-enum RegistryOperation { kOpCreate, kOpOpen, kOpQuery, kOpSet, kOpEnum, kOpDelete };
+enum RegistryOperation { kOpCreate, kOpOpen, kOpSet, kOpDelete };
 
-// Passes every call to a CMemoryRegistry except those on a key that a test
-// has told to fail.
-class CFaultyRegistry : public IRegistry {
+// An in-memory registry whose writes and opens on chosen keys fail.
+class CFaultyRegistry : public CMemoryRegistry {
  public:
-  CMemoryRegistry m_Store;
-
   void Fail(RegistryOperation op, RegistryRoot root, const std::wstring& path, HRESULT hr) {
-    m_Faults[{op, static_cast<int>(root), Upper(path)}] = hr;
+    m_Faults[{op, root, Upper(path)}] = hr;
   }
 
   HRESULT CreateKey(RegistryRoot root, const std::wstring& path, bool* pbCreated) override {
-    return Check(kOpCreate, root, path, [&] { return m_Store.CreateKey(root, path, pbCreated); });
+    HRESULT hr;
+    return Faulted(kOpCreate, root, path, &hr) ? hr : CMemoryRegistry::CreateKey(root, path, pbCreated);
   }
   HRESULT OpenKey(RegistryRoot root, const std::wstring& path) override {
-    return Check(kOpOpen, root, path, [&] { return m_Store.OpenKey(root, path); });
-  }
-  HRESULT QueryValue(RegistryRoot root, const std::wstring& path, const std::wstring& name,
-                     RegistryValue* pValue) override {
-    return Check(kOpQuery, root, path, [&] { return m_Store.QueryValue(root, path, name, pValue); });
+    HRESULT hr;
+    return Faulted(kOpOpen, root, path, &hr) ? hr : CMemoryRegistry::OpenKey(root, path);
   }
   HRESULT SetString(RegistryRoot root, const std::wstring& path, const std::wstring& name,
                     const std::wstring& text) override {
-    return Check(kOpSet, root, path, [&] { return m_Store.SetString(root, path, name, text); });
+    HRESULT hr;
+    return Faulted(kOpSet, root, path, &hr) ? hr : CMemoryRegistry::SetString(root, path, name, text);
   }
-  HRESULT SetDword(RegistryRoot root, const std::wstring& path, const std::wstring& name,
-                   DWORD dwValue) override {
-    return Check(kOpSet, root, path, [&] { return m_Store.SetDword(root, path, name, dwValue); });
-  }
-  HRESULT EnumValue(RegistryRoot root, const std::wstring& path, DWORD index, std::wstring* pName,
-                    RegistryValue* pValue) override {
-    return Check(kOpEnum, root, path, [&] { return m_Store.EnumValue(root, path, index, pName, pValue); });
-  }
-  HRESULT EnumSubkey(RegistryRoot root, const std::wstring& path, DWORD index,
-                     std::wstring* pName) override {
-    return Check(kOpEnum, root, path, [&] { return m_Store.EnumSubkey(root, path, index, pName); });
+  HRESULT SetDword(RegistryRoot root, const std::wstring& path, const std::wstring& name, DWORD dwValue) override {
+    HRESULT hr;
+    return Faulted(kOpSet, root, path, &hr) ? hr : CMemoryRegistry::SetDword(root, path, name, dwValue);
   }
   HRESULT DeleteKey(RegistryRoot root, const std::wstring& path) override {
-    return Check(kOpDelete, root, path, [&] { return m_Store.DeleteKey(root, path); });
+    HRESULT hr;
+    return Faulted(kOpDelete, root, path, &hr) ? hr : CMemoryRegistry::DeleteKey(root, path);
   }
 
  private:
-  template <typename Call>
-  HRESULT Check(RegistryOperation op, RegistryRoot root, const std::wstring& path, Call call) {
-    const auto it = m_Faults.find({op, static_cast<int>(root), Upper(path)});
-    return it != m_Faults.end() ? it->second : call();
+  bool Faulted(RegistryOperation op, RegistryRoot root, const std::wstring& path, HRESULT* phr) const {
+    const auto it = m_Faults.find({op, root, Upper(path)});
+    if (it != m_Faults.end()) *phr = it->second;
+    return it != m_Faults.end();
   }
 
-  std::map<std::tuple<int, int, std::wstring>, HRESULT> m_Faults;
+  std::map<std::tuple<RegistryOperation, RegistryRoot, std::wstring>, HRESULT> m_Faults;
 };
 
-// Records every platform call as a line of text. Files exist when added;
-// a file added without a version has unreadable version information.
+// Records every platform call as a line of text. Files exist when added; a
+// file added without a version has unreadable version information.
 class CFakeRegistrationHost : public IRegistrationHost {
  public:
   std::wstring m_strModulePath = L"C:\\Filters\\OXFLVDmxx.dll";
@@ -153,9 +127,8 @@ class CFakeRegistrationHost : public IRegistrationHost {
   void AddFile(const std::wstring& path, std::optional<uint64_t> version) { m_Files[Upper(path)] = version; }
 
   HRESULT GetModulePath(std::wstring* pPath) override {
-    if (FAILED(m_hrModulePath)) return m_hrModulePath;
-    *pPath = m_strModulePath;
-    return S_OK;
+    if (SUCCEEDED(m_hrModulePath)) *pPath = m_strModulePath;
+    return m_hrModulePath;
   }
   bool FileExists(const std::wstring& path) override { return m_Files.count(Upper(path)) != 0; }
   HRESULT GetFileVersion(const std::wstring& path, uint64_t* pVersion) override {
@@ -165,84 +138,67 @@ class CFakeRegistrationHost : public IRegistrationHost {
     *pVersion = *it->second;
     return S_OK;
   }
-  HRESULT InitializeComponentRuntime() override {
-    m_Calls.push_back("CoInitialize");
-    return m_hrInit;
-  }
-  void UninitializeComponentRuntime() override { m_Calls.push_back("CoUninitialize"); }
-  void FreeUnusedLibraries() override { m_Calls.push_back("CoFreeUnusedLibraries"); }
+  HRESULT InitializeComponentRuntime() override { return Call("CoInitialize", m_hrInit); }
+  void UninitializeComponentRuntime() override { Call("CoUninitialize"); }
+  void FreeUnusedLibraries() override { Call("CoFreeUnusedLibraries"); }
 
   HRESULT CreateFilterMapperV2(std::unique_ptr<IFilterMapperV2>* ppMapper) override {
-    m_Calls.push_back("create V2");
-    if (FAILED(m_hrCreateV2)) return m_hrCreateV2;
-    *ppMapper = std::make_unique<MapperV2>(this);
-    return S_OK;
+    if (SUCCEEDED(Call("create V2", m_hrCreateV2))) *ppMapper = std::make_unique<Mapper>(this, "V2");
+    return m_hrCreateV2;
   }
   HRESULT CreateFilterMapperV1(std::unique_ptr<IFilterMapperV1>* ppMapper) override {
-    m_Calls.push_back("create V1");
-    if (FAILED(m_hrCreateV1)) return m_hrCreateV1;
-    *ppMapper = std::make_unique<MapperV1>(this);
-    return S_OK;
+    if (SUCCEEDED(Call("create V1", m_hrCreateV1))) *ppMapper = std::make_unique<Mapper>(this, "V1");
+    return m_hrCreateV1;
   }
 
  private:
-  static std::string Flags(const FilterPinSetup& pin) {
-    return std::string(pin.m_bRendered ? " rendered" : "") + (pin.m_bOutput ? " output" : "") +
-           (pin.m_bZero ? " zero" : "") + (pin.m_bMany ? " many" : "");
+  HRESULT Call(const std::string& line, HRESULT hr = S_OK) {
+    m_Calls.push_back(line);
+    return hr;
   }
 
-  struct MapperV2 : IFilterMapperV2 {
-    explicit MapperV2(CFakeRegistrationHost* host) : m_pHost(host) {}
-    ~MapperV2() override { m_pHost->m_Calls.push_back("release V2"); }
+  // Either generation of the mapper; each call is a line naming the generation.
+  struct Mapper : IFilterMapperV2, IFilterMapperV1 {
+    Mapper(CFakeRegistrationHost* pHost, const char* gen) : m_pHost(pHost), m_Gen(gen) {}
+    ~Mapper() override { m_pHost->Call("release " + m_Gen); }
+    HRESULT Say(const std::string& line) { return m_pHost->Call(m_Gen + " " + line, m_pHost->m_hrRegister); }
+    static std::string Pin(const FilterPinSetup& pin) {
+      return Narrow(pin.m_pszName) + (pin.m_bRendered ? " rendered" : "") + (pin.m_bOutput ? " output" : "") +
+             (pin.m_bZero ? " zero" : "") + (pin.m_bMany ? " many" : "") + " to " + Text(pin.m_ConnectsToFilter) +
+             " '" + Narrow(pin.m_pszConnectsToPin) + "'";
+    }
+    static std::string Type(const FilterPinMediaType& type) {
+      return " " + Text(type.m_MajorType) + "/" + Text(type.m_Subtype);
+    }
+
     HRESULT UnregisterFilter(const CLSID& clsid) override {
-      m_pHost->m_Calls.push_back("V2 UnregisterFilter " + Text(clsid));
-      return m_pHost->m_hrUnregister;
+      return m_pHost->Call(m_Gen + " UnregisterFilter " + Text(clsid), m_pHost->m_hrUnregister);
     }
     HRESULT RegisterFilter(const FilterSetup& setup) override {
-      std::string line = "V2 RegisterFilter " + Text(setup.m_Clsid) + " " + Narrow(setup.m_pszName) +
+      std::string line = "RegisterFilter " + Text(setup.m_Clsid) + " " + Narrow(setup.m_pszName) +
                          " merit=" + std::to_string(setup.m_dwMerit);
-      for (uint32_t i = 0; i < setup.m_cPins; ++i) {
-        const FilterPinSetup& pin = setup.m_pPins[i];
-        line += " [" + Narrow(pin.m_pszName) + Flags(pin) + " to " + Text(pin.m_ConnectsToFilter) + " '" +
-                Narrow(pin.m_pszConnectsToPin) + "'";
-        for (uint32_t t = 0; t < pin.m_cMediaTypes; ++t)
-          line += " " + Text(pin.m_pMediaTypes[t].m_MajorType) + "/" + Text(pin.m_pMediaTypes[t].m_Subtype);
+      for (const FilterPinSetup* p = setup.m_pPins; p != setup.m_pPins + setup.m_cPins; ++p) {
+        line += " [" + Pin(*p);
+        for (uint32_t t = 0; t < p->m_cMediaTypes; ++t) line += Type(p->m_pMediaTypes[t]);
         line += "]";
       }
-      m_pHost->m_Calls.push_back(line);
-      return m_pHost->m_hrRegister;
-    }
-    CFakeRegistrationHost* m_pHost;
-  };
-
-  struct MapperV1 : IFilterMapperV1 {
-    explicit MapperV1(CFakeRegistrationHost* host) : m_pHost(host) {}
-    ~MapperV1() override { m_pHost->m_Calls.push_back("release V1"); }
-    HRESULT UnregisterFilter(const CLSID& clsid) override {
-      m_pHost->m_Calls.push_back("V1 UnregisterFilter " + Text(clsid));
-      return m_pHost->m_hrUnregister;
+      return Say(line);
     }
     HRESULT RegisterFilter(const CLSID& clsid, const wchar_t* pszName, DWORD dwMerit) override {
-      m_pHost->m_Calls.push_back("V1 RegisterFilter " + Text(clsid) + " " + Narrow(pszName) +
-                                 " merit=" + std::to_string(dwMerit));
-      return m_pHost->m_hrRegister;
+      return Say("RegisterFilter " + Text(clsid) + " " + Narrow(pszName) + " merit=" + std::to_string(dwMerit));
     }
     HRESULT RegisterPin(const CLSID& clsid, const FilterPinSetup& pin) override {
-      m_pHost->m_Calls.push_back("V1 RegisterPin " + Text(clsid) + " " + Narrow(pin.m_pszName) + Flags(pin) +
-                                 " to " + Text(pin.m_ConnectsToFilter) + " '" +
-                                 Narrow(pin.m_pszConnectsToPin) + "'");
-      return m_pHost->m_hrRegister;
+      return Say("RegisterPin " + Text(clsid) + " " + Pin(pin));
     }
     HRESULT RegisterPinType(const CLSID& clsid, const wchar_t* pszPin, const FilterPinMediaType& type) override {
-      m_pHost->m_Calls.push_back("V1 RegisterPinType " + Text(clsid) + " " + Narrow(pszPin) + " " +
-                                 Text(type.m_MajorType) + "/" + Text(type.m_Subtype));
-      return m_pHost->m_hrRegister;
+      return Say("RegisterPinType " + Text(clsid) + " " + Narrow(pszPin) + Type(type));
     }
+
     CFakeRegistrationHost* m_pHost;
+    std::string m_Gen;
   };
 
   std::map<std::wstring, std::optional<uint64_t>> m_Files;
 };
 
-}  // namespace testing_module
-}  // namespace flvdmx
+}  // namespace flvdmx::testing_module

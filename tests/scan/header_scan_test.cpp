@@ -1,8 +1,9 @@
+// CFlvHeaderScan on crafted files: durations, frame times, broken back-links
+// and the result of every way the scan can fail.
 #include "flv/flv_header_scan.h"
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <set>
 
 #include "baseclasses/mediatype.h"
@@ -12,43 +13,22 @@
 namespace flvdmx {
 namespace {
 
-struct Media {
-  uint32_t fromMs = 0;
-  uint32_t toMs = 2000;
-  bool video = true;
-  bool audio = true;
-  uint32_t videoStepMs = 40;
-  uint32_t audioStepMs = 23;
-  // Times whose first tag gets a PreviousTagSize one too large.
-  std::set<uint32_t> brokenLinksAtMs;
-  size_t videoPadding = 0;  // extra payload bytes per video tag
-};
-
-// Interleaves screen-video and PCM tags in time order (video first on ties).
-// Returns the tag positions that got a broken back-link.
-std::vector<int64_t> AddMedia(FlvWriter& w, const Media& m) {
+// Screen video every 40 ms and PCM every 23 ms from fromMs to toMs, in time
+// order (video first on ties). The first tag at or after each time in
+// `brokenAt` gets a PreviousTagSize one too large; their positions are returned.
+std::vector<int64_t> AddMedia(FlvWriter& w, uint32_t fromMs, uint32_t toMs, std::set<uint32_t> brokenAt = {}) {
   std::vector<int64_t> broken;
-  std::set<uint32_t> pending = m.brokenLinksAtMs;
-  uint32_t v = m.fromMs;
-  uint32_t a = m.fromMs;
-  std::vector<uint8_t> video = ScreenVideo();
-  video.resize(video.size() + m.videoPadding, 0x5A);
-  while ((m.video && v <= m.toMs) || (m.audio && a <= m.toMs)) {
-    const bool takeVideo = m.video && v <= m.toMs && (!m.audio || a > m.toMs || v <= a);
+  for (uint32_t v = fromMs, a = fromMs; v <= toMs || a <= toMs;) {
+    const bool takeVideo = v <= toMs && (a > toMs || v <= a);
     const uint32_t t = takeVideo ? v : a;
     FlvWriter::TagOptions options;
-    if (!pending.empty() && t >= *pending.begin()) {
-      pending.erase(pending.begin());
+    if (!brokenAt.empty() && t >= *brokenAt.begin()) {
+      brokenAt.erase(brokenAt.begin());
       options.previousTagSize = w.LastTagSize() + 1;
       broken.push_back(w.NextPosition());
     }
-    if (takeVideo) {
-      w.Tag(kFlvTagVideo, t, video, options);
-      v += m.videoStepMs;
-    } else {
-      w.Tag(kFlvTagAudio, t, PcmAudio(), options);
-      a += m.audioStepMs;
-    }
+    w.Tag(takeVideo ? kFlvTagVideo : kFlvTagAudio, t, takeVideo ? ScreenVideo() : PcmAudio(), options);
+    (takeVideo ? v : a) += takeVideo ? 40 : 23;
   }
   return broken;
 }
@@ -62,278 +42,161 @@ ScanResult Scan(const std::vector<uint8_t>& file) {
   auto reader = MakeReader(file);
   ScanResult r{E_FAIL, std::make_unique<CFlvHeaderScan>()};
   r.hr = r.scan->ReadAndParseHeader(reader.get());
-  EXPECT_EQ(reader->RefCount(), 1u);  // the scan keeps no reference
+  EXPECT_EQ(reader->RefCount(), 1u) << "the scan keeps no reference";
   return r;
 }
 
-TEST(HeaderScanTest, ShortFileWithoutMetadataTakesItsDurationFromTheLargestTime) {
-  FlvWriter w;
-  AddMedia(w, Media{0, 2000});
-  const std::vector<uint8_t> file = w.Bytes();
-  const ScanResult r = Scan(file);
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.scan->m_FlvHeader.Flags, kFlvHasVideo | kFlvHasAudio);
-  EXPECT_EQ(r.scan->m_dwStreamsSeen, kStreamVideoSeen | kStreamAudioSeen);
-  EXPECT_EQ(r.scan->m_dwDuration, 2000u);
-  EXPECT_EQ(r.scan->m_llAvailable, static_cast<int64_t>(file.size()));
-  EXPECT_EQ(r.scan->m_llTotal, static_cast<int64_t>(file.size()));
-  // The tag at 0 is left out: 49 intervals from 40 to 2000 ms.
-  EXPECT_EQ(r.scan->m_llAvgTimePerFrame, 400000);
-  EXPECT_EQ(r.scan->m_VideoEntry.m_llAvgTimePerFrame, 400000);
-  EXPECT_EQ(r.scan->m_VideoEntry.m_wWidth, 160);
-  EXPECT_EQ(r.scan->m_AudioEntry.m_Format.wfx.nSamplesPerSec, 44100u);
-  EXPECT_EQ(r.scan->m_TagLinkFixups.Count(), 0u);
-}
-
-struct FrameDurationCase {
-  const char* name;
-  std::vector<uint32_t> videoTimes;
-  int64_t avgTimePerFrame;
-};
-
-class FrameDurationTest : public testing::TestWithParam<FrameDurationCase> {};
-
-TEST_P(FrameDurationTest, FirstVideoTagIsLeftOutOfTheEstimate) {
-  FlvWriter w(kFlvHasVideo);
-  for (uint32_t t : GetParam().videoTimes) w.Video(t, ScreenVideo());
-  const ScanResult r = Scan(w.Bytes());
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.scan->m_llAvgTimePerFrame, GetParam().avgTimePerFrame);
-  EXPECT_EQ(r.scan->m_VideoEntry.m_llAvgTimePerFrame, GetParam().avgTimePerFrame);
-}
-
-std::vector<uint32_t> Every(uint32_t stepMs, uint32_t toMs, uint32_t fromMs = 0) {
+std::vector<uint32_t> Every(uint32_t stepMs, uint32_t toMs) {
   std::vector<uint32_t> times;
-  for (uint32_t t = fromMs; t <= toMs; t += stepMs) times.push_back(t);
+  for (uint32_t t = 0; t <= toMs; t += stepMs) times.push_back(t);
   return times;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FrameDurationTest,
-    testing::Values(FrameDurationCase{"OneTag", {0}, 333333}, FrameDurationCase{"OneCountedTag", {0, 40}, 333333},
-                    FrameDurationCase{"TwoCountedTags", {0, 40, 100}, 600000},
-                    FrameDurationCase{"TenSecondsExactlyStillCounts", Every(100, 10100), 1000000},
-                    // Stops at the tag more than ten seconds after the first
-                    // counted one (10080 ms: 10040 ms over 251 intervals).
-                    FrameDurationCase{"LongerThanTenSeconds", Every(40, 12000), 400000},
-                    FrameDurationCase{"UnevenTimesAreAveraged", {0, 10, 30, 60, 100}, 300000}),
-    [](const testing::TestParamInfo<FrameDurationCase>& info) { return std::string(info.param.name); });
+TEST(HeaderScanTest, FrameDurationLeavesOutTheFirstTagAndStopsAfterTenSeconds) {
+  const struct {
+    const char* name;
+    std::vector<uint32_t> videoTimes;
+    int64_t avgTimePerFrame;
+  } cases[] = {
+      {"OneTag", {0}, 333333},
+      {"OneCountedTag", {0, 40}, 333333},
+      {"TwoCountedTags", {0, 40, 100}, 600000},
+      {"TenSecondsExactlyStillCounts", Every(100, 10100), 1000000},
+      // Stops at the tag more than 10 s after the first counted one (10080 ms:
+      // 10040 ms over 251 intervals).
+      {"LongerThanTenSeconds", Every(40, 12000), 400000},
+      {"UnevenTimesAreAveraged", {0, 10, 30, 60, 100}, 300000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlvWriter w(kFlvHasVideo);
+    for (uint32_t t : c.videoTimes) w.Video(t, ScreenVideo());
+    const ScanResult r = Scan(w.Bytes());
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_EQ(r.scan->m_llAvgTimePerFrame, c.avgTimePerFrame);
+    EXPECT_EQ(r.scan->m_VideoEntry.m_llAvgTimePerFrame, c.avgTimePerFrame);
+  }
+}
 
-TEST(HeaderScanTest, MetadataAnnouncesAStreamTheHeaderLeftOut) {
+TEST(HeaderScanTest, MetadataAnnouncesAStreamTheHeaderLeftOutAndWinsOverTagTimes) {
   FlvWriter w(kFlvHasAudio);
   w.Script(OnMetaData(2.0, 0, 3));
-  AddMedia(w, Media{0, 1000});
+  AddMedia(w, 0, 1000);
+  w.Video(5000, {});  // tags without data count for nothing
   const ScanResult r = Scan(w.Bytes());
   ASSERT_EQ(r.hr, S_OK);
   EXPECT_EQ(r.scan->m_FlvHeader.Flags, kFlvHasVideo | kFlvHasAudio);
   EXPECT_EQ(r.scan->m_dwStreamsSeen, kStreamVideoSeen | kStreamAudioSeen);
   EXPECT_EQ(r.scan->m_VideoEntry.m_iCodecID, kVideoCodecScreen);
-  EXPECT_EQ(r.scan->m_dwDuration, 2000u);  // metadata wins over the tag times
+  EXPECT_EQ(r.scan->m_dwDuration, 2000u);
 }
 
-TEST(HeaderScanTest, SingleAudioTagIsDescribedAfterTheScanWithoutADuration) {
-  FlvWriter w(kFlvHasAudio);
-  w.Audio(0, Mp3Audio(419));
-  ScanResult r = Scan(w.Bytes());
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.scan->m_AudioEntry.m_Format.wfx.wFormatTag, WAVE_FORMAT_MPEGLAYER3);
-  EXPECT_EQ(r.scan->m_AudioEntry.m_Format.wfx.nAvgBytesPerSec, 16000u);  // the table rate
-  EXPECT_EQ(r.scan->m_llAvgTimePerFrame, 0);  // no video, no estimate
-
-  // With a second tag 26 ms later the observed rate corrects the table's.
-  w.Audio(26, Mp3Audio(419));
-  r = Scan(w.Bytes());
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.scan->m_AudioEntry.m_Format.wfx.nAvgBytesPerSec, 16076u);
-}
-
-TEST(HeaderScanTest, TagsWithoutDataCountForNothing) {
-  FlvWriter w;
-  w.Video(5000, {});
-  w.Audio(6000, {});
-  w.Audio(100, PcmAudio());
-  const ScanResult r = Scan(w.Bytes());
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.scan->m_dwStreamsSeen, kStreamAudioSeen);
-  EXPECT_EQ(r.scan->m_dwDuration, 100u);
-  EXPECT_EQ(r.scan->m_VideoEntry.m_iCodecID, -1);
-}
-
-// 12 s of media with metadata, a broken back-link at 11.5 s: it is repaired
-// only when the scan walks that far.
-TEST(HeaderScanTest, AnnouncedStreamWithoutTagsKeepsTheScanGoingToTheEnd) {
-  for (const bool withAudio : {true, false}) {
+// 12 s with metadata: a broken back-link is repaired only where the scan
+// walks, including the one after the metadata tag (patched in place).
+TEST(HeaderScanTest, BrokenBackLinksAreRepairedWhereTheScanWalks) {
+  const struct {
+    const char* name;
+    std::set<uint32_t> brokenAt;
+    bool afterMetadata;
+    size_t repaired;
+  } cases[] = {
+      {"ScanEndsOnceBothStreamsAreKnown", {11500}, false, 0},
+      {"BrokenLinkForcesAFullScan", {2000, 11500}, false, 2},
+      {"AfterMetadata", {11500}, true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FlvWriter w;
-    w.Script(OnMetaData(12.0, 0, 3));
-    AddMedia(w, Media{0, 12000, true, withAudio, 40, 23, {11500}});
+    const int64_t meta = w.Script(OnMetaData(12.0, 0, 3));
+    const int64_t first = c.afterMetadata ? w.Tag(kFlvTagVideo, 0, ScreenVideo(), {7, std::nullopt}) : 0;
+    const std::vector<int64_t> broken = AddMedia(w, 0, 12000, c.brokenAt);
     const ScanResult r = Scan(w.Bytes());
     ASSERT_EQ(r.hr, S_OK);
     EXPECT_EQ(r.scan->m_dwDuration, 12000u);
-    EXPECT_EQ(r.scan->m_TagLinkFixups.Count(), withAudio ? 0u : 1u) << withAudio;
-    EXPECT_EQ(r.scan->m_dwStreamsSeen, withAudio ? 0x05u : 0x01u);
-  }
-}
-
-TEST(HeaderScanTest, WrongPreviousTagSizeIsTracedRepairedAndForcesAFullScan) {
-  FlvWriter w;
-  w.Script(OnMetaData(12.0, 0, 3));
-  const std::vector<int64_t> broken = AddMedia(w, Media{0, 12000, true, true, 40, 23, {2000, 11500}});
-  ASSERT_EQ(broken.size(), 2u);
-  TraceCapture trace;
-  const ScanResult r = Scan(w.Bytes());
-  ASSERT_EQ(r.hr, S_OK);
-  const std::string text = trace.Text();
-  EXPECT_EQ(CountOf(text, "\nCFlvDmx::ReadAndParseHeader: Invalid last tag size: received "), 2u) << text;
-  EXPECT_EQ(r.scan->m_TagLinkFixups.Count(), 2u);
-  for (int64_t pos : broken) {
+    EXPECT_EQ(r.scan->m_TagLinkFixups.Count(), c.repaired);
     int64_t key = 0;
-    EXPECT_TRUE(r.scan->m_TagLinkFixups.FindPredecessor(pos, &key));
-    EXPECT_LT(key, pos);
+    if (c.afterMetadata) {
+      EXPECT_TRUE(r.scan->m_TagLinkFixups.FindPredecessor(first, &key));
+      EXPECT_EQ(key, meta);
+      continue;
+    }
+    for (size_t i = 0; i < c.repaired; ++i) {
+      EXPECT_TRUE(r.scan->m_TagLinkFixups.FindPredecessor(broken[i], &key));
+      EXPECT_LT(key, broken[i]);
+    }
   }
-}
-
-TEST(HeaderScanTest, WrongPreviousTagSizeAfterMetadataIsOnlyRepaired) {
-  FlvWriter w;
-  const int64_t meta = w.Script(OnMetaData(12.0, 0, 3));
-  FlvWriter::TagOptions options;
-  options.previousTagSize = 7;  // a metadata tag patched in place
-  const int64_t first = w.Tag(kFlvTagVideo, 0, ScreenVideo(), options);
-  AddMedia(w, Media{0, 12000, true, true, 40, 23, {11500}});
-  TraceCapture trace;
-  const ScanResult r = Scan(w.Bytes());
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_EQ(CountOf(trace.Text(), "Invalid last tag size"), 0u);
-  // The link at 11.5 s is beyond where the scan ends.
-  EXPECT_EQ(r.scan->m_TagLinkFixups.Count(), 1u);
-  int64_t key = 0;
-  EXPECT_TRUE(r.scan->m_TagLinkFixups.FindPredecessor(first, &key));
-  EXPECT_EQ(key, meta);
-}
-
-TEST(HeaderScanTest, LongFileWithoutMetadataTakesItsDurationFromTheTail) {
-  FlvWriter w;
-  AddMedia(w, Media{0, 11000});
-  // Garbage that a walk forward would take for a tag of 16 MiB, then more
-  // than the tail search's 8 KiB window of good tags.
-  w.Raw(std::vector<uint8_t>(64, 0xFF));
-  Media tail{11040, 12400};
-  tail.videoPadding = 400;
-  AddMedia(w, tail);
-  const ScanResult r = Scan(w.Bytes());
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.scan->m_dwDuration, 12400u);
-  EXPECT_EQ(r.scan->m_llAvgTimePerFrame, 400000);
 }
 
 TEST(HeaderScanTest, AacStreamStartingWithARawFrameEndsTheScanWithSFalse) {
   FlvWriter w;
-  w.Video(0, ScreenVideo());
-  w.Audio(0, {0xAF, 0x01, 0x21, 0x10, 0x05});
-  w.Video(40, ScreenVideo());
-  w.Audio(23, {0xAF, 0x01, 0x21, 0x10, 0x05});
-  w.Video(80, ScreenVideo());
+  for (uint32_t t = 0; t <= 80; t += 40) {
+    w.Video(t, ScreenVideo());
+    if (t < 80) w.Audio(t * 23 / 40, {0xAF, 0x01, 0x21, 0x10, 0x05});
+  }
   const ScanResult r = Scan(w.Bytes());
   EXPECT_EQ(r.hr, S_FALSE);
-  EXPECT_EQ(r.scan->m_dwStreamsSeen, kStreamVideoSeen | kStreamAudioSeen);
-  EXPECT_EQ(r.scan->m_dwDuration, 40u);  // as far as the scan got
-  EXPECT_EQ(r.scan->m_VideoEntry.m_iCodecID, kVideoCodecScreen);
+  EXPECT_EQ(r.scan->m_dwDuration, 40u) << "as far as the scan got";
   CMediaType mt;
   EXPECT_EQ(r.scan->m_VideoEntry.GetMediaType(0, &mt), S_OK);
 }
 
-TEST(HeaderScanTest, UnsupportedAudioSettlesTheAudioStream) {
-  FlvWriter w;
-  w.Script(OnMetaData(1.0));
-  w.Video(0, ScreenVideo());
-  w.Audio(0, {0x1A, 0x80, 0x00});  // ADPCM
-  w.Audio(23, {0x1A, 0x80, 0x00});
-  w.Video(40, ScreenVideo());
-  const ScanResult r = Scan(w.Bytes());
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.scan->m_dwStreamsSeen, kStreamVideoSeen | kStreamAudioSeen);
-  CMediaType mt;
-  EXPECT_EQ(r.scan->m_AudioEntry.GetMediaType(0, &mt), VFW_E_UNSUPPORTED_AUDIO);
-}
-
+// Without metadata the duration is the largest tag time.
 TEST(HeaderScanTest, RescanReplacesEverythingTheLastScanFound) {
   FlvWriter av;
-  av.Script(OnMetaData(2.0));
-  AddMedia(av, Media{0, 2000});
+  AddMedia(av, 0, 2000);
   FlvWriter audioOnly(kFlvHasAudio);
-  AddMedia(audioOnly, Media{0, 500, false, true});
+  for (uint32_t t = 0; t <= 500; t += 23) audioOnly.Audio(t, PcmAudio());
   auto first = MakeReader(av.Bytes());
   auto second = MakeReader(audioOnly.Bytes());
   CFlvHeaderScan scan;
   ASSERT_EQ(scan.ReadAndParseHeader(first.get()), S_OK);
+  EXPECT_EQ(scan.m_dwStreamsSeen, kStreamVideoSeen | kStreamAudioSeen);
+  EXPECT_EQ(scan.m_dwDuration, 2000u);
+  EXPECT_EQ(scan.m_VideoEntry.m_llAvgTimePerFrame, 400000);
   ASSERT_EQ(scan.ReadAndParseHeader(second.get()), S_OK);
   EXPECT_EQ(scan.m_FlvHeader.Flags, kFlvHasAudio);
   EXPECT_EQ(scan.m_dwStreamsSeen, kStreamAudioSeen);
-  EXPECT_EQ(scan.m_dwDuration, 483u);  // the last audio tag (21 x 23 ms)
+  EXPECT_EQ(scan.m_dwDuration, 483u);
   EXPECT_EQ(scan.m_llAvgTimePerFrame, 0);
   EXPECT_EQ(scan.m_llAvailable, static_cast<int64_t>(audioOnly.Bytes().size()));
-}
-
-struct FailureCase {
-  const char* name;
-  std::vector<uint8_t> file;
-  HRESULT hr;
-  HRESULT lengthResult = S_OK;
-  int64_t failReadAt = -1;
-};
-
-class HeaderScanFailureTest : public testing::TestWithParam<FailureCase> {};
-
-TEST_P(HeaderScanFailureTest, ReturnsTheStatedResult) {
-  const FailureCase& c = GetParam();
-  auto reader = MakeReader(c.file);
-  if (c.lengthResult != S_OK) reader->FailLength(c.lengthResult);
-  if (c.failReadAt >= 0) reader->FailReadsAt(c.failReadAt, E_FAIL);
-  CFlvHeaderScan scan;
-  EXPECT_EQ(scan.ReadAndParseHeader(reader.get()), c.hr);
-}
-
-std::vector<uint8_t> GoodFile() {
-  FlvWriter w;
-  w.Video(0, ScreenVideo());
-  w.Audio(0, PcmAudio());
-  w.Audio(23, PcmAudio());
-  return w.Bytes();
-}
-
-std::vector<uint8_t> WithByte(std::vector<uint8_t> file, size_t at, uint8_t value) {
-  file[at] = value;
-  return file;
 }
 
 std::vector<uint8_t> FirstVideo(const std::vector<uint8_t>& payload) {
   FlvWriter w;
   w.Video(0, payload);
+  w.Audio(0, PcmAudio());
+  w.Audio(23, PcmAudio());
   return w.Bytes();
 }
 
-// The first audio tag of GoodFile() stands after the header (9), the video
-// tag (15 + 7) and its own 15 bytes.
-constexpr int64_t kFirstAudioPayload = 9 + 15 + 7 + 15;
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HeaderScanFailureTest,
-    testing::Values(
-        FailureCase{"LengthFails", GoodFile(), VFW_E_INVALID_FILE_FORMAT, E_FAIL},
-        FailureCase{"LengthIsAnEstimate", GoodFile(), VFW_E_INVALID_FILE_FORMAT, VFW_S_ESTIMATED},
-        FailureCase{"BadSignature", WithByte(GoodFile(), 0, 'G'), VFW_E_INVALID_FILE_FORMAT},
-        FailureCase{"NoStreamFlags", WithByte(GoodFile(), 4, 0x02), VFW_E_INVALID_FILE_FORMAT},
-        FailureCase{"DataOffsetBelowNine", WithByte(GoodFile(), 8, 8), VFW_E_INVALID_FILE_FORMAT},
-        FailureCase{"ShorterThanTheHeader", {'F', 'L', 'V', 1, 5, 0}, VFW_E_INVALID_FILE_FORMAT},
-        FailureCase{"HeaderReadFails", GoodFile(), VFW_E_INVALID_FILE_FORMAT, S_OK, 4},
-        FailureCase{"VideoCodecUnsupported", FirstVideo({0x15, 0, 0, 0}), VFW_E_INVALID_FILE_FORMAT},
-        FailureCase{"VideoHeaderBroken", FirstVideo({0x12, 0xFF, 0xFF, 0xFF, 0xFF}), VFW_E_INVALID_FILE_FORMAT},
-        FailureCase{"Vp6InterFrameFirst", FirstVideo({0x14, 0, 0x80, 0x46, 30, 40}), VFW_E_INVALID_FILE_FORMAT},
-        FailureCase{"AudioReadFails", GoodFile(), E_FAIL, S_OK, kFirstAudioPayload},
-        FailureCase{"OnlyAHeader", {'F', 'L', 'V', 1, 5, 0, 0, 0, 9}, S_OK},
-        FailureCase{"TruncatedTagHeader", {'F', 'L', 'V', 1, 5, 0, 0, 0, 9, 0, 0, 0, 0, 9, 0}, S_OK}),
-    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
-
-TEST(HeaderScanTest, NullReaderIsAPointerError) {
+TEST(HeaderScanTest, FailuresGiveTheirResult) {
+  const std::vector<uint8_t> good = FirstVideo(ScreenVideo());
+  const int64_t firstAudioPayload = 9 + 15 + 7 + 15;
+  const struct {
+    const char* name;
+    std::vector<uint8_t> file;
+    HRESULT hr;
+    HRESULT lengthResult;
+    int64_t failReadAt;
+  } cases[] = {
+      {"LengthFails", good, VFW_E_INVALID_FILE_FORMAT, E_FAIL, -1},
+      {"LengthIsAnEstimate", good, VFW_E_INVALID_FILE_FORMAT, VFW_S_ESTIMATED, -1},
+      {"BadSignature", {'G', 'L', 'V', 1, 5, 0, 0, 0, 9}, VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
+      {"HeaderReadFails", good, VFW_E_INVALID_FILE_FORMAT, S_OK, 4},
+      {"VideoCodecUnsupported", FirstVideo({0x15, 0, 0, 0}), VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
+      {"Vp6InterFrameFirst", FirstVideo({0x14, 0, 0x80, 0x46, 30, 40}), VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
+      {"AudioReadFails", good, E_FAIL, S_OK, firstAudioPayload},
+      {"OnlyAHeader", {'F', 'L', 'V', 1, 5, 0, 0, 0, 9}, S_OK, S_OK, -1},
+      {"TruncatedTagHeader", {'F', 'L', 'V', 1, 5, 0, 0, 0, 9, 0, 0, 0, 0, 9, 0}, S_OK, S_OK, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto reader = MakeReader(c.file);
+    if (c.lengthResult != S_OK) reader->FailLength(c.lengthResult);
+    if (c.failReadAt >= 0) reader->FailReadsAt(c.failReadAt, E_FAIL);
+    CFlvHeaderScan scan;
+    EXPECT_EQ(scan.ReadAndParseHeader(reader.get()), c.hr);
+  }
   CFlvHeaderScan scan;
   EXPECT_EQ(scan.ReadAndParseHeader(nullptr), E_POINTER);
 }

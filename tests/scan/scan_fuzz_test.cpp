@@ -1,7 +1,6 @@
-// The header scan over damaged files: bit flips, cuts, random bytes and
-// lengths that lie, from a seeded generator. Every case must end (the walk
-// only moves forward) with a stated result, reading nothing outside the file
-// (ASan) and keeping no reference on the reader.
+// The header scan over damaged files from a seeded generator: every case
+// ends with a stated result, reads nothing outside the file (ASan) and keeps
+// no reference on the reader.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -14,8 +13,7 @@
 namespace flvdmx {
 namespace {
 
-// A small file with every kind of tag the scan reads closely: metadata, an
-// AVC and an AAC sequence header, MP3 and screen video after them.
+// Metadata, AVC and AAC sequence headers and frames, or MP3 and screen video.
 std::vector<uint8_t> SeedFile(bool avc) {
   FlvWriter w;
   w.Script(OnMetaData(12.5, avc ? 10 : 2, avc ? 7 : 3));
@@ -32,29 +30,23 @@ std::vector<uint8_t> SeedFile(bool avc) {
 
 TEST(HeaderScanFuzzTest, DamagedFilesEndWithAStatedResult) {
   std::mt19937 rng(7);
-  auto below = [&rng](uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng); };
+  auto below = [&rng](size_t n) { return static_cast<uint32_t>(rng() % n); };
   const std::vector<uint8_t> seeds[] = {SeedFile(true), SeedFile(false)};
   for (int i = 0; i < 4000; ++i) {
     std::vector<uint8_t> file = seeds[below(2)];
-    switch (below(4)) {
-      case 0:  // random bytes over a stretch
-        for (uint32_t at = below(static_cast<uint32_t>(file.size())), n = below(64); n > 0 && at < file.size();
-             --n, ++at) {
-          file[at] = static_cast<uint8_t>(below(256));
-        }
-        break;
-      case 1:  // cut short
-        file.resize(below(static_cast<uint32_t>(file.size())));
-        break;
-      default:  // bit flips
-        for (uint32_t n = 1 + below(8); n > 0; --n) file[below(static_cast<uint32_t>(file.size()))] ^= 1 << below(8);
-        break;
+    const uint32_t kind = below(4);
+    if (kind == 0) {  // random bytes over a stretch
+      for (uint32_t at = below(file.size()), n = below(64); n > 0 && at < file.size(); --n, ++at)
+        file[at] = static_cast<uint8_t>(rng());
+    } else if (kind == 1) {
+      file.resize(below(file.size()));
+    } else {
+      for (uint32_t n = 1 + below(8); n > 0; --n) file[below(file.size())] ^= 1 << below(8);
     }
     auto reader = MakeReader(file);
-    if (below(4) == 0) {
-      // Lengths that promise more than there is, or less.
+    if (below(4) == 0) {  // lengths that promise more than there is, or less
       const int64_t size = static_cast<int64_t>(file.size());
-      const int64_t available = below(2) == 0 ? size + below(1 << 20) : below(static_cast<uint32_t>(size) + 1);
+      const int64_t available = below(2) == 0 ? size + below(1 << 20) : below(file.size() + 1);
       reader->SetLength(std::max(size, available), available);
     }
     CFlvHeaderScan scan;

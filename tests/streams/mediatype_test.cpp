@@ -1,3 +1,5 @@
+// CMediaType as the streams use it: its reference on pUnk and the video
+// comparison that decides whether a proposed type matches a pin's.
 #include "baseclasses/mediatype.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +25,7 @@ class CountingUnknown : public IUnknown {
   ULONG m_cRef = 1;
 };
 
-const std::vector<uint8_t> kWave = FromHex("0100 0200 44ac0000 10b10200 0400 1000 0000");
+const std::vector<uint8_t> kWave = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 0, 0};
 
 CMediaType AudioType(const std::vector<uint8_t>& block) {
   CMediaType mt(&MEDIATYPE_Audio);
@@ -33,100 +35,28 @@ CMediaType AudioType(const std::vector<uint8_t>& block) {
   return mt;
 }
 
-TEST(CMediaTypeTest, NewTypeHasFixedSizeSamplesOfOneAndNothingElse) {
-  CMediaType mt;
-  EXPECT_EQ(mt.majortype, GUID_NULL);
-  EXPECT_EQ(mt.subtype, GUID_NULL);
-  EXPECT_EQ(mt.formattype, GUID_NULL);
-  EXPECT_EQ(mt.bFixedSizeSamples, TRUE);
-  EXPECT_EQ(mt.bTemporalCompression, FALSE);
-  EXPECT_EQ(mt.lSampleSize, 1u);
-  EXPECT_EQ(mt.cbFormat, 0u);
-  EXPECT_EQ(mt.pbFormat, nullptr);
-  EXPECT_EQ(mt.pUnk, nullptr);
-  EXPECT_FALSE(mt.IsValid());
-  EXPECT_TRUE(mt.IsPartiallySpecified());
-}
-
-TEST(CMediaTypeTest, CopyDeepCopiesTheBlockAndTakesItsOwnReferenceOnUnknown) {
+TEST(CMediaTypeTest, CopiesTakeTheirOwnBlockAndReferenceOnUnknown) {
   CountingUnknown unk;
   {
     CMediaType a = AudioType(kWave);
     a.pUnk = &unk;
     unk.AddRef();  // the reference `a` owns
-    CMediaType b(a);
-    EXPECT_EQ(unk.m_cRef, 3u);
-    ASSERT_NE(b.pbFormat, nullptr);
-    EXPECT_NE(b.pbFormat, a.pbFormat);
-    EXPECT_EQ(Hex(b.Format(), b.FormatLength()), Hex(kWave));
-    EXPECT_TRUE(b == a);
-
-    CMediaType c;
+    CMediaType b(a), c;
     c = b;
-    EXPECT_EQ(unk.m_cRef, 4u);
     c = c;  // self-assignment keeps the block
+    EXPECT_EQ(unk.m_cRef, 4u);
+    EXPECT_NE(b.pbFormat, a.pbFormat);
     EXPECT_EQ(Hex(c.Format(), c.FormatLength()), Hex(kWave));
+    EXPECT_TRUE(c == a);
     c.InitMediaType();
     EXPECT_EQ(unk.m_cRef, 3u);
-    EXPECT_EQ(c.pbFormat, nullptr);
-  }
-  EXPECT_EQ(unk.m_cRef, 1u);
-}
-
-TEST(CMediaTypeTest, FormatBufferKeepsItsBlockForTheSameLengthAndItsPrefixOnResize) {
-  CMediaType mt;
-  BYTE* p = mt.AllocFormatBuffer(4);
-  ASSERT_NE(p, nullptr);
-  std::memcpy(p, "\x01\x02\x03\x04", 4);
-  EXPECT_EQ(mt.AllocFormatBuffer(4), p);
-  EXPECT_EQ(mt.ReallocFormatBuffer(4), p);
-  ASSERT_NE(mt.ReallocFormatBuffer(6), nullptr);
-  EXPECT_EQ(Hex(mt.Format(), 4), "01020304");
-  EXPECT_EQ(mt.FormatLength(), 6u);
-  ASSERT_NE(mt.ReallocFormatBuffer(2), nullptr);
-  EXPECT_EQ(Hex(mt.Format(), mt.FormatLength()), "0102");
-  // The source may be the block itself.
-  EXPECT_TRUE(mt.SetFormat(mt.Format() + 1, 1));
-  EXPECT_EQ(Hex(mt.Format(), mt.FormatLength()), "02");
-  EXPECT_EQ(mt.AllocFormatBuffer(0), nullptr);
-  EXPECT_EQ(mt.FormatLength(), 0u);
-  EXPECT_TRUE(mt.SetFormat(nullptr, 0));
-  EXPECT_FALSE(mt.SetFormat(nullptr, 3));
-}
-
-TEST(CMediaTypeTest, CreatedRecordsOwnACopyAndAReferenceUntilDeleted) {
-  CountingUnknown unk;
-  {
-    CMediaType src = AudioType(kWave);
-    src.pUnk = &unk;
-    unk.AddRef();
-    AM_MEDIA_TYPE* pmt = CreateMediaType(&src);
+    AM_MEDIA_TYPE* pmt = CreateMediaType(&a);
     ASSERT_NE(pmt, nullptr);
-    EXPECT_NE(pmt->pbFormat, src.pbFormat);
-    EXPECT_EQ(Hex(pmt->pbFormat, pmt->cbFormat), Hex(kWave));
-    EXPECT_EQ(unk.m_cRef, 3u);
+    EXPECT_NE(pmt->pbFormat, a.pbFormat);
     DeleteMediaType(pmt);
-    EXPECT_EQ(unk.m_cRef, 2u);
+    EXPECT_EQ(unk.m_cRef, 3u);
   }
   EXPECT_EQ(unk.m_cRef, 1u);
-}
-
-TEST(CMediaTypeTest, PartialTypeMatchesOnWhatItSets) {
-  const CMediaType full = AudioType(kWave);
-  CMediaType partial;
-  EXPECT_TRUE(full.MatchesPartial(&partial));
-  partial.SetType(&MEDIATYPE_Audio);
-  EXPECT_TRUE(full.MatchesPartial(&partial));
-  partial.SetSubtype(&MEDIASUBTYPE_MP3);
-  EXPECT_FALSE(full.MatchesPartial(&partial));
-  partial.SetSubtype(&MEDIASUBTYPE_PCM);
-  partial.SetFormatType(&FORMAT_WaveFormatEx);
-  EXPECT_TRUE(full.MatchesPartial(&partial));
-  EXPECT_FALSE(partial.IsPartiallySpecified());
-  std::vector<uint8_t> other = kWave;
-  other[2] = 1;
-  ASSERT_TRUE(partial.SetFormat(other.data(), static_cast<ULONG>(other.size())));
-  EXPECT_FALSE(full.MatchesPartial(&partial));
 }
 
 // A video format block built field by field.
@@ -184,143 +114,52 @@ struct EqualityCase {
   bool equal;
 };
 
-class VideoTypeEqualityTest : public testing::TestWithParam<EqualityCase> {};
-
-TEST_P(VideoTypeEqualityTest, FollowsTheVideoComparison) {
-  VideoBlock a;
-  VideoBlock b;
-  GetParam().change(a, b);
-  EXPECT_EQ(a.Build() == b.Build(), GetParam().equal);
-}
-
 const std::vector<uint8_t> kConfig = {0x00, 0x00, 0x00, 0x0B, 'a', 'v', 'c', 'C', 1, 2, 3};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, VideoTypeEqualityTest,
-    testing::Values(
-        EqualityCase{"Identical", [](VideoBlock&, VideoBlock&) {}, true},
-        EqualityCase{"WidthDiffers", [](VideoBlock&, VideoBlock& b) { b.width = 352; }, false},
-        EqualityCase{"BitCountDiffers", [](VideoBlock&, VideoBlock& b) { b.bitCount = 16; }, false},
-        EqualityCase{"CompressionDiffers", [](VideoBlock&, VideoBlock& b) { b.compression = kFourccYV12; }, false},
-        EqualityCase{"OppositeHeightForNv12", [](VideoBlock&, VideoBlock& b) { b.height = -240; }, true},
-        EqualityCase{"OppositeHeightForYuy2",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.compression = b.compression = kFourccYUY2;
-                       b.height = -240;
-                     },
-                     true},
-        EqualityCase{"OppositeHeightForRgb",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.compression = b.compression = BI_RGB;
-                       b.height = -240;
-                     },
-                     false},
-        EqualityCase{"OtherHeaderFieldsMayDiffer", [](VideoBlock&, VideoBlock& b) { b.biSize = 44; }, true},
-        EqualityCase{"FrameTimeWithinOne", [](VideoBlock&, VideoBlock& b) { b.avgTimePerFrame = 400001; }, true},
-        EqualityCase{"FrameTimeTwoApart", [](VideoBlock&, VideoBlock& b) { b.avgTimePerFrame = 400002; }, false},
-        EqualityCase{"ZeroFrameTimeIs333332",
-                     [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 0, b.avgTimePerFrame = 333332; }, true},
-        EqualityCase{"ZeroFrameTimeIs333333",
-                     [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 0, b.avgTimePerFrame = 333333; }, true},
-        EqualityCase{"ZeroFrameTimeIs333334",
-                     [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 333334, b.avgTimePerFrame = 0; }, true},
-        EqualityCase{"ZeroFrameTimeIsNot333335",
-                     [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 0, b.avgTimePerFrame = 333335; }, false},
-        EqualityCase{"FullFrameSourceMatchesEmpty", [](VideoBlock&, VideoBlock& b) { b.source = {0, 0, 320, 240}; },
-                     true},
-        EqualityCase{"FullFrameTargetWithZeroBottom",
-                     [](VideoBlock& a, VideoBlock& b) { a.target = {0, 0, 320, 0}, b.target = {0, 0, 0, 240}; }, true},
-        EqualityCase{"PartialSourceDiffers", [](VideoBlock&, VideoBlock& b) { b.source = {0, 0, 160, 120}; }, false},
-        EqualityCase{"OffsetTargetDiffers", [](VideoBlock&, VideoBlock& b) { b.target = {8, 0, 320, 240}; }, false},
-        EqualityCase{"LongerBlockWithSamePrefix", [](VideoBlock&, VideoBlock& b) { b.tail = kConfig; }, true},
-        EqualityCase{"LongerBlockOfMpeg2VideoNever",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.formattype = b.formattype = FORMAT_MPEG2Video;
-                       b.tail = kConfig;
-                     },
-                     false},
-        EqualityCase{"LongerVideoInfo2BlockWithSamePrefix",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.formattype = b.formattype = FORMAT_VideoInfo2;
-                       b.tail = kConfig;
-                     },
-                     true},
-        EqualityCase{"BlocksBelowTheMinimumNever",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.sizeOverride = b.sizeOverride = 80;
-                       b.avgTimePerFrame = 400001;
-                     },
-                     false},
-        EqualityCase{"VideoInfoAgainstVideoInfo2OfTheSameWidth",
-                     [](VideoBlock&, VideoBlock& b) {
-                       b.formattype = FORMAT_VideoInfo2;
-                       b.aspectX = 320;
-                     },
-                     true},
-        EqualityCase{"VideoInfoAgainstVideoInfo2ComparesWidthWithAspect",
-                     [](VideoBlock&, VideoBlock& b) { b.formattype = FORMAT_VideoInfo2; }, false},
-        EqualityCase{"AspectRatiosDiffer",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.formattype = b.formattype = FORMAT_VideoInfo2;
-                       b.aspectX = 16, b.aspectY = 9;
-                     },
-                     false},
-        EqualityCase{"ZeroAspectYSkipsTheAspectCheck",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.formattype = b.formattype = FORMAT_VideoInfo2;
-                       a.aspectY = 0;
-                       b.aspectX = 16, b.aspectY = 9;
-                     },
-                     true},
-        EqualityCase{"Mpeg1VideoAgainstVideoInfo144",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.formattype = FORMAT_MPEGVideo;
-                       b.formattype = FORMAT_VideoInfo144;
-                     },
-                     true},
-        EqualityCase{"GreyExtraHeaderBytesMustMatch",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.compression = b.compression = kFourccQGRY;
-                       a.biSize = b.biSize = 48;
-                       a.tail = {1, 2, 3, 4, 5, 6, 7, 8};
-                       b.tail = {1, 2, 3, 4, 5, 6, 7, 9};
-                     },
-                     false},
-        EqualityCase{"GreyExtraHeaderBytesEqual",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.compression = b.compression = kFourccQGRY;
-                       a.biSize = b.biSize = 48;
-                       a.tail = b.tail = {1, 2, 3, 4, 5, 6, 7, 8};
-                       b.avgTimePerFrame = 400001;
-                     },
-                     true},
-        EqualityCase{"GreyHeaderLongerThanTheBlockNever",
-                     [](VideoBlock& a, VideoBlock& b) {
-                       a.compression = b.compression = kFourccQGRY;
-                       a.biSize = b.biSize = 84;
-                       b.avgTimePerFrame = 400001;
-                     },
-                     false}),
-    [](const testing::TestParamInfo<EqualityCase>& info) { return std::string(info.param.name); });
-
-TEST(CMediaTypeEqualityTest, MajorTypeSubtypeAndNonVideoBlocksMustMatchExactly) {
-  const CMediaType a = AudioType(kWave);
-  CMediaType b = AudioType(kWave);
-  EXPECT_TRUE(a == b);
-  b.SetSubtype(&MEDIASUBTYPE_MP3);
-  EXPECT_TRUE(a != b);
-
-  std::vector<uint8_t> changed = kWave;
-  changed[4] = 0x22;  // another sample rate
-  EXPECT_FALSE(a == AudioType(changed));
-  std::vector<uint8_t> longer = kWave;
-  longer.push_back(0);
-  EXPECT_FALSE(a == AudioType(longer));
-
-  CMediaType video = VideoBlock().Build();
-  video.SetType(&MEDIATYPE_Audio);
-  video.SetSubtype(&MEDIASUBTYPE_PCM);
-  EXPECT_FALSE(a == video);  // a wave block is never compared as video
+TEST(CMediaTypeEqualityTest, VideoBlocksFollowTheVideoComparison) {
+  const EqualityCase cases[] = {
+      {"Identical", [](VideoBlock&, VideoBlock&) {}, true},
+      {"WidthDiffers", [](VideoBlock&, VideoBlock& b) { b.width = 352; }, false},
+      {"OppositeHeightForNv12", [](VideoBlock&, VideoBlock& b) { b.height = -240; }, true},
+      {"OppositeHeightForRgb",
+       [](VideoBlock& a, VideoBlock& b) { a.compression = b.compression = BI_RGB, b.height = -240; }, false},
+      {"FrameTimeWithinOne", [](VideoBlock&, VideoBlock& b) { b.avgTimePerFrame = 400001; }, true},
+      {"FrameTimeTwoApart", [](VideoBlock&, VideoBlock& b) { b.avgTimePerFrame = 400002; }, false},
+      {"ZeroFrameTimeIs333334", [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 333334, b.avgTimePerFrame = 0; },
+       true},
+      {"ZeroFrameTimeIsNot333335",
+       [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 0, b.avgTimePerFrame = 333335; }, false},
+      {"FullFrameSourceMatchesEmpty", [](VideoBlock&, VideoBlock& b) { b.source = {0, 0, 320, 240}; }, true},
+      {"PartialSourceDiffers", [](VideoBlock&, VideoBlock& b) { b.source = {0, 0, 160, 120}; }, false},
+      {"LongerBlockWithSamePrefix", [](VideoBlock&, VideoBlock& b) { b.tail = kConfig; }, true},
+      {"LongerBlockOfMpeg2VideoNever",
+       [](VideoBlock& a, VideoBlock& b) { a.formattype = b.formattype = FORMAT_MPEG2Video, b.tail = kConfig; }, false},
+      {"BlocksBelowTheMinimumNever",
+       [](VideoBlock& a, VideoBlock& b) { a.sizeOverride = b.sizeOverride = 80, b.avgTimePerFrame = 400001; }, false},
+      {"VideoInfoAgainstVideoInfo2ComparesWidthWithAspect",
+       [](VideoBlock&, VideoBlock& b) { b.formattype = FORMAT_VideoInfo2; }, false},
+      {"ZeroAspectYSkipsTheAspectCheck",
+       [](VideoBlock& a, VideoBlock& b) {
+         a.formattype = b.formattype = FORMAT_VideoInfo2;
+         a.aspectY = 0, b.aspectX = 16, b.aspectY = 9;
+       },
+       true},
+      {"GreyExtraHeaderBytesMustMatch",
+       [](VideoBlock& a, VideoBlock& b) {
+         a.compression = b.compression = kFourccQGRY, a.biSize = b.biSize = 48;
+         a.tail = {1, 2, 3, 4, 5, 6, 7, 8}, b.tail = {1, 2, 3, 4, 5, 6, 7, 9};
+       },
+       false},
+      {"GreyHeaderLongerThanTheBlockNever",
+       [](VideoBlock& a, VideoBlock& b) {
+         a.compression = b.compression = kFourccQGRY, a.biSize = b.biSize = 84, b.avgTimePerFrame = 400001;
+       },
+       false}};
+  for (const EqualityCase& c : cases) {
+    VideoBlock a, b;
+    c.change(a, b);
+    EXPECT_EQ(a.Build() == b.Build(), c.equal) << c.name;
+  }
 }
 
 TEST(CMediaTypeEqualityTest, MissingBlockOfNonZeroSizeIsNotEqual) {
@@ -328,14 +167,11 @@ TEST(CMediaTypeEqualityTest, MissingBlockOfNonZeroSizeIsNotEqual) {
   AM_MEDIA_TYPE a{};
   a.majortype = MEDIATYPE_Audio;
   a.formattype = FORMAT_WaveFormatEx;
+  a.cbFormat = static_cast<ULONG>(block.size());
   AM_MEDIA_TYPE b = a;
-  EXPECT_TRUE(IsEqualMediaType(a, b));  // no blocks at all
-  a.cbFormat = b.cbFormat = static_cast<ULONG>(block.size());
   a.pbFormat = block.data();
   EXPECT_FALSE(IsEqualMediaType(a, b));
   EXPECT_FALSE(IsEqualMediaType(b, a));
-  b.pbFormat = block.data();
-  EXPECT_TRUE(IsEqualMediaType(a, b));
 }
 
 }  // namespace

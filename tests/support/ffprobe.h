@@ -1,6 +1,6 @@
-// ffprobe as a black-box reference: the packets and stream parameters it
-// reports for a file, parsed from its JSON output. A failure to run ffprobe
-// or to parse what it printed is a test failure and yields an empty result.
+// ffprobe as a black-box reference: the packets and streams it reports for a
+// file, parsed from its JSON output. A failure to run ffprobe or to parse
+// what it printed is a test failure and yields an empty result.
 #pragma once
 
 #include <cstdint>
@@ -11,32 +11,24 @@ namespace flvdmx {
 
 struct ProbePacket {
   std::string codec_type;  // "video" | "audio"
-  int stream_index = -1;
-  int64_t pts_ms = 0;  // stream time base: 1/1000 for FLV
+  int64_t pts_ms = 0;      // FLV's time base is 1/1000
   int64_t dts_ms = 0;
-  int64_t size = 0;    // payload without the FLV codec header bytes
-  int64_t pos = -1;    // for FLV: offset of the tag's type byte (tag position + 4)
+  int64_t size = 0;        // payload without the FLV codec header bytes
+  int64_t pos = -1;        // offset of the tag's type byte (tag position + 4)
   bool key = false;
-  std::string crc32;   // lower-case 8 hex digits, as Crc32() would print it
+  std::string crc32;       // lower-case 8 hex digits
 };
 
 // Every packet of every stream, in file order.
 std::vector<ProbePacket> ProbePackets(const std::string& file);
 
 struct ProbeStream {
-  int index = -1;
   std::string codec_type;
   std::string codec_name;
-  std::string profile;
-  int level = 0;
   int width = 0;
   int height = 0;
-  std::string r_frame_rate;    // "25/1"
-  std::string avg_frame_rate;  // "0/0" for audio
   int sample_rate = 0;
   int channels = 0;
-  int64_t bit_rate = 0;
-  int64_t start_pts = 0;
   double duration = -1;  // seconds; the container's when the stream has none
 };
 

@@ -13,11 +13,7 @@ void PutBE(std::vector<uint8_t>& out, uint64_t value, int bytes) {
 
 }  // namespace
 
-FlvWriter::FlvWriter(uint8_t flags, uint32_t dataOffset, uint8_t version) {
-  m_Bytes = {'F', 'L', 'V', version, flags};
-  PutBE(m_Bytes, dataOffset, 4);
-  if (dataOffset > m_Bytes.size()) m_Bytes.resize(dataOffset, 0);
-}
+FlvWriter::FlvWriter(uint8_t flags) : m_Bytes{'F', 'L', 'V', 1, flags, 0, 0, 0, 9} {}
 
 int64_t FlvWriter::Tag(uint8_t type, uint32_t timeMs, const std::vector<uint8_t>& payload,
                        const TagOptions& options) {
@@ -27,14 +23,10 @@ int64_t FlvWriter::Tag(uint8_t type, uint32_t timeMs, const std::vector<uint8_t>
   PutBE(m_Bytes, options.dataSize.value_or(static_cast<uint32_t>(payload.size())), 3);
   PutBE(m_Bytes, timeMs & 0xFFFFFF, 3);
   m_Bytes.push_back(static_cast<uint8_t>(timeMs >> 24));
-  PutBE(m_Bytes, options.streamId, 3);
+  PutBE(m_Bytes, 0, 3);
   m_Bytes.insert(m_Bytes.end(), payload.begin(), payload.end());
   m_dwLastTagSize = static_cast<uint32_t>(payload.size()) + kFlvTagHeaderSize;
   return position;
-}
-
-void FlvWriter::Raw(const std::vector<uint8_t>& bytes) {
-  m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end());
 }
 
 std::vector<uint8_t> FlvWriter::Bytes(bool withFinalBackLink) const {
@@ -46,8 +38,7 @@ std::vector<uint8_t> FlvWriter::Bytes(bool withFinalBackLink) const {
 bool FlvWriter::WriteFile(const std::string& path, bool withFinalBackLink) const {
   const std::vector<uint8_t> bytes = Bytes(withFinalBackLink);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
@@ -57,45 +48,23 @@ std::vector<uint8_t> VideoPayload(bool key, size_t size, uint8_t codecId) {
   return p;
 }
 
-std::vector<uint8_t> AvcPayload(bool key, uint8_t packetType, size_t size) {
-  std::vector<uint8_t> p(size + 5, 0x66);
-  p[0] = key ? 0x17 : 0x27;
-  p[1] = packetType;
-  p[2] = p[3] = p[4] = 0;
-  return p;
-}
-
 std::vector<uint8_t> AudioPayload(size_t size, uint8_t soundFlags) {
   std::vector<uint8_t> p(size + 1, 0x77);
   p[0] = soundFlags;
   return p;
 }
 
-std::vector<uint8_t> AacPayload(uint8_t packetType, size_t size) {
-  std::vector<uint8_t> p(size + 2, 0x21);
-  p[0] = 0xAF;
-  p[1] = packetType;
-  return p;
-}
-
 AmfWriter& AmfWriter::Number(double value) {
   uint64_t bits = 0;
   std::memcpy(&bits, &value, sizeof(bits));
-  m_Bytes.push_back(0);
+  Marker(0);
   PutBE(m_Bytes, bits, 8);
   return *this;
 }
 
-AmfWriter& AmfWriter::Boolean(bool value) {
-  m_Bytes.push_back(1);
-  m_Bytes.push_back(value ? 1 : 0);
-  return *this;
-}
+AmfWriter& AmfWriter::Boolean(bool value) { return Marker(1).Marker(value ? 1 : 0); }
 
-AmfWriter& AmfWriter::String(const std::string& value) {
-  m_Bytes.push_back(2);
-  return Name(value);
-}
+AmfWriter& AmfWriter::String(const std::string& value) { return Marker(2).Name(value); }
 
 AmfWriter& AmfWriter::Name(const std::string& name) {
   PutBE(m_Bytes, name.size(), 2);
@@ -103,37 +72,24 @@ AmfWriter& AmfWriter::Name(const std::string& name) {
   return *this;
 }
 
-AmfWriter& AmfWriter::BeginObject() { return Marker(3); }
-
 AmfWriter& AmfWriter::BeginEcmaArray(uint32_t count) {
-  Marker(8);
-  PutBE(m_Bytes, count, 4);
+  PutBE(Marker(8).m_Bytes, count, 4);
   return *this;
 }
 
 AmfWriter& AmfWriter::BeginStrictArray(uint32_t count) {
-  Marker(10);
-  PutBE(m_Bytes, count, 4);
+  PutBE(Marker(10).m_Bytes, count, 4);
   return *this;
 }
 
-AmfWriter& AmfWriter::EndObject() {
-  PutBE(m_Bytes, 0, 2);
-  return Marker(9);
-}
+AmfWriter& AmfWriter::EndObject() { return Name("").Marker(9); }
 
 AmfWriter& AmfWriter::Marker(uint8_t marker) {
   m_Bytes.push_back(marker);
   return *this;
 }
 
-AmfWriter& AmfWriter::Raw(const std::vector<uint8_t>& bytes) {
-  m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end());
-  return *this;
-}
-
-std::vector<uint8_t> OnMetaData(std::optional<double> durationSeconds,
-                                std::optional<double> audioCodecId,
+std::vector<uint8_t> OnMetaData(std::optional<double> durationSeconds, std::optional<double> audioCodecId,
                                 std::optional<double> videoCodecId) {
   AmfWriter amf;
   amf.String("onMetaData").BeginEcmaArray(6);
@@ -142,47 +98,36 @@ std::vector<uint8_t> OnMetaData(std::optional<double> durationSeconds,
   if (videoCodecId) amf.Name("videocodecid").Number(*videoCodecId);
   if (audioCodecId) amf.Name("audiocodecid").Number(*audioCodecId);
   amf.Name("encoder").String("flvdmx tests");
-  amf.EndObject();
-  return amf.Bytes();
+  return amf.EndObject().Bytes();
 }
 
 std::vector<CraftedTag> WriteAvTags(FlvWriter& w, const AvFileLayout& layout) {
   std::vector<CraftedTag> tags;
   if (layout.metadata) {
-    const std::optional<double> none;
     const int64_t pos = w.Script(OnMetaData(layout.durationMs / 1000.0,
-                                            layout.audioRate ? std::optional<double>(2) : none,
-                                            layout.video ? std::optional<double>(2) : none));
-    tags.push_back(
-        {pos, kFlvTagScript, 0, static_cast<uint32_t>(w.LastTagSize() - kFlvTagHeaderSize), false});
+                                            layout.audioRate ? std::optional<double>(2) : std::nullopt, 2));
+    tags.push_back({pos, kFlvTagScript, 0, w.LastTagSize() - kFlvTagHeaderSize, false});
   }
   uint32_t random = layout.seed * 2654435761u + 1;
-  auto next_random = [&random] {
-    random = random * 1664525u + 1013904223u;
-    return random >> 8;
-  };
+  auto next_random = [&random] { return (random = random * 1664525u + 1013904223u) >> 8; };
   uint64_t videoIndex = 0, audioIndex = 0;
   const uint32_t end = layout.startMs + layout.durationMs;
   for (;;) {
-    const uint32_t videoTime =
-        layout.startMs + static_cast<uint32_t>(videoIndex * layout.videoIntervalMs);
+    const uint32_t videoTime = layout.startMs + static_cast<uint32_t>(videoIndex * layout.videoIntervalMs);
     const uint32_t audioTime =
-        layout.audioRate
-            ? layout.startMs + static_cast<uint32_t>(audioIndex * 1024 * 1000 / layout.audioRate)
-            : end;
-    const bool videoLeft = layout.video && videoTime < end;
-    const bool audioLeft = layout.audioRate && audioTime < end;
+        layout.audioRate ? layout.startMs + static_cast<uint32_t>(audioIndex * 1024 * 1000 / layout.audioRate) : end;
+    const bool videoLeft = videoTime < end;
+    const bool audioLeft = audioTime < end;
     if (!videoLeft && !audioLeft) break;
     if (videoLeft && (!audioLeft || videoTime <= audioTime)) {
-      const bool key = videoIndex % layout.keyInterval == 0;
+      const bool key = videoIndex++ % layout.keyInterval == 0;
       const size_t size = key ? 600 + next_random() % 200 : 40 + next_random() % 80;
-      const int64_t pos = w.Video(videoTime, VideoPayload(key, size));
-      tags.push_back({pos, kFlvTagVideo, videoTime, static_cast<uint32_t>(size + 1), key});
-      ++videoIndex;
+      tags.push_back({w.Video(videoTime, VideoPayload(key, size)), kFlvTagVideo, videoTime,
+                      static_cast<uint32_t>(size + 1), key});
     } else {
       const size_t size = 20 + next_random() % 20;
-      const int64_t pos = w.Audio(audioTime, AudioPayload(size));
-      tags.push_back({pos, kFlvTagAudio, audioTime, static_cast<uint32_t>(size + 1), false});
+      tags.push_back({w.Audio(audioTime, AudioPayload(size)), kFlvTagAudio, audioTime,
+                      static_cast<uint32_t>(size + 1), false});
       ++audioIndex;
     }
   }

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <system_error>
 #include <vector>
 
 namespace flvdmx {
@@ -71,7 +70,5 @@ TempDir::~TempDir() {
   }
   std::filesystem::remove_all(m_path, ec);
 }
-
-std::string TempDir::File(const std::string& name) const { return m_path + "/" + name; }
 
 }  // namespace flvdmx

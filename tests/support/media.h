@@ -1,25 +1,24 @@
-// Test media and shell helpers: where the ffmpeg-made corpus lives, scratch
-// directories, and running outside tools (ffprobe, the CLI).
+// Test media and shell helpers: the ffmpeg-made corpus, scratch directories,
+// and running outside tools (ffprobe, the CLI).
 #pragma once
 
 #include <string>
 
 namespace flvdmx {
 
-// FLVDMX_MEDIA_DIR/name. A missing file is a test failure (the corpus is a
-// ctest fixture, so it should always be there), not a skip.
+// FLVDMX_MEDIA_DIR/name. A missing file fails the test (the corpus is a
+// ctest fixture, so it is always made first) rather than skipping it.
 std::string MediaPath(const char* name);
 
-// Runs `cmd` through the shell and returns what it wrote to standard output.
-// *exit_code (optional) gets its exit status, or -1 when it could not run or
-// did not exit normally.
+// Runs `cmd` through the shell and returns its standard output; *exit_code
+// gets its exit status, or -1 when it did not run or exit normally.
 std::string RunCommand(const std::string& cmd, int* exit_code = nullptr);
 
 // `text` in single quotes for the shell.
 std::string ShellQuote(const std::string& text);
 
-// A fresh directory under the system temp directory, removed with everything
-// in it when the object goes. Not copyable: one owner per directory.
+// A fresh directory under the system temp directory, removed with its
+// contents when the object goes. Not copyable: one owner per directory.
 class TempDir {
  public:
   TempDir();
@@ -28,8 +27,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return m_path; }
-  // path()/name; the file itself is not created.
-  std::string File(const std::string& name) const;
+  std::string File(const std::string& name) const { return m_path + "/" + name; }
 
  private:
   std::string m_path;

@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <new>
-
 namespace flvdmx {
 
-ULONG RefCountOf(IUnknown* pUnk) {
+static ULONG RefCountOf(IUnknown* pUnk) {
   pUnk->AddRef();
   return pUnk->Release();
 }
@@ -59,9 +57,9 @@ STDMETHODIMP CTestInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProp
 }
 
 STDMETHODIMP CTestInputPin::Receive(IMediaSample* pSample) {
-  m_hrLastReceive = CScriptedPin::Receive(pSample);
-  if (m_hrLastReceive == S_OK) ++cReceived;
-  return m_hrLastReceive;
+  const HRESULT hr = CScriptedPin::Receive(pSample);
+  if (hr == S_OK) ++cReceived;
+  return hr;
 }
 
 STDMETHODIMP CTestInputPin::EndOfStream() {
@@ -74,10 +72,6 @@ const CLSID CTestFilter::kClsid = {
 
 CTestFilter::CTestFilter() : CBaseFilter(L"CTestFilter", nullptr, &m_Lock, kClsid) {}
 
-CTestFilter::~CTestFilter() = default;
-
-int CTestFilter::GetPinCount() { return static_cast<int>(m_Pins.size()); }
-
 CBasePin* CTestFilter::GetPin(int n) {
   if (n < 0 || static_cast<size_t>(n) >= m_Pins.size()) return nullptr;
   return m_Pins[static_cast<size_t>(n)].get();
@@ -86,22 +80,6 @@ CBasePin* CTestFilter::GetPin(int n) {
 STDMETHODIMP CTestFilter::Pause() {
   ++cPause;
   return CBaseFilter::Pause();
-}
-
-CTestOutputPin* CTestFilter::AddOutputPin(const wchar_t* pName) {
-  HRESULT hr = S_OK;
-  auto* pPin = new CTestOutputPin(this, &m_Lock, &hr, pName);
-  m_Pins.emplace_back(pPin);
-  IncrementPinVersion();
-  return pPin;
-}
-
-CTestInputPin* CTestFilter::AddInputPin(const wchar_t* pName) {
-  HRESULT hr = S_OK;
-  auto* pPin = new CTestInputPin(this, &m_Lock, &hr, pName);
-  m_Pins.emplace_back(pPin);
-  IncrementPinVersion();
-  return pPin;
 }
 
 STDMETHODIMP CTestGraph::QueryInterface(REFIID riid, void** ppv) {
@@ -127,23 +105,6 @@ STDMETHODIMP CTestGraph::Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR E
 std::vector<CTestGraph::Event> CTestGraph::Events() {
   std::lock_guard<std::mutex> lock(m_Mutex);
   return m_Events;
-}
-
-STDMETHODIMP CTestClock::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IReferenceClock) {
-    *ppv = static_cast<IReferenceClock*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP CTestClock::GetTime(REFERENCE_TIME* pTime) {
-  if (pTime == nullptr) return E_POINTER;
-  *pTime = m_rtNow;
-  return S_OK;
 }
 
 }  // namespace flvdmx

@@ -1,8 +1,7 @@
-// Test doubles for the base layer: a filter whose pins the test adds, input
-// and output pins driven by a script (types offered and accepted, results to
-// inject, counts of the hooks called), a graph that records events, a clock
-// whose time the test sets, and reference-count checks that report the
-// caller's line.
+// Test doubles for the base layer: a filter whose pins the test adds, pins
+// driven by a script (types offered and accepted, results to inject, hook
+// counts), a graph that keeps events, and reference-count checks that report
+// the caller's line.
 #pragma once
 
 #include <atomic>
@@ -17,14 +16,8 @@
 
 namespace flvdmx {
 
-// The count after AddRef minus one: the references held.
-ULONG RefCountOf(IUnknown* pUnk);
-// A test failure at the caller's line when pUnk does not hold `expected`
-// references.
 void ExpectRefCount(IUnknown* pUnk, ULONG expected, const char* file = __builtin_FILE(),
                     int line = __builtin_LINE());
-// A test failure at the caller's line when the module's live-object count is
-// not `expected`.
 void ExpectObjectsActive(LONG expected, const char* file = __builtin_FILE(),
                          int line = __builtin_LINE());
 
@@ -32,22 +25,16 @@ void ExpectObjectsActive(LONG expected, const char* file = __builtin_FILE(),
 CMediaType MakeMediaType(const GUID& majortype, const GUID& subtype,
                          const GUID& formattype = GUID_NULL);
 
-// What a scripted pin offers and accepts, what its hooks return, and how
-// often they ran. Written by the test before the calls it scripts.
+// What a scripted pin offers and accepts, what its hooks return and how often
+// they ran. Written by the test before the calls it scripts.
 struct PinScript {
-  std::vector<CMediaType> offered;       // GetMediaType by position
-  std::vector<GUID> acceptedSubtypes;    // empty: every type is accepted
-  HRESULT hrRefuse = S_FALSE;            // CheckMediaType's answer for others
-  HRESULT hrCheckConnect = S_OK;         // before the base check
-  HRESULT hrCompleteConnect = S_OK;      // after the base completion
-  HRESULT hrActive = S_OK;               // instead of the base, when a failure
+  std::vector<CMediaType> offered;     // GetMediaType by position
+  std::vector<GUID> acceptedSubtypes;  // empty: every type is accepted
+  HRESULT hrRefuse = S_FALSE;          // CheckMediaType's answer for others
+  HRESULT hrCompleteConnect = S_OK;    // after the base completion
+  HRESULT hrActive = S_OK;             // instead of the base, when a failure
   HRESULT hrInactive = S_OK;
-  std::atomic<int> cCheckMediaType{0};
-  std::atomic<int> cCompleteConnect{0};
-  std::atomic<int> cBreakConnect{0};
-  std::atomic<int> cActive{0};
-  std::atomic<int> cInactive{0};
-  std::atomic<int> cRun{0};
+  std::atomic<int> cBreakConnect{0}, cActive{0}, cInactive{0}, cRun{0};
 };
 
 // The hooks both pin directions share, over either base pin.
@@ -58,7 +45,6 @@ class CScriptedPin : public BasePin {
       : BasePin(L"CScriptedPin", pFilter, pLock, phr, pName) {}
 
   HRESULT CheckMediaType(const CMediaType* pmt) override {
-    ++m_Script.cCheckMediaType;
     if (m_Script.acceptedSubtypes.empty()) return S_OK;
     for (const GUID& subtype : m_Script.acceptedSubtypes)
       if (*pmt->Subtype() == subtype) return S_OK;
@@ -69,12 +55,7 @@ class CScriptedPin : public BasePin {
     if (static_cast<size_t>(iPosition) >= m_Script.offered.size()) return VFW_S_NO_MORE_ITEMS;
     return pmt->Set(m_Script.offered[static_cast<size_t>(iPosition)]);
   }
-  HRESULT CheckConnect(IPin* pPin) override {
-    if (FAILED(m_Script.hrCheckConnect)) return m_Script.hrCheckConnect;
-    return BasePin::CheckConnect(pPin);
-  }
   HRESULT CompleteConnect(IPin* pReceivePin) override {
-    ++m_Script.cCompleteConnect;
     const HRESULT hr = BasePin::CompleteConnect(pReceivePin);
     return FAILED(hr) ? hr : m_Script.hrCompleteConnect;
   }
@@ -103,11 +84,10 @@ class CScriptedPin : public BasePin {
 class CTestOutputPin : public CScriptedPin<CBaseOutputPin> {
  public:
   using CScriptedPin::CScriptedPin;
-
   HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
 
   ALLOCATOR_PROPERTIES m_Request{2, 4096, 1, 0};
-  ALLOCATOR_PROPERTIES m_LastRequirements{};  // what the peer asked for
+  ALLOCATOR_PROPERTIES m_LastRequirements{};   // what the peer asked for
   IMemAllocator* m_pSizedAllocator = nullptr;  // the last one sized (no reference)
 };
 
@@ -116,64 +96,64 @@ class CTestOutputPin : public CScriptedPin<CBaseOutputPin> {
 class CTestInputPin : public CScriptedPin<CBaseInputPin> {
  public:
   using CScriptedPin::CScriptedPin;
-
   STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override;
   STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override;
   STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) override;
   STDMETHODIMP Receive(IMediaSample* pSample) override;
   STDMETHODIMP EndOfStream() override;
 
-  HRESULT m_hrGetAllocator = S_OK;      // a failure refuses to give one
-  HRESULT m_hrNotifyAllocator = S_OK;   // a failure refuses what is offered
+  HRESULT m_hrGetAllocator = S_OK;     // a failure refuses to give one
+  HRESULT m_hrNotifyAllocator = S_OK;  // a failure refuses what is offered
   bool m_bHasRequirements = false;
   ALLOCATOR_PROPERTIES m_Requirements{};
-  std::atomic<int> cReceived{0};
-  std::atomic<int> cEndOfStream{0};
-  HRESULT m_hrLastReceive = S_OK;
+  std::atomic<int> cReceived{0}, cEndOfStream{0};
 };
 
-// A filter with the pins the test adds, in order. Counts Pause calls so a
+// A filter with the pins the test adds, in order; counts Pause calls so a
 // test can see which path Run took.
 class CTestFilter : public CBaseFilter {
  public:
   static const CLSID kClsid;
 
   CTestFilter();
-  ~CTestFilter() override;
-
-  int GetPinCount() override;
+  int GetPinCount() override { return static_cast<int>(m_Pins.size()); }
   CBasePin* GetPin(int n) override;
   STDMETHODIMP Pause() override;
 
   // The filter owns the pins; each addition changes the pin version.
-  CTestOutputPin* AddOutputPin(const wchar_t* pName);
-  CTestInputPin* AddInputPin(const wchar_t* pName);
+  CTestOutputPin* AddOutputPin(const wchar_t* pName) { return Add<CTestOutputPin>(pName); }
+  CTestInputPin* AddInputPin(const wchar_t* pName) { return Add<CTestInputPin>(pName); }
   IBaseFilter* AsBaseFilter() { return static_cast<IBaseFilter*>(this); }
 
   CCritSec m_Lock;
   std::atomic<int> cPause{0};
 
  private:
+  template <class Pin>
+  Pin* Add(const wchar_t* pName) {
+    HRESULT hr = S_OK;
+    auto* pPin = new Pin(this, &m_Lock, &hr, pName);
+    m_Pins.emplace_back(pPin);
+    IncrementPinVersion();
+    return pPin;
+  }
   std::vector<std::unique_ptr<CBasePin>> m_Pins;
 };
 
 // An IFilterGraph that is also the graph's IMediaEventSink and keeps every
-// event. Only what the base layer asks of a graph does anything.
+// event. Only what the base layer asks of a graph does anything. A stack
+// object: the count only tells tests what is still held.
 class CTestGraph : public IFilterGraph, public IMediaEventSink {
  public:
   struct Event {
     LONG code;
-    LONG_PTR param1;
-    LONG_PTR param2;
+    LONG_PTR param1, param2;
   };
-
-  CTestGraph() = default;
   virtual ~CTestGraph() = default;
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_cRef); }
   STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--m_cRef); }
-
   STDMETHODIMP AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
   STDMETHODIMP RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
   STDMETHODIMP EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
@@ -182,37 +162,16 @@ class CTestGraph : public IFilterGraph, public IMediaEventSink {
   STDMETHODIMP Reconnect(IPin*) override { return E_NOTIMPL; }
   STDMETHODIMP Disconnect(IPin*) override { return E_NOTIMPL; }
   STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
-
   STDMETHODIMP Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) override;
 
   IFilterGraph* AsGraph() { return static_cast<IFilterGraph*>(this); }
   std::vector<Event> Events();
 
-  // A stack object: the count only tells tests what is still held.
   std::atomic<LONG> m_cRef{0};
 
  private:
   std::mutex m_Mutex;
   std::vector<Event> m_Events;
-};
-
-// An IReferenceClock whose time the test sets. A stack object, like CTestGraph.
-class CTestClock : public IReferenceClock {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_cRef); }
-  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--m_cRef); }
-  STDMETHODIMP GetTime(REFERENCE_TIME* pTime) override;
-  STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override {
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
-
-  REFERENCE_TIME m_rtNow = 0;
-  std::atomic<LONG> m_cRef{0};
 };
 
 }  // namespace flvdmx

@@ -1,220 +1,203 @@
 #include "support/toy_format.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <new>
 
+#include "baseclasses/unknown.h"
+#include "diag/crc32.h"
 #include "framework/dmx_input_pin.h"
 #include "platform/mediatypes.h"
+#include "platform/thread.h"
 #include "seeking/filter_seeking_id.h"
 
 namespace flvdmx {
-namespace toy {
 
-namespace {
-
-constexpr uint8_t kMagic[4] = {'T', 'O', 'Y', 'F'};
-constexpr uint8_t kKeyFlag = 0x01;
-
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-void PutI64(uint8_t* p, int64_t v) {
-  const auto u = static_cast<uint64_t>(v);
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(u >> (56 - 8 * i));
-}
-uint32_t GetU32(const uint8_t* p) {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v = (v << 8) | p[i];
-  return v;
-}
-int64_t GetI64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-  return static_cast<int64_t>(v);
-}
-
-}  // namespace
-
-uint8_t PayloadByte(int iStream, uint32_t nIndex, size_t offset) {
-  return static_cast<uint8_t>(iStream * 101 + nIndex * 7 + offset * 13);
-}
-
-std::vector<Chunk> ChunkOrder(const Layout& layout) {
-  std::vector<Chunk> chunks;
-  std::array<uint32_t, kStreams> next{};
-  for (;;) {
-    int iBest = -1;
-    REFERENCE_TIME rtBest = 0;
-    for (int s = 0; s < kStreams; ++s) {
-      const StreamLayout& stream = layout.streams[static_cast<size_t>(s)];
-      if (next[static_cast<size_t>(s)] >= stream.cChunks) continue;
-      const REFERENCE_TIME rt = next[static_cast<size_t>(s)] * stream.rtChunkDuration;
-      if (iBest < 0 || rt < rtBest) {
-        iBest = s;
-        rtBest = rt;
-      }
-    }
-    if (iBest < 0) return chunks;
-    const StreamLayout& stream = layout.streams[static_cast<size_t>(iBest)];
-    uint32_t& nIndex = next[static_cast<size_t>(iBest)];
-    Chunk chunk;
-    chunk.iStream = iBest;
-    chunk.bKey = stream.nKeyInterval <= 1 || nIndex % stream.nKeyInterval == 0;
-    chunk.nIndex = nIndex;
-    chunk.rtTime = rtBest;
-    chunk.dwDuration = static_cast<uint32_t>(stream.rtChunkDuration);
-    chunks.push_back(chunk);
-    ++nIndex;
+void WithDeadline(const char* what, std::chrono::seconds limit, const std::function<void()>& fn) {
+  std::packaged_task<void()> task(fn);
+  std::future<void> done = task.get_future();
+  std::thread worker(std::move(task));
+  if (done.wait_for(limit) != std::future_status::ready) {
+    std::fprintf(stderr, "\n%s did not return within %lld s: deadlock\n", what,
+                 static_cast<long long>(limit.count()));
+    std::abort();
   }
+  worker.join();
 }
 
-std::vector<uint8_t> MakeFile(const Layout& layout) {
-  const std::vector<Chunk> chunks = ChunkOrder(layout);
-  std::vector<uint8_t> bytes(kFileHeaderSize + chunks.size() * layout.cbChunk);
-  std::memcpy(bytes.data(), kMagic, sizeof(kMagic));
-  PutU32(&bytes[4], layout.cbChunk);
-  PutU32(&bytes[8], static_cast<uint32_t>(chunks.size()));
-  for (size_t i = 0; i < chunks.size(); ++i) {
-    const Chunk& c = chunks[i];
-    uint8_t* p = &bytes[kFileHeaderSize + i * layout.cbChunk];
-    p[0] = static_cast<uint8_t>(c.iStream);
-    p[1] = c.bKey ? kKeyFlag : 0;
-    PutU32(p + 4, c.nIndex);
-    PutI64(p + 8, c.rtTime);
-    PutU32(p + 16, c.dwDuration);
-    for (size_t k = kChunkHeaderSize; k < layout.cbChunk; ++k)
-      p[k] = PayloadByte(c.iStream, c.nIndex, k);
-  }
-  return bytes;
+std::vector<uint8_t> ToyLayout::MakeFile() const {
+  std::vector<uint8_t> file(static_cast<size_t>(ChunkOffset(1, streams[1].cChunks)));
+  for (size_t i = 0; i < file.size(); ++i)
+    file[i] = static_cast<uint8_t>((static_cast<uint32_t>(i) * 0x9E3779B1u) >> 24);
+  return file;
 }
 
-bool ParseChunk(const uint8_t* p, size_t cb, Chunk* pChunk) {
-  if (p == nullptr || cb < kChunkHeaderSize || p[0] >= kStreams) return false;
-  pChunk->iStream = p[0];
-  pChunk->bKey = (p[1] & kKeyFlag) != 0;
-  pChunk->nIndex = GetU32(p + 4);
-  pChunk->rtTime = GetI64(p + 8);
-  pChunk->dwDuration = GetU32(p + 16);
-  return true;
+CTestReader::~CTestReader() {
+  for (IMediaSample* pSample : m_Queued) pSample->Release();
+  m_pInner->Release();
 }
 
-}  // namespace toy
-
-namespace {
-
-const GUID kSubtypes[toy::kStreams] = {FourccGuid(MakeFourcc('T', 'O', 'Y', 'V')),
-                                       FourccGuid(MakeFourcc('T', 'O', 'Y', 'A'))};
-const wchar_t* const kPinNames[toy::kStreams] = {L"Stream 0", L"Stream 1"};
-
-}  // namespace
-
-CToyDmx::CToyDmx(HRESULT* phr)
-    : CBaseDmx(CLSID_ToyDmx, L"CToyDmx", nullptr, phr, toy::kStreams) {
-  for (int s = 0; s < toy::kStreams; ++s) m_Entries[static_cast<size_t>(s)].m_iStream = s;
-}
-
-CToyDmx::~CToyDmx() = default;
-
-HRESULT CToyDmx::Create(CToyDmx** ppDmx) {
-  if (ppDmx == nullptr) return E_POINTER;
-  *ppDmx = nullptr;
-  HRESULT hr = S_OK;
-  auto* pDmx = new (std::nothrow) CToyDmx(&hr);
-  if (pDmx == nullptr) return E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete pDmx;
-    return hr;
-  }
-  pDmx->NonDelegatingAddRef();
-  *ppDmx = pDmx;
+STDMETHODIMP CTestReader::QueryInterface(REFIID riid, void** ppv) {
+  *ppv = riid == IID_IUnknown || riid == IID_IAsyncReader ? static_cast<IAsyncReader*>(this) : nullptr;
+  if (*ppv == nullptr) return E_NOINTERFACE;
+  AddRef();
   return S_OK;
 }
 
-STDMETHODIMP CToyDmx::QueryInterface(REFIID riid, void** ppv) {
-  return GetOwner()->QueryInterface(riid, ppv);
-}
-STDMETHODIMP_(ULONG) CToyDmx::AddRef() { return GetOwner()->AddRef(); }
-STDMETHODIMP_(ULONG) CToyDmx::Release() { return GetOwner()->Release(); }
-
-STDMETHODIMP CToyDmx::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IFilterSeeking) return QuerySeekingInterface(IID_IMediaSeeking, ppv);
-  return CBaseDmx::NonDelegatingQueryInterface(riid, ppv);
+STDMETHODIMP_(ULONG) CTestReader::Release() {
+  const ULONG cRef = --m_cRef;
+  if (cRef == 0) delete this;
+  return cRef;
 }
 
-STDMETHODIMP CToyDmx::Stop() {
-  ClearRecordedSegment();
-  m_bStopping = true;
-  const HRESULT hr = CBaseDmx::Stop();
-  m_bStopping = false;
+STDMETHODIMP CTestReader::WaitForNext(DWORD dwTimeout, IMediaSample** ppSample,
+                                      DWORD_PTR* pdwUser) {
+  {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    if (!m_Queued.empty()) {
+      *ppSample = m_Queued.front();
+      m_Queued.pop_front();
+      *pdwUser = 0;
+      if (m_bFlushing) ++cQueuedTakenWhileFlushing;
+      return m_bFlushing ? VFW_E_WRONG_STATE : S_OK;
+    }
+  }
+  return m_pInner->WaitForNext(dwTimeout, ppSample, pdwUser);
+}
+
+STDMETHODIMP CTestReader::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
+  {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    if (m_bArmed && !m_bFlushing && llPosition <= m_llGate && lLength > 0 &&
+        m_llGate - llPosition < lLength) {
+      ++m_cBlocked;
+      m_Changed.notify_all();
+      m_Changed.wait(lock, [this] { return m_bFlushing || !m_bArmed; });
+    }
+    if (m_bFlushing) return VFW_E_WRONG_STATE;
+  }
+  return m_pInner->SyncRead(llPosition, lLength, pBuffer);
+}
+
+STDMETHODIMP CTestReader::BeginFlush() {
+  {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    ++cBeginFlush;
+    if (FAILED(m_hrBeginFlush)) return m_hrBeginFlush;
+    m_bFlushing = true;
+    m_Changed.notify_all();
+  }
+  return m_pInner->BeginFlush();
+}
+
+STDMETHODIMP CTestReader::EndFlush() {
+  {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    ++cEndFlush;
+    m_bFlushing = false;
+  }
+  return m_pInner->EndFlush();
+}
+
+void CTestReader::Open() {
+  std::lock_guard<std::mutex> lock(m_Mutex);
+  m_bArmed = false;
+  m_Changed.notify_all();
+}
+
+bool CTestReader::WaitUntilBlocked(int count, std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(m_Mutex);
+  return m_Changed.wait_for(lock, limit, [&] { return m_cBlocked >= count; });
+}
+
+namespace {
+
+// {6F1C2A12-5B7E-4C1D-9E3A-2B8F4D6A7C01}
+constexpr CLSID kToyClsid = {
+    0x6F1C2A12, 0x5B7E, 0x4C1D, {0x9E, 0x3A, 0x2B, 0x8F, 0x4D, 0x6A, 0x7C, 0x01}};
+const wchar_t* const kPinNames[2] = {L"Stream 0", L"Stream 1"};
+
+int Slot(int iPin) { return iPin == 1 || iPin == 2 ? iPin : 0; }
+
+}  // namespace
+
+CToyDmx::CToyDmx(const ToyLayout& layout, HRESULT* phr)
+    : CBaseDmx(kToyClsid, L"CToyDmx", nullptr, phr, 2), m_Layout(layout) {
+  for (int s = 0; s < 2; ++s) m_Entries[static_cast<size_t>(s)].m_iStream = s;
+  for (ToyEntry& e : m_Entries) e.m_cbChunk = layout.cbChunk;
+}
+
+HRESULT CToyDmx::Create(const ToyLayout& layout, CToyDmx** ppDmx) {
+  HRESULT hr = S_OK;
+  auto* pDmx = new (std::nothrow) CToyDmx(layout, &hr);
+  if (pDmx == nullptr) return E_OUTOFMEMORY;
+  pDmx->NonDelegatingAddRef();
+  *ppDmx = pDmx;
   return hr;
 }
 
-STDMETHODIMP CToyDmx::Pause() {
-  ClearRecordedSegment();
-  return CBaseDmx::Pause();
-}
-
-STDMETHODIMP CToyDmx::Run(REFERENCE_TIME tStart) {
-  ClearRecordedSegment();
-  return CBaseDmx::Run(tStart);
-}
-
-HRESULT CToyDmx::ReportStreamError(HRESULT hr) {
-  if (m_bStopping || IsFlushing()) return S_OK;
-  ++m_cStreamErrors;
-  return CBaseDmx::ReportStreamError(hr);
+STDMETHODIMP CToyDmx::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (ppv != nullptr && riid == IID_IFilterSeeking)
+    return QuerySeekingInterface(IID_IMediaSeeking, ppv);
+  return CBaseDmx::NonDelegatingQueryInterface(riid, ppv);
 }
 
 HRESULT CToyDmx::PinCheckMediaType(int iPin, const CMediaType* pmt, CBasePin* pPin) {
   if (iPin != 0) return CBaseDmx::PinCheckMediaType(iPin, pmt, pPin);
-  if (pmt == nullptr) return E_POINTER;
   return *pmt->Type() == MEDIATYPE_Stream ? S_OK : S_FALSE;
 }
 
 HRESULT CToyDmx::PinGetMediaType(int iPin, int iPosition, CMediaType* pmt) {
   if (iPin == 0) return CBaseDmx::PinGetMediaType(iPin, iPosition, pmt);
-  if (pmt == nullptr) return E_POINTER;
   CBaseDmxOutputPin* pPin = GetOutputPin(iPin - 1);
   if (pPin == nullptr || pPin->GetSampleEntry() == nullptr) return E_UNEXPECTED;
   if (iPosition < 0) return E_INVALIDARG;
+  const auto it = m_Offers.find(iPin);
+  if (it != m_Offers.end()) {
+    if (static_cast<size_t>(iPosition) >= it->second.size()) return VFW_S_NO_MORE_ITEMS;
+    return pmt->Set(it->second[static_cast<size_t>(iPosition)]);
+  }
   if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
-  const int iStream = static_cast<ToyEntry*>(pPin->GetSampleEntry())->m_iStream;
+  const bool bVideo = static_cast<ToyEntry*>(pPin->GetSampleEntry())->m_iStream == 0;
+  const GUID subtype = FourccGuid(MakeFourcc('T', 'O', 'Y', bVideo ? 'V' : 'A'));
   pmt->InitMediaType();
-  pmt->SetType(iStream == 0 ? &MEDIATYPE_Video : &MEDIATYPE_Audio);
-  pmt->SetSubtype(&kSubtypes[iStream]);
-  pmt->SetFormatType(&FORMAT_None);
-  pmt->SetSampleSize(m_cbChunk);
+  pmt->SetType(bVideo ? &MEDIATYPE_Video : &MEDIATYPE_Audio);
+  pmt->SetSubtype(&subtype);
+  pmt->SetSampleSize(m_Layout.cbChunk);
   return S_OK;
 }
 
-HRESULT CToyDmx::PinDecideBufferSize(int iPin, IMemAllocator* pAlloc,
+HRESULT CToyDmx::PinDecideBufferSize(int, IMemAllocator* pAlloc,
                                      ALLOCATOR_PROPERTIES* pRequest) {
-  if (iPin == 0) return CBaseDmx::PinDecideBufferSize(iPin, pAlloc, pRequest);
-  if (pAlloc == nullptr || pRequest == nullptr) return E_POINTER;
   pRequest->cBuffers = m_cBuffers;
-  pRequest->cbBuffer = static_cast<LONG>(m_cbChunk);
+  pRequest->cbBuffer = static_cast<LONG>(m_Layout.cbChunk);
   if (pRequest->cbAlign < 1) pRequest->cbAlign = 1;
   ALLOCATOR_PROPERTIES actual{};
-  const HRESULT hr = pAlloc->SetProperties(pRequest, &actual);
-  if (FAILED(hr)) return hr;
-  return actual.cBuffers >= pRequest->cBuffers && actual.cbBuffer >= pRequest->cbBuffer ? S_OK
-                                                                                          : E_FAIL;
+  return pAlloc->SetProperties(pRequest, &actual);
 }
 
 HRESULT CToyDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
   if (iPin != 0) return CBaseDmx::PinCompleteConnect(iPin, pPeer);
+  if (FAILED(m_hrInputComplete)) return m_hrInputComplete;
   RemoveAllOutputPins();
   IAsyncReader* pReader = GetReader();
   if (pReader == nullptr) return E_FAIL;
-  HRESULT hr = ScanFile(pReader);
+  LONGLONG llTotal = 0, llAvailable = 0;
+  const HRESULT hr = pReader->Length(&llTotal, &llAvailable);
   pReader->Release();
-  if (SUCCEEDED(hr)) hr = MakeOutputPins();
-  if (FAILED(hr)) {
-    RemoveAllOutputPins();
-    m_Chunks.clear();
-    return hr;
+  if (hr != S_OK || llTotal < m_Layout.ChunkOffset(1, m_Layout.streams[1].cChunks))
+    return VFW_E_INVALID_FILE_FORMAT;
+  for (int s = 0; s < 2; ++s) {
+    HRESULT hrPin = AddOutputPin();
+    CBaseDmxOutputPin* pPin = GetOutputPin(s);
+    if (FAILED(hrPin) || pPin == nullptr) return FAILED(hrPin) ? hrPin : E_OUTOFMEMORY;
+    pPin->SetSampleEntry(&m_Entries[static_cast<size_t>(s)]);
+    pPin->SetMaxSampleSize(m_Layout.cbChunk);
+    hrPin = pPin->SetName(kPinNames[s]);
+    if (FAILED(hrPin)) return hrPin;
+    (s == 0 ? m_pVideoPin : m_pAudioPin) = pPin;
   }
   ResetPositions();
   LONGLONG llDuration = 0;
@@ -227,74 +210,8 @@ HRESULT CToyDmx::PinBreakConnect(int iPin) {
   return CBaseDmx::PinBreakConnect(iPin);
 }
 
-HRESULT CToyDmx::ScanFile(IAsyncReader* pReader) {
-  m_Chunks.clear();
-  m_bHasStream = {};
-  m_rtDuration = 0;
-  m_rtFrame = 0;
-  LONGLONG llTotal = 0;
-  LONGLONG llAvailable = 0;
-  if (pReader->Length(&llTotal, &llAvailable) != S_OK) return VFW_E_INVALID_FILE_FORMAT;
-  uint8_t header[toy::kFileHeaderSize];
-  HRESULT hr = pReader->SyncRead(0, sizeof(header), header);
-  if (hr != S_OK) return FAILED(hr) ? hr : VFW_E_INVALID_FILE_FORMAT;
-  if (std::memcmp(header, "TOYF", 4) != 0) return VFW_E_INVALID_FILE_FORMAT;
-  const uint32_t cbChunk = toy::GetU32(header + 4);
-  const uint32_t cChunks = toy::GetU32(header + 8);
-  if (cbChunk < toy::kChunkHeaderSize || cbChunk > toy::kMaxChunkSize)
-    return VFW_E_INVALID_FILE_FORMAT;
-  if (llTotal < static_cast<LONGLONG>(toy::kFileHeaderSize) ||
-      cChunks > static_cast<uint64_t>(llTotal - toy::kFileHeaderSize) / cbChunk)
-    return VFW_E_INVALID_FILE_FORMAT;
-
-  std::array<uint32_t, toy::kStreams> nextIndex{};
-  REFERENCE_TIME rtPrevious = 0;
-  m_Chunks.reserve(cChunks);
-  for (uint32_t i = 0; i < cChunks; ++i) {
-    uint8_t bytes[toy::kChunkHeaderSize];
-    hr = pReader->SyncRead(toy::kFileHeaderSize + static_cast<LONGLONG>(i) * cbChunk,
-                           sizeof(bytes), bytes);
-    if (hr != S_OK) return FAILED(hr) ? hr : VFW_E_INVALID_FILE_FORMAT;
-    toy::Chunk chunk;
-    if (!toy::ParseChunk(bytes, sizeof(bytes), &chunk)) return VFW_E_INVALID_FILE_FORMAT;
-    const auto s = static_cast<size_t>(chunk.iStream);
-    // Times stay far from the top of the range, so time + duration cannot
-    // overflow.
-    if (chunk.nIndex != nextIndex[s] || chunk.rtTime < rtPrevious ||
-        chunk.rtTime > kNoStopTime / 2 || chunk.dwDuration == 0)
-      return VFW_E_INVALID_FILE_FORMAT;
-    ++nextIndex[s];
-    rtPrevious = chunk.rtTime;
-    m_bHasStream[s] = true;
-    if (s == 0 && m_rtFrame == 0) m_rtFrame = chunk.dwDuration;
-    m_rtDuration = std::max(m_rtDuration, chunk.rtTime + chunk.dwDuration);
-    m_Chunks.push_back(chunk);
-  }
-  m_cbChunk = cbChunk;
-  return S_OK;
-}
-
-HRESULT CToyDmx::MakeOutputPins() {
-  for (int s = 0; s < toy::kStreams; ++s) {
-    if (!m_bHasStream[static_cast<size_t>(s)]) continue;
-    HRESULT hr = AddOutputPin();
-    if (FAILED(hr)) return hr;
-    CBaseDmxOutputPin* pPin = GetOutputPin(GetOutputPinCount() - 1);
-    if (pPin == nullptr) return E_OUTOFMEMORY;
-    ToyEntry& entry = m_Entries[static_cast<size_t>(s)];
-    entry.m_cbChunk = m_cbChunk;
-    pPin->SetSampleEntry(&entry);
-    pPin->SetMaxSampleSize(m_cbChunk);
-    hr = pPin->SetName(kPinNames[s]);
-    if (FAILED(hr)) return hr;
-    (s == 0 ? m_pVideoPin : m_pAudioPin) = pPin;
-  }
-  return S_OK;
-}
-
 CBaseDmxOutputPin* CToyDmx::StreamPin(int iStream) {
-  const int cPins = GetOutputPinCount();
-  for (int i = 0; i < cPins; ++i) {
+  for (int i = 0; i < GetOutputPinCount(); ++i) {
     CBaseDmxOutputPin* pPin = GetOutputPin(i);
     if (pPin != nullptr && pPin->GetSampleEntry() != nullptr &&
         static_cast<ToyEntry*>(pPin->GetSampleEntry())->m_iStream == iStream)
@@ -303,93 +220,68 @@ CBaseDmxOutputPin* CToyDmx::StreamPin(int iStream) {
   return nullptr;
 }
 
-size_t CToyDmx::StartChunk(int iStream, REFERENCE_TIME rtStart) const {
-  // The last chunk at or before the start, by times (which never decrease)...
-  size_t lo = 0;
-  size_t hi = m_Chunks.size();
-  while (lo < hi) {
-    const size_t mid = lo + (hi - lo) / 2;
-    if (m_Chunks[mid].rtTime <= rtStart)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  // ...then back to this stream's key chunk; none: from the stream's first.
-  for (size_t i = lo; i-- > 0;) {
-    const toy::Chunk& c = m_Chunks[i];
-    if (c.iStream == iStream && c.bKey) return i;
-  }
-  return 0;
+int CToyDmx::ProcessThreadCount(int iPin) {
+  std::lock_guard<std::mutex> lock(m_ThreadMutex);
+  return static_cast<int>(m_ProcessThreads[static_cast<size_t>(Slot(iPin))].size());
 }
 
 HRESULT CToyDmx::PinProcess(int iPin, CBaseDmxOutputPin* pPin) {
-  if (pPin == nullptr) return E_POINTER;
-  const auto* pEntry = static_cast<const ToyEntry*>(pPin->GetSampleEntry());
-  if (pEntry == nullptr) return E_UNEXPECTED;
+  ++cProcess[static_cast<size_t>(Slot(iPin))];
+  {
+    std::lock_guard<std::mutex> lock(m_ThreadMutex);
+    m_ProcessThreads[static_cast<size_t>(Slot(iPin))].insert(CurrentThreadId());
+  }
+  if (m_bStopFromLoop) hrStopFromLoop = pPin->StopThread();
   IAsyncReader* pReader = GetReader();
   if (pReader == nullptr) return E_POINTER;
-  const HRESULT hr = DeliverStream(pPin, pEntry->m_iStream, pReader);
+  const auto* pEntry = static_cast<const ToyEntry*>(pPin->GetSampleEntry());
+  const HRESULT hr = DeliverStream(iPin, pPin, pEntry->m_iStream, pReader);
   pReader->Release();
   return hr;
 }
 
-HRESULT CToyDmx::DeliverStream(CBaseDmxOutputPin* pPin, int iStream, IAsyncReader* pReader) {
+HRESULT CToyDmx::DeliverStream(int iPin, CBaseDmxOutputPin* pPin, int iStream,
+                               IAsyncReader* pReader) {
+  const ToyStream& stream = m_Layout.streams[static_cast<size_t>(iStream)];
+  const LONG cb = static_cast<LONG>(m_Layout.cbChunk);
   for (;;) {
     pPin->m_bRestart = FALSE;
-    LONGLONG llStart = 0;
-    LONGLONG llStop = 0;
+    LONGLONG llStart = 0, llStop = 0;
     double dRate = 1.0;
     HRESULT hr = GetSegment(&llStart, &llStop, &dRate);
     if (FAILED(hr)) return ReportStreamError(hr);
-    pPin->m_dStreamRate = dRate;
     pPin->DeliverNewSegment(llStart, llStop, dRate);
-    pPin->m_llSampleCount = 0;
-    BOOL bDiscontinuity = TRUE;
     bool bRestart = false;
-
-    for (size_t i = StartChunk(iStream, llStart); i < m_Chunks.size() && !bRestart; ++i) {
-      const toy::Chunk& chunk = m_Chunks[i];
-      if (chunk.iStream != iStream) continue;
-      if (llStop != kNoStopTime && chunk.rtTime >= llStop) break;
-
-      REFERENCE_TIME rtStart = chunk.rtTime;
-      REFERENCE_TIME rtStop = chunk.rtTime + chunk.dwDuration;
+    bool bDiscontinuity = true;
+    for (uint32_t i = stream.KeyChunkAt(llStart); i < stream.cChunks && !bRestart; ++i) {
+      const REFERENCE_TIME rtChunk = i * stream.rtChunk;
+      if (llStop != kNoStopTime && rtChunk >= llStop) break;
       IMediaSample* pSample = nullptr;
-      hr = pPin->GetDeliveryBuffer(&pSample, &rtStart, &rtStop, 0);
-      if (FAILED(hr)) {
-        pPin->DeliverEndOfStream();
-        return hr;
-      }
       BYTE* pData = nullptr;
-      hr = pSample->GetPointer(&pData);
-      if (SUCCEEDED(hr) && pSample->GetSize() < static_cast<LONG>(m_cbChunk))
-        hr = VFW_E_BUFFER_OVERFLOW;
-      if (SUCCEEDED(hr)) {
-        hr = pReader->SyncRead(toy::kFileHeaderSize + static_cast<LONGLONG>(i) * m_cbChunk,
-                               static_cast<LONG>(m_cbChunk), pData);
-        if (hr == S_FALSE) hr = VFW_E_INVALID_FILE_FORMAT;  // the file got shorter
-      }
-      if (FAILED(hr)) {
-        pSample->Release();
+      hr = pPin->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0);
+      if (SUCCEEDED(hr)) pSample->GetPointer(&pData);
+      // A decommitted allocator is a stop, not an error; a failed read is.
+      const bool bReadFailed =
+          SUCCEEDED(hr) && (hr = pReader->SyncRead(m_Layout.ChunkOffset(iStream, i), cb, pData)) != S_OK;
+      if (hr != S_OK) {
+        if (pSample != nullptr) pSample->Release();
         pPin->DeliverEndOfStream();
-        ReportStreamError(hr);
+        if (bReadFailed) ReportStreamError(hr);
         return hr;
       }
-      pSample->SetActualDataLength(static_cast<LONG>(m_cbChunk));
-      rtStart = static_cast<REFERENCE_TIME>(static_cast<double>(chunk.rtTime - llStart) / dRate);
-      rtStop = static_cast<REFERENCE_TIME>(
-          static_cast<double>(chunk.rtTime + chunk.dwDuration - llStart) / dRate);
-      pSample->SetTime(&rtStart, &rtStop);
-      pSample->SetSyncPoint(chunk.bKey ? TRUE : FALSE);
-      pSample->SetPreroll(rtStop <= 0 ? TRUE : FALSE);
+      pSample->SetActualDataLength(cb);
+      REFERENCE_TIME rtStart = static_cast<REFERENCE_TIME>((rtChunk - llStart) / dRate);
+      REFERENCE_TIME rtEnd = static_cast<REFERENCE_TIME>((rtChunk + stream.rtChunk - llStart) / dRate);
+      pSample->SetTime(&rtStart, &rtEnd);
+      pSample->SetSyncPoint(i % stream.nKeyInterval == 0);
+      pSample->SetPreroll(rtEnd <= 0);
       pSample->SetDiscontinuity(bDiscontinuity);
-      bDiscontinuity = FALSE;
+      bDiscontinuity = false;
       hr = pPin->Deliver(pSample);
       pSample->Release();
       if (hr != S_OK) return hr;
-
-      m_llCurrentTime = chunk.rtTime;
-      ++pPin->m_llSampleCount;
+      ++cDelivered[static_cast<size_t>(Slot(iPin))];
+      m_llCurrentTime = rtChunk;
       if (pPin->CheckRequest(nullptr, 0)) {
         pPin->DeliverEndOfStream();
         return S_OK;
@@ -404,51 +296,151 @@ HRESULT CToyDmx::DeliverStream(CBaseDmxOutputPin* pPin, int iStream, IAsyncReade
 }
 
 STDMETHODIMP CToyDmx::GetDuration(LONGLONG* pDuration) {
-  if (pDuration == nullptr) return E_POINTER;
-  if (m_bMediaTime) {
-    *pDuration = m_rtDuration;
-    return S_OK;
-  }
-  return ConvertTimeToFrame(m_rtDuration, pDuration);
-}
-
-STDMETHODIMP CToyDmx::GetCurrentPosition(LONGLONG* pCurrent) {
-  if (pCurrent == nullptr) return E_POINTER;
-  *pCurrent = m_bMediaTime ? m_llCurrentTime.load() : m_llCurrentFrame.load();
+  REFERENCE_TIME rtDuration = 0;
+  for (const ToyStream& s : m_Layout.streams) rtDuration = std::max(rtDuration, s.cChunks * s.rtChunk);
+  if (!m_bMediaTime) return ConvertTimeToFrame(rtDuration, pDuration);
+  *pDuration = rtDuration;
   return S_OK;
 }
 
 HRESULT CToyDmx::UpdateCurrentPosition(BOOL bFlush) {
   CAutoLock lock(FilterLock());
-  if (RecordNewSegment(GetFilterState()) != S_OK) return S_OK;
-  if (m_bMediaTime) {
-    m_llCurrentTime = m_llCurrent.load();
-    LONGLONG llFrame = 0;
-    if (SUCCEEDED(ConvertTimeToFrame(m_llCurrent, &llFrame))) m_llCurrentFrame = llFrame;
-  } else {
-    m_llCurrentFrame = m_llCurrent.load();
-    LONGLONG llTime = 0;
-    const HRESULT hr = ConvertFrameToTime(m_llCurrent, &llTime);
-    if (FAILED(hr)) return hr;
-    m_llCurrentTime = llTime;
-  }
-  if (IsStopped()) return S_OK;
-  ++m_cRestarts;
+  if (RecordNewSegment(GetFilterState()) != S_OK || IsStopped()) return S_OK;
+  ++cRestarts;
   return RestartOutputPins(bFlush);
 }
 
-HRESULT CToyDmx::ConvertFrameToTime(LONGLONG llFrame, LONGLONG* pllTime) {
-  if (pllTime == nullptr) return E_POINTER;
-  if (m_rtFrame == 0) return E_NOTIMPL;
-  *pllTime = llFrame * m_rtFrame;
-  return S_OK;
+namespace {
+
+// What one sink saw from a new segment to the next flush.
+struct SegmentRecord {
+  SinkEvent segment;
+  std::vector<SinkEvent> samples;
+  bool bEndOfStream = false;  // one that the sink reported
+};
+
+// Cuts a sink's record into segments; a sample outside a segment, or after
+// its end-of-stream, is a failure.
+::testing::AssertionResult SplitSegments(const std::vector<SinkEvent>& events,
+                                         std::vector<SegmentRecord>* pSegments) {
+  bool bOpen = false;
+  for (size_t i = 0; i < events.size(); ++i) {
+    const SinkEvent& e = events[i];
+    if (e.kind == SinkEvent::kNewSegment) {
+      pSegments->push_back(SegmentRecord{e, {}, false});
+      bOpen = true;
+    } else if (e.kind == SinkEvent::kBeginFlush) {
+      bOpen = false;
+    } else if (e.kind == SinkEvent::kEndOfStream && !e.bIgnored) {
+      if (!bOpen) return ::testing::AssertionFailure() << "end-of-stream outside a segment";
+      pSegments->back().bEndOfStream = true;
+    } else if (e.kind == SinkEvent::kSample) {
+      if (!bOpen || pSegments->back().bEndOfStream)
+        return ::testing::AssertionFailure() << "sample " << i << " outside a segment";
+      pSegments->back().samples.push_back(e);
+    }
+  }
+  if (pSegments->empty()) return ::testing::AssertionFailure() << "no segment";
+  return ::testing::AssertionSuccess();
 }
 
-HRESULT CToyDmx::ConvertTimeToFrame(LONGLONG llTime, LONGLONG* pllFrame) {
-  if (pllFrame == nullptr) return E_POINTER;
-  if (m_rtFrame == 0) return E_NOTIMPL;
-  *pllFrame = llTime / m_rtFrame;
-  return S_OK;
+::testing::AssertionResult CheckSegment(const ToyLayout& layout, const std::vector<uint8_t>& bytes,
+                                        int iStream, const SegmentRecord& seg, bool bEndMeansEnd) {
+  const ToyStream& s = layout.streams[static_cast<size_t>(iStream)];
+  const REFERENCE_TIME rtStart = seg.segment.tStart;
+  const uint32_t first = s.KeyChunkAt(rtStart);
+  const LONGLONG rtStop = seg.segment.tStop;
+  const uint32_t end =
+      rtStop <= 0 ? 0 : static_cast<uint32_t>(std::min<LONGLONG>((rtStop - 1) / s.rtChunk + 1, s.cChunks));
+  auto fail = [&] {
+    return ::testing::AssertionFailure() << "stream " << iStream << ", segment at " << rtStart << ": ";
+  };
+  for (size_t k = 0; k < seg.samples.size(); ++k) {
+    const SinkEvent& e = seg.samples[k];
+    const uint32_t i = first + static_cast<uint32_t>(k);
+    if (i >= s.cChunks) return fail() << "too many samples";
+    if (e.dwCrc32 != Crc32(&bytes[static_cast<size_t>(layout.ChunkOffset(iStream, i))], layout.cbChunk))
+      return fail() << "sample " << k << " is not chunk " << i;
+    const auto rel = [&](uint32_t n) {
+      return static_cast<REFERENCE_TIME>((n * s.rtChunk - rtStart) / seg.segment.dRate);
+    };
+    if (e.hrTime != S_OK || e.tStart != rel(i) || e.tStop != rel(i + 1))
+      return fail() << "chunk " << i << " times " << e.tStart << ".." << e.tStop << ", expected "
+                    << rel(i) << ".." << rel(i + 1);
+    if (e.bSyncPoint != (i % s.nKeyInterval == 0) || e.bDiscontinuity != (k == 0) ||
+        e.bPreroll != (rel(i + 1) <= 0) || e.lActual != static_cast<LONG>(layout.cbChunk))
+      return fail() << "chunk " << i << " flags or length";
+  }
+  if (bEndMeansEnd && seg.bEndOfStream && seg.samples.size() != (end > first ? end - first : 0))
+    return fail() << "ended after " << seg.samples.size() << " samples";
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+int CountKind(const std::vector<SinkEvent>& events, SinkEvent::Kind kind) {
+  return static_cast<int>(
+      std::count_if(events.begin(), events.end(), [&](const SinkEvent& e) { return e.kind == kind; }));
+}
+
+ToyRig::ToyRig(const ToyLayout& layoutIn)
+    : layout(layoutIn), bytes(layoutIn.MakeFile()), m_cObjectsBefore(CUnknown::ObjectsActive()) {}
+
+ToyRig::~ToyRig() {
+  if (graph != nullptr) graph->Release();
+  for (CRecordingSink* sink : sinks)
+    if (sink != nullptr) sink->Release();
+  if (dmx != nullptr) dmx->Release();
+  if (source != nullptr) source->Release();
+  if (reader != nullptr) {
+    EXPECT_EQ(reader->Release(), 0u) << "the reader is still held";
+  }
+  if (memory != nullptr) memory->Release();
+  EXPECT_EQ(CUnknown::ObjectsActive(), m_cObjectsBefore) << "objects outlive the graph";
+}
+
+::testing::AssertionResult ToyRig::Build(LONG nBuffers, bool bOutputs) {
+  memory = new CMemoryReader(bytes);
+  reader = new CTestReader(memory);
+  HRESULT hr = CHostGraph::Create(&graph);
+  if (SUCCEEDED(hr)) hr = CFileSource::Create(reader, &source);
+  if (SUCCEEDED(hr)) hr = CToyDmx::Create(layout, &dmx);
+  for (CRecordingSink*& sink : sinks)
+    if (SUCCEEDED(hr)) hr = CRecordingSink::Create(&sink);
+  if (FAILED(hr)) return ::testing::AssertionFailure() << "create: " << std::hex << hr;
+  dmx->m_cBuffers = nBuffers;
+  for (IBaseFilter* f : {source->AsBaseFilter(), dmx->AsBaseFilter(), sinks[0]->AsBaseFilter(),
+                         sinks[1]->AsBaseFilter()})
+    if (FAILED(hr = graph->AddFilter(f, nullptr)))
+      return ::testing::AssertionFailure() << "add: " << std::hex << hr;
+  if (FAILED(hr = graph->Connect(source->OutputPin(), Input())))
+    return ::testing::AssertionFailure() << "connect input: " << std::hex << hr;
+  for (int s = 0; s < 2 && bOutputs; ++s)
+    if (FAILED(hr = graph->Connect(Pin(s), Sink(s)->InputPin())))
+      return ::testing::AssertionFailure() << "connect stream " << s << ": " << std::hex << hr;
+  return ::testing::AssertionSuccess();
+}
+
+LONG ToyRig::Completion(std::chrono::milliseconds limit) {
+  LONG lCode = 0;
+  graph->WaitForCompletion(static_cast<DWORD>(limit.count()), &lCode);
+  return lCode;
+}
+
+bool ToyRig::HasEvent(LONG lCode) {
+  for (const CHostGraph::Event& e : graph->PeekEvents())
+    if (e.lCode == lCode) return true;
+  return false;
+}
+
+::testing::AssertionResult ToyRig::CheckStream(int iStream, bool bEndMeansEnd, size_t* pLastCount) {
+  std::vector<SegmentRecord> segments;
+  ::testing::AssertionResult ok = SplitSegments(Sink(iStream)->Events(), &segments);
+  for (size_t i = 0; ok && i < segments.size(); ++i)
+    ok = CheckSegment(layout, bytes, iStream, segments[i], bEndMeansEnd);
+  if (ok && !segments.back().bEndOfStream) return ::testing::AssertionFailure() << "the last segment did not end";
+  if (ok && pLastCount != nullptr) *pLastCount = segments.back().samples.size();
+  return ok;
 }
 
 }  // namespace flvdmx

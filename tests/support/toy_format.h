@@ -1,154 +1,256 @@
-// The toy format: the smallest container that exercises the whole
-// demultiplexer framework, and CToyDmx, its demultiplexer.
+// The shared demultiplexer doubles: CToyDmx, a small demultiplexer over a
+// file of fixed-size chunks; CTestReader, the reader in front of it that can
+// hold reads back, refuse flushes and hand back queued requests; and ToyRig,
+// host file source -> CToyDmx -> one recording sink per stream in a host
+// graph, which checks every segment a sink saw against the layout.
 //
-// A toy file is a 16-byte header followed by fixed-size chunks, each carrying
-// one sample of stream 0 or stream 1, in time order:
-//   header: "TOYF", chunk size (u32 BE), chunk count (u32 BE), 4 zero bytes
-//   chunk:  [0] stream, [1] flags (0x01 key), [2..3] zero,
-//           [4..7] index within its stream (u32 BE),
-//           [8..15] time (i64 BE, 100 ns units), [16..19] duration (u32 BE),
-//           then payload bytes PayloadByte(stream, index, offset).
-// Chunk i of a stream starts at i * its chunk duration; every key interval-th
-// chunk is a key chunk. Chunks with equal times go stream 0 first.
+// A toy file has no header: stream 0's chunks, then stream 1's, each cbChunk
+// patterned bytes. Chunk i of a stream starts at i * its duration; every key
+// interval-th chunk is a key chunk.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
-#include <cstdint>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <vector>
 
-#include "baseclasses/mediatype.h"
 #include "framework/base_dmx.h"
 #include "framework/dmx_output_pin.h"
-#include "platform/dshow.h"
+#include "host/file_source.h"
+#include "host/graph.h"
+#include "host/memory_reader.h"
+#include "host/sink.h"
 #include "seeking/seeking.h"
 #include "streams/sample_entry.h"
 
 namespace flvdmx {
-namespace toy {
 
-inline constexpr size_t kFileHeaderSize = 16;
-inline constexpr size_t kChunkHeaderSize = 20;
-inline constexpr int kStreams = 2;
-inline constexpr uint32_t kMaxChunkSize = 1u << 20;
+using namespace std::chrono_literals;
 
-struct StreamLayout {
-  uint32_t cChunks = 0;
-  REFERENCE_TIME rtChunkDuration = 400000;  // 40 ms
-  uint32_t nKeyInterval = 1;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+// Polls until pred holds or the time is up.
+template <class Pred>
+bool Eventually(Pred pred, std::chrono::milliseconds limit = 10000ms) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// Runs fn and aborts the process when it has not returned within `limit`: a
+// deadlock would otherwise hang the whole test run.
+void WithDeadline(const char* what, std::chrono::seconds limit, const std::function<void()>& fn);
+
+struct ToyStream {
+  uint32_t cChunks;
+  REFERENCE_TIME rtChunk;
+  uint32_t nKeyInterval;
+  // The key chunk at or before rt (the first one for times before the file).
+  uint32_t KeyChunkAt(REFERENCE_TIME rt) const {
+    uint32_t i = rt <= 0 ? 0 : static_cast<uint32_t>(std::min<LONGLONG>(rt / rtChunk, cChunks - 1));
+    return i - i % nKeyInterval;
+  }
 };
 
-struct Layout {
-  std::array<StreamLayout, kStreams> streams;
-  uint32_t cbChunk = 64;  // at least kChunkHeaderSize
+struct ToyLayout {
+  std::array<ToyStream, 2> streams{{{50, 400000, 5}, {86, 232200, 1}}};
+  uint32_t cbChunk = 64;
+
+  LONGLONG ChunkOffset(int iStream, uint32_t nIndex) const {
+    return static_cast<LONGLONG>((iStream == 0 ? 0 : streams[0].cChunks) + nIndex) * cbChunk;
+  }
+  std::vector<uint8_t> MakeFile() const;
 };
 
-struct Chunk {
-  int iStream = 0;
-  bool bKey = false;
-  uint32_t nIndex = 0;
-  REFERENCE_TIME rtTime = 0;
-  uint32_t dwDuration = 0;
+// IAsyncReader in front of another. Armed with CloseAt, a read that covers
+// the offset waits until a flush begins (and then fails as a reader must) or
+// the gate opens. Made with one reference.
+class CTestReader final : public IAsyncReader {
+ public:
+  explicit CTestReader(IAsyncReader* pInner) : m_pInner(pInner) { m_pInner->AddRef(); }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP RequestAllocator(IMemAllocator* p, ALLOCATOR_PROPERTIES* pProps,
+                                IMemAllocator** pp) override {
+    return m_pInner->RequestAllocator(p, pProps, pp);
+  }
+  STDMETHODIMP Request(IMediaSample* p, DWORD_PTR dwUser) override { return m_pInner->Request(p, dwUser); }
+  STDMETHODIMP WaitForNext(DWORD dwTimeout, IMediaSample** ppSample, DWORD_PTR* pdwUser) override;
+  STDMETHODIMP SyncReadAligned(IMediaSample* p) override { return m_pInner->SyncReadAligned(p); }
+  STDMETHODIMP SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) override;
+  STDMETHODIMP Length(LONGLONG* pTotal, LONGLONG* pAvailable) override {
+    return m_pInner->Length(pTotal, pAvailable);
+  }
+  STDMETHODIMP BeginFlush() override;
+  STDMETHODIMP EndFlush() override;
+
+  void CloseAt(LONGLONG llOffset) {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_llGate = llOffset;
+    m_bArmed = true;
+  }
+  void Open();
+  bool WaitUntilBlocked(int count, std::chrono::milliseconds limit = 10000ms);
+  // BeginFlush answers hr from now on (S_OK restores it).
+  void RefuseFlush(HRESULT hr) { std::lock_guard<std::mutex> lock(m_Mutex); m_hrBeginFlush = hr; }
+  // WaitForNext hands pSample back, taking over the caller's reference.
+  void QueueSample(IMediaSample* p) { std::lock_guard<std::mutex> lock(m_Mutex); m_Queued.push_back(p); }
+  bool IsFlushing() { std::lock_guard<std::mutex> lock(m_Mutex); return m_bFlushing; }
+  ULONG RefCount() const { return m_cRef; }
+
+  std::atomic<int> cBeginFlush{0}, cEndFlush{0}, cQueuedTakenWhileFlushing{0};
+
+ private:
+  ~CTestReader();
+
+  std::atomic<ULONG> m_cRef{1};
+  IAsyncReader* const m_pInner;
+  std::mutex m_Mutex;
+  std::condition_variable m_Changed;
+  bool m_bArmed = false;
+  bool m_bFlushing = false;
+  LONGLONG m_llGate = 0;
+  int m_cBlocked = 0;
+  HRESULT m_hrBeginFlush = S_OK;
+  std::deque<IMediaSample*> m_Queued;
 };
 
-// Payload byte `offset` (from the chunk's start) of chunk `index` of a stream.
-uint8_t PayloadByte(int iStream, uint32_t nIndex, size_t offset);
-// The chunks of a layout in file order.
-std::vector<Chunk> ChunkOrder(const Layout& layout);
-std::vector<uint8_t> MakeFile(const Layout& layout);
-// Reads a chunk header; false when cb is too short or the stream is not 0/1.
-bool ParseChunk(const uint8_t* p, size_t cb, Chunk* pChunk);
-
-}  // namespace toy
-
-// One stream of a toy file, as the output pin sees it.
 struct ToyEntry : SampleEntry {
   uint32_t GetMaxSampleSize() override { return m_cbChunk; }
-
   int m_iStream = 0;
   uint32_t m_cbChunk = 0;
 };
 
-// {6F1C2A12-5B7E-4C1D-9E3A-2B8F4D6A7C01}
-inline constexpr CLSID CLSID_ToyDmx = {
-    0x6F1C2A12, 0x5B7E, 0x4C1D, {0x9E, 0x3A, 0x2B, 0x8F, 0x4D, 0x6A, 0x7C, 0x01}};
-
-// CToyDmx: the toy format's demultiplexer. The input takes MEDIATYPE_Stream
-// of any subtype; connecting it reads and checks every chunk header once and
-// makes an output pin per stream present ("Stream 0" offering
-// MEDIATYPE_Video/"TOYV", "Stream 1" offering MEDIATYPE_Audio/"TOYA"). Each
-// pin's loop starts at the key chunk of its stream at or before the segment
-// start, reads each of its chunks straight into a sample (times relative to
-// the segment start, divided by the rate), stops before the first chunk at or
-// after the segment stop, and follows the framework's rules for commands,
-// restarts and end-of-stream. Seeking follows the FLV filter's pattern:
-// RecordNewSegment, then restart the pins with or without a flush.
-//
-// A read that fails while the filter is stopping (a pin's flush bracket on
-// the shared reader fails the other pin's read) is not reported as a stream
-// error; other read failures are, after end-of-stream.
-//
-// Ownership: made with one reference (Create); owns its stream entries and
-// the chunk table read at connection.
+// CToyDmx: the input takes MEDIATYPE_Stream; connecting it checks the
+// reader's length and makes "Stream 0" (video) and "Stream 1" (audio). Each
+// pin's loop starts at its stream's key chunk at or before the segment start,
+// reads each chunk straight into a sample (times relative to the segment
+// start, divided by the rate) and stops before the first chunk at or after
+// the segment stop. Seeking restarts the pins with or without a flush. The
+// public members script the hooks and record what the tests look at (index by
+// pin number 1 or 2). Made with one reference (Create).
 class CToyDmx : public CBaseDmx, public CSeeking {
  public:
-  static HRESULT Create(CToyDmx** ppDmx);
+  static HRESULT Create(const ToyLayout& layout, CToyDmx** ppDmx);
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-  // IID_IFilterSeeking gives the CSeeking part.
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    return GetOwner()->QueryInterface(riid, ppv);
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return GetOwner()->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return GetOwner()->Release(); }
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+  // Each state change may repeat the last segment.
+  STDMETHODIMP Stop() override { ClearRecordedSegment(); return CBaseDmx::Stop(); }
+  STDMETHODIMP Pause() override { ClearRecordedSegment(); return CBaseDmx::Pause(); }
+  STDMETHODIMP Run(REFERENCE_TIME t) override { ClearRecordedSegment(); return CBaseDmx::Run(t); }
 
-  STDMETHODIMP Stop() override;
-  STDMETHODIMP Pause() override;
-  STDMETHODIMP Run(REFERENCE_TIME tStart) override;
-
-  HRESULT ReportStreamError(HRESULT hr) override;
+  HRESULT StartStreaming() override { ++cStartStreaming; return m_hrStartStreaming; }
+  HRESULT StopStreaming() override { ++cStopStreaming; return m_hrStopStreaming; }
   HRESULT PinCheckMediaType(int iPin, const CMediaType* pmt, CBasePin* pPin) override;
   HRESULT PinGetMediaType(int iPin, int iPosition, CMediaType* pmt) override;
-  HRESULT PinDecideBufferSize(int iPin, IMemAllocator* pAlloc,
-                              ALLOCATOR_PROPERTIES* pRequest) override;
+  HRESULT PinDecideBufferSize(int iPin, IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
   HRESULT PinCompleteConnect(int iPin, IPin* pPeer) override;
   HRESULT PinBreakConnect(int iPin) override;
   HRESULT PinProcess(int iPin, CBaseDmxOutputPin* pPin) override;
 
   STDMETHODIMP GetDuration(LONGLONG* pDuration) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* p) override {
+    *p = m_bMediaTime ? m_llCurrentTime.load() : m_llCurrentFrame.load();
+    return S_OK;
+  }
   HRESULT UpdateCurrentPosition(BOOL bFlush) override;
-  // Frames are stream 0's chunks; E_NOTIMPL without stream 0.
-  HRESULT ConvertFrameToTime(LONGLONG llFrame, LONGLONG* pllTime) override;
-  HRESULT ConvertTimeToFrame(LONGLONG llTime, LONGLONG* pllFrame) override;
+  // Frames are stream 0's chunks.
+  HRESULT ConvertFrameToTime(LONGLONG llFrame, LONGLONG* p) override {
+    *p = llFrame * m_Layout.streams[0].rtChunk;
+    return S_OK;
+  }
+  HRESULT ConvertTimeToFrame(LONGLONG llTime, LONGLONG* p) override {
+    *p = llTime / m_Layout.streams[0].rtChunk;
+    return S_OK;
+  }
 
   IBaseFilter* AsBaseFilter() { return static_cast<IBaseFilter*>(this); }
-  // The pin of a stream (no reference), null when the file has none.
   CBaseDmxOutputPin* StreamPin(int iStream);
+  int ProcessThreadCount(int iPin);
 
-  // Buffers each output pin asks its allocator for.
+  std::map<int, std::vector<CMediaType>> m_Offers;  // instead of the stream's type
   std::atomic<LONG> m_cBuffers{4};
-  // UpdateCurrentPosition calls that repositioned streaming (flush or not),
-  // and stream errors reported to the graph (not swallowed).
-  std::atomic<int> m_cRestarts{0};
-  std::atomic<int> m_cStreamErrors{0};
+  HRESULT m_hrStartStreaming = S_OK;
+  HRESULT m_hrStopStreaming = S_OK;
+  HRESULT m_hrInputComplete = S_OK;
+  std::atomic<bool> m_bStopFromLoop{false};
+
+  std::atomic<int> cStartStreaming{0}, cStopStreaming{0};
+  std::atomic<int> cRestarts{0};  // repositionings while not stopped
+  std::array<std::atomic<int>, 3> cProcess{}, cDelivered{};
+  std::atomic<HRESULT> hrStopFromLoop{S_OK};
 
  private:
-  CToyDmx(HRESULT* phr);
-  ~CToyDmx() override;
+  CToyDmx(const ToyLayout& layout, HRESULT* phr);
+  HRESULT DeliverStream(int iPin, CBaseDmxOutputPin* pPin, int iStream, IAsyncReader* pReader);
 
-  // Reads and checks the header and every chunk header.
-  HRESULT ScanFile(IAsyncReader* pReader);
-  HRESULT MakeOutputPins();
-  // File order index of the chunk a stream's loop starts from.
-  size_t StartChunk(int iStream, REFERENCE_TIME rtStart) const;
-  HRESULT DeliverStream(CBaseDmxOutputPin* pPin, int iStream, IAsyncReader* pReader);
+  const ToyLayout m_Layout;
+  std::array<ToyEntry, 2> m_Entries;
+  std::mutex m_ThreadMutex;
+  std::array<std::set<DWORD>, 3> m_ProcessThreads;
+};
 
-  std::array<ToyEntry, toy::kStreams> m_Entries;
-  std::array<bool, toy::kStreams> m_bHasStream{};
-  uint32_t m_cbChunk = 0;
-  std::vector<toy::Chunk> m_Chunks;
-  REFERENCE_TIME m_rtDuration = 0;
-  REFERENCE_TIME m_rtFrame = 0;
-  std::atomic<bool> m_bStopping{false};
+int CountKind(const std::vector<SinkEvent>& events, SinkEvent::Kind kind);
+
+// test reader -> file source -> CToyDmx -> a recording sink per stream, in a
+// host graph. The destructor lets go of everything and checks that the
+// reader and every object of the module are gone.
+class ToyRig {
+ public:
+  explicit ToyRig(const ToyLayout& layout = ToyLayout());
+  ~ToyRig();
+  ToyRig(const ToyRig&) = delete;
+  ToyRig& operator=(const ToyRig&) = delete;
+
+  // Adds the filters; connects the input and, with bOutputs, every stream.
+  ::testing::AssertionResult Build(LONG nBuffers = 4, bool bOutputs = true);
+  IPin* Input() { return static_cast<IPin*>(dmx->GetPin(0)); }
+  CBaseDmxOutputPin* Pin(int iStream) { return dmx->StreamPin(iStream); }
+  CRecordingSink* Sink(int iStream) { return sinks[static_cast<size_t>(iStream)]; }
+  // The graph's completion within `limit`; 0 when none came.
+  LONG Completion(std::chrono::milliseconds limit = 20000ms);
+  bool HasEvent(LONG lCode);
+  // Every segment the sink saw carries consecutive chunks from the right key
+  // chunk with the right times and flags; with bEndMeansEnd a reported
+  // end-of-stream comes after the segment's last chunk; the last segment
+  // ended. pLastCount: how many samples the last segment had.
+  ::testing::AssertionResult CheckStream(int iStream, bool bEndMeansEnd = true,
+                                         size_t* pLastCount = nullptr);
+
+  const ToyLayout layout;
+  const std::vector<uint8_t> bytes;
+  CMemoryReader* memory = nullptr;
+  CTestReader* reader = nullptr;
+  CHostGraph* graph = nullptr;
+  CFileSource* source = nullptr;
+  CToyDmx* dmx = nullptr;
+  std::array<CRecordingSink*, 2> sinks{};
+
+ private:
+  const LONG m_cObjectsBefore;
 };
 
 }  // namespace flvdmx

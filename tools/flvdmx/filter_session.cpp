@@ -1,5 +1,6 @@
 #include "filter_session.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "flv/flv_reader.h"
@@ -15,24 +16,6 @@
 namespace flvdmx::cli {
 
 namespace {
-
-// The first pin of the filter in that direction, with a reference.
-IPin* FirstPin(IBaseFilter* pFilter, PIN_DIRECTION direction) {
-  IEnumPins* pEnum = nullptr;
-  if (FAILED(pFilter->EnumPins(&pEnum))) return nullptr;
-  IPin* pFound = nullptr;
-  IPin* pPin = nullptr;
-  while (pFound == nullptr && pEnum->Next(1, &pPin, nullptr) == S_OK) {
-    PIN_DIRECTION dir = PINDIR_INPUT;
-    if (SUCCEEDED(pPin->QueryDirection(&dir)) && dir == direction) {
-      pFound = pPin;
-    } else {
-      pPin->Release();
-    }
-  }
-  pEnum->Release();
-  return pFound;
-}
 
 const char* SoundFormatName(int format) {
   switch (format) {
@@ -86,21 +69,41 @@ const char* VideoCodecName(int codec) {
 
 }  // namespace
 
+namespace {
+std::atomic<bool> g_bUseLinkedFilter{false};
+}  // namespace
+
+void UseLinkedFilter(bool bLinked) { g_bUseLinkedFilter = bLinked; }
+
 HRESULT CreateFlvFilter(IBaseFilter** ppFilter) {
-#ifdef _WIN32
-  // The filter linked into the tool, not whichever one the system has
-  // registered under its class id.
-  IClassFactory* pFactory = nullptr;
-  HRESULT hr = GetClassObject(GetModuleClassTable(), kClsidFlvDmx, IID_IClassFactory,
-                              reinterpret_cast<void**>(&pFactory));
-  if (FAILED(hr)) return hr;
-  hr = pFactory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(ppFilter));
-  pFactory->Release();
-  return hr;
-#else
+  if (g_bUseLinkedFilter) {
+    IClassFactory* pFactory = nullptr;
+    HRESULT hr = GetClassObject(GetModuleClassTable(), kClsidFlvDmx, IID_IClassFactory,
+                                reinterpret_cast<void**>(&pFactory));
+    if (FAILED(hr)) return hr;
+    hr = pFactory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(ppFilter));
+    pFactory->Release();
+    return hr;
+  }
   return CoCreateInstance(kClsidFlvDmx, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                           reinterpret_cast<void**>(ppFilter));
-#endif
+}
+
+IPin* FirstPin(IBaseFilter* pFilter, PIN_DIRECTION direction) {
+  IEnumPins* pEnum = nullptr;
+  if (FAILED(pFilter->EnumPins(&pEnum))) return nullptr;
+  IPin* pFound = nullptr;
+  IPin* pPin = nullptr;
+  while (pFound == nullptr && pEnum->Next(1, &pPin, nullptr) == S_OK) {
+    PIN_DIRECTION dir = PINDIR_INPUT;
+    if (SUCCEEDED(pPin->QueryDirection(&dir)) && dir == direction) {
+      pFound = pPin;
+    } else {
+      pPin->Release();
+    }
+  }
+  pEnum->Release();
+  return pFound;
 }
 
 std::string GuidText(const GUID& g) {
@@ -118,19 +121,7 @@ std::string NarrowName(const wchar_t* pName) {
   return name;
 }
 
-FilterSession::~FilterSession() {
-  for (OutputPinInfo& pin : m_Pins) pin.pPin->Release();
-  m_Pins.clear();
-  if (m_pGraph != nullptr) {
-    m_pGraph->RemoveAllFilters();
-    m_pGraph->Release();
-  }
-  if (m_pFilter != nullptr) m_pFilter->Release();
-  if (m_pSource != nullptr) m_pSource->Release();
-  if (m_pReader != nullptr) m_pReader->Release();
-}
-
-bool FilterSession::Open(const std::string& file, SessionError* pError) {
+bool FilterSession::OpenFile(const std::string& file, SessionError* pError) {
   CFileReader* pFileReader = nullptr;
   HRESULT hr = CFileReader::Open(file.c_str(), &pFileReader);
   if (FAILED(hr)) {
@@ -139,37 +130,26 @@ bool FilterSession::Open(const std::string& file, SessionError* pError) {
   }
   m_pReader = new CCountingReader(pFileReader);
   pFileReader->Release();
-
-  hr = CFileSource::Create(m_pReader, &m_pSource);
-  if (SUCCEEDED(hr)) hr = CreateFlvFilter(&m_pFilter);
-  if (SUCCEEDED(hr)) hr = CHostGraph::Create(&m_pGraph);
-  if (SUCCEEDED(hr)) hr = m_pGraph->AddFilter(m_pSource->AsBaseFilter(), L"Source");
-  if (SUCCEEDED(hr)) hr = m_pGraph->AddFilter(m_pFilter, L"Orvex FLV Demultiplexer");
-  if (FAILED(hr)) {
-    *pError = {"cannot build the filter graph", hr};
-    return false;
-  }
-  if (*m_pSource->OfferedType().Subtype() != MEDIASUBTYPE_QFLV) {
+  BYTE signature[3] = {};
+  if (m_pReader->SyncRead(0, 3, signature) != S_OK || signature[0] != 'F' || signature[1] != 'L' ||
+      signature[2] != 'V') {
     *pError = {"not an FLV file (it does not begin with \"FLV\")", VFW_E_INVALID_FILE_FORMAT};
     return false;
   }
+  m_pReader->ResetCounters();
+  return true;
+}
 
-  IPin* pInput = FirstPin(m_pFilter, PINDIR_INPUT);
-  hr = pInput != nullptr ? m_pGraph->Connect(m_pSource->OutputPin(), pInput) : E_UNEXPECTED;
-  if (pInput != nullptr) pInput->Release();
-  if (FAILED(hr)) {
-    if (hr == VFW_E_INVALID_FILE_FORMAT) {
-      *pError = {"not a valid FLV file (bad header, or a first video tag that cannot be read)", hr};
-    } else if (hr == VFW_E_UNSUPPORTED_AUDIO || hr == VFW_E_UNSUPPORTED_VIDEO) {
-      *pError = {"unsupported codec", hr};
-    } else {
-      *pError = {"cannot be read as FLV", hr};
-    }
-    return false;
-  }
+SessionError FilterSession::DescribeConnectFailure(HRESULT hr) {
+  if (hr == VFW_E_INVALID_FILE_FORMAT)
+    return {"not a valid FLV file (bad header, or a first video tag that cannot be read)", hr};
+  if (hr == VFW_E_UNSUPPORTED_AUDIO || hr == VFW_E_UNSUPPORTED_VIDEO) return {"unsupported codec", hr};
+  return {"cannot be read as FLV", hr};
+}
 
+bool FilterSession::ListOutputPins(SessionError* pError) {
   IEnumPins* pEnum = nullptr;
-  hr = m_pFilter->EnumPins(&pEnum);
+  HRESULT hr = m_pFilter->EnumPins(&pEnum);
   if (FAILED(hr)) {
     *pError = {"cannot list the filter's pins", hr};
     return false;
@@ -211,43 +191,12 @@ const OutputPinInfo* FilterSession::FindPin(const std::string& name) const {
   return nullptr;
 }
 
-HRESULT FilterSession::ConnectSink(IPin* pOutput, IBaseFilter* pSink, IPin* pSinkInput) {
-  HRESULT hr = m_pGraph->AddFilter(pSink, nullptr);
-  if (FAILED(hr)) return hr;
-  return m_pGraph->Connect(pOutput, pSinkInput);
-}
-
-HRESULT FilterSession::GetSeeking(IMediaSeeking** ppSeeking) { return m_pGraph->GetSeeking(ppSeeking); }
-
 HRESULT FilterSession::GetAnySeeking(IMediaSeeking** ppSeeking) {
   if (ppSeeking == nullptr) return E_POINTER;
   *ppSeeking = nullptr;
   if (m_Pins.empty()) return E_NOINTERFACE;
   return m_Pins.front().pPin->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(ppSeeking));
 }
-
-HRESULT FilterSession::Play(const std::function<void()>& onTick, DWORD dwTickMs) {
-  HRESULT hr = m_pGraph->Run();
-  if (FAILED(hr)) return hr;
-  LONG lCode = 0;
-  for (;;) {
-    hr = m_pGraph->WaitForCompletion(dwTickMs, &lCode);
-    if (hr != E_ABORT) break;
-    if (onTick) onTick();
-  }
-  m_pGraph->Stop();
-  if (FAILED(hr)) return hr;
-  if (lCode == EC_ERRORABORT || lCode == EC_ERRORABORTEX) {
-    for (const CHostGraph::Event& event : m_pGraph->PeekEvents()) {
-      if (event.lCode == EC_ERRORABORT || event.lCode == EC_ERRORABORTEX)
-        return FAILED(static_cast<HRESULT>(event.lParam1)) ? static_cast<HRESULT>(event.lParam1) : E_FAIL;
-    }
-    return E_FAIL;
-  }
-  return S_OK;
-}
-
-void FilterSession::RequestEnd() { m_pGraph->Notify(EC_USERABORT, 0, 0); }
 
 SessionError FilterSession::DescribeNoPlayableStream() const {
   CFlvReader reader(m_pReader, 0, nullptr);

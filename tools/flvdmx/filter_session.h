@@ -1,23 +1,32 @@
 // FilterSession: the graph the `probe`, `packets` and `demux` commands play
-// a file through: the host's file source (over a counting reader) connected
-// to the Orvex FLV Demultiplexer, whose output pins the command then connects
-// to sinks of its own. Everything the commands do goes through the public
-// interfaces (pins, IMediaSeeking, the graph), as an application would.
+// a file through: a file source connected to the Orvex FLV Demultiplexer,
+// whose output pins the command then connects to sinks of its own.
+// Everything the commands do goes through the public interfaces (pins,
+// IMediaSeeking, the graph), as an application would.
+//   - Linux: the host's graph and file source (over a counting reader), and
+//     the filter from the host's class table.
+//   - Windows: the platform's graph (CLSID_FilterGraph), its file source
+//     picked by IGraphBuilder::AddSourceFilter through the registered
+//     extension and check bytes, and the filter created from its
+//     registration (or the copy linked into the tool, when tracing).
 //
 // Ownership and lifetime: one per command run; holds one reference on the
 // graph, the source, the filter, the reader and every output pin it lists,
 // and lets go of them (graph stopped, pins disconnected) when it goes.
-// Used from the command's thread only.
+// Used from the command's thread only, except RequestEnd.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "baseclasses/mediatype.h"
 #include "counting_reader.h"
+#ifndef _WIN32
 #include "host/file_source.h"
 #include "host/graph.h"
+#endif
 #include "platform/dshow.h"
 
 namespace flvdmx::cli {
@@ -53,9 +62,10 @@ class FilterSession {
   // Connects an output pin of the filter to a sink's input pin.
   HRESULT ConnectSink(IPin* pOutput, IBaseFilter* pSink, IPin* pSinkInput);
 
-  // The IMediaSeeking of the output pin that feeds the first sink (the pin
-  // whose seeking calls the filter applies), with a reference. Ask once the
-  // sinks are connected: a connection forgets which pin that is.
+  // The seeking an application uses once the sinks are connected, with a
+  // reference: the platform graph's IMediaSeeking on Windows (it reaches the
+  // filter through the sinks); on Linux that of the output pin feeding the
+  // first sink (the pin whose position calls the filter applies).
   HRESULT GetSeeking(IMediaSeeking** ppSeeking);
   // IMediaSeeking of any output pin, for the queries every pin answers
   // (duration) before anything is connected.
@@ -70,23 +80,55 @@ class FilterSession {
   // Ends Play's wait; callable from any thread (a sink's streaming thread).
   void RequestEnd();
 
-  CHostGraph* Graph() const { return m_pGraph; }
+  // The tool's own reader of the file. It is the graph's byte source on
+  // Linux (so its counts are the filter's reads); on Windows the platform's
+  // file source reads the file and this one only serves the tool.
   CCountingReader* Reader() const { return m_pReader; }
+  static constexpr bool kReaderFeedsGraph =
+#ifdef _WIN32
+      false;
+#else
+      true;
+#endif
 
  private:
+  // Opens the file through the tool's reader and checks its first bytes.
+  bool OpenFile(const std::string& file, SessionError* pError);
+  // Turns a failed connection of the source to the filter into the error.
+  static SessionError DescribeConnectFailure(HRESULT hr);
+  // Lists the filter's output pins with their offers; false with *pError
+  // when there are none.
+  bool ListOutputPins(SessionError* pError);
   // Names the reason a file gave no output pin, from its first audio and
   // video tags.
   SessionError DescribeNoPlayableStream() const;
 
-  CHostGraph* m_pGraph = nullptr;
   CCountingReader* m_pReader = nullptr;
-  CFileSource* m_pSource = nullptr;
   IBaseFilter* m_pFilter = nullptr;
   std::vector<OutputPinInfo> m_Pins;
+#ifdef _WIN32
+  IGraphBuilder* m_pBuilder = nullptr;
+  IMediaControl* m_pControl = nullptr;
+  IMediaEvent* m_pEvent = nullptr;
+  IBaseFilter* m_pSource = nullptr;
+  std::atomic<bool> m_bEndRequested{false};
+  int m_cSinks = 0;
+#else
+  CHostGraph* m_pGraph = nullptr;
+  CFileSource* m_pSource = nullptr;
+#endif
 };
 
-// Creates the Orvex FLV Demultiplexer: through CoCreateInstance where the host
-// serves it, else through the module's own class factory.
+// Asks for the filter copy linked into the tool instead of the registered
+// one, so that the tool's trace settings apply to it (Windows; Linux always
+// uses the linked copy).
+void UseLinkedFilter(bool bLinked);
+
+// The first pin of the filter in that direction, with a reference, or null.
+IPin* FirstPin(IBaseFilter* pFilter, PIN_DIRECTION direction);
+
+// Creates the Orvex FLV Demultiplexer: through CoCreateInstance from its
+// registration, or the linked copy's class factory (see UseLinkedFilter).
 HRESULT CreateFlvFilter(IBaseFilter** ppFilter);
 
 // "{73646976-0000-0010-8000-00AA00389B71}"

@@ -258,7 +258,9 @@ int RunPackets(const PacketsOptions& options) {
   }
   releaseSinks();
 
-  if (options.bStats) {
+  if (options.bStats && !FilterSession::kReaderFeedsGraph) {
+    std::fprintf(stderr, "stats: not available: the platform's file source reads the file\n");
+  } else if (options.bStats) {
     std::fprintf(stderr,
                  "stats: scan_reads=%" PRIu64 " scan_bytes=%" PRIu64 " reads=%" PRIu64
                  " bytes=%" PRIu64 "\n",

@@ -68,7 +68,7 @@ class CPayloadSink::CInputPin : public CBaseInputPin {
 };
 
 CPayloadSink::CPayloadSink(HRESULT* phr)
-    : CBaseFilter(L"CPayloadSink", nullptr, &m_Lock, kClsidPayloadSink) {
+    : CSinkFilter(L"CPayloadSink", &m_Lock, kClsidPayloadSink) {
   m_pPin.reset(new (std::nothrow) CInputPin(this, phr));
   if (!m_pPin && phr != nullptr) *phr = E_OUTOFMEMORY;
 }

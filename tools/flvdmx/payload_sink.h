@@ -22,11 +22,12 @@
 
 #include "baseclasses/critsec.h"
 #include "baseclasses/filter.h"
+#include "host/sink_filter.h"
 #include "platform/dshow.h"
 
 namespace flvdmx::cli {
 
-class CPayloadSink : public CBaseFilter {
+class CPayloadSink : public CSinkFilter {
  public:
   struct Sample {
     REFERENCE_TIME tStart = 0;
@@ -57,6 +58,8 @@ class CPayloadSink : public CBaseFilter {
 
  private:
   class CInputPin;
+
+  IPin* SeekingInputPin() override { return InputPin(); }
 
   explicit CPayloadSink(HRESULT* phr);
   ~CPayloadSink() override;

@@ -106,7 +106,9 @@ void Walker::Accept(int64_t p, FlvTag tag) {
   }
   if (!s.bAnyTime) s.dwFirstTime = tag.TimeStamp;
   s.bAnyTime = true;
-  s.dwLastTime = tag.TimeStamp;
+  // Audio and video interleave slightly out of order: the end of the file is
+  // the latest time of any tag, not the time of the last one.
+  s.dwLastTime = std::max(s.dwLastTime, tag.TimeStamp);
   if (line.link == LinkState::kBroken) ++s.cBrokenLinks;
   if (line.link == LinkState::kZero) ++s.cZeroLinks;
   m_llCovered += std::min(NextTagPosition(p, tag), s.llFileSize) - p;

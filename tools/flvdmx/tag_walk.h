@@ -53,7 +53,7 @@ enum class WalkEnd {
 struct WalkSummary {
   uint64_t cTags = 0, cAudio = 0, cVideo = 0, cScript = 0, cOther = 0;
   bool bAnyTime = false;
-  uint32_t dwFirstTime = 0, dwLastTime = 0;
+  uint32_t dwFirstTime = 0, dwLastTime = 0;  // first tag's time, latest time
   uint64_t cBrokenLinks = 0, cZeroLinks = 0, cResyncs = 0;
   int64_t llFileSize = 0;
   int64_t llUncovered = 0;  // bytes neither header, tag nor final back-link
