@@ -80,6 +80,11 @@ expect "extension key: Media Type" grep -q 'REG_SZ *{E436EB83-524F-11CE-9F53-002
 expect "extension key: Subtype" grep -q 'REG_SZ *{564C4651-0000-0010-8000-00AA00389B71}$' <<<"$(regvalue "$ext" Subtype)"
 expect "shell thumbnail entry" grep -q 'REG_SZ *{c5a40261-cd64-4ccf-84cb-c394da41d590}$' \
   <<<"$(regvalue 'HKCR\.flv\ShellEx\{BB2E617C-0920-11d1-9A0B-00C04FC2D6C1}')"
+# Wine's prefix has the player's extension list, so this branch runs here.
+wmp='HKLM\SOFTWARE\Microsoft\Multimedia\WMPlayer\Extensions\.flv'
+expect "WMPlayer extension entry: Runtime 7, Permissions 15" bash -c \
+  "grep -q 'REG_DWORD *0x7\$' <<<\"\$1\" && grep -q 'REG_DWORD *0xf\$' <<<\"\$2\"" _ \
+  "$(regvalue "$wmp" Runtime)" "$(regvalue "$wmp" Permissions)"
 expect "the filter mapper finds the filter for MEDIATYPE_Stream + QFLV" quiet "$wine" "$checks" mapper
 
 echo "== playback through the platform's graph =="
