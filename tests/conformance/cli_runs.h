@@ -1,5 +1,4 @@
-// Running the flvdmx tool on the ffmpeg-made corpus and reading what it
-// prints, for comparison with ffprobe's view of the same files.
+// Running the flvdmx tool and reading what it prints, for comparison with ffprobe.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,7 +22,7 @@ constexpr int64_t kMs = 10000;  // reference-time units per millisecond
 inline std::string Cli() { return FLVDMX_CLI_PATH; }
 inline std::string Media(const std::string& name) { return MediaPath(name.c_str()); }
 
-// Each line of `text` parsed as JSON (a discarded value when it is not).
+// Each line as JSON (a discarded value when it is not).
 inline std::vector<json> JsonLines(const std::string& text) {
   std::vector<json> lines;
   for (size_t begin = 0, end; begin < text.size(); begin = end + 1) {
@@ -49,8 +48,7 @@ struct PacketsRun {
   std::map<std::string, int> eos;
 };
 
-// `flvdmx packets FILE --json ARGS`; every line must be one of the three
-// objects, each with exactly its keys.
+// `flvdmx packets FILE --json ARGS`; every line one of the three objects, with exactly its keys.
 inline PacketsRun RunPackets(const std::string& file, const std::string& args = "") {
   PacketsRun run;
   const std::string out =
@@ -80,8 +78,7 @@ inline PacketsRun RunPackets(const std::string& file, const std::string& args = 
 
 // One tag of the file as `flvdmx tags --json` lists it.
 struct TagInfo {
-  int64_t position;  // of its PreviousTagSize field; ffprobe's pos is 4 more
-  int64_t timeMs;    // carried past the 24-bit wrap
+  int64_t position, timeMs;  // of its PreviousTagSize (ffprobe's pos is 4 more); time past the 24-bit wrap
 };
 
 // The file's tags of one type (8 audio, 9 video), in file order.
@@ -96,18 +93,15 @@ inline std::vector<TagInfo> RunTags(const std::string& file, int type) {
   return tags;
 }
 
-// The tool's pin name for an ffprobe stream type.
-inline std::string PinOf(const std::string& codecType) { return codecType == "video" ? "Video" : "Audio"; }
-
 // ffprobe's packets of one pin's stream, in file order.
 inline std::vector<ProbePacket> PacketsOf(const std::vector<ProbePacket>& all, const std::string& pin) {
   std::vector<ProbePacket> out;
   for (const ProbePacket& p : all)
-    if (PinOf(p.codec_type) == pin) out.push_back(p);
+    if ((p.codec_type == "video") == (pin == "Video")) out.push_back(p);
   return out;
 }
 
-// A parameterised test's name from a corpus file name: "h264_aac.flv" -> "h264_aac".
+// "h264_aac.flv" -> "h264_aac", for parameterised test names.
 template <class Info>
 std::string FileStem(const Info& info) {
   const std::string name = info.param.name;

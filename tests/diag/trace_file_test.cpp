@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
 #include <thread>
 
@@ -35,8 +34,7 @@ struct PathBuffer {
   wchar_t text[kMaxTracePath];
 };
 
-// The real file system, except that Open answers with scripted errors first
-// and sleeps are only counted.
+// The real file system, but Open answers scripted errors first and sleeps are only counted.
 class CScriptedFileSystem : public CTraceFileSystem {
  public:
   DWORD Open(const wchar_t* pszPath, intptr_t* phFile) override {
@@ -65,23 +63,8 @@ class CScriptedFileSystem : public CTraceFileSystem {
   uint32_t sleptMs = 0;
 };
 
-TEST(TraceFileTest, NewFileStartsWithByteOrderMarkAndExistingTextGetsNone) {
-  TempDir dir;
-  std::ofstream(dir.File("old.txt")) << "old";
-  for (const char* name : {"new.txt", "old.txt"}) {
-    PathBuffer path(dir.File(name));
-    BOOL first = TRUE;
-    ASSERT_EQ(WriteTraceBlock(CTraceFileSystem::Platform(), path.text, &first, "one\r\n", 5), S_OK);
-    ASSERT_EQ(WriteTraceBlock(CTraceFileSystem::Platform(), path.text, &first, "two", 3), S_OK);
-    EXPECT_TRUE(first);
-  }
-  EXPECT_EQ(ReadFile(dir.File("new.txt")), kBom + "one\r\ntwo");
-  EXPECT_EQ(ReadFile(dir.File("old.txt")), "oldone\r\ntwo");
-}
-
-// A path that is a directory (opening it is refused for lack of rights even
-// as root), or a file that may not be created, moves into a directory of its
-// name on the first attempt.
+// A directory in the way (refused even to root) or a refused file: the path
+// moves into a directory of its name, once.
 TEST(TraceFileTest, RefusedFileMovesIntoADirectoryOfItsName) {
   TempDir dir;
   std::filesystem::create_directory(dir.File("Dir.txt"));
@@ -135,8 +118,7 @@ TEST(TraceFileTest, FailuresDropTheTextAfterRetriesOnlyWhileAnotherWriterHoldsTh
   EXPECT_EQ(ReadFile(dir.File("s.txt")), kBom + "x");
 }
 
-// Here another writer's hold on the file is an exclusive lock; the block
-// waits for it to go instead of being lost.
+// Another writer's exclusive lock: the block waits instead of being lost.
 TEST(TraceFileTest, WaitsForAnotherWriterToLetGo) {
   TempDir dir;
   const std::string file = dir.File("held.txt");

@@ -57,26 +57,5 @@ TEST(TraceLineTest, PrefixRules) {
   EXPECT_EQ(Compose("abcdefghijklmnopqrstuvwxyz", kTraceTime, false, kTime, 16), "abcdefghijklmno");
 }
 
-TEST(TraceLineTest, TimeOfDayWrapsAtMidnight) {
-  EXPECT_EQ(AdvanceTimeOfDay(86399999, 1), 0u);
-  EXPECT_EQ(AdvanceTimeOfDay(86399000, 3000), 2000u);
-  EXPECT_EQ(AdvanceTimeOfDay(1000, 5), 1005u);
-}
-
-TEST(TraceLineTest, LineEndsBecomeCrLfAndPairsStayPairs) {
-  struct Case {
-    std::string in, out;
-  } cases[] = {
-      {"", ""},           {"\n", "\r\n"},         {"\r", "\r\n"},
-      {"\r\n", "\r\n"},   {"\n\r", "\r\n\r\n"},   {"\r\r\n\n", "\r\n\r\n\r\n"},
-      {"a\nb\r\nc\rd", "a\r\nb\r\nc\r\nd"},
-  };
-  for (const Case& c : cases) {
-    std::string out(2 * c.in.size(), '?');
-    out.resize(ConvertToCrLf(c.in.data(), c.in.size(), &out[0]));
-    EXPECT_EQ(out, c.out);
-  }
-}
-
 }  // namespace
 }  // namespace flvdmx

@@ -1,5 +1,4 @@
-// The rig for CFlvDmx's own tests: crafted FLV files whose payloads the
-// filter's stream descriptions accept (screen video or VP6, PCM audio), a
+// CFlvDmx's test rig: crafted FLV files (screen video or VP6, PCM audio), a
 // graph around one filter, and the check of what a pin delivered.
 #pragma once
 
@@ -7,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,10 +29,7 @@ inline constexpr bool kSanitized = false;
 
 constexpr REFERENCE_TIME kMs = 10000;
 
-// A video payload with `filler` bytes counting up from `seed` behind the codec
-// header: screen video 160 x 120 (CodecID 3), or VP6 (CodecID 4, size
-// adjustment byte, then an intra frame header of 8 x 10 macroblocks for key
-// frames, an inter frame's first byte otherwise).
+// Screen video 160 x 120, or VP6 (8 x 10 macroblocks), then `filler` bytes counting up from `seed`.
 inline std::vector<uint8_t> VideoPayload(bool vp6, bool key, size_t filler, uint8_t seed = 0) {
   std::vector<uint8_t> p;
   if (vp6) {
@@ -58,7 +55,7 @@ struct FileTag {
   uint8_t type;
   uint32_t timeMs;
   bool key;
-  uint32_t payloadSize;  // what the filter delivers (DataSize minus the codec header)
+  uint32_t payloadSize;  // DataSize minus the codec header
 };
 
 struct CraftedFlv {
@@ -73,9 +70,8 @@ struct CraftedFlv {
   }
 };
 
-// Metadata, then video and audio tags (PCM, 16-bit stereo 44.1 kHz)
-// interleaved by time, video first at equal times; payload sizes vary so that
-// every sample can be told apart.
+// Metadata, then video and PCM audio tags interleaved by time (video first
+// at equal times), payload sizes varied so that samples can be told apart.
 inline CraftedFlv MakeFlv(const Layout& layout) {
   const bool video = layout.videoIntervalMs != 0, audio = layout.audioIntervalMs != 0;
   FlvWriter w(static_cast<uint8_t>((video ? kFlvHasVideo : 0) | (audio ? kFlvHasAudio : 0)));
@@ -104,49 +100,21 @@ inline CraftedFlv MakeFlv(const Layout& layout) {
 
 inline std::vector<SinkEvent> SamplesOf(const std::vector<SinkEvent>& events) {
   std::vector<SinkEvent> out;
-  for (const SinkEvent& e : events)
-    if (e.kind == SinkEvent::kSample) out.push_back(e);
+  std::copy_if(events.begin(), events.end(), std::back_inserter(out),
+               [](const SinkEvent& e) { return e.kind == SinkEvent::kSample; });
   return out;
 }
 
 inline int CountOf(const std::vector<SinkEvent>& events, SinkEvent::Kind kind) {
-  int n = 0;
-  for (const SinkEvent& e : events) n += e.kind == kind ? 1 : 0;
-  return n;
+  return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const SinkEvent& e) { return e.kind == kind; }));
 }
 
-// The index of the tag at `firstMs`, where delivery for `targetMs` started:
-// one of `allowedMs` when given; else for video a key frame at or before the
-// target with no key frame strictly between, for audio the last tag before
-// the target or the one at it.
-inline size_t StartTag(const std::vector<FileTag>& tags, uint32_t targetMs, bool video, uint32_t firstMs,
-                       const std::vector<uint32_t>& allowedMs) {
-  size_t first = tags.size();
-  for (size_t i = 0; i < tags.size(); ++i)
-    if (tags[i].timeMs == firstMs) first = i;
-  EXPECT_LT(first, tags.size()) << "no tag at " << firstMs;
-  if (first == tags.size()) return tags.size();
-  EXPECT_LE(firstMs, targetMs);
-  if (!allowedMs.empty()) {
-    EXPECT_NE(std::find(allowedMs.begin(), allowedMs.end(), firstMs), allowedMs.end()) << "started at " << firstMs;
-  } else if (video) {
-    EXPECT_TRUE(tags[first].key) << firstMs;
-    for (const FileTag& t : tags) EXPECT_FALSE(t.key && t.timeMs > firstMs && t.timeMs < targetMs) << t.timeMs;
-  } else if (first + 1 < tags.size()) {
-    // Audio searches from the start point the video thread stored, or on its
-    // own when it comes first: an audio tag exactly at the target is then
-    // either the first sample or the one after it.
-    EXPECT_GE(tags[first + 1].timeMs, targetMs);
-  }
-  return first;
-}
-
-// One pin's events from its (last) new segment on, against the file: the
-// samples of `tags` from the one the segment needs (see StartTag), stamped relative to the
-// segment start at its rate, stops at the next tag (the last one lasts
-// 26 ms), key frames as sync points, a discontinuity on the first, preroll
-// while they end before the start; up to the first sample that ends after
-// the segment stop; then one end-of-stream.
+// One pin's events from its last new segment on against the file: the tags
+// from the first one delivered (one of `allowedMs`, else for video the last
+// key frame at or before the start, for audio the last tag before it or the
+// one at it), relative to the segment at its rate, stops at the next
+// tag (the last lasts 26 ms), key frames as sync points, a discontinuity
+// first, preroll before the start, up to the segment stop; one end-of-stream.
 inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<FileTag>& tags, bool video,
                            REFERENCE_TIME tSegmentStop, const char* what, const std::vector<uint32_t>& allowedMs = {}) {
   SCOPED_TRACE(what);
@@ -163,8 +131,19 @@ inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<
   ASSERT_FALSE(samples.empty());
   const auto relative = [&](REFERENCE_TIME t) { return static_cast<REFERENCE_TIME>((t - tSegmentStart) / rate); };
   const uint32_t firstMs = static_cast<uint32_t>((samples[0].tStart * rate + tSegmentStart) / kMs);
-  size_t n = 0;
-  const size_t first = StartTag(tags, static_cast<uint32_t>(tSegmentStart / kMs), video, firstMs, allowedMs);
+  const uint32_t targetMs = static_cast<uint32_t>(tSegmentStart / kMs);
+  size_t first = 0, n = 0;
+  while (first < tags.size() && tags[first].timeMs != firstMs) ++first;
+  ASSERT_LT(first, tags.size()) << "no tag at " << firstMs;
+  EXPECT_LE(firstMs, targetMs);
+  if (!allowedMs.empty()) {
+    EXPECT_NE(std::find(allowedMs.begin(), allowedMs.end(), firstMs), allowedMs.end()) << "started at " << firstMs;
+  } else if (video) {
+    EXPECT_TRUE(tags[first].key) << firstMs;
+    for (const FileTag& t : tags) EXPECT_FALSE(t.key && t.timeMs > firstMs && t.timeMs < targetMs) << t.timeMs;
+  } else if (first + 1 < tags.size()) {
+    EXPECT_GE(tags[first + 1].timeMs, targetMs);
+  }
   for (size_t j = first; j < tags.size(); ++j) {
     SCOPED_TRACE("tag at " + std::to_string(tags[j].timeMs) + " ms");
     ASSERT_LT(n, samples.size());
@@ -185,11 +164,9 @@ inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<
   EXPECT_EQ(CountOf(events, SinkEvent::kEndOfStream), 1);
 }
 
-// A graph around one CFlvDmx: the bytes in a memory reader behind the host's
-// file source, the filter, and a recording sink per output pin that the test
-// connects. The filter is made directly so that the test can reach its
-// hooks; the rig holds one reference on everything and lets go of it all
-// (graph emptied first) when it goes.
+// A memory reader behind the host's file source, a CFlvDmx made directly (so
+// tests reach its hooks) and a recording sink per connected pin, in a graph.
+// The rig holds one reference on each and lets go (graph emptied first).
 class FilterRig {
  public:
   explicit FilterRig(const std::vector<uint8_t>& bytes) {
@@ -214,7 +191,6 @@ class FilterRig {
   FilterRig(const FilterRig&) = delete;
   FilterRig& operator=(const FilterRig&) = delete;
 
-  // Connects the source to the filter: the filter scans the file.
   HRESULT ConnectInput() { return m_pGraph->Connect(m_pSource->OutputPin(), m_pDmx->GetPin(0)); }
   CFlvDmx* Dmx() { return m_pDmx; }
   CHostGraph* Graph() { return m_pGraph; }
@@ -227,23 +203,17 @@ class FilterRig {
     }
     return names;
   }
-  // The output pin of that name, without a reference; null if none.
   CBaseDmxOutputPin* OutputPin(const std::string& name) {
     const std::vector<std::string> names = OutputPinNames();
     for (size_t i = 0; i < names.size(); ++i)
       if (names[i] == name) return m_pDmx->GetOutputPin(static_cast<int>(i));
     return nullptr;
   }
-  // A recording sink connected to that pin (the rig keeps the reference).
   CRecordingSink* ConnectSink(const std::string& name) {
     CRecordingSink*& pSink = m_Sinks[name];
     EXPECT_EQ(CRecordingSink::Create(&pSink), S_OK);
     EXPECT_EQ(m_pGraph->AddFilter(pSink->AsBaseFilter(), nullptr), S_OK);
-    IPin* pPin = OutputPin(name);
-    EXPECT_NE(pPin, nullptr) << name;
-    if (pPin != nullptr) {
-      EXPECT_EQ(m_pGraph->Connect(pPin, pSink->InputPin()), S_OK) << name;
-    }
+    EXPECT_EQ(m_pGraph->Connect(OutputPin(name), pSink->InputPin()), S_OK) << name;
     return pSink;
   }
   void ConnectAllSinks() {
@@ -251,15 +221,13 @@ class FilterRig {
   }
   CRecordingSink* Sink(const std::string& name) { return m_Sinks[name]; }
 
-  // Positions through the graph's IMediaSeeking (the pin feeding the first sink).
   HRESULT Seek(uint32_t startMs, std::optional<uint32_t> stopMs = std::nullopt, DWORD dwExtraFlags = 0) {
     LONGLONG llStart = startMs * kMs, llStop = stopMs.value_or(0) * kMs;
     return m_pGraph->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning | dwExtraFlags, stopMs ? &llStop : nullptr,
                                   stopMs ? AM_SEEKING_AbsolutePositioning : AM_SEEKING_NoPositioning);
   }
 
-  // Runs the graph and waits for its completion or abort: the event code
-  // (0 when the wait timed out).
+  // The completion or abort event code; 0 when the wait timed out.
   LONG RunToCompletion(DWORD dwTimeoutMs = 30000) {
     EXPECT_EQ(m_pGraph->Run(), S_OK);
     LONG lCode = 0;
@@ -274,5 +242,11 @@ class FilterRig {
   CHostGraph* m_pGraph = nullptr;
   std::map<std::string, CRecordingSink*> m_Sinks;
 };
+
+inline void ExpectBothDelivered(FilterRig& rig, const CraftedFlv& file, REFERENCE_TIME tStop,
+                                const std::vector<uint32_t>& firstVideoMs = {}) {
+  ExpectDelivery(rig.Sink("Video")->Events(), file.Of(kFlvTagVideo), true, tStop, "Video", firstVideoMs);
+  ExpectDelivery(rig.Sink("Audio")->Events(), file.Of(kFlvTagAudio), false, tStop, "Audio");
+}
 
 }  // namespace flvdmx::filtertest

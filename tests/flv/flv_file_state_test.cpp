@@ -14,16 +14,11 @@ namespace {
 TEST(SeekStartPoint, StoredPointIsReusedOnlyWhenItHelps) {
   const struct {
     const char* name;
-    uint32_t storedTime;
-    int64_t storedPos;
-    uint32_t target, startTime;
-    int64_t startPos;
+    uint32_t storedTime, storedPos, target, startTime, startPos;
     bool nearFlag;
   } cases[] = {
       // A new filter holds time 0 at position 0, before the data offset (13).
-      {"NewFilterFarTarget", 0, 0, 5000, 0, 13, false},
       {"NewFilterNearTarget", 0, 0, 999, 0, 13, true},
-      {"StoredPointUsed", 60000, 5000, 90000, 60000, 5000, false},
       {"TargetAtHalfStoredTime", 60001, 5000, 30000, 60001, 5000, false},
       {"TargetBelowHalfStoredTime", 60000, 5000, 29999, 0, 13, false},
       {"StoredPointAtDataOffset", 60000, 13, 60000, 60000, 13, true},
@@ -56,23 +51,16 @@ std::vector<uint8_t> Thirty(std::vector<CraftedTag>* tags, uint32_t startMs, siz
 }
 
 TEST(TailSearch, FindsTheLastTimeOrFails) {
-  enum Found { kLastTime, kInitial, kNearLastTime };
   const struct {
     const char* name;
-    uint32_t startMs;
-    size_t zeros;
-    int64_t boundFromEnd;  // the lower bound, as bytes before the end; 0: position 9
-    uint32_t initialDuration;
+    uint32_t startMs, zeros, boundFromEnd, initialDuration;  // the bound as bytes before the end; 0: position 9
     HRESULT result;
-    Found found;
+    bool nearLast;  // within the last window's worth of media, else exactly the last time
   } cases[] = {
-      {"OnlyRaises", 0, 0, 0, 90000, S_OK, kInitial},
-      {"StepsBackOverAnEmptyTail", 0, 30000, 0, 0, S_OK, kLastTime},
-      {"NothingAboveTheBound", 0, 30000, 25000, 0, E_FAIL, kLastTime},
-      // Only the first tag found is carried past the wrap from the duration so
-      // far; later ones raise it as read: the result lies within the last
-      // window's worth of media.
-      {"FirstFoundCarriedPastTheWrap", 0x1000000 - 20000, 0, 0, 0x1000000 - 1000, S_OK, kNearLastTime},
+      {"StepsBackOverAnEmptyTail", 0, 30000, 0, 0, S_OK, false},
+      {"NothingAboveTheBound", 0, 30000, 25000, 0, E_FAIL, false},
+      // Only the first tag found is carried past the wrap from the duration so far.
+      {"FirstFoundCarriedPastTheWrap", 0x1000000 - 20000, 0, 0, 0x1000000 - 1000, S_OK, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -85,12 +73,8 @@ TEST(TailSearch, FindsTheLastTimeOrFails) {
     const int64_t bound = c.boundFromEnd ? reader.Available() - c.boundFromEnd : 9;
     ASSERT_EQ(state.FindTimestampOfLastSample(reader, bound), c.result);
     if (c.result != S_OK) continue;
-    if (c.found == kInitial) { EXPECT_EQ(state.m_dwDuration, c.initialDuration); }
-    if (c.found == kLastTime) { EXPECT_EQ(state.m_dwDuration, tags.back().timeMs); }
-    if (c.found == kNearLastTime) {
-      EXPECT_LE(state.m_dwDuration, tags.back().timeMs);
-      EXPECT_GE(state.m_dwDuration, tags.back().timeMs - 5000);
-    }
+    EXPECT_LE(state.m_dwDuration, tags.back().timeMs);
+    EXPECT_GE(state.m_dwDuration, tags.back().timeMs - (c.nearLast ? 5000 : 0));
   }
   FlvWriter tiny;
   tiny.Audio(0, AudioPayload(5));

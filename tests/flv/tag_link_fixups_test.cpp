@@ -18,8 +18,7 @@ TEST(FixupTable, FindsTheKeyOfAnExactValue) {
       {"Empty", {}, 100, -1},
       {"ValueNoPairHolds", {{10, 100}, {200, 300}}, 150, -1},
       {"AddedOutOfOrder", {{200, 300}, {10, 100}, {100, 200}}, 200, 100},
-      // The walk from the smallest key stops at the first value above the one
-      // sought, even when a later pair holds it.
+      // The walk stops at the first value above the one sought, even when a later pair holds it.
       {"StopsAtFirstHigherValue", {{10, 500}, {20, 50}}, 50, -1},
       {"LowerValuesWalkedPast", {{10, 40}, {20, 50}, {30, 45}}, 50, 20},
       {"DuplicateKeyKeepsFirst", {{10, 100}, {10, 120}}, 120, -1},
@@ -32,20 +31,6 @@ TEST(FixupTable, FindsTheKeyOfAnExactValue) {
     EXPECT_EQ(table.FindPredecessor(c.value, &key), c.key >= 0);
     EXPECT_EQ(key, c.key);
   }
-}
-
-TEST(FixupTable, ManyPairsAddedBackwardsStayFindableUntilCleared) {
-  CTagLinkFixups table;
-  for (int64_t k = 1000; k > 0; --k) ASSERT_EQ(table.Add(k * 10, k * 10 + 7), S_OK);
-  ASSERT_EQ(table.Add(10, 99), S_OK);
-  EXPECT_EQ(table.Count(), 1000u);
-  for (int64_t k = 1; k <= 1000; ++k) {
-    int64_t key = 0;
-    ASSERT_TRUE(table.FindPredecessor(k * 10 + 7, &key)) << k;
-    EXPECT_EQ(key, k * 10);
-  }
-  table.Clear();
-  EXPECT_FALSE(table.FindPredecessor(17, nullptr));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// A memory reader owned by one test: made with the test's reference, which
-// the destructor gives back, checking that nobody else still holds one.
+// A memory reader owned by one test; the destructor checks that nobody else still holds it.
 #pragma once
 
 #include <gtest/gtest.h>

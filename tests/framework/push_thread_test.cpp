@@ -10,32 +10,6 @@
 namespace flvdmx {
 namespace {
 
-TEST(PushThread, RunPlaysOneLoopPerPinAndStopEndsTheThreads) {
-  ToyRig rig;
-  ASSERT_TRUE(rig.Build());
-  EXPECT_EQ(rig.Pin(0)->StopThread(), S_FALSE) << "never started";
-  EXPECT_EQ(rig.dmx->RestartOutputPins(TRUE), S_OK) << "stopped: only marks the pins";
-  EXPECT_EQ(CountKind(rig.Sink(0)->Events(), SinkEvent::kBeginFlush), 0);
-  rig.dmx->m_bStopFromLoop = true;
-  ASSERT_EQ(rig.graph->Run(), S_OK);
-  ASSERT_EQ(rig.Completion(), EC_COMPLETE);
-  EXPECT_EQ(rig.dmx->hrStopFromLoop, E_UNEXPECTED) << "a loop cannot stop its own thread";
-  for (int s = 0; s < 2; ++s) {
-    EXPECT_TRUE(rig.CheckStream(s));
-    EXPECT_EQ(rig.dmx->cProcess[s + 1], 1);
-    EXPECT_TRUE(rig.Pin(s)->ThreadExists()) << "waiting for the next command";
-  }
-  EXPECT_EQ(rig.reader->cBeginFlush, 0) << "nothing queued: the shared reader is not flushed";
-  ASSERT_EQ(rig.graph->Stop(), S_OK);
-  for (int s = 0; s < 2; ++s) {
-    EXPECT_FALSE(rig.Pin(s)->ThreadExists());
-    IMediaSample* pSample = nullptr;
-    EXPECT_EQ(rig.Pin(s)->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
-  }
-  EXPECT_EQ(rig.reader->cEndFlush, 2);
-  EXPECT_FALSE(rig.reader->IsFlushing());
-}
-
 TEST(PushThread, FailedPauseStopsThePinsItStarted) {
   ToyRig rig;
   ASSERT_TRUE(rig.Build());
@@ -44,21 +18,6 @@ TEST(PushThread, FailedPauseStopsThePinsItStarted) {
   EXPECT_TRUE(rig.dmx->IsStopped());
   EXPECT_FALSE(rig.Pin(0)->ThreadExists());
   EXPECT_EQ(rig.dmx->cStopStreaming, 1);
-}
-
-TEST(PushThread, ReaderRefusingToFlushLeavesTheThreadRunning) {
-  ToyRig rig(ToyLayout{{{{5000, 400000, 5}, {1, 232200, 1}}}, 64});
-  ASSERT_TRUE(rig.Build());
-  rig.Sink(0)->SetSampleDelay(1ms);
-  ASSERT_EQ(rig.graph->Pause(), S_OK);
-  rig.reader->RefuseFlush(E_ACCESSDENIED);
-  EXPECT_EQ(rig.Pin(0)->StopThread(), E_ACCESSDENIED);
-  const int cDelivered = rig.dmx->cDelivered[1];
-  EXPECT_TRUE(Eventually([&] { return rig.dmx->cDelivered[1] > cDelivered; })) << "still delivering";
-  rig.reader->RefuseFlush(S_OK);
-  EXPECT_EQ(rig.Pin(0)->StopThread(), S_OK);
-  EXPECT_FALSE(rig.Pin(0)->ThreadExists());
-  ASSERT_EQ(rig.graph->Stop(), S_OK);
 }
 
 TEST(PushThread, FlushBracketsNestOnTheReader) {

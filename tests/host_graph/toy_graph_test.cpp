@@ -1,6 +1,5 @@
-// The demultiplexer framework end to end in the host graph: segments and
-// rates, seeks while both threads deliver, pins outliving the filter's table,
-// and a stream error.
+// The demultiplexer framework in the host graph: segments and rates, seeks
+// while both threads deliver, pins outliving the filter's table, stream errors.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -49,8 +48,7 @@ TEST_P(ToySegment, DeliversExactlyTheSegmentRescaledByTheRate) {
 
 INSTANTIATE_TEST_SUITE_P(
     Segments, ToySegment,
-    ::testing::Values(SegmentCase{"FromMidway", 7000000, 0, 1.0},
-                      SegmentCase{"DoubleRate", 3000000, 0, 2.0},
+    ::testing::Values(SegmentCase{"DoubleRate", 3000000, 0, 2.0},
                       SegmentCase{"HalfRateWithStop", 2000000, 6000000, 0.5},
                       SegmentCase{"StopBeforeStart", 8000000, 4000000, 1.0},
                       SegmentCase{"StartBeforeTheFile", -3000000, 0, 1.0},

@@ -110,14 +110,5 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-// libx264's High 4:4:4 Predictive stream: the profile is not taken, so no
-// group is ever found.
-TEST(MediaStream, High444PredictiveIsNotTaken) {
-  const std::vector<uint8_t> bytes = ReadFile(MediaPath("ps_h264_high444_176x144_25.h264"));
-  ASSERT_FALSE(bytes.empty());
-  CMiniParserH264 parser;
-  EXPECT_EQ(parser.Parse(bytes.data(), static_cast<uint32_t>(bytes.size())), S_FALSE);
-}
-
 }  // namespace
 }  // namespace flvdmx

@@ -1,43 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <future>
 #include <thread>
 
 #include "host/class_table.h"
 #include "platform/dshow.h"
-#include "platform/sync.h"
-#include "platform/thread.h"
 
 namespace flvdmx {
 namespace {
-
-TEST(ManualResetEventTest, SetReleasesEveryWaiter) {
-  CManualResetEvent event;
-  auto a = std::async(std::launch::async, [&] { return event.Wait(INFINITE); });
-  auto b = std::async(std::launch::async, [&] { return event.Wait(10000); });
-  EXPECT_EQ(a.wait_for(std::chrono::milliseconds(30)), std::future_status::timeout);
-  event.Set();
-  EXPECT_TRUE(a.get());
-  EXPECT_TRUE(b.get());
-}
-
-DWORD ReturnArgument(void* pv) {
-  auto* pState = static_cast<std::atomic<DWORD>*>(pv);
-  return pState->exchange(CurrentThreadId());
-}
-
-TEST(ThreadHandleTest, WaitGivesTheProcedureResultAndThreadsHaveTheirOwnIds) {
-  std::atomic<DWORD> state{77};
-  std::unique_ptr<CThreadHandle> thread = CThreadHandle::Start(&ReturnArgument, &state);
-  ASSERT_TRUE(thread);
-  EXPECT_FALSE(thread->IsCurrentThread());
-  thread->Wait();
-  EXPECT_EQ(thread->ExitCode(), 77u);
-  EXPECT_NE(state.load(), CurrentThreadId());
-  EXPECT_NE(state.load(), 0u);
-}
 
 TEST(ComRuntimeTest, InitialisationIsCountedPerThread) {
   std::thread([] {

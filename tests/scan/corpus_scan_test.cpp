@@ -1,5 +1,5 @@
-// The header scan over the ffmpeg-made corpus: the format blocks of every
-// codec byte for byte, checked against what ffprobe tells.
+// The header scan over ffmpeg-made files the end-to-end tests cannot pin:
+// format blocks byte for byte, decoder configurations and durations against ffprobe.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,24 +28,16 @@ std::string ProbeExtradataHex(const std::string& file, const char* kind) {
   return hex;
 }
 
-const ProbeStream* FindStream(const std::vector<ProbeStream>& streams, const char* type) {
-  for (const ProbeStream& s : streams)
-    if (s.codec_type == type) return &s;
-  return nullptr;
-}
-
 constexpr const char* kAacBlock = "ff00 0200 44ac0000 10b10200 0400 1000 0500 | 121056e500";
 constexpr const char* kLongAacBlock = "ff00 0200 44ac0000 10b10200 0400 1000 0500 | 138856e500";
-constexpr const char* kMp3Block = "5500 0200 44ac0000 a63e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105";
 
 struct CorpusCase {
   const char* file;
-  uint32_t streamsSeen;
   int64_t avgTimePerFrame;
   bool metadata;            // duration from metadata, else from the tag times
-  const char* videoFourcc;  // null: no video stream
+  const char* videoFourcc;
   const char* videoHeader;  // the VIDEOINFOHEADER (88 bytes) in hex, or null
-  const char* audioBlock;   // null: no audio; "": unsupported codec
+  const char* audioBlock;
 };
 
 class CorpusScanTest : public testing::TestWithParam<CorpusCase> {};
@@ -59,7 +51,7 @@ TEST_P(CorpusScanTest, FindsTheStreamsTheirFormatsAndTheDuration) {
   const HRESULT hr = scan.ReadAndParseHeader(pReader);
   EXPECT_EQ(pReader->Release(), 0u);
   ASSERT_EQ(hr, S_OK);
-  EXPECT_EQ(scan.m_dwStreamsSeen, c.streamsSeen);
+  EXPECT_EQ(scan.m_dwStreamsSeen, kStreamVideoSeen | kStreamAudioSeen);
   EXPECT_EQ(scan.m_llAvgTimePerFrame, c.avgTimePerFrame);
   if (c.metadata) {
     // Seconds from metadata become ms, rounded up unless within 0.01 ms.
@@ -72,78 +64,44 @@ TEST_P(CorpusScanTest, FindsTheStreamsTheirFormatsAndTheDuration) {
     EXPECT_EQ(scan.m_dwDuration, static_cast<uint32_t>(largest));
   }
 
-  const std::vector<ProbeStream> probe = ProbeStreams(path);
   CMediaType mt;
-  if (c.videoFourcc != nullptr) {
-    const ProbeStream* ps = FindStream(probe, "video");
-    ASSERT_NE(ps, nullptr);
-    ASSERT_EQ(scan.m_VideoEntry.GetMediaType(0, &mt), S_OK);
-    const uint32_t fourcc = MakeFourcc(c.videoFourcc[0], c.videoFourcc[1], c.videoFourcc[2], c.videoFourcc[3]);
-    EXPECT_EQ(mt.subtype, FourccGuid(fourcc));
-    ASSERT_GE(mt.cbFormat, sizeof(VIDEOINFOHEADER));
-    VIDEOINFOHEADER vih;
-    std::memcpy(&vih, mt.pbFormat, sizeof(vih));
-    EXPECT_EQ(vih.bmiHeader.biWidth, ps->width);
-    EXPECT_EQ(vih.bmiHeader.biHeight, ps->height);
-    EXPECT_EQ(vih.AvgTimePerFrame, c.avgTimePerFrame);
-    if (c.videoHeader != nullptr) { EXPECT_EQ(Hex(mt.pbFormat, 88), Unspaced(c.videoHeader)); }
-    std::string box;  // the "avcC" box: its size, the type, the record as ffprobe reads it
-    if (fourcc == kFourccAVC1) {
-      const std::string record = ProbeExtradataHex(path, "v");
-      ASSERT_FALSE(record.empty());
-      char head[17];
-      std::snprintf(head, sizeof(head), "%08x61766343", static_cast<unsigned>(8 + record.size() / 2));
-      box = head + record;
-    }
-    EXPECT_EQ(Hex(mt.pbFormat + 88, mt.cbFormat - 88), box);
-    EXPECT_EQ(scan.m_VideoEntry.GetMaxSampleSize(), static_cast<uint32_t>(ps->width * ps->height * 3 * 2));
+  ASSERT_EQ(scan.m_VideoEntry.GetMediaType(0, &mt), S_OK);
+  const uint32_t fourcc = MakeFourcc(c.videoFourcc[0], c.videoFourcc[1], c.videoFourcc[2], c.videoFourcc[3]);
+  EXPECT_EQ(mt.subtype, FourccGuid(fourcc));
+  ASSERT_GE(mt.cbFormat, sizeof(VIDEOINFOHEADER));
+  VIDEOINFOHEADER vih;
+  std::memcpy(&vih, mt.pbFormat, sizeof(vih));
+  EXPECT_EQ(vih.AvgTimePerFrame, c.avgTimePerFrame);
+  if (c.videoHeader != nullptr) { EXPECT_EQ(Hex(mt.pbFormat, 88), Unspaced(c.videoHeader)); }
+  std::string box;  // the "avcC" box: its size, the type, the record as ffprobe reads it
+  if (fourcc == kFourccAVC1) {
+    const std::string record = ProbeExtradataHex(path, "v");
+    ASSERT_FALSE(record.empty());
+    char head[17];
+    std::snprintf(head, sizeof(head), "%08x61766343", static_cast<unsigned>(8 + record.size() / 2));
+    box = head + record;
   }
-  if (c.audioBlock != nullptr) {
-    const ProbeStream* ps = FindStream(probe, "audio");
-    ASSERT_NE(ps, nullptr);
-    if (*c.audioBlock == '\0') {
-      EXPECT_EQ(scan.m_AudioEntry.GetMediaType(0, &mt), VFW_E_UNSUPPORTED_AUDIO);
-      return;
-    }
-    ASSERT_EQ(scan.m_AudioEntry.GetMediaType(0, &mt), S_OK);
-    EXPECT_EQ(Hex(mt.pbFormat, mt.cbFormat), Unspaced(c.audioBlock));
-    WAVEFORMATEX wfx;
-    std::memcpy(&wfx, mt.pbFormat, sizeof(wfx));
-    if (scan.m_AudioEntry.IsAac()) {
-      // FLV marks every AAC stream 44.1 kHz stereo; the config tells the truth.
-      EXPECT_EQ(Hex(mt.pbFormat + 18, wfx.cbSize), ProbeExtradataHex(path, "a"));
-    } else {
-      EXPECT_EQ(static_cast<int>(wfx.nSamplesPerSec), ps->sample_rate);
-      EXPECT_EQ(wfx.nChannels, ps->channels);
-    }
-  }
+  EXPECT_EQ(Hex(mt.pbFormat + 88, mt.cbFormat - 88), box);
+  ASSERT_EQ(scan.m_AudioEntry.GetMediaType(0, &mt), S_OK);
+  EXPECT_EQ(Hex(mt.pbFormat, mt.cbFormat), Unspaced(c.audioBlock));
+  if (scan.m_AudioEntry.IsAac()) { EXPECT_EQ(Hex(mt.pbFormat + 18, mt.cbFormat - 18), ProbeExtradataHex(path, "a")); }
 }
 
 // Frame durations leave out the first video tag and stop at the first tag
-// more than 10 s after the first counted one: 25 fps files reach it at
-// 10040 ms over 251 intervals (400000); the 5 s one counts 126 tags (396800).
+// more than 10 s after the first counted one: 10040 ms over 251 intervals.
 INSTANTIATE_TEST_SUITE_P(
     Files, CorpusScanTest,
     testing::Values(
-        CorpusCase{"h264_aac.flv", 0x05, 400000, true, "avc1",
+        CorpusCase{"h264_aac.flv", 400000, true, "avc1",
                    "00000000000000000000000000000000 00000000000000000000000000000000 00000000 00000000 "
                    "801a060000000000 | 5c000000 40010000 f0000000 0100 1800 61766331 00000000 00000000 00000000 "
                    "00000000 00000000",
                    kAacBlock},
-        CorpusCase{"h264_aac_nometa.flv", 0x05, 400000, false, "avc1", nullptr, kAacBlock},
-        // 418 bytes in 26 ms: 128307 bit/s observed.
-        CorpusCase{"h264_mp3.flv", 0x05, 400000, true, "avc1", nullptr, kMp3Block},
         // MPEG-2 at 22.05 kHz: the header's index means 56 kbit/s in the
         // MPEG-1 table; 105 bytes in 26 ms give the real 32000.
-        CorpusCase{"h263_mp3.flv", 0x05, 400000, true, "S263", nullptr,
+        CorpusCase{"h263_mp3.flv", 400000, true, "S263", nullptr,
                    "5500 0100 22560000 a00f0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
-        CorpusCase{"screen1.flv", 0x01, 1000000, true, "FSV1", nullptr, nullptr},
-        CorpusCase{"pcm.flv", 0x04, 0, true, nullptr, nullptr, "0100 0200 44ac0000 10b10200 0400 1000 0000"},
-        CorpusCase{"nellymoser.flv", 0x04, 0, true, nullptr, nullptr, "0000 0100 22560000 44ac0000 0200 1000 0000"},
-        CorpusCase{"speex.flv", 0x04, 0, true, nullptr, nullptr, "0000 0100 803e0000 007d0000 0200 1000 0000"},
-        CorpusCase{"aac_only.flv", 0x04, 0, true, nullptr, nullptr, kAacBlock},
-        CorpusCase{"adpcm_h264.flv", 0x05, 396800, true, "avc1", nullptr, ""},
-        CorpusCase{"h264_aac_long_nometa.flv", 0x05, 1000000, false, "avc1", nullptr, kLongAacBlock}),
+        CorpusCase{"h264_aac_long_nometa.flv", 1000000, false, "avc1", nullptr, kLongAacBlock}),
     [](const testing::TestParamInfo<CorpusCase>& info) {
       std::string name = info.param.file;
       name = name.substr(0, name.find('.'));

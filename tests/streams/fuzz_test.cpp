@@ -1,6 +1,6 @@
-// Seeded hostile input for the stream readers: random, truncated and
-// bit-flipped payloads with tag sizes that lie. Every case ends with a stated
-// status and, under ASan, reads nothing outside its buffer.
+// Seeded hostile input for the stream readers: random, cut and bit-flipped
+// payloads with tag sizes that lie. Every case ends with a stated status and,
+// under ASan, reads nothing outside its buffer.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -35,8 +35,7 @@ class Mutator {
     for (uint32_t i = kind == 1 ? Below(8) : 0; i > 0; --i) bytes.push_back(static_cast<uint8_t>(Below(256)));
     return bytes;
   }
-  // DataSize as a tag might claim it: right, off by a little, 0, or huge
-  // (rarely the largest: it costs a 16 MiB buffer).
+  // Right, off a little, 0, or huge (rarely the largest: a 16 MiB buffer).
   uint32_t DataSizeFor(size_t actual) {
     const auto n = static_cast<uint32_t>(actual);
     const uint32_t choices[] = {0, Below(8) == 0 ? 0xFFFFFFu : 0x10000 + Below(0x10000), n + Below(16),
@@ -53,8 +52,7 @@ void Audio(const std::vector<uint8_t>& payload, Mutator& m) {
   const FlvTag tag = TagWithDataSize(m.DataSizeFor(payload.size()));
   AudioSampleEntry entry;
   const HRESULT hr = entry.ReadFormatFromTag(reader.get(), 0, &tag, m.Below(3) == 0 ? 0 : m.Below(1000));
-  const std::set<HRESULT> allowed = {S_OK, S_FALSE, kStreamDataShort, VFW_E_UNSUPPORTED_AUDIO};
-  ASSERT_EQ(allowed.count(hr), 1u) << std::hex << hr;
+  ASSERT_EQ(std::set<HRESULT>({S_OK, S_FALSE, kStreamDataShort, VFW_E_UNSUPPORTED_AUDIO}).count(hr), 1u) << hr;
   CMediaType mt;
   if (entry.GetMediaType(0, &mt) == S_OK) {
     EXPECT_GE(mt.cbFormat, sizeof(WAVEFORMATEX));
@@ -69,17 +67,16 @@ void Video(const std::vector<uint8_t>& payload, Mutator& m) {
   const HRESULT hr = entry.ReadFormatFromTag(reader.get(), 0, &tag, 0);
   const std::set<HRESULT> allowed = {S_OK, S_FALSE, kStreamDataShort, VFW_E_INVALID_FILE_FORMAT,
                                      VFW_E_UNSUPPORTED_VIDEO};
-  ASSERT_EQ(allowed.count(hr), 1u) << std::hex << hr;
-  CMediaType mt;
+  ASSERT_EQ(allowed.count(hr), 1u) << hr;
   if (hr != S_OK) return;
+  CMediaType mt;
   ASSERT_EQ(entry.GetMediaType(0, &mt), S_OK);
   EXPECT_EQ(mt.cbFormat, sizeof(VIDEOINFOHEADER) + static_cast<ULONG>(entry.m_ConfigBytes.Size()));
   if (entry.m_ConfigBytes.Size() != 0) { EXPECT_EQ(static_cast<uint32_t>(entry.m_ConfigBytes.Size()), tag.DataSize + 3); }
 }
 
 void ParameterSets(const std::vector<uint8_t>& record, Mutator& m) {
-  // An exact-size heap copy, so that ASan sees any read past the end.
-  std::unique_ptr<uint8_t[]> exact(new uint8_t[record.size() + 1]);
+  std::unique_ptr<uint8_t[]> exact(new uint8_t[record.size() + 1]);  // ASan sees any overread
   std::copy(record.begin(), record.end(), exact.get());
   CBuffer units;
   const HRESULT hr = AppendParameterSetsFromRecord(exact.get(), record.size(), m.Below(2) == 0, &units);

@@ -1,5 +1,5 @@
-// CMediaType as the streams use it: its reference on pUnk and the video
-// comparison that decides whether a proposed type matches a pin's.
+// The media-type comparison that decides whether a proposed type matches a
+// pin's: video blocks by their fields, with deliberate tolerances.
 #include "baseclasses/mediatype.h"
 
 #include <gtest/gtest.h>
@@ -13,51 +13,7 @@
 namespace flvdmx {
 namespace {
 
-// An IUnknown that only counts, for the pUnk reference rules.
-class CountingUnknown : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_cRef; }
-  ULONG STDMETHODCALLTYPE Release() override { return --m_cRef; }
-  ULONG m_cRef = 1;
-};
-
 const std::vector<uint8_t> kWave = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 0, 0};
-
-CMediaType AudioType(const std::vector<uint8_t>& block) {
-  CMediaType mt(&MEDIATYPE_Audio);
-  mt.SetSubtype(&MEDIASUBTYPE_PCM);
-  mt.SetFormatType(&FORMAT_WaveFormatEx);
-  EXPECT_TRUE(mt.SetFormat(block.data(), static_cast<ULONG>(block.size())));
-  return mt;
-}
-
-TEST(CMediaTypeTest, CopiesTakeTheirOwnBlockAndReferenceOnUnknown) {
-  CountingUnknown unk;
-  {
-    CMediaType a = AudioType(kWave);
-    a.pUnk = &unk;
-    unk.AddRef();  // the reference `a` owns
-    CMediaType b(a), c;
-    c = b;
-    c = c;  // self-assignment keeps the block
-    EXPECT_EQ(unk.m_cRef, 4u);
-    EXPECT_NE(b.pbFormat, a.pbFormat);
-    EXPECT_EQ(Hex(c.Format(), c.FormatLength()), Hex(kWave));
-    EXPECT_TRUE(c == a);
-    c.InitMediaType();
-    EXPECT_EQ(unk.m_cRef, 3u);
-    AM_MEDIA_TYPE* pmt = CreateMediaType(&a);
-    ASSERT_NE(pmt, nullptr);
-    EXPECT_NE(pmt->pbFormat, a.pbFormat);
-    DeleteMediaType(pmt);
-    EXPECT_EQ(unk.m_cRef, 3u);
-  }
-  EXPECT_EQ(unk.m_cRef, 1u);
-}
 
 // A video format block built field by field.
 struct VideoBlock {
@@ -79,9 +35,7 @@ struct VideoBlock {
     const bool v2 = formattype == FORMAT_VideoInfo2 || formattype == FORMAT_MPEG2Video;
     ULONG fixed = kVideoInfoSize;
     if (formattype == FORMAT_VideoInfo2) fixed = kVideoInfo2Size;
-    if (formattype == FORMAT_MPEGVideo) fixed = kMpeg1VideoInfoSize;
     if (formattype == FORMAT_MPEG2Video) fixed = kMpeg2VideoInfoSize;
-    if (formattype == FORMAT_VideoInfo144) fixed = kVideoInfo144Size;
     std::vector<uint8_t> block(fixed, 0);
     block.insert(block.end(), tail.begin(), tail.end());
     std::memcpy(&block[0], &source, sizeof(RECT));
@@ -118,38 +72,19 @@ const std::vector<uint8_t> kConfig = {0x00, 0x00, 0x00, 0x0B, 'a', 'v', 'c', 'C'
 
 TEST(CMediaTypeEqualityTest, VideoBlocksFollowTheVideoComparison) {
   const EqualityCase cases[] = {
-      {"Identical", [](VideoBlock&, VideoBlock&) {}, true},
-      {"WidthDiffers", [](VideoBlock&, VideoBlock& b) { b.width = 352; }, false},
       {"OppositeHeightForNv12", [](VideoBlock&, VideoBlock& b) { b.height = -240; }, true},
       {"OppositeHeightForRgb",
        [](VideoBlock& a, VideoBlock& b) { a.compression = b.compression = BI_RGB, b.height = -240; }, false},
       {"FrameTimeWithinOne", [](VideoBlock&, VideoBlock& b) { b.avgTimePerFrame = 400001; }, true},
-      {"FrameTimeTwoApart", [](VideoBlock&, VideoBlock& b) { b.avgTimePerFrame = 400002; }, false},
       {"ZeroFrameTimeIs333334", [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 333334, b.avgTimePerFrame = 0; },
        true},
-      {"ZeroFrameTimeIsNot333335",
-       [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 0, b.avgTimePerFrame = 333335; }, false},
       {"FullFrameSourceMatchesEmpty", [](VideoBlock&, VideoBlock& b) { b.source = {0, 0, 320, 240}; }, true},
-      {"PartialSourceDiffers", [](VideoBlock&, VideoBlock& b) { b.source = {0, 0, 160, 120}; }, false},
-      {"LongerBlockWithSamePrefix", [](VideoBlock&, VideoBlock& b) { b.tail = kConfig; }, true},
       {"LongerBlockOfMpeg2VideoNever",
        [](VideoBlock& a, VideoBlock& b) { a.formattype = b.formattype = FORMAT_MPEG2Video, b.tail = kConfig; }, false},
       {"BlocksBelowTheMinimumNever",
        [](VideoBlock& a, VideoBlock& b) { a.sizeOverride = b.sizeOverride = 80, b.avgTimePerFrame = 400001; }, false},
       {"VideoInfoAgainstVideoInfo2ComparesWidthWithAspect",
        [](VideoBlock&, VideoBlock& b) { b.formattype = FORMAT_VideoInfo2; }, false},
-      {"ZeroAspectYSkipsTheAspectCheck",
-       [](VideoBlock& a, VideoBlock& b) {
-         a.formattype = b.formattype = FORMAT_VideoInfo2;
-         a.aspectY = 0, b.aspectX = 16, b.aspectY = 9;
-       },
-       true},
-      {"GreyExtraHeaderBytesMustMatch",
-       [](VideoBlock& a, VideoBlock& b) {
-         a.compression = b.compression = kFourccQGRY, a.biSize = b.biSize = 48;
-         a.tail = {1, 2, 3, 4, 5, 6, 7, 8}, b.tail = {1, 2, 3, 4, 5, 6, 7, 9};
-       },
-       false},
       {"GreyHeaderLongerThanTheBlockNever",
        [](VideoBlock& a, VideoBlock& b) {
          a.compression = b.compression = kFourccQGRY, a.biSize = b.biSize = 84, b.avgTimePerFrame = 400001;

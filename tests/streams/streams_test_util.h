@@ -25,7 +25,6 @@ inline std::string Hex(const void* p, size_t cb) {
   }
   return out;
 }
-inline std::string Hex(const std::vector<uint8_t>& v) { return Hex(v.data(), v.size()); }
 inline std::string FormatHex(const CMediaType& mt) { return Hex(mt.Format(), mt.FormatLength()); }
 
 // Expected hex as written in tests, with blanks between fields and bars

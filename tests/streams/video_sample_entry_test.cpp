@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 
 #include "baseclasses/mediatype.h"
-#include "streams/decoder_config.h"
 #include "streams_test_util.h"
 #include "video_units.h"
 
@@ -33,12 +31,6 @@ std::vector<uint8_t> H263(uint32_t pictureSize, uint32_t width = 0, uint32_t hei
   return p;
 }
 
-// Screen video: block width, image width, block height, image height.
-std::vector<uint8_t> Screen(uint8_t codecId, uint32_t width, uint32_t height) {
-  BitWriter w;
-  return w.Bits(0x10u | codecId, 8).Bits(3, 4).Bits(width, 12).Bits(3, 4).Bits(height, 12).Bits(0, 8).Bytes();
-}
-
 // VP6: flags, adjustment byte, intra flag + quantizer, version/profile, MB
 // rows and columns, display rows and columns.
 std::vector<uint8_t> Vp6(uint8_t first, uint8_t second, uint8_t rows, uint8_t cols) {
@@ -53,18 +45,14 @@ TEST(VideoSampleEntryTest, CodecHeaderGivesThePictureSize) {
     int32_t codecId;
     uint16_t width, height;
   } cases[] = {
-      {"H263ExplicitByteSizes", H263(0, 0xA0, 0x78), S_OK, 2, 160, 120},
       {"H263ExplicitWordSizes", H263(1, 1000, 500), S_OK, 2, 1000, 500},
-      {"H263QuarterQvga", H263(6), S_OK, 2, 160, 120},
       {"H263PictureSize7", H263(7), VFW_E_INVALID_FILE_FORMAT, 2, 1, 1},
       {"H263WrongStartCode", H263(5, 0, 0, 2), VFW_E_INVALID_FILE_FORMAT, 2, 1, 1},
       {"H263CutInItsHeightField", H263(0, 0xA0, 0x78, 1, 7), kStreamDataShort, 2, 160, 1},
-      {"ScreenVideo2", Screen(6, 4095, 2000), S_OK, 6, 4095, 2000},
       {"Vp6IntraFrame", Vp6(0x36, 0x46, 30, 40), S_OK, 4, 640, 480},
       {"Vp6InterFrame", Vp6(0xB6, 0x46, 30, 40), S_FALSE, 4, 1, 1},
       {"Vp6UnknownVersion", Vp6(0x36, 0x47, 30, 40), VFW_E_INVALID_FILE_FORMAT, 4, 1, 1},
       {"Vp6Alpha", {0x15, 0, 0x36, 0x46, 30, 40}, VFW_E_UNSUPPORTED_VIDEO, 5, 1, 1},
-      {"CodecId1", {0x11, 0, 0, 0}, VFW_E_UNSUPPORTED_VIDEO, 1, 1, 1},
       {"AvcTooShortForAConfiguration", {0x17, 0, 0, 0, 0, 1, 0x64, 0, 0x0C}, S_OK, 7, 1, 1},
       {"AvcNalUnitsTag", {0x17, 1, 0, 0, 0, 1, 0x64, 0, 0x0C, 0xFF, 0xE1}, S_OK, 7, 1, 1},
       {"AvcSequenceHeaderWithCompositionTime", {0x17, 0, 0, 0, 1, 1, 0x64, 0, 0x0C, 0xFF, 0xE1}, S_OK, 7, 1, 1},
@@ -80,57 +68,17 @@ TEST(VideoSampleEntryTest, CodecHeaderGivesThePictureSize) {
   }
 }
 
-TEST(VideoSampleEntryTest, EachCodecHasItsFourccAndTwoPicturesAsMaxSample) {
-  const struct {
-    int32_t codecId;
-    const char* fourcc;
-  } cases[] = {{2, "S263"}, {3, "FSV1"}, {4, "VP6F"}, {6, "FSV2"}, {7, "avc1"}, {12, "hvc1"}};
-  for (const auto& c : cases) {
-    VideoSampleEntry entry;
-    entry.m_iCodecID = c.codecId;
-    CMediaType mt;
-    ASSERT_EQ(entry.GetMediaType(0, &mt), S_OK) << c.fourcc;
-    const GUID expected = FourccGuid(MakeFourcc(c.fourcc[0], c.fourcc[1], c.fourcc[2], c.fourcc[3]));
-    EXPECT_EQ(mt.subtype, expected) << c.fourcc;
-    VIDEOINFOHEADER vih;
-    std::memcpy(&vih, mt.Format(), sizeof(vih));
-    EXPECT_EQ(vih.bmiHeader.biCompression, expected.Data1) << c.fourcc;
-  }
+// VP6 is the one codec the corpus lacks; the others are checked end to end.
+TEST(VideoSampleEntryTest, Vp6FourccAndTwoPicturesAsMaxSampleClampedToLongMax) {
   VideoSampleEntry entry;
   CMediaType mt;
   EXPECT_EQ(entry.GetMediaType(0, &mt), VFW_E_UNSUPPORTED_VIDEO) << "nothing read yet";
   EXPECT_EQ(entry.GetMaxSampleSize(), 6u);  // 1 x 1 at 24 bits
   entry.m_wWidth = 65535, entry.m_wHeight = 65535;
   EXPECT_EQ(entry.GetMaxSampleSize(), 0x7FFFFFFFu);
-  entry.m_iCodecID = 5;
-  EXPECT_EQ(entry.GetMediaType(0, &mt), VFW_E_UNSUPPORTED_VIDEO);
-}
-
-TEST(DecoderConfigurationTest, HevcRecordBecomesTheBoxAndParametersGiveTheSize) {
-  const std::vector<uint8_t> record = ConfigRecord({kH265Vps, kH265Sps}, kH265Pps, 0x01);
-  const std::vector<uint8_t> payload = SequenceHeaderPayload(12, record);
-  VideoSampleEntry entry;
-  ASSERT_EQ(ReadVideo(entry, payload), S_OK);
-  EXPECT_EQ(entry.m_wWidth, 320);
-  EXPECT_EQ(entry.m_wHeight, 180);
-  const uint32_t cbBox = static_cast<uint32_t>(payload.size()) + 3;
-  std::vector<uint8_t> box = {0, 0, 0, static_cast<uint8_t>(cbBox), 'a', 'v', 'c', 'C'};
-  box.insert(box.end(), record.begin(), record.end());
-  CMediaType mt;
+  entry.m_iCodecID = 4;
   ASSERT_EQ(entry.GetMediaType(0, &mt), S_OK);
-  ASSERT_EQ(mt.cbFormat, 88 + cbBox);
-  EXPECT_EQ(Hex(mt.Format() + 88, cbBox), Hex(box));
-  ASSERT_EQ(ReadVideo(entry, payload), S_OK);
-  EXPECT_EQ(static_cast<uint32_t>(entry.m_ConfigBytes.Size()), cbBox) << "a second scan replaces the box";
-
-  CBuffer units;
-  ASSERT_EQ(AppendParameterSetsFromRecord(record.data(), record.size(), true, &units), S_OK);
-  std::vector<uint8_t> expected;
-  for (const auto* u : {&kH265Vps, &kH265Sps, &kH265Pps}) {
-    expected.insert(expected.end(), {0, 0, 1});
-    expected.insert(expected.end(), u->begin(), u->end());
-  }
-  EXPECT_EQ(Hex(units.Data(), units.Size()), Hex(expected)) << "start-code form";
+  EXPECT_EQ(mt.subtype, FourccGuid(MakeFourcc('V', 'P', '6', 'F')));
 }
 
 TEST(DecoderConfigurationTest, BrokenRecordsAreRefused) {

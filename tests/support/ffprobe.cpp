@@ -23,13 +23,11 @@ json RunProbe(const std::string& args, const std::string& file) {
   return doc;
 }
 
-// ffprobe prints some numbers as JSON numbers and others ("size", "pos",
-// "sample_rate", "duration") as strings; "N/A" or a missing key gives the fallback.
+// Numbers come as JSON numbers or strings; "N/A" or a missing key gives the fallback.
 double Number(const json& obj, const char* key, double fallback = 0) {
   const auto it = obj.find(key);
-  if (it == obj.end()) return fallback;
+  if (it == obj.end() || !(it->is_number() || it->is_string())) return fallback;
   if (it->is_number()) return it->get<double>();
-  if (!it->is_string()) return fallback;
   const std::string& s = it->get_ref<const std::string&>();
   char* end = nullptr;
   const double v = std::strtod(s.c_str(), &end);

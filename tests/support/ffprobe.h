@@ -1,6 +1,5 @@
 // ffprobe as a black-box reference: the packets and streams it reports for a
-// file, parsed from its JSON output. A failure to run ffprobe or to parse
-// what it printed is a test failure and yields an empty result.
+// file. A failure to run it or to parse its output fails the test, with an empty result.
 #pragma once
 
 #include <cstdint>
@@ -23,12 +22,8 @@ struct ProbePacket {
 std::vector<ProbePacket> ProbePackets(const std::string& file);
 
 struct ProbeStream {
-  std::string codec_type;
-  std::string codec_name;
-  int width = 0;
-  int height = 0;
-  int sample_rate = 0;
-  int channels = 0;
+  std::string codec_type, codec_name;
+  int width = 0, height = 0, sample_rate = 0, channels = 0;
   double duration = -1;  // seconds; the container's when the stream has none
 };
 

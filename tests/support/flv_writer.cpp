@@ -5,13 +5,9 @@
 
 namespace flvdmx {
 
-namespace {
-
-void PutBE(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+static void PutBE(std::vector<uint8_t>& out, uint64_t value, int bytes) {
   for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
-
-}  // namespace
 
 FlvWriter::FlvWriter(uint8_t flags) : m_Bytes{'F', 'L', 'V', 1, flags, 0, 0, 0, 9} {}
 

@@ -1,6 +1,5 @@
-// FlvWriter and AmfWriter build FLV files and AMF0 script data for tests,
-// right or deliberately wrong. Positions returned are tag positions (the
-// offset of the PreviousTagSize in front of the tag). Value objects.
+// FlvWriter and AmfWriter build FLV files and AMF0 script data, right or
+// deliberately wrong. Positions returned are those of the PreviousTagSize in front of a tag.
 #pragma once
 
 #include <cstdint>
@@ -25,15 +24,9 @@ class FlvWriter {
   // A back-link, the tag header (times above 24 bits in the extended byte), the payload.
   int64_t Tag(uint8_t type, uint32_t timeMs, const std::vector<uint8_t>& payload,
               const TagOptions& options = TagOptions());
-  int64_t Audio(uint32_t timeMs, const std::vector<uint8_t>& payload) {
-    return Tag(kFlvTagAudio, timeMs, payload);
-  }
-  int64_t Video(uint32_t timeMs, const std::vector<uint8_t>& payload) {
-    return Tag(kFlvTagVideo, timeMs, payload);
-  }
-  int64_t Script(const std::vector<uint8_t>& amf, uint32_t timeMs = 0) {
-    return Tag(kFlvTagScript, timeMs, amf);
-  }
+  int64_t Audio(uint32_t timeMs, const std::vector<uint8_t>& payload) { return Tag(kFlvTagAudio, timeMs, payload); }
+  int64_t Video(uint32_t timeMs, const std::vector<uint8_t>& payload) { return Tag(kFlvTagVideo, timeMs, payload); }
+  int64_t Script(const std::vector<uint8_t>& amf, uint32_t timeMs = 0) { return Tag(kFlvTagScript, timeMs, amf); }
   // Bytes as they are; the next back-link still names the last tag.
   void Raw(const std::vector<uint8_t>& bytes) { m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end()); }
 
@@ -54,8 +47,7 @@ std::vector<uint8_t> VideoPayload(bool key, size_t size, uint8_t codecId = 2);
 // Audio: the sound flags byte (default MP3 44 kHz 16-bit stereo), `size` bytes.
 std::vector<uint8_t> AudioPayload(size_t size, uint8_t soundFlags = 0x2F);
 
-// AMF0 values; containers are opened and closed explicitly and nothing is
-// checked, so tests can write broken data too.
+// AMF0 values; containers are opened and closed explicitly, nothing is checked.
 class AmfWriter {
  public:
   AmfWriter& Number(double value);
@@ -74,15 +66,13 @@ class AmfWriter {
   std::vector<uint8_t> m_Bytes;
 };
 
-// "onMetaData" and an ECMA array as encoders write it; the three properties
-// the filter reads are written only when given.
+// "onMetaData" as encoders write it; the three properties the filter reads only when given.
 std::vector<uint8_t> OnMetaData(std::optional<double> durationSeconds,
                                 std::optional<double> audioCodecId = std::nullopt,
                                 std::optional<double> videoCodecId = std::nullopt);
 
-// Audio + video tags interleaved by time: video every videoIntervalMs (a key
-// frame every keyInterval frames), audio every 1024 samples at audioRate,
-// optionally after a metadata tag.
+// Video every videoIntervalMs (a key frame every keyInterval) and audio every
+// 1024 samples at audioRate interleaved by time, optionally after metadata.
 struct AvFileLayout {
   uint32_t durationMs = 60000;
   uint32_t startMs = 0;

@@ -6,19 +6,16 @@
 
 namespace flvdmx {
 
-// FLVDMX_MEDIA_DIR/name. A missing file fails the test (the corpus is a
-// ctest fixture, so it is always made first) rather than skipping it.
+// FLVDMX_MEDIA_DIR/name; a missing file fails the test (the corpus is a ctest fixture).
 std::string MediaPath(const char* name);
 
-// Runs `cmd` through the shell and returns its standard output; *exit_code
-// gets its exit status, or -1 when it did not run or exit normally.
+// `cmd`'s standard output; *exit_code gets its exit status, or -1 when it did not exit normally.
 std::string RunCommand(const std::string& cmd, int* exit_code = nullptr);
 
 // `text` in single quotes for the shell.
 std::string ShellQuote(const std::string& text);
 
-// A fresh directory under the system temp directory, removed with its
-// contents when the object goes. Not copyable: one owner per directory.
+// A fresh temp directory, removed with its contents when the object goes.
 class TempDir {
  public:
   TempDir();

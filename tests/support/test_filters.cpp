@@ -29,42 +29,10 @@ CMediaType MakeMediaType(const GUID& majortype, const GUID& subtype, const GUID&
   return mt;
 }
 
-HRESULT CTestOutputPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
-  m_LastRequirements = *pRequest;
-  m_pSizedAllocator = pAlloc;
+HRESULT CTestOutputPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES*) {
   ALLOCATOR_PROPERTIES request = m_Request;
   ALLOCATOR_PROPERTIES actual{};
   return pAlloc->SetProperties(&request, &actual);
-}
-
-STDMETHODIMP CTestInputPin::GetAllocator(IMemAllocator** ppAllocator) {
-  if (FAILED(m_hrGetAllocator)) {
-    if (ppAllocator != nullptr) *ppAllocator = nullptr;
-    return m_hrGetAllocator;
-  }
-  return CScriptedPin::GetAllocator(ppAllocator);
-}
-
-STDMETHODIMP CTestInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) {
-  if (FAILED(m_hrNotifyAllocator)) return m_hrNotifyAllocator;
-  return CScriptedPin::NotifyAllocator(pAllocator, bReadOnly);
-}
-
-STDMETHODIMP CTestInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) {
-  if (!m_bHasRequirements) return E_NOTIMPL;
-  *pProps = m_Requirements;
-  return S_OK;
-}
-
-STDMETHODIMP CTestInputPin::Receive(IMediaSample* pSample) {
-  const HRESULT hr = CScriptedPin::Receive(pSample);
-  if (hr == S_OK) ++cReceived;
-  return hr;
-}
-
-STDMETHODIMP CTestInputPin::EndOfStream() {
-  ++cEndOfStream;
-  return S_OK;
 }
 
 const CLSID CTestFilter::kClsid = {
@@ -75,11 +43,6 @@ CTestFilter::CTestFilter() : CBaseFilter(L"CTestFilter", nullptr, &m_Lock, kClsi
 CBasePin* CTestFilter::GetPin(int n) {
   if (n < 0 || static_cast<size_t>(n) >= m_Pins.size()) return nullptr;
   return m_Pins[static_cast<size_t>(n)].get();
-}
-
-STDMETHODIMP CTestFilter::Pause() {
-  ++cPause;
-  return CBaseFilter::Pause();
 }
 
 STDMETHODIMP CTestGraph::QueryInterface(REFIID riid, void** ppv) {

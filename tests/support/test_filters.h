@@ -1,7 +1,6 @@
 // Test doubles for the base layer: a filter whose pins the test adds, pins
-// driven by a script (types offered and accepted, results to inject, hook
-// counts), a graph that keeps events, and reference-count checks that report
-// the caller's line.
+// driven by a script, a graph that keeps events, and reference-count checks
+// that report the caller's line.
 #pragma once
 
 #include <atomic>
@@ -34,7 +33,7 @@ struct PinScript {
   HRESULT hrCompleteConnect = S_OK;    // after the base completion
   HRESULT hrActive = S_OK;             // instead of the base, when a failure
   HRESULT hrInactive = S_OK;
-  std::atomic<int> cBreakConnect{0}, cActive{0}, cInactive{0}, cRun{0};
+  std::atomic<int> cBreakConnect{0}, cActive{0}, cInactive{0};
 };
 
 // The hooks both pin directions share, over either base pin.
@@ -72,10 +71,6 @@ class CScriptedPin : public BasePin {
     const HRESULT hr = BasePin::Inactive();
     return FAILED(m_Script.hrInactive) ? m_Script.hrInactive : hr;
   }
-  HRESULT Run(REFERENCE_TIME tStart) override {
-    ++m_Script.cRun;
-    return BasePin::Run(tStart);
-  }
 
   PinScript m_Script;
 };
@@ -87,30 +82,21 @@ class CTestOutputPin : public CScriptedPin<CBaseOutputPin> {
   HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
 
   ALLOCATOR_PROPERTIES m_Request{2, 4096, 1, 0};
-  ALLOCATOR_PROPERTIES m_LastRequirements{};   // what the peer asked for
-  IMemAllocator* m_pSizedAllocator = nullptr;  // the last one sized (no reference)
 };
 
-// An input pin that counts what it receives and can refuse parts of the
-// allocator negotiation.
+// An input pin that can refuse the allocator it is offered.
 class CTestInputPin : public CScriptedPin<CBaseInputPin> {
  public:
   using CScriptedPin::CScriptedPin;
-  STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override;
-  STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override;
-  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) override;
-  STDMETHODIMP Receive(IMediaSample* pSample) override;
-  STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override {
+    return FAILED(m_hrNotifyAllocator) ? m_hrNotifyAllocator
+                                       : CScriptedPin::NotifyAllocator(pAllocator, bReadOnly);
+  }
 
-  HRESULT m_hrGetAllocator = S_OK;     // a failure refuses to give one
-  HRESULT m_hrNotifyAllocator = S_OK;  // a failure refuses what is offered
-  bool m_bHasRequirements = false;
-  ALLOCATOR_PROPERTIES m_Requirements{};
-  std::atomic<int> cReceived{0}, cEndOfStream{0};
+  HRESULT m_hrNotifyAllocator = S_OK;
 };
 
-// A filter with the pins the test adds, in order; counts Pause calls so a
-// test can see which path Run took.
+// A filter with the pins the test adds, in order.
 class CTestFilter : public CBaseFilter {
  public:
   static const CLSID kClsid;
@@ -118,7 +104,6 @@ class CTestFilter : public CBaseFilter {
   CTestFilter();
   int GetPinCount() override { return static_cast<int>(m_Pins.size()); }
   CBasePin* GetPin(int n) override;
-  STDMETHODIMP Pause() override;
 
   // The filter owns the pins; each addition changes the pin version.
   CTestOutputPin* AddOutputPin(const wchar_t* pName) { return Add<CTestOutputPin>(pName); }
@@ -126,7 +111,6 @@ class CTestFilter : public CBaseFilter {
   IBaseFilter* AsBaseFilter() { return static_cast<IBaseFilter*>(this); }
 
   CCritSec m_Lock;
-  std::atomic<int> cPause{0};
 
  private:
   template <class Pin>

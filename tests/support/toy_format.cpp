@@ -180,7 +180,6 @@ HRESULT CToyDmx::PinDecideBufferSize(int, IMemAllocator* pAlloc,
 
 HRESULT CToyDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
   if (iPin != 0) return CBaseDmx::PinCompleteConnect(iPin, pPeer);
-  if (FAILED(m_hrInputComplete)) return m_hrInputComplete;
   RemoveAllOutputPins();
   IAsyncReader* pReader = GetReader();
   if (pReader == nullptr) return E_FAIL;
@@ -231,7 +230,6 @@ HRESULT CToyDmx::PinProcess(int iPin, CBaseDmxOutputPin* pPin) {
     std::lock_guard<std::mutex> lock(m_ThreadMutex);
     m_ProcessThreads[static_cast<size_t>(Slot(iPin))].insert(CurrentThreadId());
   }
-  if (m_bStopFromLoop) hrStopFromLoop = pPin->StopThread();
   IAsyncReader* pReader = GetReader();
   if (pReader == nullptr) return E_POINTER;
   const auto* pEntry = static_cast<const ToyEntry*>(pPin->GetSampleEntry());
@@ -319,8 +317,7 @@ struct SegmentRecord {
   bool bEndOfStream = false;  // one that the sink reported
 };
 
-// Cuts a sink's record into segments; a sample outside a segment, or after
-// its end-of-stream, is a failure.
+// Cuts a sink's record into segments; a sample outside one is a failure.
 ::testing::AssertionResult SplitSegments(const std::vector<SinkEvent>& events,
                                          std::vector<SegmentRecord>* pSegments) {
   bool bOpen = false;

@@ -1,12 +1,7 @@
-// The shared demultiplexer doubles: CToyDmx, a small demultiplexer over a
-// file of fixed-size chunks; CTestReader, the reader in front of it that can
-// hold reads back, refuse flushes and hand back queued requests; and ToyRig,
-// host file source -> CToyDmx -> one recording sink per stream in a host
-// graph, which checks every segment a sink saw against the layout.
-//
-// A toy file has no header: stream 0's chunks, then stream 1's, each cbChunk
-// patterned bytes. Chunk i of a stream starts at i * its duration; every key
-// interval-th chunk is a key chunk.
+// The shared demultiplexer doubles: CToyDmx over a file of fixed-size chunks
+// (stream 0's, then stream 1's; chunk i starts at i * its duration, every key
+// interval-th is a key chunk), CTestReader in front of it, and ToyRig, which
+// plays it into recording sinks and checks every segment they saw.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -53,8 +48,7 @@ bool Eventually(Pred pred, std::chrono::milliseconds limit = 10000ms) {
   return true;
 }
 
-// Runs fn and aborts the process when it has not returned within `limit`: a
-// deadlock would otherwise hang the whole test run.
+// Runs fn and aborts the process on a deadlock rather than hang the run.
 void WithDeadline(const char* what, std::chrono::seconds limit, const std::function<void()>& fn);
 
 struct ToyStream {
@@ -79,8 +73,7 @@ struct ToyLayout {
 };
 
 // IAsyncReader in front of another. Armed with CloseAt, a read that covers
-// the offset waits until a flush begins (and then fails as a reader must) or
-// the gate opens. Made with one reference.
+// the offset waits for a flush (and fails) or Open. Made with one reference.
 class CTestReader final : public IAsyncReader {
  public:
   explicit CTestReader(IAsyncReader* pInner) : m_pInner(pInner) { m_pInner->AddRef(); }
@@ -139,14 +132,10 @@ struct ToyEntry : SampleEntry {
   uint32_t m_cbChunk = 0;
 };
 
-// CToyDmx: the input takes MEDIATYPE_Stream; connecting it checks the
-// reader's length and makes "Stream 0" (video) and "Stream 1" (audio). Each
-// pin's loop starts at its stream's key chunk at or before the segment start,
-// reads each chunk straight into a sample (times relative to the segment
-// start, divided by the rate) and stops before the first chunk at or after
-// the segment stop. Seeking restarts the pins with or without a flush. The
-// public members script the hooks and record what the tests look at (index by
-// pin number 1 or 2). Made with one reference (Create).
+// CToyDmx: connecting the input makes "Stream 0" (video) and "Stream 1"
+// (audio). Each loop plays its stream's chunks from the key chunk at or before
+// the segment start to the segment stop. Public members script hooks and
+// count (indexed by pin number 1 or 2). Made with one reference (Create).
 class CToyDmx : public CBaseDmx, public CSeeking {
  public:
   static HRESULT Create(const ToyLayout& layout, CToyDmx** ppDmx);
@@ -162,8 +151,7 @@ class CToyDmx : public CBaseDmx, public CSeeking {
   STDMETHODIMP Pause() override { ClearRecordedSegment(); return CBaseDmx::Pause(); }
   STDMETHODIMP Run(REFERENCE_TIME t) override { ClearRecordedSegment(); return CBaseDmx::Run(t); }
 
-  HRESULT StartStreaming() override { ++cStartStreaming; return m_hrStartStreaming; }
-  HRESULT StopStreaming() override { ++cStopStreaming; return m_hrStopStreaming; }
+  HRESULT StopStreaming() override { ++cStopStreaming; return S_OK; }
   HRESULT PinCheckMediaType(int iPin, const CMediaType* pmt, CBasePin* pPin) override;
   HRESULT PinGetMediaType(int iPin, int iPosition, CMediaType* pmt) override;
   HRESULT PinDecideBufferSize(int iPin, IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
@@ -177,7 +165,6 @@ class CToyDmx : public CBaseDmx, public CSeeking {
     return S_OK;
   }
   HRESULT UpdateCurrentPosition(BOOL bFlush) override;
-  // Frames are stream 0's chunks.
   HRESULT ConvertFrameToTime(LONGLONG llFrame, LONGLONG* p) override {
     *p = llFrame * m_Layout.streams[0].rtChunk;
     return S_OK;
@@ -193,15 +180,10 @@ class CToyDmx : public CBaseDmx, public CSeeking {
 
   std::map<int, std::vector<CMediaType>> m_Offers;  // instead of the stream's type
   std::atomic<LONG> m_cBuffers{4};
-  HRESULT m_hrStartStreaming = S_OK;
-  HRESULT m_hrStopStreaming = S_OK;
-  HRESULT m_hrInputComplete = S_OK;
-  std::atomic<bool> m_bStopFromLoop{false};
 
-  std::atomic<int> cStartStreaming{0}, cStopStreaming{0};
+  std::atomic<int> cStopStreaming{0};
   std::atomic<int> cRestarts{0};  // repositionings while not stopped
   std::array<std::atomic<int>, 3> cProcess{}, cDelivered{};
-  std::atomic<HRESULT> hrStopFromLoop{S_OK};
 
  private:
   CToyDmx(const ToyLayout& layout, HRESULT* phr);
@@ -216,8 +198,7 @@ class CToyDmx : public CBaseDmx, public CSeeking {
 int CountKind(const std::vector<SinkEvent>& events, SinkEvent::Kind kind);
 
 // test reader -> file source -> CToyDmx -> a recording sink per stream, in a
-// host graph. The destructor lets go of everything and checks that the
-// reader and every object of the module are gone.
+// host graph; the destructor checks that every object is gone.
 class ToyRig {
  public:
   explicit ToyRig(const ToyLayout& layout = ToyLayout());
@@ -233,10 +214,8 @@ class ToyRig {
   // The graph's completion within `limit`; 0 when none came.
   LONG Completion(std::chrono::milliseconds limit = 20000ms);
   bool HasEvent(LONG lCode);
-  // Every segment the sink saw carries consecutive chunks from the right key
-  // chunk with the right times and flags; with bEndMeansEnd a reported
-  // end-of-stream comes after the segment's last chunk; the last segment
-  // ended. pLastCount: how many samples the last segment had.
+  // Every segment the sink saw has the right chunks, times and flags, and the
+  // last one ended (with bEndMeansEnd, after its last chunk).
   ::testing::AssertionResult CheckStream(int iStream, bool bEndMeansEnd = true,
                                          size_t* pLastCount = nullptr);
 
