@@ -24,7 +24,7 @@
 #include "diag/trace_file.h"
 #include "diag/trace_slot.h"
 #include "diag/trace_timer.h"
-#include "framework/buffer.h"
+#include "base/buffer.h"
 
 namespace flvdmx {
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 
 #include "flv/flv_reader.h"
-#include "flv/flv_structs.h"
-#include "framework/byte_reader.h"
+#include "flvdefs/flv_tag.h"
+#include "base/byte_reader.h"
 #include "platform/com.h"
 
 namespace flvdmx {

@@ -6,7 +6,7 @@
 #include "baseclasses/mediatype.h"
 #include "diag/trace.h"
 #include "framework/dmx_input_pin.h"
-#include "module/module_ids.h"
+#include "flv/flv_dmx_id.h"
 #include "platform/mediatypes.h"
 #include "seeking/filter_seeking_id.h"
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "flv/flv_structs.h"
+#include "flvdefs/flv_tag.h"
 #include "flv/tag_link_fixups.h"
 #include "platform/com.h"
 

@@ -76,7 +76,7 @@ bool IsAvcEndOfSequence(const CFlvReader& reader, int64_t llPosition, const FlvT
   BYTE packetType = 0;
   return tag.DataSize >= 2 &&
          reader.Read(llPosition + kFlvTagPayloadOffset + 1, 1, &packetType) == S_OK &&
-         packetType == kAvcEndOfSequence;
+         packetType == kFlvPacketEndOfSequence;
 }
 
 const char* DeliverFailureFormat(int32_t iStreamKind) {

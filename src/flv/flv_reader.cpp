@@ -1,6 +1,6 @@
 #include "flv/flv_reader.h"
 
-#include "framework/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace flvdmx {
 

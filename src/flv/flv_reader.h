@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "flv/flv_structs.h"
+#include "flvdefs/flv_tag.h"
 #include "flv/tag_link_fixups.h"
 #include "platform/dshow.h"
 

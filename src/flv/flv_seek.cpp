@@ -6,7 +6,7 @@
 #include "diag/formatters.h"
 #include "diag/trace.h"
 #include "flv/flv_timestamps.h"
-#include "framework/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace flvdmx {
 

@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "flv/flv_reader.h"
-#include "flv/flv_structs.h"
+#include "flvdefs/flv_tag.h"
 #include "platform/com.h"
 
 namespace flvdmx {

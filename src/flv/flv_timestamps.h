@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "flv/flv_structs.h"
+#include "flvdefs/flv_tag.h"
 
 namespace flvdmx {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "h264/q264_sps.h"
-#include "parsers/video_stream_info.h"
+#include "nal/video_stream_info.h"
 
 namespace flvdmx {
 

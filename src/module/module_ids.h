@@ -3,13 +3,10 @@
 // declares its GUIDs as link-time data).
 #pragma once
 
+#include "flv/flv_dmx_id.h"
 #include "platform/dshow.h"
 
 namespace flvdmx {
-
-// CFlvDmx.
-inline constexpr CLSID kClsidFlvDmx = {
-    0xE2B7DF43, 0x38C5, 0x11D5, {0x91, 0xF6, 0x00, 0x10, 0x4B, 0xDB, 0x8F, 0xF9}};
 
 // The platform's byte-stream major type, our input pin's major type.
 inline constexpr GUID kMediaTypeStream = {

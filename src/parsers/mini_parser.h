@@ -14,8 +14,8 @@
 
 #include <cstdint>
 
-#include "framework/buffer.h"
-#include "parsers/video_stream_info.h"
+#include "base/buffer.h"
+#include "nal/video_stream_info.h"
 #include "platform/com.h"
 
 namespace flvdmx {

@@ -94,7 +94,7 @@ HRESULT AudioSampleEntry::ReadAacHeader(IAsyncReader* pReader, int64_t llPositio
   uint32_t packetType = 0;
   hr = reader.ReadBits(8, &packetType);
   if (hr != S_OK) return hr;
-  if (packetType != kAacSequenceHeader) return S_FALSE;
+  if (packetType != kFlvPacketSequenceHeader) return S_FALSE;
   // DataSize is at least 2 here: the packet type byte was inside the window.
   m_Format.wfx.cbSize = static_cast<WORD>(pTag->DataSize - 2);
   return reader.ReadBytes(m_Format.wfx.cbSize, m_Format.ext.abExtra);

@@ -11,31 +11,11 @@
 
 #include <cstdint>
 
+#include "flvdefs/flv_codecs.h"
 #include "platform/mediatypes.h"
 #include "streams/sample_entry.h"
 
 namespace flvdmx {
-
-// FLV SoundFormat values (upper four bits of an audio tag's first byte).
-enum FlvSoundFormat : int32_t {
-  kSoundFormatPcmPlatform = 0,
-  kSoundFormatAdpcm = 1,
-  kSoundFormatMp3 = 2,
-  kSoundFormatPcmLittleEndian = 3,
-  kSoundFormatNellymoser16k = 4,
-  kSoundFormatNellymoser8k = 5,
-  kSoundFormatNellymoser = 6,
-  kSoundFormatG711ALaw = 7,
-  kSoundFormatG711MuLaw = 8,
-  kSoundFormatAac = 10,
-  kSoundFormatSpeex = 11,
-  kSoundFormatMp38k = 14,
-  kSoundFormatDeviceSpecific = 15,
-};
-
-// FLV AACPacketType (second payload byte of an AAC tag).
-inline constexpr uint8_t kAacSequenceHeader = 0;
-inline constexpr uint8_t kAacRaw = 1;
 
 // Bytes after the WAVEFORMATEX: the AudioSpecificConfig of AAC (at most 20)
 // or the tail of the MPEG structures (12 or 22).

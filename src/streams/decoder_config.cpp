@@ -1,6 +1,6 @@
 #include "streams/decoder_config.h"
 
-#include "framework/byte_reader.h"
+#include "base/byte_reader.h"
 #include "platform/dshow.h"
 
 namespace flvdmx {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "framework/buffer.h"
+#include "base/buffer.h"
 #include "platform/com.h"
 
 namespace flvdmx {

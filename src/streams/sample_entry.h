@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "flv/flv_structs.h"
-#include "framework/buffer.h"
+#include "flvdefs/flv_tag.h"
+#include "base/buffer.h"
 #include "platform/com.h"
 #include "platform/dshow.h"
 #include "streams/stream_bit_reader.h"

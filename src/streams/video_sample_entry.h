@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "flvdefs/flv_codecs.h"
 #include "platform/mediatypes.h"
 #include "streams/sample_entry.h"
 
@@ -21,22 +22,6 @@ namespace flvdmx {
 
 class CMiniParserH264;
 class CMiniParserH265;
-
-// FLV video CodecID values (low four bits of a video tag's first byte).
-enum FlvVideoCodec : int32_t {
-  kVideoCodecH263 = 2,  // Sorenson variant
-  kVideoCodecScreen = 3,
-  kVideoCodecVp6 = 4,
-  kVideoCodecVp6Alpha = 5,
-  kVideoCodecScreen2 = 6,
-  kVideoCodecAvc = 7,
-  kVideoCodecHevc = 12,
-};
-
-// FLV AVCPacketType (second payload byte of an AVC or HEVC tag).
-inline constexpr uint8_t kAvcSequenceHeader = 0;
-inline constexpr uint8_t kAvcNalUnits = 1;
-inline constexpr uint8_t kAvcEndOfSequence = 2;
 
 // Bytes of the decoder configuration box in front of the record: a 32-bit
 // big-endian size and the type "avcC" (used for HEVC too).

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "baseclasses/mediatype.h"
-#include "flv/flv_structs.h"
+#include "flvdefs/flv_tag.h"
 #include "host/memory_reader.h"
 #include "parsers/syntax_writers.h"
 

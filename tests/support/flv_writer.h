@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "flv/flv_structs.h"
+#include "flvdefs/flv_tag.h"
 
 namespace flvdmx {
 

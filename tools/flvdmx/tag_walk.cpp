@@ -6,7 +6,7 @@
 #include "flv/flv_reader.h"
 #include "flv/flv_seek.h"
 #include "flv/flv_timestamps.h"
-#include "framework/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace flvdmx::cli {
 

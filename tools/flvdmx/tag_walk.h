@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "flv/flv_structs.h"
+#include "flvdefs/flv_tag.h"
 #include "platform/dshow.h"
 
 namespace flvdmx::cli {

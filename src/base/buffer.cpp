@@ -1,4 +1,4 @@
-#include "framework/buffer.h"
+#include "base/buffer.h"
 
 #include <cstdio>
 #include <cstdlib>
