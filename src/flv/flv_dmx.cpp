@@ -5,6 +5,7 @@
 
 #include "baseclasses/mediatype.h"
 #include "diag/trace.h"
+#include "flv/flv_header_scan.h"
 #include "framework/dmx_input_pin.h"
 #include "flv/flv_dmx_id.h"
 #include "platform/mediatypes.h"
@@ -132,11 +133,11 @@ HRESULT CFlvDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
   if (iPin != 0) return CBaseDmx::PinCompleteConnect(iPin, pPeer);
 
   RemoveAllOutputPins();
-  m_TagLinkFixups.Clear();
+  m_File.TagLinkFixups().Clear();
   IAsyncReader* pReader = GetReader();
   if (pReader == nullptr) return E_FAIL;
 
-  HRESULT hr = ReadAndParseHeader(pReader);
+  HRESULT hr = ReadAndParseHeader(pReader, m_File);
   if (SUCCEEDED(hr)) {
     // S_FALSE from the scan keeps what it found; the pins are made from that.
     hr = CreateOutputPins();
@@ -159,18 +160,13 @@ HRESULT CFlvDmx::PinBreakConnect(int iPin) {
   return CBaseDmx::PinBreakConnect(iPin);
 }
 
-HRESULT CFlvDmx::PinProcess(int iPin, CBaseDmxOutputPin* pPin) {
-  if (pPin == nullptr) return E_UNEXPECTED;
-  return Process(pPin);
-}
-
 HRESULT CFlvDmx::CreateOutputPins() {
-  if ((m_dwStreamsSeen & kStreamVideoSeen) != 0) {
-    const HRESULT hr = CreateStreamPin(&m_VideoEntry, L"Video", &m_pVideoPin);
+  if ((m_File.StreamsSeen() & kStreamVideoSeen) != 0) {
+    const HRESULT hr = CreateStreamPin(&m_File.VideoEntry(), L"Video", &m_pVideoPin);
     if (FAILED(hr)) return hr;
   }
-  if ((m_dwStreamsSeen & kStreamAudioSeen) != 0) {
-    const HRESULT hr = CreateStreamPin(&m_AudioEntry, L"Audio", &m_pAudioPin);
+  if ((m_File.StreamsSeen() & kStreamAudioSeen) != 0) {
+    const HRESULT hr = CreateStreamPin(&m_File.AudioEntry(), L"Audio", &m_pAudioPin);
     if (FAILED(hr)) return hr;
   }
   return S_OK;
@@ -207,7 +203,7 @@ HRESULT CFlvDmx::CreateStreamPin(SampleEntry* pEntry, const wchar_t* pName,
 
 STDMETHODIMP CFlvDmx::GetDuration(LONGLONG* pDuration) {
   if (pDuration == nullptr) return E_POINTER;
-  const LONGLONG llDuration = static_cast<LONGLONG>(m_dwDuration) * 10000;
+  const LONGLONG llDuration = static_cast<LONGLONG>(m_File.Duration()) * 10000;
   if (m_bMediaTime) {
     *pDuration = llDuration;
     return S_OK;
@@ -217,7 +213,7 @@ STDMETHODIMP CFlvDmx::GetDuration(LONGLONG* pDuration) {
 
 STDMETHODIMP CFlvDmx::GetCurrentPosition(LONGLONG* pCurrent) {
   if (pCurrent == nullptr) return E_POINTER;
-  if ((m_dwStreamsSeen & (kStreamVideoSeen | kStreamAudioSeen)) == 0) return E_UNEXPECTED;
+  if ((m_File.StreamsSeen() & (kStreamVideoSeen | kStreamAudioSeen)) == 0) return E_UNEXPECTED;
   if (m_bMediaTime) {
     *pCurrent = m_llCurrentTime;
     return S_OK;
@@ -258,14 +254,16 @@ HRESULT CFlvDmx::UpdateCurrentPosition(BOOL bFlush) {
 
 HRESULT CFlvDmx::ConvertFrameToTime(LONGLONG llFrame, LONGLONG* pllTime) {
   if (pllTime == nullptr) return E_POINTER;
-  *pllTime = (m_dwStreamsSeen & kStreamVideoSeen) != 0 ? llFrame * m_llAvgTimePerFrame : llFrame;
+  *pllTime =
+      (m_File.StreamsSeen() & kStreamVideoSeen) != 0 ? llFrame * m_File.AvgTimePerFrame() : llFrame;
   return S_OK;
 }
 
 HRESULT CFlvDmx::ConvertTimeToFrame(LONGLONG llTime, LONGLONG* pllFrame) {
   if (pllFrame == nullptr) return E_POINTER;
-  if ((m_dwStreamsSeen & kStreamVideoSeen) == 0 || m_llAvgTimePerFrame == 0) return E_NOTIMPL;
-  *pllFrame = llTime / m_llAvgTimePerFrame;
+  const int64_t llAvgTimePerFrame = m_File.AvgTimePerFrame();
+  if ((m_File.StreamsSeen() & kStreamVideoSeen) == 0 || llAvgTimePerFrame == 0) return E_NOTIMPL;
+  *pllFrame = llTime / llAvgTimePerFrame;
   return S_OK;
 }
 

@@ -1,16 +1,16 @@
 // CFlvDmx: the FLV demultiplexer filter, "Orvex FLV Demultiplexer". It takes
 // an FLV byte stream on its input pin, scans the file when that pin connects
-// (CFlvHeaderScan), and exposes a "Video" and/or an "Audio" output pin bound
+// (ReadAndParseHeader), and exposes a "Video" and/or an "Audio" output pin bound
 // to the file's stream descriptions. Each output pin's thread runs Process,
 // which walks the file tag by tag and delivers every payload as a
 // time-stamped sample. It also supplies the FLV side of seeking: duration,
 // current position, frame/time conversion, and how a new position reaches the
 // delivery threads.
 //
-// Bases: CBaseDmx (the format-neutral filter and its hooks), CSeeking (the
+// Bases: CBaseDmx (the format-neutral filter and its hooks) and CSeeking (the
 // filter's IMediaSeeking, handed out only under IID_IFilterSeeking to its own
-// pins) and CFlvHeaderScan (the scan and the file state it fills: header,
-// lengths, duration, stream descriptions, fix-up table, seek start point).
+// pins). It owns a CFlvFileState (header, duration, stream descriptions,
+// fix-up table, seek start point), which the scan fills.
 //
 // Ownership and lifetime: made by the class factory (CreateInstance) and held
 // by reference count; CSeeking shares the filter's count and identity. The
@@ -25,7 +25,7 @@
 // only sets flags or stops and restarts the pin threads, which never take it.
 // Process runs on each output pin's own thread, two at once when both pins
 // are connected; they share the reader, the fix-up table (own lock) and the
-// seek start point under m_SeekLock, which one thread holds across a whole
+// seek start point under its SeekLock(), which one thread holds across a whole
 // search so the other can start from its result. m_llCurrentTime and
 // m_llCurrentFrame are written by both loops without a lock (last writer
 // wins; only position queries read them).
@@ -33,7 +33,7 @@
 
 #include <cstdint>
 
-#include "flv/flv_header_scan.h"
+#include "flv/flv_file_state.h"
 #include "flv/flv_reader.h"
 #include "framework/base_dmx.h"
 #include "framework/dmx_output_pin.h"
@@ -49,7 +49,7 @@ inline constexpr wchar_t kFlvDmxName[] = L"Orvex FLV Demultiplexer";
 // Duration given to the last sample of a stream, which has no next tag.
 inline constexpr REFERENCE_TIME kLastSampleDuration = 260000;
 
-class CFlvDmx : public CBaseDmx, public CSeeking, public CFlvHeaderScan {
+class CFlvDmx : public CBaseDmx, public CSeeking {
  public:
   // The class factory's create function: a new filter without a reference,
   // aggregated by pUnkOuter when it is not null; null when out of memory.
@@ -89,8 +89,17 @@ class CFlvDmx : public CBaseDmx, public CSeeking, public CFlvHeaderScan {
   HRESULT PinCompleteConnect(int iPin, IPin* pPeer) override;
   // Input: removes every output pin first.
   HRESULT PinBreakConnect(int iPin) override;
-  // The streaming loop of an output pin: Process.
+  // The streaming loop of an output pin, on its own thread: position at the
+  // segment start (a key frame for video), deliver tag after tag until the
+  // segment or the stream ends, a thread command is pending, or delivery is
+  // refused; start over when the pin's restart request is set. S_OK when the
+  // stream ended (end-of-stream delivered); E_UNEXPECTED without a pin or a
+  // stream description; E_POINTER without a reader; otherwise the failure or
+  // refusal that ended it.
   HRESULT PinProcess(int iPin, CBaseDmxOutputPin* pPin) override;
+
+  // What the last scan found; rebuilt by each input connection.
+  const CFlvFileState& FileState() const { return m_File; }
 
   // IMediaSeeking parts CSeeking leaves to the format. Both answer in the
   // time format in use.
@@ -110,47 +119,39 @@ class CFlvDmx : public CBaseDmx, public CSeeking, public CFlvHeaderScan {
   HRESULT ConvertFrameToTime(LONGLONG llFrame, LONGLONG* pllTime) override;
   HRESULT ConvertTimeToFrame(LONGLONG llTime, LONGLONG* pllFrame) override;
 
-  // The streaming loop of one output pin, on its own thread: position at the
-  // segment start (a key frame for video), deliver tag after tag until the
-  // segment or the stream ends, a thread command is pending, or delivery is
-  // refused; start over when the pin's m_bRestart is set. S_OK when the
-  // stream ended (end-of-stream delivered); E_UNEXPECTED without a stream
-  // description; E_POINTER without a reader; otherwise the failure or refusal
-  // that ended it.
-  HRESULT Process(CBaseDmxOutputPin* pPin);
-
-  // One tag's payload into pSample through pReader: the codec prefix bytes are
-  // skipped and the rest read straight into the sample's buffer. S_OK with
-  // *pbSync; S_FALSE when the tag is not to be delivered (a sequence header,
-  // an end-of-sequence packet, a tag too short for its prefix, or a short
-  // read); a failure of the reader or the sample.
-  HRESULT FillSample(const SampleEntry* pEntry, IAsyncReader* pReader, IMediaSample* pSample,
-                     int64_t llPosition, const FlvTag& tag, BOOL* pbSync);
-
-  // 1 for a tag that is not video, whose flags byte cannot be read, or whose
-  // FrameType is 1 (key frame); else 0.
-  static int IsKeyFrame(const SampleEntry* pEntry, IAsyncReader* pReader, const FlvTag& tag,
-                        int64_t llPosition);
-
-  // Steps back from the video tag at llPosition to the nearest key frame at
-  // or before it; llSampleCount drops by the tags stepped over. S_OK; else
-  // the first result of FindPrevTagOfType that is not S_OK (S_FALSE: no key
-  // frame before, the position is the earliest video tag reached).
-  HRESULT SeekToKeyFrame(const CFlvReader& reader, int64_t& llPosition, FlvTag& tag,
-                         int64_t& llSampleCount);
-
  private:
   // Video first, then audio: a pin for each stream seen whose description
   // gives a media type, named "Video" / "Audio".
   HRESULT CreateOutputPins();
   HRESULT CreateStreamPin(SampleEntry* pEntry, const wchar_t* pName, CBaseDmxOutputPin** ppPin);
+  // One segment of the loop: its bounds as GetSegment gave them.
+  struct Segment;
   // Positions pPin's stream for a segment that starts at llSegmentStart.
   // S_OK with the first tag to deliver; S_FALSE when no tag of the stream is
-  // left; else the search's failure.
+  // left; else the search's failure. Resets the pin's sample count.
   HRESULT PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reader, LONGLONG llSegmentStart,
                          int64_t& llPosition, FlvTag& tag);
+  // From the video tag found for a target back to the key frame to decode
+  // from. S_OK; else the search's result.
+  HRESULT PositionAtKeyFrame(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
+                             int64_t& llPosition, FlvTag& tag);
+  // Delivers tags from llPosition until the segment or the stream ends, a
+  // thread command is pending (end-of-stream delivered, S_OK), or the pin's
+  // restart request is set (S_OK with *pbRestart). Else the failure or
+  // refusal that ended delivery.
+  HRESULT DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reader, const Segment& segment,
+                         int64_t llPosition, FlvTag tag, bool* pbRestart);
+  // One tag as one sample from tStart to tStop. S_OK (delivered, or left out
+  // with its discontinuity used up) with *ptRelStop, the sample's stop
+  // relative to the segment; else the failure or refusal, after the
+  // end-of-stream it calls for.
+  HRESULT DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader, const Segment& segment,
+                     int64_t llPosition, const FlvTag& tag, REFERENCE_TIME tStart,
+                     REFERENCE_TIME tStop, BOOL bDiscontinuity, REFERENCE_TIME* ptRelStop);
   // End-of-stream on the pin; a failure of it is reported.
   void EndStream(CBaseDmxOutputPin* pPin);
+
+  CFlvFileState m_File;
 };
 
 }  // namespace flvdmx

@@ -1,11 +1,12 @@
-// CFlvFileState: what the FLV filter knows about the connected file beyond
-// its stream descriptions: the header, the reader's lengths, the duration,
-// the table of repaired back-links, and the seek start point that the two
-// delivery threads share. The filter object embeds it (as a base), so these
-// operations keep their names as members of the filter. The header scan
-// writes the fields before any delivery thread runs.
+// CFlvFileState: what the FLV filter knows about the connected file: the
+// header, the reader's lengths, the duration, the streams seen and their
+// descriptions, the video frame duration, the table of repaired back-links,
+// and the seek start point that the two delivery threads share. The filter
+// owns one as a member; the header scan (ReadAndParseHeader) fills it before
+// any delivery thread runs, and the delivery threads only read it, apart from
+// the fix-up table and the seek start point.
 //
-// Locks: the fix-up table has its own; m_SeekLock is held by a delivery thread
+// Locks: the fix-up table has its own; SeekLock() is held by a delivery thread
 // across one search so that the other pin reuses its result. Neither nests
 // inside the other.
 #pragma once
@@ -13,42 +14,60 @@
 #include <cstdint>
 #include <mutex>
 
-#include "flvdefs/flv_tag.h"
 #include "flv/tag_link_fixups.h"
+#include "flvdefs/flv_tag.h"
 #include "platform/com.h"
+#include "streams/audio_sample_entry.h"
+#include "streams/video_sample_entry.h"
 
 namespace flvdmx {
 
-class CFlvReader;
+// StreamsSeen() bits: the header flag bits of the two streams.
+inline constexpr uint32_t kStreamVideoSeen = kFlvHasVideo;
+inline constexpr uint32_t kStreamAudioSeen = kFlvHasAudio;
+
+class CFlvHeaderScan;
 
 class CFlvFileState {
  public:
   CFlvFileState() = default;
   CFlvFileState(const CFlvFileState&) = delete;
   CFlvFileState& operator=(const CFlvFileState&) = delete;
-  virtual ~CFlvFileState() = default;
 
-  // Tail search: the duration from the last tags of the file. Looks for a tag
-  // header from 8192 bytes before m_llAvailable and steps back 8192 bytes at a
-  // time while none is found above `llLowerBound`; then walks to the end,
-  // raising m_dwDuration to each tag's time and adding a fix-up for every
-  // back-link that does not lead to the tag before. S_OK or E_FAIL.
-  HRESULT FindTimestampOfLastSample(const CFlvReader& reader, int64_t llLowerBound);
+  const FlvHeader& Header() const { return m_FlvHeader; }
+  uint32_t Duration() const { return m_dwDuration; }  // ms
+  // Bit kStreamVideoSeen: a video tag with data was seen; kStreamAudioSeen:
+  // an audio tag.
+  uint32_t StreamsSeen() const { return m_dwStreamsSeen; }
+  // Average video frame duration, 100 ns units.
+  int64_t AvgTimePerFrame() const { return m_llAvgTimePerFrame; }
+  VideoSampleEntry& VideoEntry() { return m_VideoEntry; }
+  const VideoSampleEntry& VideoEntry() const { return m_VideoEntry; }
+  AudioSampleEntry& AudioEntry() { return m_AudioEntry; }
+  const AudioSampleEntry& AudioEntry() const { return m_AudioEntry; }
+  CTagLinkFixups& TagLinkFixups() { return m_TagLinkFixups; }
+  const CTagLinkFixups& TagLinkFixups() const { return m_TagLinkFixups; }
 
   // Where a search for dwTarget starts: the point the last search stored when
   // the target is at least half its time and it lies in the tag chain, else
   // the first tag at time 0. *pbNear tells that the start point is within a
-  // second of the target, so the caller need not hold m_SeekLock for the
-  // search. The caller holds m_SeekLock.
+  // second of the target, so the caller need not hold SeekLock() for the
+  // search. The caller holds SeekLock().
   void GetSeekStartPoint(uint32_t dwTarget, uint32_t* pdwStartTime, int64_t* pllStartPos,
                          bool* pbNear) const;
-  // Stores a search result for the next search. The caller holds m_SeekLock.
+  // Stores a search result for the next search. The caller holds SeekLock().
   void SetSeekStartPoint(uint32_t dwTime, int64_t llPos);
+  std::recursive_mutex& SeekLock() { return m_SeekLock; }
+
+ private:
+  friend class CFlvHeaderScan;  // the scan fills everything but the seek point
 
   FlvHeader m_FlvHeader;
-  uint32_t m_dwDuration = 0;  // ms
-  int64_t m_llAvailable = 0;
-  int64_t m_llTotal = 0;
+  uint32_t m_dwDuration = 0;
+  uint32_t m_dwStreamsSeen = 0;
+  int64_t m_llAvgTimePerFrame = 0;
+  VideoSampleEntry m_VideoEntry;
+  AudioSampleEntry m_AudioEntry;
   CTagLinkFixups m_TagLinkFixups;
 
   std::recursive_mutex m_SeekLock;

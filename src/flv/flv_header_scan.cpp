@@ -3,6 +3,7 @@
 #include "diag/trace.h"
 #include "flv/amf0.h"
 #include "flv/flv_reader.h"
+#include "flv/flv_seek.h"
 
 namespace flvdmx {
 
@@ -20,8 +21,9 @@ enum ScanFlags : uint32_t {
   kScanTailSearchFailed = 0x80,
 };
 
-constexpr uint32_t kScanVideo = kScanVideoDescription | kScanSkipFirstVideoTag | kScanFrameDuration;  // 0x1C
-constexpr uint32_t kScanAudio = kScanAudioDescription | kScanFirstAudioTag;                            // 0x21
+constexpr uint32_t kScanVideo =
+    kScanVideoDescription | kScanSkipFirstVideoTag | kScanFrameDuration;  // 0x1C
+constexpr uint32_t kScanAudio = kScanAudioDescription | kScanFirstAudioTag;  // 0x21
 constexpr uint32_t kTimeUnset = 0xFFFFFFFF;
 // Media seen before the tail search is worth its reads, in ms.
 constexpr uint32_t kTenSeconds = 10000;
@@ -35,141 +37,270 @@ uint32_t InitialScanFlags(uint8_t headerFlags) {
 
 }  // namespace
 
-HRESULT CFlvHeaderScan::ReadAndParseHeader(IAsyncReader* pReader) {
-  m_FlvHeader = FlvHeader();
-  m_dwStreamsSeen = 0;
-  m_dwDuration = 0;
-  m_llAvailable = 0;
-  m_llTotal = 0;
-  m_llAvgTimePerFrame = 0;
+// One scan over a file state: the walk's own state, one handler per tag kind
+// and the finishing steps. Lives for one ReadAndParseHeader call.
+class CFlvHeaderScan {
+ public:
+  // ReadAndParseHeader: resets what the scan fills, then runs one.
+  static HRESULT Scan(IAsyncReader* pReader, CFlvFileState& file);
+
+ private:
+  CFlvHeaderScan(CFlvFileState& file, IAsyncReader* pReader, int64_t llAvailable)
+      : m_File(file),
+        m_pReader(pReader),
+        m_Reader(pReader, 0, &file.m_TagLinkFixups),
+        m_llAvailable(llAvailable) {}
+
+  HRESULT Run();
+  // False when the walk is over: the end of the data or no readable header.
+  bool ReadNextTag(FlvTag& tag);
+  void CheckBackLink(const FlvTag& tag);
+  void RaiseDuration(uint32_t dwTime);
+  HRESULT OnVideoTag(const FlvTag& tag);
+  HRESULT OnAudioTag(const FlvTag& tag);
+  void OnScriptTag(const FlvTag& tag);
+  void CountVideoTime(uint32_t dwTime);
+  // After each tag: false when the walk should stop (the tail search settled
+  // the duration, or it failed and nothing else is left).
+  bool SettleDurationEarly();
+  void FinishAudioDescription();
+  void FinishFrameDuration();
+
+  CFlvFileState& m_File;
+  IAsyncReader* m_pReader;
+  CFlvReader m_Reader;
+  int64_t m_llAvailable;
+
+  uint32_t m_dwFlags = 0;
+  int64_t m_llPos = 0;
+  int64_t m_llPrevPos = 0;             // 0: no tag before
+  uint32_t m_dwExpectedPrevSize = 0;   // 0: nothing to check
+  FlvTag m_FirstAudioTag;
+  int64_t m_llFirstAudioPos = 0;
+  uint32_t m_dwFirstVideoTime = kTimeUnset;
+  uint32_t m_dwLastVideoTime = kTimeUnset;
+  uint32_t m_cVideoTags = 0;
+};
+
+HRESULT CFlvHeaderScan::Run() {
+  if (ReadFlvHeader(m_Reader, m_File.m_FlvHeader) != S_OK) return VFW_E_INVALID_FILE_FORMAT;
+  m_llPos = m_File.m_FlvHeader.DataOffset;
+  m_dwFlags = InitialScanFlags(m_File.m_FlvHeader.Flags);
+
+  while (m_dwFlags != 0) {
+    FlvTag tag;
+    if (!ReadNextTag(tag)) break;
+    if (tag.DataSize != 0 && tag.TagType == kFlvTagVideo) {
+      const HRESULT hr = OnVideoTag(tag);
+      if (hr != S_OK) return hr;
+    } else if (tag.DataSize != 0 && tag.TagType == kFlvTagAudio) {
+      const HRESULT hr = OnAudioTag(tag);
+      if (hr != S_OK) return hr;
+    } else if (tag.DataSize != 0 && tag.TagType == kFlvTagScript) {
+      OnScriptTag(tag);
+    }
+    if (!SettleDurationEarly()) break;
+
+    m_llPrevPos = m_llPos;
+    m_llPos = NextTagPosition(m_llPos, tag);
+    // Some writers patch the metadata tag in place: its follower's back-link
+    // is not checked.
+    m_dwExpectedPrevSize = tag.TagType == kFlvTagScript ? 0 : ExpectedPreviousTagSize(tag);
+  }
+
+  FinishAudioDescription();
+  FinishFrameDuration();
+  m_File.m_VideoEntry.SetAvgTimePerFrame(m_File.m_llAvgTimePerFrame);
+  return S_OK;
+}
+
+bool CFlvHeaderScan::ReadNextTag(FlvTag& tag) {
+  if (m_llPos >= m_llAvailable || ReadTagHeader(m_Reader, m_llPos, tag) != S_OK) return false;
+  CheckBackLink(tag);
+  return true;
+}
+
+void CFlvHeaderScan::CheckBackLink(const FlvTag& tag) {
+  if (m_dwExpectedPrevSize != 0 && tag.PreviousTagSize != 0 &&
+      tag.PreviousTagSize != m_dwExpectedPrevSize) {
+    Trace("\nCFlvDmx::ReadAndParseHeader: Invalid last tag size: received %x instead of %x",
+          tag.PreviousTagSize, m_dwExpectedPrevSize);
+    m_dwFlags |= kScanBrokenLink;
+  }
+  if (m_llPrevPos != 0 && PreviousTagPosition(m_llPos, tag) != m_llPrevPos) {
+    // Out of memory leaves the link unrepaired; the scan goes on.
+    (void)m_File.m_TagLinkFixups.Add(m_llPrevPos, m_llPos);
+  }
+}
+
+void CFlvHeaderScan::RaiseDuration(uint32_t dwTime) {
+  if ((m_dwFlags & kScanDurationOpen) && m_File.m_dwDuration < dwTime) {
+    m_File.m_dwDuration = dwTime;
+  }
+}
+
+HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
+  m_File.m_dwStreamsSeen |= kStreamVideoSeen;
+  RaiseDuration(tag.TimeStamp);
+  if (m_dwFlags & kScanFrameDuration) {
+    if (m_dwFlags & kScanSkipFirstVideoTag) {
+      m_dwFlags &= ~kScanSkipFirstVideoTag;
+    } else {
+      CountVideoTime(tag.TimeStamp);
+    }
+  }
+  if (m_dwFlags & kScanVideoDescription) {
+    m_dwFlags &= ~kScanVideoDescription;
+    if (m_File.m_VideoEntry.ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag,
+                                              0) != S_OK) {
+      return VFW_E_INVALID_FILE_FORMAT;
+    }
+  }
+  return S_OK;
+}
+
+void CFlvHeaderScan::CountVideoTime(uint32_t dwTime) {
+  m_dwLastVideoTime = dwTime;
+  if (m_dwFirstVideoTime == kTimeUnset) {
+    m_dwFirstVideoTime = dwTime;
+  } else if (dwTime - m_dwFirstVideoTime > kTenSeconds) {
+    // m_cVideoTags is at least 1 here: the first counted tag.
+    m_dwFlags &= ~kScanFrameDuration;
+    m_File.m_llAvgTimePerFrame =
+        static_cast<int64_t>(dwTime - m_dwFirstVideoTime) * 10000 / m_cVideoTags;
+  }
+  ++m_cVideoTags;
+}
+
+HRESULT CFlvHeaderScan::OnAudioTag(const FlvTag& tag) {
+  m_File.m_dwStreamsSeen |= kStreamAudioSeen;
+  RaiseDuration(tag.TimeStamp);
+  if (!(m_dwFlags & kScanAudioDescription)) return S_OK;
+  if (m_dwFlags & kScanFirstAudioTag) {
+    // Built when the next audio tag tells how long this one plays.
+    m_FirstAudioTag = tag;
+    m_llFirstAudioPos = m_llPos;
+    m_dwFlags &= ~kScanFirstAudioTag;
+    return S_OK;
+  }
+  const HRESULT hr = m_File.m_AudioEntry.ReadFormatFromTag(
+      m_pReader, m_llFirstAudioPos + kFlvTagPayloadOffset, &m_FirstAudioTag,
+      tag.TimeStamp - m_FirstAudioTag.TimeStamp);
+  if (hr == S_OK || hr == VFW_E_UNSUPPORTED_AUDIO) {
+    m_dwFlags &= ~kScanAudioDescription;
+  } else if (hr != kStreamDataShort) {
+    return hr;
+  }
+  return S_OK;
+}
+
+void CFlvHeaderScan::OnScriptTag(const FlvTag& tag) {
+  uint32_t dwMetaDuration = 0;
+  int32_t lAudioCodecId = -1;
+  int32_t lVideoCodecId = -1;
+  (void)ParseScriptDataTag(m_Reader, m_llPos, tag, &dwMetaDuration, &lAudioCodecId,
+                           &lVideoCodecId);
+  if (dwMetaDuration != 0) {
+    m_File.m_dwDuration = dwMetaDuration;
+    m_dwFlags &= ~kScanDurationOpen;
+  }
+  // Metadata may announce a stream the header left out, never remove one.
+  FlvHeader& header = m_File.m_FlvHeader;
+  if (!(header.Flags & kFlvHasVideo) && lVideoCodecId >= 0) {
+    header.Flags |= kFlvHasVideo;
+    m_dwFlags |= kScanVideo;
+  }
+  if (!(header.Flags & kFlvHasAudio) && lAudioCodecId >= 0) {
+    header.Flags |= kFlvHasAudio;
+    m_dwFlags |= kScanAudio;
+  }
+}
+
+bool CFlvHeaderScan::SettleDurationEarly() {
+  if (m_dwFlags == kScanDurationOpen) {
+    // Only the duration is left: after ten seconds of media, the tail of the
+    // file is cheaper than the rest of the walk.
+    if (m_File.m_dwDuration > kTenSeconds) {
+      if (SUCCEEDED(FindTimestampOfLastSample(m_Reader, m_llPrevPos, &m_File.m_dwDuration,
+                                              m_File.m_TagLinkFixups))) {
+        return false;
+      }
+      m_dwFlags = kScanTailSearchFailed | kScanDurationOpen;
+    }
+  } else if (m_dwFlags == kScanTailSearchFailed) {
+    return false;
+  }
+  return true;
+}
+
+void CFlvHeaderScan::FinishAudioDescription() {
+  if ((m_dwFlags & kScanAudioDescription) && !(m_dwFlags & kScanFirstAudioTag)) {
+    // A single audio tag, or one whose header never became readable.
+    (void)m_File.m_AudioEntry.ReadFormatFromTag(
+        m_pReader, m_llFirstAudioPos + kFlvTagPayloadOffset, &m_FirstAudioTag, 0);
+  }
+}
+
+void CFlvHeaderScan::FinishFrameDuration() {
+  if (!(m_dwFlags & kScanFrameDuration)) return;
+  m_File.m_llAvgTimePerFrame =
+      m_cVideoTags > 1 ? static_cast<int64_t>(m_dwLastVideoTime - m_dwFirstVideoTime) * 10000 /
+                             (m_cVideoTags - 1)
+                       : kDefaultAvgTimePerFrame;
+}
+
+HRESULT CFlvHeaderScan::Scan(IAsyncReader* pReader, CFlvFileState& file) {
+  file.m_FlvHeader = FlvHeader();
+  file.m_dwStreamsSeen = 0;
+  file.m_dwDuration = 0;
+  file.m_llAvgTimePerFrame = 0;
   if (pReader == nullptr) return E_POINTER;
 
   LONGLONG llTotal = 0;
   LONGLONG llAvailable = 0;
   // An estimated length (VFW_S_ESTIMATED) is not good enough either.
   if (pReader->Length(&llTotal, &llAvailable) != S_OK) return VFW_E_INVALID_FILE_FORMAT;
-  m_llTotal = llTotal;
-  m_llAvailable = llAvailable;
+  CFlvHeaderScan scan(file, pReader, llAvailable);
+  return scan.Run();
+}
 
-  CFlvReader reader(pReader, 0, &m_TagLinkFixups);
-  if (ReadFlvHeader(reader, m_FlvHeader) != S_OK) return VFW_E_INVALID_FILE_FORMAT;
+HRESULT ReadAndParseHeader(IAsyncReader* pReader, CFlvFileState& file) {
+  return CFlvHeaderScan::Scan(pReader, file);
+}
 
-  int64_t llPos = m_FlvHeader.DataOffset;
-  int64_t llPrevPos = 0;  // 0: no tag before
-  uint32_t dwExpectedPrevSize = 0;  // 0: nothing to check
-  FlvTag firstAudioTag;
-  int64_t llFirstAudioPos = 0;
-  uint32_t dwFirstVideoTime = kTimeUnset;
-  uint32_t dwLastVideoTime = kTimeUnset;
-  uint32_t cVideoTags = 0;
-  uint32_t flags = InitialScanFlags(m_FlvHeader.Flags);
-
-  while (flags != 0) {
-    FlvTag tag;
-    if (llPos >= m_llAvailable || ReadTagHeader(reader, llPos, tag) != S_OK) break;
-
-    if (dwExpectedPrevSize != 0 && tag.PreviousTagSize != 0 && tag.PreviousTagSize != dwExpectedPrevSize) {
-      Trace("\nCFlvDmx::ReadAndParseHeader: Invalid last tag size: received %x instead of %x", tag.PreviousTagSize,
-            dwExpectedPrevSize);
-      flags |= kScanBrokenLink;
-    }
-    if (llPrevPos != 0 && PreviousTagPosition(llPos, tag) != llPrevPos) {
-      // Out of memory leaves the link unrepaired; the scan goes on.
-      (void)m_TagLinkFixups.Add(llPrevPos, llPos);
-    }
-
-    if (tag.DataSize != 0 && tag.TagType == kFlvTagVideo) {
-      m_dwStreamsSeen |= kStreamVideoSeen;
-      if ((flags & kScanDurationOpen) && m_dwDuration < tag.TimeStamp) m_dwDuration = tag.TimeStamp;
-      if (flags & kScanFrameDuration) {
-        if (flags & kScanSkipFirstVideoTag) {
-          flags &= ~kScanSkipFirstVideoTag;
-        } else {
-          dwLastVideoTime = tag.TimeStamp;
-          if (dwFirstVideoTime == kTimeUnset) {
-            dwFirstVideoTime = tag.TimeStamp;
-          } else if (tag.TimeStamp - dwFirstVideoTime > kTenSeconds) {
-            // cVideoTags is at least 1 here: the first counted tag.
-            flags &= ~kScanFrameDuration;
-            m_llAvgTimePerFrame = static_cast<int64_t>(tag.TimeStamp - dwFirstVideoTime) * 10000 / cVideoTags;
-          }
-          ++cVideoTags;
-        }
-      }
-      if (flags & kScanVideoDescription) {
-        flags &= ~kScanVideoDescription;
-        if (m_VideoEntry.ReadFormatFromTag(pReader, llPos + kFlvTagPayloadOffset, &tag, 0) != S_OK) {
-          return VFW_E_INVALID_FILE_FORMAT;
-        }
-      }
-    } else if (tag.DataSize != 0 && tag.TagType == kFlvTagAudio) {
-      m_dwStreamsSeen |= kStreamAudioSeen;
-      if ((flags & kScanDurationOpen) && m_dwDuration < tag.TimeStamp) m_dwDuration = tag.TimeStamp;
-      if (flags & kScanAudioDescription) {
-        if (flags & kScanFirstAudioTag) {
-          // Built when the next audio tag tells how long this one plays.
-          firstAudioTag = tag;
-          llFirstAudioPos = llPos;
-          flags &= ~kScanFirstAudioTag;
-        } else {
-          const HRESULT hr = m_AudioEntry.ReadFormatFromTag(pReader, llFirstAudioPos + kFlvTagPayloadOffset,
-                                                            &firstAudioTag, tag.TimeStamp - firstAudioTag.TimeStamp);
-          if (hr == S_OK || hr == VFW_E_UNSUPPORTED_AUDIO) {
-            flags &= ~kScanAudioDescription;
-          } else if (hr != kStreamDataShort) {
-            return hr;
-          }
-        }
-      }
-    } else if (tag.DataSize != 0 && tag.TagType == kFlvTagScript) {
-      uint32_t dwMetaDuration = 0;
-      int32_t lAudioCodecId = -1;
-      int32_t lVideoCodecId = -1;
-      (void)ParseScriptDataTag(reader, llPos, tag, &dwMetaDuration, &lAudioCodecId, &lVideoCodecId);
-      if (dwMetaDuration != 0) {
-        m_dwDuration = dwMetaDuration;
-        flags &= ~kScanDurationOpen;
-      }
-      // Metadata may announce a stream the header left out, never remove one.
-      if (!(m_FlvHeader.Flags & kFlvHasVideo) && lVideoCodecId >= 0) {
-        m_FlvHeader.Flags |= kFlvHasVideo;
-        flags |= kScanVideo;
-      }
-      if (!(m_FlvHeader.Flags & kFlvHasAudio) && lAudioCodecId >= 0) {
-        m_FlvHeader.Flags |= kFlvHasAudio;
-        flags |= kScanAudio;
-      }
-    }
-
-    if (flags == kScanDurationOpen) {
-      // Only the duration is left: after ten seconds of media, the tail of
-      // the file is cheaper than the rest of the walk.
-      if (m_dwDuration > kTenSeconds) {
-        if (SUCCEEDED(FindTimestampOfLastSample(reader, llPrevPos))) break;
-        flags = kScanTailSearchFailed | kScanDurationOpen;
-      }
-    } else if (flags == kScanTailSearchFailed) {
-      break;
-    }
-
-    llPrevPos = llPos;
-    llPos = NextTagPosition(llPos, tag);
-    // Some writers patch the metadata tag in place: its follower's back-link
-    // is not checked.
-    dwExpectedPrevSize = tag.TagType == kFlvTagScript ? 0 : ExpectedPreviousTagSize(tag);
+HRESULT FindTimestampOfLastSample(const CFlvReader& reader, int64_t llLowerBound,
+                                  uint32_t* pdwDuration, CTagLinkFixups& fixups) {
+  const int64_t llAvailable = reader.Available();
+  int64_t w = llAvailable - kScanWindow;
+  if (w <= llLowerBound) return E_FAIL;
+  FlvTag tag;
+  int64_t pos = 0;
+  // Each step back searches only its own window: the windows after it were
+  // searched by the steps before, with the same result.
+  int64_t end = llAvailable;
+  while (FindTagHeaderInRange(reader, w, end, *pdwDuration, tag, pos) != S_OK) {
+    end = w;
+    w -= kScanWindow;
+    if (w <= llLowerBound) return E_FAIL;
   }
 
-  if ((flags & kScanAudioDescription) && !(flags & kScanFirstAudioTag)) {
-    // A single audio tag, or one whose header never became readable.
-    (void)m_AudioEntry.ReadFormatFromTag(pReader, llFirstAudioPos + kFlvTagPayloadOffset, &firstAudioTag, 0);
+  for (;;) {
+    if (*pdwDuration < tag.TimeStamp) *pdwDuration = tag.TimeStamp;
+    const int64_t next = NextTagPosition(pos, tag);
+    FlvTag nextTag;
+    if (ReadTagHeader(reader, next, nextTag) != S_OK) return S_OK;
+    // No size is expected after script data: some writers patch the metadata
+    // tag in place and leave the back-link behind it stale.
+    const uint32_t expected = tag.TagType == kFlvTagScript ? 0 : ExpectedPreviousTagSize(tag);
+    if (expected != 0 && nextTag.PreviousTagSize != 0 && nextTag.PreviousTagSize != expected) {
+      Trace(
+          "\nCFlvDmx::FindTimestampOfLastSample: Invalid last tag size: received %x instead of %x",
+          nextTag.PreviousTagSize, expected);
+    }
+    if (PreviousTagPosition(next, nextTag) != pos) (void)fixups.Add(pos, next);
+    tag = nextTag;
+    pos = next;
   }
-  if (flags & kScanFrameDuration) {
-    m_llAvgTimePerFrame = cVideoTags > 1 ? static_cast<int64_t>(dwLastVideoTime - dwFirstVideoTime) * 10000 /
-                                               (cVideoTags - 1)
-                                         : kDefaultAvgTimePerFrame;
-  }
-  m_VideoEntry.SetAvgTimePerFrame(m_llAvgTimePerFrame);
-  return S_OK;
 }
 
 }  // namespace flvdmx

@@ -85,21 +85,23 @@ const char* DeliverFailureFormat(int32_t iStreamKind) {
   return "  Process: Non Audio/Video Deliver failed: 0x%08X";
 }
 
-}  // namespace
-
-int CFlvDmx::IsKeyFrame(const SampleEntry* pEntry, IAsyncReader* pReader, const FlvTag& tag,
-                        int64_t llPosition) {
-  if (tag.TagType != kFlvTagVideo || pReader == nullptr) return 1;
-  (void)pEntry;  // every video codec keeps FrameType in the same bits
+// Whether the tag is a key frame: true for a tag that is not video, whose
+// flags byte cannot be read, or whose FrameType is 1 (every video codec keeps
+// FrameType in the same bits).
+bool IsKeyFrame(IAsyncReader* pReader, const FlvTag& tag, int64_t llPosition) {
+  if (tag.TagType != kFlvTagVideo || pReader == nullptr) return true;
   BYTE flags = 0;
-  if (pReader->SyncRead(llPosition + kFlvTagPayloadOffset, 1, &flags) != S_OK) return 1;
-  return IsKeyFrameFlags(flags) ? 1 : 0;
+  if (pReader->SyncRead(llPosition + kFlvTagPayloadOffset, 1, &flags) != S_OK) return true;
+  return IsKeyFrameFlags(flags);
 }
 
-HRESULT CFlvDmx::SeekToKeyFrame(const CFlvReader& reader, int64_t& llPosition, FlvTag& tag,
-                                int64_t& llSampleCount) {
-  const SampleEntry* pEntry = &m_VideoEntry;
-  while (IsKeyFrame(pEntry, reader.Reader(), tag, llPosition) != 1) {
+// Steps back from the video tag at llPosition to the nearest key frame at or
+// before it; llSampleCount drops by the tags stepped over. S_OK; else the
+// first result of FindPrevTagOfType that is not S_OK (S_FALSE: no key frame
+// before, the position is the earliest video tag reached).
+HRESULT SeekToKeyFrame(const CFlvReader& reader, int64_t& llPosition, FlvTag& tag,
+                       int64_t& llSampleCount) {
+  while (!IsKeyFrame(reader.Reader(), tag, llPosition)) {
     const HRESULT hr = FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition,
                                          tag.TimeStamp);
     if (hr != S_OK) return hr;
@@ -108,9 +110,13 @@ HRESULT CFlvDmx::SeekToKeyFrame(const CFlvReader& reader, int64_t& llPosition, F
   return S_OK;
 }
 
-HRESULT CFlvDmx::FillSample(const SampleEntry* pEntry, IAsyncReader* pReader,
-                            IMediaSample* pSample, int64_t llPosition, const FlvTag& tag,
-                            BOOL* pbSync) {
+// One tag's payload into pSample through pReader: the codec prefix bytes are
+// skipped and the rest read straight into the sample's buffer. S_OK with
+// *pbSync; S_FALSE when the tag is not to be delivered (a sequence header, an
+// end-of-sequence packet, a tag too short for its prefix, or a short read); a
+// failure of the reader or the sample.
+HRESULT FillSample(const SampleEntry* pEntry, IAsyncReader* pReader, IMediaSample* pSample,
+                   int64_t llPosition, const FlvTag& tag, BOOL* pbSync) {
   if (pEntry == nullptr || pReader == nullptr || pSample == nullptr || pbSync == nullptr)
     return E_POINTER;
   const PayloadLayout layout = LayoutOf(pEntry);
@@ -122,8 +128,8 @@ HRESULT CFlvDmx::FillSample(const SampleEntry* pEntry, IAsyncReader* pReader,
   BYTE prefix[kMaxPrefix] = {};
   bool bPrefixRead = false;
   if (layout.cbPrefixNeeded > 0) {
-    const HRESULT hr =
-        pReader->SyncRead(llPosition + kFlvTagPayloadOffset, static_cast<LONG>(layout.cbPrefixNeeded), prefix);
+    const HRESULT hr = pReader->SyncRead(llPosition + kFlvTagPayloadOffset,
+                                         static_cast<LONG>(layout.cbPrefixNeeded), prefix);
     if (layout.bPacketTypeGate) {
       if (FAILED(hr)) return hr;
       if (hr != S_OK || prefix[1] != kCodedDataPacket) return S_FALSE;
@@ -145,27 +151,37 @@ HRESULT CFlvDmx::FillSample(const SampleEntry* pEntry, IAsyncReader* pReader,
   return S_OK;
 }
 
+}  // namespace
+
+struct CFlvDmx::Segment {
+  LONGLONG llStart = 0;
+  LONGLONG llStop = kNoStopTime;
+  double dRate = 1.0;
+  REFERENCE_TIME llRelativeStop = kNoStopTime;  // the stop relative to the start
+};
+
 HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
                                 LONGLONG llSegmentStart, int64_t& llPosition, FlvTag& tag) {
   const SampleEntry* pEntry = pPin->GetSampleEntry();
   const uint8_t type = static_cast<uint8_t>(pEntry->m_iStreamKind);
+  const int64_t llDataOffset = m_File.Header().DataOffset;
   uint32_t dwTarget = TargetMs(llSegmentStart);
 
   // The first thread to position for a new target searches under the lock and
   // leaves its result as the start point; the other then starts from there.
-  std::unique_lock<std::recursive_mutex> seekLock(m_SeekLock);
+  std::unique_lock<std::recursive_mutex> seekLock(m_File.SeekLock());
   uint32_t dwStartTime = 0;
   int64_t llStartPos = 0;
   bool bNear = false;
-  GetSeekStartPoint(dwTarget, &dwStartTime, &llStartPos, &bNear);
+  m_File.GetSeekStartPoint(dwTarget, &dwStartTime, &llStartPos, &bNear);
   if (bNear) seekLock.unlock();
 
-  pPin->m_llSampleCount = 0;
+  int64_t llSampleCount = 0;
   llPosition = llStartPos;
   const uint32_t dwRequested = dwTarget;
   HRESULT hr =
-      FindPreviousFrame(reader, type, llPosition, dwStartTime, dwTarget, tag, pPin->m_llSampleCount);
-  if (hr == S_FALSE && llStartPos != static_cast<int64_t>(m_FlvHeader.DataOffset)) {
+      FindPreviousFrame(reader, type, llPosition, dwStartTime, dwTarget, tag, llSampleCount);
+  if (hr == S_FALSE && llStartPos != llDataOffset) {
     // The start point the other pin left can lie after this stream's last
     // tag (a seek near the end): search again from this stream's last tag
     // before it, or the stream would deliver nothing.
@@ -175,39 +191,47 @@ HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reade
         FindPrevTagOfType(reader, llStartPos, type, startTag, llLastPos, dwStartTime) == S_OK) {
       llPosition = llLastPos;
       dwTarget = dwRequested;
-      pPin->m_llSampleCount = 0;
+      llSampleCount = 0;
       hr = FindPreviousFrame(reader, type, llPosition, startTag.TimeStamp, dwTarget, tag,
-                             pPin->m_llSampleCount);
+                             llSampleCount);
     }
   }
   if (!bNear) {
     // Only a found tag is a start point: after S_FALSE the position and the
     // target would not belong together.
-    if (hr == S_OK) SetSeekStartPoint(dwTarget, llPosition);
+    if (hr == S_OK) m_File.SetSeekStartPoint(dwTarget, llPosition);
     seekLock.unlock();
   }
+  pPin->SetSampleCount(llSampleCount);
 
-  if (hr == S_OK && type == kFlvTagVideo) {
-    hr = SeekToKeyFrame(reader, llPosition, tag, pPin->m_llSampleCount);
-    // An AVC end-of-sequence tag is marked as a key frame but carries no
-    // picture: a target after the last frame would start there and deliver
-    // no video at all. The key frame before it is the one to decode from.
-    while (hr == S_OK && m_VideoEntry.m_iCodecID == kVideoCodecAvc &&
-           IsAvcEndOfSequence(reader, llPosition, tag)) {
-      hr = FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp);
-      if (hr == S_OK) hr = SeekToKeyFrame(reader, llPosition, tag, pPin->m_llSampleCount);
-    }
-    // VP6 starts one key frame earlier than the other codecs.
-    if (hr == S_OK && tag.TimeStamp != 0 && m_VideoEntry.IsVp6()) {
-      if (FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp) ==
-          S_OK) {
-        hr = SeekToKeyFrame(reader, llPosition, tag, pPin->m_llSampleCount);
-      }
-    }
-  }
+  if (hr == S_OK && type == kFlvTagVideo) hr = PositionAtKeyFrame(pPin, reader, llPosition, tag);
   if (FAILED(hr)) return hr;
 
   return FindNextTagOfType(reader, llPosition, tag.TimeStamp, 0, type, tag, llPosition);
+}
+
+HRESULT CFlvDmx::PositionAtKeyFrame(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
+                                    int64_t& llPosition, FlvTag& tag) {
+  const VideoSampleEntry& video = m_File.VideoEntry();
+  int64_t llSampleCount = pPin->GetSampleCount();
+  HRESULT hr = SeekToKeyFrame(reader, llPosition, tag, llSampleCount);
+  // An AVC end-of-sequence tag is marked as a key frame but carries no
+  // picture: a target after the last frame would start there and deliver no
+  // video at all. The key frame before it is the one to decode from.
+  while (hr == S_OK && video.m_iCodecID == kVideoCodecAvc &&
+         IsAvcEndOfSequence(reader, llPosition, tag)) {
+    hr = FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp);
+    if (hr == S_OK) hr = SeekToKeyFrame(reader, llPosition, tag, llSampleCount);
+  }
+  // VP6 starts one key frame earlier than the other codecs.
+  if (hr == S_OK && tag.TimeStamp != 0 && video.IsVp6()) {
+    if (FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp) ==
+        S_OK) {
+      hr = SeekToKeyFrame(reader, llPosition, tag, llSampleCount);
+    }
+  }
+  pPin->SetSampleCount(llSampleCount);
+  return hr;
 }
 
 void CFlvDmx::EndStream(CBaseDmxOutputPin* pPin) {
@@ -215,100 +239,119 @@ void CFlvDmx::EndStream(CBaseDmxOutputPin* pPin) {
   if (FAILED(hr)) ReportStreamError(hr);
 }
 
-HRESULT CFlvDmx::Process(CBaseDmxOutputPin* pPin) {
-  const SampleEntry* pEntry = pPin->GetSampleEntry();
-  if (pEntry == nullptr) return E_UNEXPECTED;
+HRESULT CFlvDmx::PinProcess(int /*iPin*/, CBaseDmxOutputPin* pPin) {
+  if (pPin == nullptr) return E_UNEXPECTED;
+  if (pPin->GetSampleEntry() == nullptr) return E_UNEXPECTED;
   IAsyncReader* pReader = GetReader();
   if (pReader == nullptr) return E_POINTER;
   // The reader object holds its own reference for as long as the loop runs.
-  CFlvReader reader(pReader, m_dwDuration, &m_TagLinkFixups);
+  CFlvReader reader(pReader, m_File.Duration(), &m_File.TagLinkFixups());
   pReader->Release();
-  pReader = reader.Reader();
 
-  const uint8_t type = static_cast<uint8_t>(pEntry->m_iStreamKind);
   for (;;) {
-    pPin->m_bRestart = FALSE;
-    BOOL bDiscontinuity = TRUE;
-    LONGLONG llSegmentStart = 0;
-    LONGLONG llSegmentStop = kNoStopTime;
-    double dRate = 1.0;
-    HRESULT hr = GetSegment(&llSegmentStart, &llSegmentStop, &dRate);
+    pPin->ClearRestart();
+    Segment segment;
+    HRESULT hr = GetSegment(&segment.llStart, &segment.llStop, &segment.dRate);
     if (FAILED(hr)) return ReportStreamError(hr);
-    pPin->m_dStreamRate = dRate;
-    pPin->DeliverNewSegment(llSegmentStart, llSegmentStop, dRate);
-    const REFERENCE_TIME llRelativeStop =
-        llSegmentStop == kNoStopTime ? kNoStopTime : Relative(llSegmentStop, llSegmentStart, dRate);
+    pPin->DeliverNewSegment(segment.llStart, segment.llStop, segment.dRate);
+    if (segment.llStop != kNoStopTime) {
+      segment.llRelativeStop = Relative(segment.llStop, segment.llStart, segment.dRate);
+    }
 
     int64_t llPosition = 0;
     FlvTag tag;
-    hr = PositionStream(pPin, reader, llSegmentStart, llPosition, tag);
+    hr = PositionStream(pPin, reader, segment.llStart, llPosition, tag);
     if (hr == S_FALSE) {
       EndStream(pPin);
       return S_OK;
     }
     if (hr != S_OK) return ReportStreamError(hr);
 
-    for (bool bRestart = false; !bRestart;) {
-      // The next tag of the stream gives this sample's stop; without one (end
-      // of file, a read failure, a broken chain) this is the last sample.
-      FlvTag next;
-      int64_t llNextPosition = 0;
-      const bool bLast = FindNextTagOfType(reader, NextTagPosition(llPosition, tag), tag.TimeStamp,
-                                           ExpectedPreviousTagSize(tag), type, next,
-                                           llNextPosition) != S_OK;
-      REFERENCE_TIME tStart = static_cast<REFERENCE_TIME>(tag.TimeStamp) * kUnitsPerMs;
-      REFERENCE_TIME tStop = bLast ? tStart + kLastSampleDuration
-                                   : static_cast<REFERENCE_TIME>(next.TimeStamp) * kUnitsPerMs;
+    bool bRestart = false;
+    hr = DeliverSegment(pPin, reader, segment, llPosition, tag, &bRestart);
+    if (!bRestart) return hr;
+  }
+}
 
-      IMediaSample* pSample = nullptr;
-      hr = pPin->GetDeliveryBuffer(&pSample, &tStart, &tStop, 0);
-      if (FAILED(hr)) {
-        Trace("  Process: GetDeliveryBuffer failed: 0x%08X", static_cast<unsigned>(hr));
-        pPin->DeliverEndOfStream();
-        return hr;
-      }
-      BOOL bSync = FALSE;
-      const HRESULT hrFill = FillSample(pEntry, pReader, pSample, llPosition, tag, &bSync);
-      if (FAILED(hrFill)) {
-        pSample->Release();
-        pPin->DeliverEndOfStream();
-        ReportStreamError(hrFill);
-        return hrFill;
-      }
-      m_llCurrentTime = tStart;
-      m_llCurrentFrame = pPin->m_llSampleCount;
+HRESULT CFlvDmx::DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
+                                const Segment& segment, int64_t llPosition, FlvTag tag,
+                                bool* pbRestart) {
+  const uint8_t type = static_cast<uint8_t>(pPin->GetSampleEntry()->m_iStreamKind);
+  BOOL bDiscontinuity = TRUE;
+  for (;;) {
+    // The next tag of the stream gives this sample's stop; without one (end
+    // of file, a read failure, a broken chain) this is the last sample.
+    FlvTag next;
+    int64_t llNextPosition = 0;
+    const bool bLast = FindNextTagOfType(reader, NextTagPosition(llPosition, tag), tag.TimeStamp,
+                                         ExpectedPreviousTagSize(tag), type, next,
+                                         llNextPosition) != S_OK;
+    const REFERENCE_TIME tStart = static_cast<REFERENCE_TIME>(tag.TimeStamp) * kUnitsPerMs;
+    const REFERENCE_TIME tStop = bLast ? tStart + kLastSampleDuration
+                                       : static_cast<REFERENCE_TIME>(next.TimeStamp) * kUnitsPerMs;
+    REFERENCE_TIME tRelStop = 0;
+    const HRESULT hr = DeliverTag(pPin, reader, segment, llPosition, tag, tStart, tStop,
+                                  bDiscontinuity, &tRelStop);
+    if (hr != S_OK) return hr;
+    // A tag that is not delivered still uses the discontinuity up.
+    bDiscontinuity = FALSE;
 
-      REFERENCE_TIME tRelStart = Relative(tStart, llSegmentStart, dRate);
-      REFERENCE_TIME tRelStop = Relative(tStop, llSegmentStart, dRate);
-      pSample->SetPreroll(tRelStop <= 0);
-      pSample->SetTime(&tRelStart, &tRelStop);
-      pSample->SetSyncPoint(bSync);
-      // A tag that is not delivered still uses the discontinuity up.
-      pSample->SetDiscontinuity(bDiscontinuity);
-      bDiscontinuity = FALSE;
-      const HRESULT hrDeliver = hrFill == S_OK ? pPin->Deliver(pSample) : S_OK;
-      pSample->Release();
-      if (hrDeliver != S_OK) {
-        Trace(DeliverFailureFormat(pEntry->m_iStreamKind), static_cast<unsigned>(hrDeliver));
-        return hrDeliver;
-      }
-
-      ++pPin->m_llSampleCount;
-      tag = next;
-      llPosition = llNextPosition;
-      if (pPin->CheckRequest(nullptr, 0)) {
-        EndStream(pPin);
-        return S_OK;
-      }
-      if (pPin->m_bRestart) {
-        Trace("  Process: RestartProcessLoop");
-        bRestart = true;
-      } else if (tRelStop > llRelativeStop || bLast) {
-        EndStream(pPin);
-        return S_OK;
-      }
+    pPin->SetSampleCount(pPin->GetSampleCount() + 1);
+    tag = next;
+    llPosition = llNextPosition;
+    if (pPin->CheckRequest(nullptr, 0)) {
+      EndStream(pPin);
+      return S_OK;
+    }
+    if (pPin->IsRestartRequested()) {
+      Trace("  Process: RestartProcessLoop");
+      *pbRestart = true;
+      return S_OK;
+    }
+    if (tRelStop > segment.llRelativeStop || bLast) {
+      EndStream(pPin);
+      return S_OK;
     }
   }
+}
+
+HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
+                            const Segment& segment, int64_t llPosition, const FlvTag& tag,
+                            REFERENCE_TIME tStart, REFERENCE_TIME tStop, BOOL bDiscontinuity,
+                            REFERENCE_TIME* ptRelStop) {
+  const SampleEntry* pEntry = pPin->GetSampleEntry();
+  IMediaSample* pSample = nullptr;
+  HRESULT hr = pPin->GetDeliveryBuffer(&pSample, &tStart, &tStop, 0);
+  if (FAILED(hr)) {
+    Trace("  Process: GetDeliveryBuffer failed: 0x%08X", static_cast<unsigned>(hr));
+    pPin->DeliverEndOfStream();
+    return hr;
+  }
+  BOOL bSync = FALSE;
+  const HRESULT hrFill = FillSample(pEntry, reader.Reader(), pSample, llPosition, tag, &bSync);
+  if (FAILED(hrFill)) {
+    pSample->Release();
+    pPin->DeliverEndOfStream();
+    ReportStreamError(hrFill);
+    return hrFill;
+  }
+  m_llCurrentTime = tStart;
+  m_llCurrentFrame = pPin->GetSampleCount();
+
+  REFERENCE_TIME tRelStart = Relative(tStart, segment.llStart, segment.dRate);
+  REFERENCE_TIME tRelStop = Relative(tStop, segment.llStart, segment.dRate);
+  pSample->SetPreroll(tRelStop <= 0);
+  pSample->SetTime(&tRelStart, &tRelStop);
+  pSample->SetSyncPoint(bSync);
+  pSample->SetDiscontinuity(bDiscontinuity);
+  const HRESULT hrDeliver = hrFill == S_OK ? pPin->Deliver(pSample) : S_OK;
+  pSample->Release();
+  if (hrDeliver != S_OK) {
+    Trace(DeliverFailureFormat(pEntry->m_iStreamKind), static_cast<unsigned>(hrDeliver));
+    return hrDeliver;
+  }
+  *ptRelStop = tRelStop;
+  return S_OK;
 }
 
 }  // namespace flvdmx

@@ -369,7 +369,7 @@ HRESULT CBaseDmx::RestartOutputPins(BOOL bFlush) {
     for (int i = 0; i < cPins; ++i) {
       CBaseDmxOutputPin* pPin = AcquireOutputPin(i);
       if (pPin == nullptr) continue;
-      pPin->m_bRestart = TRUE;
+      pPin->RequestRestart();
       pPin->NonDelegatingRelease();
     }
     return S_OK;

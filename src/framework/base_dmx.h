@@ -158,7 +158,7 @@ class CBaseDmx : public CBaseFilter {
   // time the thread is told to run (never twice at once for one pin). It
   // must look for a pending thread command after every sample
   // (pPin->CheckRequest(nullptr, 0)) and return when one is there, must start
-  // over from the new positions when pPin->m_bRestart is set, and when its
+  // over from the new positions when pPin->IsRestartRequested(), and when its
   // stream ends or a command is pending it delivers end-of-stream on the pin
   // (reporting a failure of that through ReportStreamError). Reads through
   // the reader fail while the pin is being stopped, so a loop blocked in a
@@ -183,7 +183,7 @@ class CBaseDmx : public CBaseFilter {
   BOOL ClaimMainSeekingPin(CBaseDmxOutputPin* pPin);
 
   // Repositions the running output pins after the seeking state changed.
-  // Without flush: sets m_bRestart on every output pin; each loop starts a
+  // Without flush: RequestRestart on every output pin; each loop starts a
   // new segment after its current sample. With flush, under the filter lock:
   // DeliverBeginFlush, Inactive on every output pin (its thread stops),
   // DeliverEndFlush, Active on every output pin (a new thread starts the

@@ -12,10 +12,10 @@
 // reader, taken from the filter's GetReader when the connection completes and
 // released when it breaks.
 //
-// Locks: connection calls run under the filter lock; the loop state
-// (m_bRestart, m_llSampleCount, m_dStreamRate) belongs to the delivery
-// thread. m_bRestart is set by the seeking code on another thread and read
-// by the loop between samples.
+// Locks: connection calls run under the filter lock; the loop state (the
+// restart request and the sample count) belongs to the delivery thread. The
+// restart request is set by the seeking code on another thread and read by
+// the loop between samples.
 #pragma once
 
 #include <atomic>
@@ -72,18 +72,24 @@ class CBaseDmxOutputPin : public CPushPin {
   uint32_t GetMaxSampleSize() const { return m_dwMaxSampleSize; }
   void SetMaxSampleSize(uint32_t dwMaxSampleSize) { m_dwMaxSampleSize = dwMaxSampleSize; }
 
-  // Set by the seeking code to make the running loop start over from the new
-  // positions; cleared by the loop each time it (re)starts.
-  std::atomic<BOOL> m_bRestart{FALSE};
-  // The delivery loop's own state: samples delivered (or stepped over) since
-  // the loop last positioned, and the rate of its current segment.
-  int64_t m_llSampleCount = 0;
-  double m_dStreamRate = 1.0;
+  // The restart request: set by the seeking code (another thread) to make the
+  // running loop start over from the new positions; cleared by the loop each
+  // time it (re)starts, and read by it between samples.
+  void RequestRestart() { m_bRestart = TRUE; }
+  void ClearRestart() { m_bRestart = FALSE; }
+  bool IsRestartRequested() const { return m_bRestart != FALSE; }
+
+  // Samples delivered (or stepped over) since the loop last positioned: the
+  // delivery loop's own count, touched only on the pin's thread.
+  int64_t GetSampleCount() const { return m_llSampleCount; }
+  void SetSampleCount(int64_t llSampleCount) { m_llSampleCount = llSampleCount; }
 
  private:
   friend class CBaseDmx;  // moves a pin down a slot in RemoveOutputPin
   void SetOutputIndex(int iOutputIndex) { m_iOutputIndex = iOutputIndex; }
 
+  std::atomic<BOOL> m_bRestart{FALSE};
+  int64_t m_llSampleCount = 0;
   uint32_t m_dwMaxSampleSize = 0;
   CBaseDmx* const m_pDmx;
   int m_iOutputIndex;

@@ -8,6 +8,7 @@
 
 #include "flv/amf0.h"
 #include "flv/flv_file_state.h"
+#include "flv/flv_header_scan.h"
 #include "flv/flv_reader.h"
 #include "flv/flv_seek.h"
 #include "support/flv_writer.h"
@@ -18,47 +19,52 @@ namespace {
 
 bool IsSeekResult(HRESULT hr) { return hr == S_OK || hr == S_FALSE || hr == VFW_E_INVALID_FILE_FORMAT || hr == E_INVALIDARG; }
 
-// The header, a chain walk with metadata and fix-ups, the tail search, and
-// positioning of both streams from the start and a cached point. Returns the tag headers walked.
+// The header scan, a walk of the tag chain with every metadata tag parsed,
+// the tail search, and positioning of both streams from the start and a
+// cached point. Returns the tag headers walked.
 uint64_t Exercise(const std::vector<uint8_t>& bytes, HRESULT* header = nullptr) {
   TestReader r(bytes);
   CFlvFileState state;
   uint64_t tags = 0;
   {
-    CFlvReader reader(r.get(), 0, &state.m_TagLinkFixups);
-    const HRESULT hr = ReadFlvHeader(reader, state.m_FlvHeader);
+    CFlvReader reader(r.get(), 0, nullptr);
+    FlvHeader flvHeader;
+    const HRESULT hr = ReadFlvHeader(reader, flvHeader);
     if (header) *header = hr;
     EXPECT_TRUE(hr == S_OK || hr == S_FALSE || hr == VFW_E_INVALID_FILE_FORMAT);
+    const HRESULT hrScan = ReadAndParseHeader(r.get(), state);
+    EXPECT_TRUE(hrScan == S_OK || hrScan == S_FALSE || hrScan == VFW_E_INVALID_FILE_FORMAT)
+        << std::hex << hrScan;
     if (hr != S_OK) return 0;
-    state.m_llAvailable = reader.Available();
-    int64_t prevPos = 0;
-    for (int64_t p = state.m_FlvHeader.DataOffset; p < reader.Available();) {
+    for (int64_t p = flvHeader.DataOffset; p < reader.Available();) {
       FlvTag t;
       if (ReadTagHeader(reader, p, t) != S_OK) break;
       ++tags;
-      if (prevPos && PreviousTagPosition(p, t) != prevPos) (void)state.m_TagLinkFixups.Add(prevPos, p);
       if (t.TagType == kFlvTagScript && t.DataSize > 0) {
         uint32_t duration = 0;
         int32_t audio = -1, video = -1;
         const HRESULT hrMeta = ParseScriptDataTag(reader, p, t, &duration, &audio, &video);
         EXPECT_TRUE(hrMeta == S_OK || hrMeta == E_OUTOFMEMORY) << std::hex << hrMeta;
-      } else if (t.TagType == kFlvTagAudio || t.TagType == kFlvTagVideo) state.m_dwDuration = std::max(state.m_dwDuration, t.TimeStamp);
-      prevPos = p;
+      }
       p = NextTagPosition(p, t);
     }
-    const HRESULT tail = state.FindTimestampOfLastSample(reader, state.m_FlvHeader.DataOffset);
+    uint32_t duration = state.Duration();
+    const HRESULT tail = FindTimestampOfLastSample(reader, flvHeader.DataOffset, &duration,
+                                                   state.TagLinkFixups());
     EXPECT_TRUE(tail == S_OK || tail == E_FAIL);
   }
-  CFlvReader reader(r.get(), state.m_dwDuration, &state.m_TagLinkFixups);
+  const uint32_t dwDuration = state.Duration();
+  const int64_t llDataOffset = state.Header().DataOffset;
+  CFlvReader reader(r.get(), dwDuration, &state.TagLinkFixups());
   for (uint8_t type : {kFlvTagAudio, kFlvTagVideo}) {
     FlvTag first;
     int64_t firstPos = 0;
-    const HRESULT hrFirst = FindNextTagOfType(reader, state.m_FlvHeader.DataOffset, 0, 0, type, first, firstPos);
+    const HRESULT hrFirst = FindNextTagOfType(reader, llDataOffset, 0, 0, type, first, firstPos);
     EXPECT_TRUE(IsSeekResult(hrFirst)) << std::hex << hrFirst;
-    for (uint32_t target : {0u, 1500u, state.m_dwDuration / 2, state.m_dwDuration, 0xFFFFFFF0u}) {
+    for (uint32_t target : {0u, 1500u, dwDuration / 2, dwDuration, 0xFFFFFFF0u}) {
       for (bool cached : {false, true}) {
         if (cached && hrFirst != S_OK) continue;
-        int64_t pos = cached ? firstPos : state.m_FlvHeader.DataOffset, count = 0;
+        int64_t pos = cached ? firstPos : llDataOffset, count = 0;
         uint32_t t = target;
         FlvTag tag;
         const HRESULT hr = FindPreviousFrame(reader, type, pos, cached ? 7000 : 0, t, tag, count);

@@ -243,7 +243,7 @@ HRESULT CToyDmx::DeliverStream(int iPin, CBaseDmxOutputPin* pPin, int iStream,
   const ToyStream& stream = m_Layout.streams[static_cast<size_t>(iStream)];
   const LONG cb = static_cast<LONG>(m_Layout.cbChunk);
   for (;;) {
-    pPin->m_bRestart = FALSE;
+    pPin->ClearRestart();
     LONGLONG llStart = 0, llStop = 0;
     double dRate = 1.0;
     HRESULT hr = GetSegment(&llStart, &llStop, &dRate);
@@ -284,7 +284,7 @@ HRESULT CToyDmx::DeliverStream(int iPin, CBaseDmxOutputPin* pPin, int iStream,
         pPin->DeliverEndOfStream();
         return S_OK;
       }
-      bRestart = pPin->m_bRestart != FALSE;
+      bRestart = pPin->IsRestartRequested();
     }
     if (bRestart) continue;
     hr = pPin->DeliverEndOfStream();

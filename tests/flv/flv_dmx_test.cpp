@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "filter/filter_rig.h"
+#include "flv/filter_rig.h"
 #include "platform/mediatypes.h"
 #include "support/test_filters.h"
 

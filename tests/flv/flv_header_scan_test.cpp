@@ -1,0 +1,411 @@
+// The header scan (ReadAndParseHeader) and the tail search: crafted files for
+// durations, frame times, broken back-links and every way the scan can fail;
+// damaged files from a seeded generator; ffmpeg-made files against ffprobe.
+#include "flv/flv_header_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "baseclasses/mediatype.h"
+#include "flv/flv_reader.h"
+#include "host/file_reader.h"
+#include "streams/streams_test_util.h"
+#include "streams/video_units.h"
+#include "support/ffprobe.h"
+#include "support/flv_writer.h"
+#include "support/media.h"
+#include "test_reader.h"
+
+namespace flvdmx {
+namespace {
+
+// Screen video key frame, 160 x 120.
+inline std::vector<uint8_t> ScreenVideo() { return {0x13, 0x30, 0xA0, 0x30, 0x78, 0x78, 0xDA}; }
+
+// 16-bit stereo PCM at 44.1 kHz, 8 samples.
+inline std::vector<uint8_t> PcmAudio() {
+  std::vector<uint8_t> p(33, 0x11);
+  p[0] = 0x3F;
+  return p;
+}
+
+// One MP3 frame header (MPEG-1 Layer III 128 kbit/s 44.1 kHz) in a tag of `dataSize`.
+inline std::vector<uint8_t> Mp3Audio(size_t dataSize) {
+  std::vector<uint8_t> p = {0x2F, 0xFF, 0xFB, 0x90, 0x64};
+  p.resize(dataSize, 0x00);
+  return p;
+}
+
+// Screen video every 40 ms and PCM every 23 ms from fromMs to toMs, in time
+// order (video first on ties). The first tag at or after each time in
+// `brokenAt` gets a PreviousTagSize one too large; their positions are returned.
+std::vector<int64_t> AddMedia(FlvWriter& w, uint32_t fromMs, uint32_t toMs, std::set<uint32_t> brokenAt = {}) {
+  std::vector<int64_t> broken;
+  for (uint32_t v = fromMs, a = fromMs; v <= toMs || a <= toMs;) {
+    const bool takeVideo = v <= toMs && (a > toMs || v <= a);
+    const uint32_t t = takeVideo ? v : a;
+    FlvWriter::TagOptions options;
+    if (!brokenAt.empty() && t >= *brokenAt.begin()) {
+      brokenAt.erase(brokenAt.begin());
+      options.previousTagSize = w.LastTagSize() + 1;
+      broken.push_back(w.NextPosition());
+    }
+    w.Tag(takeVideo ? kFlvTagVideo : kFlvTagAudio, t, takeVideo ? ScreenVideo() : PcmAudio(), options);
+    (takeVideo ? v : a) += takeVideo ? 40 : 23;
+  }
+  return broken;
+}
+
+struct ScanResult {
+  HRESULT hr;
+  std::unique_ptr<CFlvFileState> scan;
+};
+
+ScanResult Scan(const std::vector<uint8_t>& file) {
+  auto reader = MakeReader(file);
+  ScanResult r{E_FAIL, std::make_unique<CFlvFileState>()};
+  r.hr = ReadAndParseHeader(reader.get(), *r.scan);
+  EXPECT_EQ(reader->RefCount(), 1u) << "the scan keeps no reference";
+  return r;
+}
+
+std::vector<uint32_t> Every(uint32_t stepMs, uint32_t toMs) {
+  std::vector<uint32_t> times;
+  for (uint32_t t = 0; t <= toMs; t += stepMs) times.push_back(t);
+  return times;
+}
+
+TEST(HeaderScanTest, FrameDurationLeavesOutTheFirstTagAndStopsAfterTenSeconds) {
+  const struct {
+    const char* name;
+    std::vector<uint32_t> videoTimes;
+    int64_t avgTimePerFrame;
+  } cases[] = {
+      {"OneTag", {0}, 333333},
+      {"OneCountedTag", {0, 40}, 333333},
+      {"TwoCountedTags", {0, 40, 100}, 600000},
+      {"TenSecondsExactlyStillCounts", Every(100, 10100), 1000000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlvWriter w(kFlvHasVideo);
+    for (uint32_t t : c.videoTimes) w.Video(t, ScreenVideo());
+    const ScanResult r = Scan(w.Bytes());
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_EQ(r.scan->AvgTimePerFrame(), c.avgTimePerFrame);
+    EXPECT_EQ(r.scan->VideoEntry().m_llAvgTimePerFrame, c.avgTimePerFrame);
+  }
+}
+
+TEST(HeaderScanTest, MetadataAnnouncesAStreamTheHeaderLeftOutAndWinsOverTagTimes) {
+  FlvWriter w(kFlvHasAudio);
+  w.Script(OnMetaData(2.0, 0, 3));
+  AddMedia(w, 0, 1000);
+  w.Video(5000, {});  // tags without data count for nothing
+  const ScanResult r = Scan(w.Bytes());
+  ASSERT_EQ(r.hr, S_OK);
+  EXPECT_EQ(r.scan->Header().Flags, kFlvHasVideo | kFlvHasAudio);
+  EXPECT_EQ(r.scan->StreamsSeen(), kStreamVideoSeen | kStreamAudioSeen);
+  EXPECT_EQ(r.scan->VideoEntry().m_iCodecID, kVideoCodecScreen);
+  EXPECT_EQ(r.scan->Duration(), 2000u);
+}
+
+// 12 s with metadata: a broken back-link is repaired only where the scan
+// walks, including the one after the metadata tag (patched in place).
+TEST(HeaderScanTest, BrokenBackLinksAreRepairedWhereTheScanWalks) {
+  const struct {
+    const char* name;
+    std::set<uint32_t> brokenAt;
+    bool afterMetadata;
+    size_t repaired;
+  } cases[] = {
+      {"ScanEndsOnceBothStreamsAreKnown", {11500}, false, 0},
+      {"BrokenLinkForcesAFullScan", {2000, 11500}, false, 2},
+      {"AfterMetadata", {11500}, true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlvWriter w;
+    const int64_t meta = w.Script(OnMetaData(12.0, 0, 3));
+    const int64_t first = c.afterMetadata ? w.Tag(kFlvTagVideo, 0, ScreenVideo(), {7, std::nullopt}) : 0;
+    const std::vector<int64_t> broken = AddMedia(w, 0, 12000, c.brokenAt);
+    const ScanResult r = Scan(w.Bytes());
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_EQ(r.scan->Duration(), 12000u);
+    EXPECT_EQ(r.scan->TagLinkFixups().Count(), c.repaired);
+    int64_t key = 0;
+    if (c.afterMetadata) {
+      EXPECT_TRUE(r.scan->TagLinkFixups().FindPredecessor(first, &key));
+      EXPECT_EQ(key, meta);
+      continue;
+    }
+    for (size_t i = 0; i < c.repaired; ++i) {
+      EXPECT_TRUE(r.scan->TagLinkFixups().FindPredecessor(broken[i], &key));
+      EXPECT_LT(key, broken[i]);
+    }
+  }
+}
+
+TEST(HeaderScanTest, AacStreamStartingWithARawFrameEndsTheScanWithSFalse) {
+  FlvWriter w;
+  for (uint32_t t = 0; t <= 80; t += 40) {
+    w.Video(t, ScreenVideo());
+    if (t < 80) w.Audio(t * 23 / 40, {0xAF, 0x01, 0x21, 0x10, 0x05});
+  }
+  const ScanResult r = Scan(w.Bytes());
+  EXPECT_EQ(r.hr, S_FALSE);
+  EXPECT_EQ(r.scan->Duration(), 40u) << "as far as the scan got";
+  CMediaType mt;
+  EXPECT_EQ(r.scan->VideoEntry().GetMediaType(0, &mt), S_OK);
+}
+
+std::vector<uint8_t> FirstVideo(const std::vector<uint8_t>& payload) {
+  FlvWriter w;
+  w.Video(0, payload);
+  w.Audio(0, PcmAudio());
+  w.Audio(23, PcmAudio());
+  return w.Bytes();
+}
+
+TEST(HeaderScanTest, FailuresGiveTheirResult) {
+  const std::vector<uint8_t> good = FirstVideo(ScreenVideo());
+  const int64_t firstAudioPayload = 9 + 15 + 7 + 15;
+  const struct {
+    const char* name;
+    std::vector<uint8_t> file;
+    HRESULT hr;
+    HRESULT lengthResult;
+    int64_t failReadAt;
+  } cases[] = {
+      {"LengthFails", good, VFW_E_INVALID_FILE_FORMAT, E_FAIL, -1},
+      {"LengthIsAnEstimate", good, VFW_E_INVALID_FILE_FORMAT, VFW_S_ESTIMATED, -1},
+      {"BadSignature", {'G', 'L', 'V', 1, 5, 0, 0, 0, 9}, VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
+      {"HeaderReadFails", good, VFW_E_INVALID_FILE_FORMAT, S_OK, 4},
+      {"VideoCodecUnsupported", FirstVideo({0x15, 0, 0, 0}), VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
+      {"Vp6InterFrameFirst", FirstVideo({0x14, 0, 0x80, 0x46, 30, 40}), VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
+      {"AudioReadFails", good, E_FAIL, S_OK, firstAudioPayload},
+      {"OnlyAHeader", {'F', 'L', 'V', 1, 5, 0, 0, 0, 9}, S_OK, S_OK, -1},
+      {"TruncatedTagHeader", {'F', 'L', 'V', 1, 5, 0, 0, 0, 9, 0, 0, 0, 0, 9, 0}, S_OK, S_OK, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto reader = MakeReader(c.file);
+    if (c.lengthResult != S_OK) reader->FailLength(c.lengthResult);
+    if (c.failReadAt >= 0) reader->FailReadsAt(c.failReadAt, E_FAIL);
+    CFlvFileState scan;
+    EXPECT_EQ(ReadAndParseHeader(reader.get(), scan), c.hr);
+  }
+  CFlvFileState scan;
+  EXPECT_EQ(ReadAndParseHeader(nullptr, scan), E_POINTER);
+}
+
+// Metadata, AVC and AAC sequence headers and frames, or MP3 and screen video.
+std::vector<uint8_t> SeedFile(bool avc) {
+  FlvWriter w;
+  w.Script(OnMetaData(12.5, avc ? 10 : 2, avc ? 7 : 3));
+  if (avc) {
+    w.Video(0, SequenceHeaderPayload(7, ConfigRecord({kH264Sps}, kH264Pps)));
+    w.Audio(0, {0xAF, 0x00, 0x12, 0x10});
+  }
+  for (uint32_t t = 0; t <= 1200; t += 40) {
+    w.Video(t, avc ? std::vector<uint8_t>{0x27, 0x01, 0, 0, 0, 0, 0, 0, 2, 0x41, 0x9A} : ScreenVideo());
+    w.Audio(t + 3, avc ? std::vector<uint8_t>{0xAF, 0x01, 0x21, 0x10} : Mp3Audio(40));
+  }
+  return w.Bytes();
+}
+
+TEST(HeaderScanFuzzTest, DamagedFilesEndWithAStatedResult) {
+  std::mt19937 rng(7);
+  auto below = [&rng](size_t n) { return static_cast<uint32_t>(rng() % n); };
+  const std::vector<uint8_t> seeds[] = {SeedFile(true), SeedFile(false)};
+  for (int i = 0; i < 4000; ++i) {
+    std::vector<uint8_t> file = seeds[below(2)];
+    const uint32_t kind = below(4);
+    if (kind == 0) {  // random bytes over a stretch
+      for (uint32_t at = below(file.size()), n = below(64); n > 0 && at < file.size(); --n, ++at)
+        file[at] = static_cast<uint8_t>(rng());
+    } else if (kind == 1) {
+      file.resize(below(file.size()));
+    } else {
+      for (uint32_t n = 1 + below(8); n > 0; --n) file[below(file.size())] ^= 1 << below(8);
+    }
+    auto reader = MakeReader(file);
+    if (below(4) == 0) {  // lengths that promise more than there is, or less
+      const int64_t size = static_cast<int64_t>(file.size());
+      const int64_t available = below(2) == 0 ? size + below(1 << 20) : below(file.size() + 1);
+      reader->SetLength(std::max(size, available), available);
+    }
+    CFlvFileState scan;
+    const HRESULT hr = ReadAndParseHeader(reader.get(), scan);
+    ASSERT_TRUE(hr == S_OK || hr == S_FALSE || hr == VFW_E_INVALID_FILE_FORMAT) << std::hex << hr << " case " << i;
+    EXPECT_EQ(reader->RefCount(), 1u);
+    EXPECT_EQ(scan.StreamsSeen() & ~0x05u, 0u);
+  }
+}
+
+// The decoder configuration ffprobe reports for a stream kind ("v" or "a"), as hex.
+std::string ProbeExtradataHex(const std::string& file, const char* kind) {
+  std::istringstream lines(RunCommand(std::string("ffprobe -v error -select_streams ") + kind +
+                                      " -show_entries stream=extradata -show_data -of default=nw=1 " +
+                                      ShellQuote(file)));
+  std::string hex;
+  for (std::string line; std::getline(lines, line);)
+    if (line.size() >= 10 && line[8] == ':') hex += Unspaced(line.substr(10, 40));  // "00000010: f602 2000 ..."
+  for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return hex;
+}
+
+constexpr const char* kAacBlock = "ff00 0200 44ac0000 10b10200 0400 1000 0500 | 121056e500";
+constexpr const char* kLongAacBlock = "ff00 0200 44ac0000 10b10200 0400 1000 0500 | 138856e500";
+
+struct CorpusCase {
+  const char* file;
+  int64_t avgTimePerFrame;
+  bool metadata;            // duration from metadata, else from the tag times
+  const char* videoFourcc;
+  const char* videoHeader;  // the VIDEOINFOHEADER (88 bytes) in hex, or null
+  const char* audioBlock;
+};
+
+class CorpusScanTest : public testing::TestWithParam<CorpusCase> {};
+
+TEST_P(CorpusScanTest, FindsTheStreamsTheirFormatsAndTheDuration) {
+  const CorpusCase& c = GetParam();
+  const std::string path = MediaPath(c.file);
+  CFileReader* pReader = nullptr;
+  ASSERT_EQ(CFileReader::Open(path.c_str(), &pReader), S_OK) << path;
+  CFlvFileState scan;
+  const HRESULT hr = ReadAndParseHeader(pReader, scan);
+  EXPECT_EQ(pReader->Release(), 0u);
+  ASSERT_EQ(hr, S_OK);
+  EXPECT_EQ(scan.StreamsSeen(), kStreamVideoSeen | kStreamAudioSeen);
+  EXPECT_EQ(scan.AvgTimePerFrame(), c.avgTimePerFrame);
+  if (c.metadata) {
+    // Seconds from metadata become ms, rounded up unless within 0.01 ms.
+    const double seconds = std::strtod(
+        RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + ShellQuote(path)).c_str(), nullptr);
+    EXPECT_EQ(scan.Duration(), static_cast<uint32_t>(seconds * 1000 + 0.99));
+  } else {
+    int64_t largest = -1;
+    for (const ProbePacket& p : ProbePackets(path)) largest = std::max(largest, p.dts_ms);
+    EXPECT_EQ(scan.Duration(), static_cast<uint32_t>(largest));
+  }
+
+  CMediaType mt;
+  ASSERT_EQ(scan.VideoEntry().GetMediaType(0, &mt), S_OK);
+  const uint32_t fourcc = MakeFourcc(c.videoFourcc[0], c.videoFourcc[1], c.videoFourcc[2], c.videoFourcc[3]);
+  EXPECT_EQ(mt.subtype, FourccGuid(fourcc));
+  ASSERT_GE(mt.cbFormat, sizeof(VIDEOINFOHEADER));
+  VIDEOINFOHEADER vih;
+  std::memcpy(&vih, mt.pbFormat, sizeof(vih));
+  EXPECT_EQ(vih.AvgTimePerFrame, c.avgTimePerFrame);
+  if (c.videoHeader != nullptr) { EXPECT_EQ(Hex(mt.pbFormat, 88), Unspaced(c.videoHeader)); }
+  std::string box;  // the "avcC" box: its size, the type, the record as ffprobe reads it
+  if (fourcc == kFourccAVC1) {
+    const std::string record = ProbeExtradataHex(path, "v");
+    ASSERT_FALSE(record.empty());
+    char head[17];
+    std::snprintf(head, sizeof(head), "%08x61766343", static_cast<unsigned>(8 + record.size() / 2));
+    box = head + record;
+  }
+  EXPECT_EQ(Hex(mt.pbFormat + 88, mt.cbFormat - 88), box);
+  ASSERT_EQ(scan.AudioEntry().GetMediaType(0, &mt), S_OK);
+  EXPECT_EQ(Hex(mt.pbFormat, mt.cbFormat), Unspaced(c.audioBlock));
+  if (scan.AudioEntry().IsAac()) { EXPECT_EQ(Hex(mt.pbFormat + 18, mt.cbFormat - 18), ProbeExtradataHex(path, "a")); }
+}
+
+// Frame durations leave out the first video tag and stop at the first tag
+// more than 10 s after the first counted one: 10040 ms over 251 intervals.
+INSTANTIATE_TEST_SUITE_P(
+    Files, CorpusScanTest,
+    testing::Values(
+        CorpusCase{"h264_aac.flv", 400000, true, "avc1",
+                   "00000000000000000000000000000000 00000000000000000000000000000000 00000000 00000000 "
+                   "801a060000000000 | 5c000000 40010000 f0000000 0100 1800 61766331 00000000 00000000 00000000 "
+                   "00000000 00000000",
+                   kAacBlock},
+        // MPEG-2 at 22.05 kHz: the header's index means 56 kbit/s in the
+        // MPEG-1 table; 105 bytes in 26 ms give the real 32000.
+        CorpusCase{"h263_mp3.flv", 400000, true, "S263", nullptr,
+                   "5500 0100 22560000 a00f0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+        CorpusCase{"h264_aac_long_nometa.flv", 1000000, false, "avc1", nullptr, kLongAacBlock}),
+    [](const testing::TestParamInfo<CorpusCase>& info) {
+      std::string name = info.param.file;
+      name = name.substr(0, name.find('.'));
+      for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return name;
+    });
+
+// 30 s of media from startMs, then `zeros` zero bytes (no type byte at all).
+std::vector<uint8_t> Thirty(std::vector<CraftedTag>* tags, uint32_t startMs, size_t zeros) {
+  FlvWriter w;
+  AvFileLayout layout;
+  layout.startMs = startMs;
+  layout.durationMs = 30000;
+  *tags = WriteAvTags(w, layout);
+  w.Raw(std::vector<uint8_t>(zeros, 0));
+  return w.Bytes();
+}
+
+TEST(TailSearch, FindsTheLastTimeOrFails) {
+  const struct {
+    const char* name;
+    uint32_t startMs, zeros, boundFromEnd, initialDuration;  // the bound as bytes before the end; 0: position 9
+    HRESULT result;
+    bool nearLast;  // within the last window's worth of media, else exactly the last time
+  } cases[] = {
+      {"StepsBackOverAnEmptyTail", 0, 30000, 0, 0, S_OK, false},
+      {"NothingAboveTheBound", 0, 30000, 25000, 0, E_FAIL, false},
+      // Only the first tag found is carried past the wrap from the duration so far.
+      {"FirstFoundCarriedPastTheWrap", 0x1000000 - 20000, 0, 0, 0x1000000 - 1000, S_OK, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<CraftedTag> tags;
+    TestReader r(Thirty(&tags, c.startMs, c.zeros));
+    CFlvReader reader(r.get(), 0, nullptr);
+    CTagLinkFixups fixups;
+    uint32_t duration = c.initialDuration;
+    const int64_t bound = c.boundFromEnd ? reader.Available() - c.boundFromEnd : 9;
+    ASSERT_EQ(FindTimestampOfLastSample(reader, bound, &duration, fixups), c.result);
+    if (c.result != S_OK) continue;
+    EXPECT_LE(duration, tags.back().timeMs);
+    EXPECT_GE(duration, tags.back().timeMs - (c.nearLast ? 5000 : 0));
+  }
+  FlvWriter tiny;
+  tiny.Audio(0, AudioPayload(5));
+  TestReader r(tiny.Bytes());
+  CFlvReader reader(r.get(), 0, nullptr);
+  CTagLinkFixups fixups;
+  uint32_t duration = 0;
+  EXPECT_EQ(FindTimestampOfLastSample(reader, 9, &duration, fixups), E_FAIL)
+      << "a file shorter than a window";
+}
+
+TEST(TailSearch, RecordsBrokenBackLinksItWalksOver) {
+  FlvWriter w;
+  AvFileLayout layout;
+  layout.durationMs = 30000;
+  const std::vector<CraftedTag> tags = WriteAvTags(w, layout);
+  const int64_t broken = w.Tag(kFlvTagAudio, 30000, AudioPayload(20), {3, std::nullopt});
+  w.Audio(30023, AudioPayload(20));
+  TestReader r(w.Bytes());
+  CFlvReader reader(r.get(), 0, nullptr);
+  CTagLinkFixups fixups;
+  uint32_t duration = 0;
+  ASSERT_EQ(FindTimestampOfLastSample(reader, 9, &duration, fixups), S_OK);
+  EXPECT_EQ(duration, 30023u);
+  int64_t key = 0;
+  ASSERT_TRUE(fixups.FindPredecessor(broken, &key));
+  EXPECT_EQ(key, tags.back().position);
+  EXPECT_EQ(fixups.Count(), 1u);
+}
+
+}  // namespace
+}  // namespace flvdmx
