@@ -14,144 +14,148 @@ namespace flvdmx {
 
 namespace {
 
-uint32_t Distance(const uint8_t* from, const uint8_t* to) {
-  return static_cast<uint32_t>(to - from);
+AmfStatus ParseAmfValue(AmfCursor& cursor, uint32_t* pType, const uint8_t* pName,
+                        uint32_t cbName, AmfVisitor visitor, void* pContext);
+
+// A 16-bit length and that many characters; the cursor moves only when both
+// are there.
+bool ReadAmfString(AmfCursor& cursor, const uint8_t** ppChars, uint32_t* pcbChars) {
+  ByteReader r = cursor.reader;
+  uint16_t length = 0;
+  const uint8_t* pChars = nullptr;
+  if (!r.GetU16(&length) || !r.GetSpan(&pChars, length)) return false;
+  cursor.reader = r;
+  *ppChars = pChars;
+  *pcbChars = length;
+  return true;
 }
 
 // Properties up to an object end or the end of the data; the body of Object
 // and ECMA array.
-HRESULT ParseAmfProperties(AmfCursor& cursor, AmfVisitor visitor, void* pContext) {
+AmfStatus ParseAmfProperties(AmfCursor& cursor, AmfVisitor visitor, void* pContext) {
   do {
     const uint8_t* pName = nullptr;
     uint32_t cbName = 0;
-    HRESULT hr = ReadAmfString(cursor, &pName, &cbName);
-    if (hr != 0) return hr;
+    if (!ReadAmfString(cursor, &pName, &cbName)) return AmfStatus::kInvalid;
     uint32_t type = 0;
-    hr = ParseAmfValue(cursor, &type, pName, cbName, visitor, pContext);
-    if (hr != 0) return hr;
+    const AmfStatus status = ParseAmfValue(cursor, &type, pName, cbName, visitor, pContext);
+    if (status != AmfStatus::kOk) return status;
     if (type == kAmfObjectEnd) break;
   } while (!cursor.reader.empty());
-  return 0;
+  return AmfStatus::kOk;
 }
 
-HRESULT ParseAmfElements(AmfCursor& cursor, int32_t count, const uint8_t* pName, uint32_t cbName,
-                         AmfVisitor visitor, void* pContext) {
+AmfStatus ParseAmfElements(AmfCursor& cursor, int32_t count, const uint8_t* pName,
+                           uint32_t cbName, AmfVisitor visitor, void* pContext) {
   // Every element takes at least its marker byte, so a count from the file
   // cannot outrun the data.
   for (int32_t i = 0; i < count; ++i) {
     uint32_t type = 0;
-    HRESULT hr = ParseAmfValue(cursor, &type, pName, cbName, visitor, pContext);
-    if (hr != 0) return hr;
+    const AmfStatus status = ParseAmfValue(cursor, &type, pName, cbName, visitor, pContext);
+    if (status != AmfStatus::kOk) return status;
   }
-  return 0;
+  return AmfStatus::kOk;
 }
 
-HRESULT ParseAmfContainer(AmfCursor& cursor, uint32_t type, const uint8_t* pName, uint32_t cbName,
-                          AmfVisitor visitor, void* pContext) {
-  if (cursor.depth >= kAmfMaxDepth) return STG_E_INVALIDHEADER;
+AmfStatus ParseAmfContainer(AmfCursor& cursor, uint32_t type, const uint8_t* pName,
+                            uint32_t cbName, AmfVisitor visitor, void* pContext) {
+  if (cursor.depth >= kAmfMaxDepth) return AmfStatus::kInvalid;
   ++cursor.depth;
-  HRESULT hr = 0;
+  AmfStatus status = AmfStatus::kOk;
   if (type == kAmfStrictArray) {
     uint32_t count = 0;
     if (!cursor.reader.GetU32(&count)) {
-      hr = STG_E_INVALIDHEADER;
+      status = AmfStatus::kInvalid;
     } else {
-      hr = ParseAmfElements(cursor, static_cast<int32_t>(count), pName, cbName, visitor, pContext);
+      status = ParseAmfElements(cursor, static_cast<int32_t>(count), pName, cbName, visitor,
+                                pContext);
     }
   } else {
     if (type == kAmfEcmaArray && !cursor.reader.Skip(4)) {  // the count is only a hint
-      hr = STG_E_INVALIDHEADER;
+      status = AmfStatus::kInvalid;
     } else {
-      hr = ParseAmfProperties(cursor, visitor, pContext);
+      status = ParseAmfProperties(cursor, visitor, pContext);
     }
   }
   --cursor.depth;
-  return hr;
+  return status;
 }
 
-}  // namespace
-
-HRESULT ReadAmfString(AmfCursor& cursor, const uint8_t** ppChars, uint32_t* pcbChars) {
-  ByteReader r = cursor.reader;
-  uint16_t length = 0;
-  const uint8_t* pChars = nullptr;
-  if (!r.GetU16(&length) || !r.GetSpan(&pChars, length)) return STG_E_INVALIDHEADER;
-  cursor.reader = r;
-  *ppChars = pChars;
-  *pcbChars = length;
-  return 0;
-}
-
-HRESULT ParseAmfValue(AmfCursor& cursor, uint32_t* pType, const uint8_t* pName, uint32_t cbName,
-                      AmfVisitor visitor, void* pContext) {
-  const uint8_t* pValue = cursor.reader.current();
+// Parses one value at the cursor (reporting its marker through *pType) and
+// visits it.
+AmfStatus ParseAmfValue(AmfCursor& cursor, uint32_t* pType, const uint8_t* pName,
+                        uint32_t cbName, AmfVisitor visitor, void* pContext) {
   uint8_t marker = 0;
-  if (!cursor.reader.GetU8(&marker)) return STG_E_INVALIDHEADER;
+  if (!cursor.reader.GetU8(&marker)) return AmfStatus::kInvalid;
   *pType = marker;
-  const uint8_t* pData = cursor.reader.current();
+  const size_t dataPos = cursor.reader.pos();
+  const uint8_t* pData = cursor.pStart + dataPos;
   uint32_t cbData = 0;
   switch (marker) {
     case kAmfNumber:
     case kAmfBoolean:
       cbData = marker == kAmfNumber ? 8 : 1;
-      if (!cursor.reader.Skip(cbData)) return STG_E_INVALIDHEADER;
+      if (!cursor.reader.Skip(cbData)) return AmfStatus::kInvalid;
       break;
-    case kAmfString: {
-      HRESULT hr = ReadAmfString(cursor, &pData, &cbData);
-      if (hr != 0) return hr;
+    case kAmfString:
+      if (!ReadAmfString(cursor, &pData, &cbData)) return AmfStatus::kInvalid;
       break;
-    }
     case kAmfObject:
     case kAmfEcmaArray:
     case kAmfStrictArray: {
-      HRESULT hr = ParseAmfContainer(cursor, marker, pName, cbName, visitor, pContext);
-      if (hr != 0) return hr;
-      cbData = Distance(pData, cursor.reader.current());
+      const AmfStatus status =
+          ParseAmfContainer(cursor, marker, pName, cbName, visitor, pContext);
+      if (status != AmfStatus::kOk) return status;
+      cbData = static_cast<uint32_t>(cursor.reader.pos() - dataPos);
       break;
     }
     case kAmfObjectEnd:
       break;
     case kAmfDate:
       Trace("Unknown tag (DATE) - Aborting parsing");
-      return kAmfUnsupportedValue;
+      return AmfStatus::kUnsupportedValue;
     default:
       Trace("Unknown tag (%d) - Aborting parsing", static_cast<int>(marker));
-      return kAmfUnsupportedValue;
+      return AmfStatus::kUnsupportedValue;
   }
-  return visitor(marker, pName, cbName, pValue, Distance(pValue, cursor.reader.current()), pData,
-                 cbData, pContext);
+  return visitor(marker, pName, cbName, pData, cbData, pContext);
 }
 
-HRESULT WalkAmfValues(AmfCursor& cursor, AmfVisitor visitor, void* pContext) {
-  cursor.reader = ByteReader(cursor.reader.data(), cursor.reader.size());
-  cursor.depth = 0;
-  while (!cursor.reader.empty()) {
-    uint32_t type = 0;
-    HRESULT hr = ParseAmfValue(cursor, &type, nullptr, 0, visitor, pContext);
-    if (hr != 0) return hr;
-  }
-  return 0;
-}
-
-HRESULT AmfValueToDouble(uint32_t type, const uint8_t* pData, uint32_t cbData, double* pValue) {
+// Number: the big-endian double. String: the leading number text of the
+// characters (0 when there is none), as atof reads it. False for other types,
+// a Number shorter than 8 bytes, or out of memory.
+bool AmfValueToDouble(uint32_t type, const uint8_t* pData, uint32_t cbData, double* pValue) {
   if (type == kAmfNumber) {
     ByteReader r(pData, cbData);
     uint64_t bits = 0;
-    if (!r.GetU64(&bits)) return E_INVALIDARG;
+    if (!r.GetU64(&bits)) return false;
     static_assert(sizeof(double) == sizeof(bits), "IEEE-754 double expected");
     std::memcpy(pValue, &bits, sizeof(bits));
-    return S_OK;
+    return true;
   }
   if (type == kAmfString) {
     try {
       std::string text(reinterpret_cast<const char*>(pData), cbData);
       *pValue = std::atof(text.c_str());
     } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
+      return false;
     }
-    return S_OK;
+    return true;
   }
-  return E_INVALIDARG;
+  return false;
+}
+
+}  // namespace
+
+AmfStatus WalkAmfValues(AmfCursor& cursor, AmfVisitor visitor, void* pContext) {
+  cursor.reader = ByteReader(cursor.pStart, cursor.cbLength);
+  cursor.depth = 0;
+  while (!cursor.reader.empty()) {
+    uint32_t type = 0;
+    const AmfStatus status = ParseAmfValue(cursor, &type, nullptr, 0, visitor, pContext);
+    if (status != AmfStatus::kOk) return status;
+  }
+  return AmfStatus::kOk;
 }
 
 namespace {
@@ -162,18 +166,22 @@ struct KeyMatch {
   double value;
 };
 
-HRESULT MatchKey(uint32_t type, const uint8_t* pName, uint32_t cbName, const uint8_t*, uint32_t,
-                 const uint8_t* pData, uint32_t cbData, void* pContext) {
+// The first property of the name ends the walk: found when its value
+// converts, else rejected.
+AmfStatus MatchKey(uint32_t type, const uint8_t* pName, uint32_t cbName, const uint8_t* pData,
+                   uint32_t cbData, void* pContext) {
   auto* match = static_cast<KeyMatch*>(pContext);
-  if (!pName || cbName != match->cbKey || std::memcmp(pName, match->pszKey, cbName) != 0) return 0;
-  HRESULT hr = AmfValueToDouble(type, pData, cbData, &match->value);
-  return hr == S_OK ? kAmfFound : hr;
+  if (!pName || cbName != match->cbKey || std::memcmp(pName, match->pszKey, cbName) != 0) {
+    return AmfStatus::kOk;
+  }
+  return AmfValueToDouble(type, pData, cbData, &match->value) ? AmfStatus::kFound
+                                                               : AmfStatus::kRejected;
 }
 
 bool LookUp(const uint8_t* pBuffer, uint32_t cbBuffer, const char* pszKey, double* pValue) {
   KeyMatch match{pszKey, static_cast<uint32_t>(std::strlen(pszKey)), 0.0};
   AmfCursor cursor(pBuffer, cbBuffer);
-  if (WalkAmfValues(cursor, MatchKey, &match) != kAmfFound) return false;
+  if (WalkAmfValues(cursor, MatchKey, &match) != AmfStatus::kFound) return false;
   *pValue = match.value;
   return true;
 }

@@ -34,49 +34,43 @@ enum AmfType : uint32_t {
 };
 
 // Objects, ECMA arrays and strict arrays nested deeper than this end the walk
-// with STG_E_INVALIDHEADER. Real metadata nests two or three levels.
+// with AmfStatus::kInvalid. Real metadata nests two or three levels.
 inline constexpr uint32_t kAmfMaxDepth = 64;
 
-// Result of a walk stopped by an unsupported value (Date, Null, ...).
-inline constexpr HRESULT kAmfUnsupportedValue = 1;
-// Result of a key matcher that found its property.
-inline constexpr HRESULT kAmfFound = 2;
+// How a walk ended; a visitor's answer. Private to the walker and its
+// visitors: it never crosses an interface.
+enum class AmfStatus : uint8_t {
+  kOk,                // every value visited; from a visitor: go on
+  kFound,             // a visitor found what it looked for
+  kRejected,          // a visitor stopped the walk without a result
+  kUnsupportedValue,  // a value the walker cannot step over (Date, Null, ...)
+  kInvalid,           // the data ends inside a value, or it nests too deep
+};
 
-// One walk's position in its buffer; every nesting level reads through the
+// One walk's buffer and position in it; every nesting level reads through the
 // same cursor.
 struct AmfCursor {
-  AmfCursor(const uint8_t* pStart, uint32_t cbLength) : reader(pStart, cbLength) {}
-  ByteReader reader;   // start, length, current byte and bytes left
+  AmfCursor(const uint8_t* pStart, uint32_t cbLength)
+      : pStart(pStart), cbLength(cbLength), reader(pStart, cbLength) {}
+  const uint8_t* pStart;
+  uint32_t cbLength;
+  ByteReader reader;   // the position in the buffer
   uint32_t depth = 0;  // containers entered and not yet left
 };
 
 // Called for every value: its type marker; the property name (null for values
 // without one; strict-array elements carry the array's name, the object end
-// the empty name before it); the value from its marker on; and its data (the
-// 8 bytes of a Number, the byte of a Boolean, a String's characters, or all
-// bytes after the marker of a container). 0 goes on; any other result stops
-// the walk and is what the walk returns.
-using AmfVisitor = HRESULT (*)(uint32_t type, const uint8_t* pName, uint32_t cbName,
-                               const uint8_t* pValue, uint32_t cbValue, const uint8_t* pData,
-                               uint32_t cbData, void* pContext);
+// the empty name before it); and its data (the 8 bytes of a Number, the byte
+// of a Boolean, a String's characters, or all bytes after the marker of a
+// container). kOk goes on; any other answer stops the walk and is what the
+// walk returns.
+using AmfVisitor = AmfStatus (*)(uint32_t type, const uint8_t* pName, uint32_t cbName,
+                                 const uint8_t* pData, uint32_t cbData, void* pContext);
 
-// Visits every top-level value from the start of the cursor's buffer. 0 when
-// all were visited, otherwise the first non-zero result of ParseAmfValue.
-HRESULT WalkAmfValues(AmfCursor& cursor, AmfVisitor visitor, void* pContext);
-
-// Parses one value at the cursor (reporting its marker through *pType) and
-// visits it. 0, a visitor's result, kAmfUnsupportedValue, or
-// STG_E_INVALIDHEADER when the data ends inside the value or nests too deep.
-HRESULT ParseAmfValue(AmfCursor& cursor, uint32_t* pType, const uint8_t* pName, uint32_t cbName,
-                      AmfVisitor visitor, void* pContext);
-
-// A 16-bit length and that many characters. 0 or STG_E_INVALIDHEADER.
-HRESULT ReadAmfString(AmfCursor& cursor, const uint8_t** ppChars, uint32_t* pcbChars);
-
-// Number: the big-endian double. String: the leading number text of the
-// characters (0 when there is none), as atof reads it. E_INVALIDARG for other
-// types or a Number shorter than 8 bytes; E_OUTOFMEMORY.
-HRESULT AmfValueToDouble(uint32_t type, const uint8_t* pData, uint32_t cbData, double* pValue);
+// Visits every top-level value from the start of the cursor's buffer. kOk
+// when all were visited; else the visitor's answer that stopped the walk,
+// kUnsupportedValue or kInvalid.
+AmfStatus WalkAmfValues(AmfCursor& cursor, AmfVisitor visitor, void* pContext);
 
 // Each walks the buffer for the first property of that exact name (case
 // matters; nested properties and strict-array elements count) and converts

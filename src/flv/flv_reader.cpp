@@ -42,39 +42,55 @@ bool SignatureIsFlv(const uint8_t* p) {
   return p[0] == kFlvSignature[0] && p[1] == kFlvSignature[1] && p[2] == kFlvSignature[2];
 }
 
+// A big-endian field of 1, 3 or 4 bytes read on its own at llPosition.
+HRESULT ReadField(const CFlvReader& reader, int64_t llPosition, uint32_t cbField,
+                  uint32_t* pValue) {
+  uint8_t b[4];
+  const HRESULT hr = reader.Read(llPosition, cbField, b);
+  if (hr != S_OK) return hr;
+  ByteReader r(b, cbField);
+  uint8_t u8 = 0;
+  const bool ok = cbField == 1   ? r.GetU8(&u8)
+                  : cbField == 3 ? r.GetU24(pValue)
+                                 : r.GetU32(pValue);
+  if (cbField == 1) *pValue = u8;
+  return ok ? S_OK : E_UNEXPECTED;
+}
+
 // The field-by-field form: a short or failed whole-header read is repeated
 // one field at a time, so that the record and the result are exactly what
 // reading each field on its own gives.
 HRESULT ReadFlvHeaderByField(const CFlvReader& reader, FlvHeader& header) {
-  uint8_t b[4];
+  uint8_t b[3];
   HRESULT hr = reader.Read(0, 3, b);
   if (hr != S_OK) return hr;
   header.Signature[0] = b[0];
   header.Signature[1] = b[1];
   header.Signature[2] = b[2];
   if (!SignatureIsFlv(b)) return VFW_E_INVALID_FILE_FORMAT;
-  if ((hr = reader.Read(3, 1, b)) != S_OK) return hr;
-  header.Version = b[0];
-  if ((hr = reader.Read(4, 1, b)) != S_OK) return hr;
-  header.Flags = b[0];
-  if ((hr = reader.Read(5, 4, b)) != S_OK) return hr;
-  header.DataOffset = LoadBE32(b);
+  uint32_t v = 0;
+  if ((hr = ReadField(reader, 3, 1, &v)) != S_OK) return hr;
+  header.Version = static_cast<uint8_t>(v);
+  if ((hr = ReadField(reader, 4, 1, &v)) != S_OK) return hr;
+  header.Flags = static_cast<uint8_t>(v);
+  if ((hr = ReadField(reader, 5, 4, &v)) != S_OK) return hr;
+  header.DataOffset = v;
   return HeaderIsValid(header) ? S_OK : VFW_E_INVALID_FILE_FORMAT;
 }
 
 HRESULT ReadTagHeaderByField(const CFlvReader& reader, int64_t p, FlvTag& tag) {
-  uint8_t b[4];
-  HRESULT hr = reader.Read(p, 4, b);
+  uint32_t v = 0;
+  HRESULT hr = ReadField(reader, p, 4, &v);
   if (hr != S_OK) return hr;
-  tag.PreviousTagSize = LoadBE32(b);
-  if ((hr = reader.Read(p + 4, 1, b)) != S_OK) return hr;
-  tag.TagType = b[0];
-  if ((hr = reader.Read(p + 5, 3, b)) != S_OK) return hr;
-  tag.DataSize = LoadBE24(b);
-  if ((hr = reader.Read(p + 8, 3, b)) != S_OK) return hr;
-  tag.TimeStamp = LoadBE24(b);
-  if ((hr = reader.Read(p + 11, 4, b)) != S_OK) return hr;
-  tag.ExtendedTimeStampAndStreamId = LoadBE32(b);
+  tag.PreviousTagSize = v;
+  if ((hr = ReadField(reader, p + 4, 1, &v)) != S_OK) return hr;
+  tag.TagType = static_cast<uint8_t>(v);
+  if ((hr = ReadField(reader, p + 5, 3, &v)) != S_OK) return hr;
+  tag.DataSize = v;
+  if ((hr = ReadField(reader, p + 8, 3, &v)) != S_OK) return hr;
+  tag.TimeStamp = v;
+  if ((hr = ReadField(reader, p + 11, 4, &v)) != S_OK) return hr;
+  tag.ExtendedTimeStampAndStreamId = v;
   return S_OK;
 }
 
@@ -88,9 +104,13 @@ HRESULT ReadFlvHeader(const CFlvReader& reader, FlvHeader& header) {
   header.Signature[1] = b[1];
   header.Signature[2] = b[2];
   if (!SignatureIsFlv(b)) return VFW_E_INVALID_FILE_FORMAT;
-  header.Version = b[3];
-  header.Flags = b[4];
-  header.DataOffset = LoadBE32(b + 5);
+  ByteReader r(b + 3, kFlvHeaderSize - 3);
+  FlvHeader read = header;
+  // Cannot fail: the buffer holds every field.
+  if (!r.GetU8(&read.Version) || !r.GetU8(&read.Flags) || !r.GetU32(&read.DataOffset)) {
+    return E_UNEXPECTED;
+  }
+  header = read;
   return HeaderIsValid(header) ? S_OK : VFW_E_INVALID_FILE_FORMAT;
 }
 
@@ -101,11 +121,14 @@ HRESULT ReadTagHeader(const CFlvReader& reader, int64_t llPosition, FlvTag& tag)
   // whole read is taken apart here.
   if (reader.Read(llPosition, sizeof(b), b) != S_OK)
     return ReadTagHeaderByField(reader, llPosition, tag);
-  tag.PreviousTagSize = LoadBE32(b);
-  tag.TagType = b[4];
-  tag.DataSize = LoadBE24(b + 5);
-  tag.TimeStamp = LoadBE24(b + 8);
-  tag.ExtendedTimeStampAndStreamId = LoadBE32(b + 11);
+  ByteReader r(b, sizeof(b));
+  FlvTag read = tag;
+  // Cannot fail: the buffer holds every field.
+  if (!r.GetU32(&read.PreviousTagSize) || !r.GetU8(&read.TagType) || !r.GetU24(&read.DataSize) ||
+      !r.GetU24(&read.TimeStamp) || !r.GetU32(&read.ExtendedTimeStampAndStreamId)) {
+    return E_UNEXPECTED;
+  }
+  tag = read;
   return S_OK;
 }
 

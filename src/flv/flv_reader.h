@@ -27,7 +27,6 @@ class CFlvReader {
   int64_t Available() const { return m_llAvailable; }
   int64_t Total() const { return m_llTotal; }
   uint32_t EndTime() const { return m_dwEndTime; }
-  CTagLinkFixups* Fixups() const { return m_pFixups; }
 
   // IAsyncReader::SyncRead, or E_POINTER without a reader.
   HRESULT Read(int64_t llPosition, uint32_t cbLength, uint8_t* pBuffer) const;

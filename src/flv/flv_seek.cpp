@@ -246,7 +246,10 @@ HRESULT FindTagHeaderInRange(const CFlvReader& reader, int64_t llStart, int64_t 
     // size after it would reach into the next window.
     for (int64_t i = 0; i < n - 4; ++i) {
       if (!IsKnownFlvTagType(window[i])) continue;
-      const int64_t j = i + LoadBE24(window + i + 1) + kFlvTagPayloadOffset;
+      ByteReader sizeField(window + i + 1, 3);  // within the window: i + 4 < n
+      uint32_t cbData = 0;
+      if (!sizeField.GetU24(&cbData)) continue;
+      const int64_t j = i + cbData + kFlvTagPayloadOffset;
       if (j < n - 4 && !IsKnownFlvTagType(window[j])) continue;
       FlvTag candidate;
       if (CheckTagChain(reader, w + i - 4, dwReference, candidate) == S_OK) {

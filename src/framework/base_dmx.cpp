@@ -231,14 +231,6 @@ HRESULT CBaseDmx::DeliverNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop,
   return S_OK;
 }
 
-int CBaseDmx::GetPinDirection(int iPin) {
-  CBasePin* pPin = GetPin(iPin);
-  if (pPin == nullptr) return -1;
-  PIN_DIRECTION dir = PINDIR_INPUT;
-  if (FAILED(pPin->QueryDirection(&dir))) return -1;
-  return static_cast<int>(dir);
-}
-
 HRESULT CBaseDmx::AddOutputPin() {
   CAutoLock lock(&m_csPinList);
   if (m_nOutputPins >= m_nMaxOutputPins || !m_ppOutputPins) return E_FAIL;

@@ -134,8 +134,6 @@ class CBaseDmx : public CBaseFilter {
   virtual HRESULT DeliverEndFlush();
   virtual HRESULT DeliverBeginFlush();
   virtual HRESULT DeliverNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate);
-  // PINDIR_INPUT or PINDIR_OUTPUT for pin iPin; -1 when there is no such pin.
-  virtual int GetPinDirection(int iPin);
   // Reserves one more output slot (the pin is made by the next GetOutputPin
   // for it) and changes the pin version. E_FAIL when the table is full.
   virtual HRESULT AddOutputPin();

@@ -64,8 +64,6 @@ class CBaseDmxOutputPin : public CPushPin {
   // without a name) when the copy cannot be made, E_POINTER for null.
   HRESULT SetName(const wchar_t* pName);
 
-  CBaseDmx* GetFilter() const { return m_pDmx; }
-  int GetOutputIndex() const { return m_iOutputIndex; }
   int GetPinNumber() const { return m_iOutputIndex + 1; }
   SampleEntry* GetSampleEntry() const { return m_pSampleEntry; }
   void SetSampleEntry(SampleEntry* pEntry) { m_pSampleEntry = pEntry; }

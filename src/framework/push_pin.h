@@ -82,8 +82,6 @@ class CPushPin : public CFilterPassThru, public CBaseOutputPin, public CAMThread
 
   // Holds pReader (a reference is added) instead of the current one.
   void SetReader(IAsyncReader* pReader);
-  // The pin's reader without a reference: valid while the pin is connected.
-  IAsyncReader* GetReaderNoRef() const { return m_pReader; }
 
   // The flush bracket on the reader. Begin: the first open bracket calls the
   // reader's BeginFlush (a failure is returned and the bracket not opened).

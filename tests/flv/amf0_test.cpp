@@ -71,7 +71,7 @@ TEST(Metadata, LookupsFindWhatTheDataHolds) {
   }
 }
 
-HRESULT Ignore(uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void*) { return 0; }
+AmfStatus Ignore(uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void*) { return AmfStatus::kOk; }
 
 std::vector<uint8_t> Repeat(std::vector<uint8_t> unit, int times) {
   std::vector<uint8_t> out;
@@ -83,18 +83,18 @@ TEST(AmfWalk, DamagedDataEndsWithItsResult) {
   const struct {
     const char* name;
     std::vector<uint8_t> amf;
-    HRESULT expected;
+    AmfStatus expected;
   } cases[] = {
-      {"NumberCutOff", {0, 1, 2, 3}, STG_E_INVALIDHEADER},
-      {"StringPastTheEnd", {2, 0, 10, 'a'}, STG_E_INVALIDHEADER},
-      {"EmptyObject", {3}, STG_E_INVALIDHEADER},
-      {"CountOutrunsData", {10, 0x7F, 0xFF, 0xFF, 0xFF, 1, 1}, STG_E_INVALIDHEADER},
-      {"NegativeCountIsEmpty", {10, 0xFF, 0xFF, 0xFF, 0xFF}, 0},
-      {"Reference", {7, 0, 1}, 1},
-      {"MarkerAbove12", {200}, 1},
+      {"NumberCutOff", {0, 1, 2, 3}, AmfStatus::kInvalid},
+      {"StringPastTheEnd", {2, 0, 10, 'a'}, AmfStatus::kInvalid},
+      {"EmptyObject", {3}, AmfStatus::kInvalid},
+      {"CountOutrunsData", {10, 0x7F, 0xFF, 0xFF, 0xFF, 1, 1}, AmfStatus::kInvalid},
+      {"NegativeCountIsEmpty", {10, 0xFF, 0xFF, 0xFF, 0xFF}, AmfStatus::kOk},
+      {"Reference", {7, 0, 1}, AmfStatus::kUnsupportedValue},
+      {"MarkerAbove12", {200}, AmfStatus::kUnsupportedValue},
       // Opened and never closed, far deeper than the stack allows.
-      {"Objects100000Deep", Repeat({3, 0, 1, 'o'}, 100000), STG_E_INVALIDHEADER},
-      {"Arrays100000Deep", Repeat({10, 0, 0, 0, 1}, 100000), STG_E_INVALIDHEADER},
+      {"Objects100000Deep", Repeat({3, 0, 1, 'o'}, 100000), AmfStatus::kInvalid},
+      {"Arrays100000Deep", Repeat({10, 0, 0, 0, 1}, 100000), AmfStatus::kInvalid},
   };
   for (const auto& c : cases) {
     AmfCursor cursor(c.amf.data(), static_cast<uint32_t>(c.amf.size()));
