@@ -1,7 +1,7 @@
 // CFlvDmx: the FLV demultiplexer filter, "Orvex FLV Demultiplexer". It takes
 // an FLV byte stream on its input pin, scans the file when that pin connects
 // (ReadAndParseHeader), and exposes a "Video" and/or an "Audio" output pin bound
-// to the file's stream descriptions. Each output pin's thread runs Process,
+// to the file's stream descriptions. Each output pin's thread runs PinProcess,
 // which walks the file tag by tag and delivers every payload as a
 // time-stamped sample. It also supplies the FLV side of seeking: duration,
 // current position, frame/time conversion, and how a new position reaches the
@@ -14,16 +14,16 @@
 //
 // Ownership and lifetime: made by the class factory (CreateInstance) and held
 // by reference count; CSeeking shares the filter's count and identity. The
-// stream descriptions, the fix-up table and the seek start point are members;
-// the output pins hold non-owning pointers to the descriptions, which live as
-// long as the filter. Every new input connection rebuilds the scan results and
-// the pins; the seek start point survives it (a point before the new file's
-// data is ignored).
+// stream descriptions, the fix-up table and the seek start point live in the
+// file state; the output pins hold non-owning pointers to the descriptions,
+// which live as long as the filter. Every new input connection rebuilds the
+// scan results and the pins; the seek start point survives it (a point before
+// the new file's data is ignored).
 //
 // Threads and locks: connection, state changes and seeking run on the graph's
 // thread under the filter lock; UpdateCurrentPosition takes it as well and
 // only sets flags or stops and restarts the pin threads, which never take it.
-// Process runs on each output pin's own thread, two at once when both pins
+// PinProcess runs on each output pin's own thread, two at once when both pins
 // are connected; they share the reader, the fix-up table (own lock) and the
 // seek start point under its SeekLock(), which one thread holds across a whole
 // search so the other can start from its result. m_llCurrentTime and
