@@ -16,7 +16,7 @@ int64_t FlvWriter::Tag(uint8_t type, uint32_t timeMs, const std::vector<uint8_t>
   const int64_t position = NextPosition();
   PutBE(m_Bytes, options.previousTagSize.value_or(m_dwLastTagSize), 4);
   m_Bytes.push_back(type);
-  PutBE(m_Bytes, static_cast<uint32_t>(payload.size()), 3);
+  PutBE(m_Bytes, options.dataSize.value_or(static_cast<uint32_t>(payload.size())), 3);
   PutBE(m_Bytes, timeMs & 0xFFFFFF, 3);
   m_Bytes.push_back(static_cast<uint8_t>(timeMs >> 24));
   PutBE(m_Bytes, 0, 3);

@@ -15,6 +15,7 @@ class FlvWriter {
  public:
   struct TagOptions {
     std::optional<uint32_t> previousTagSize;  // default: the size of the tag before
+    std::optional<uint32_t> dataSize;         // default: the payload's size
   };
 
   // The header: "FLV", version 1, flags, data offset 9.
