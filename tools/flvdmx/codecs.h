@@ -10,10 +10,10 @@ namespace flvdmx::cli {
 
 struct CodecInfo {
   bool bVideo;
-  int flvId;              // CodecID or SoundFormat; -1 for a subtype with no id of its own
-  const GUID* pSubtype;   // null: the filter offers no pin for it
-  const char* pszWord;    // "h264"; null without a subtype
-  const char* pszName;    // "H.264"
+  int flvId;             // CodecID or SoundFormat; -1 for a subtype with no id of its own
+  const GUID* pSubtype;  // null: the filter offers no pin for it
+  const char* pszWord;   // "h264"; null without a subtype
+  const char* pszName;   // "H.264"
 };
 
 // The first row offering `subtype`, or null.

@@ -23,7 +23,8 @@ namespace flvdmx::cli {
 
 namespace {
 
-const char kDemuxFooter[] = R"(Plays the file through the filter's output pins and writes each stream to
+const char kDemuxFooter[] =
+    R"(Plays the file through the filter's output pins and writes each stream to
 DIR in its standard raw form, named after the pin:
   H.264  video.h264  Annex B, parameter sets before the first and every key frame
   H.265  video.h265  likewise
@@ -173,9 +174,8 @@ bool FinishWriters(const std::string& file, const DemuxOutputs& outputs) {
   bool bOk = true;
   for (const auto& output : outputs.Outputs()) {
     if (!output->writer->Finish() || output->bFailed) {
-      ReportFileError(file,
-                      "cannot write the " + output->name + " stream: " + output->writer->Error(),
-                      E_FAIL);
+      ReportFileError(
+          file, "cannot write the " + output->name + " stream: " + output->writer->Error(), E_FAIL);
       bOk = false;
     }
   }

@@ -26,8 +26,8 @@ bool FilterSession::OpenFile(const std::string& file, SessionError* pError) {
   }
   m_pReader = ComPtr<CCountingReader>::Attach(new CCountingReader(pFileReader.Get()));
   BYTE signature[3] = {};
-  if (m_pReader->SyncRead(0, 3, signature) != S_OK || signature[0] != 'F' ||
-      signature[1] != 'L' || signature[2] != 'V') {
+  if (m_pReader->SyncRead(0, 3, signature) != S_OK || signature[0] != 'F' || signature[1] != 'L' ||
+      signature[2] != 'V') {
     *pError = {"not an FLV file (it does not begin with \"FLV\")", VFW_E_INVALID_FILE_FORMAT};
     return false;
   }

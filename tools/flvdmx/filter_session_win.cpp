@@ -40,8 +40,8 @@ FilterSession::~FilterSession() {
 
 bool FilterSession::Open(const std::string& file, SessionError* pError) {
   if (!OpenFile(file, pError)) return false;
-  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IGraphBuilder, reinterpret_cast<void**>(m_pBuilder.Put()));
+  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                reinterpret_cast<void**>(m_pBuilder.Put()));
   if (SUCCEEDED(hr))
     hr = m_pBuilder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(m_pControl.Put()));
   if (SUCCEEDED(hr))

@@ -74,8 +74,10 @@ void Listing::MarkDone(PinRun& pin) {
 
 void Listing::PrintSegment(const PinRun& pin, const SinkEvent& e) {
   if (m_bJson) {
-    const nlohmann::ordered_json j = {{"type", "segment"}, {"pin", pin.name},
-                                      {"start", e.tStart}, {"stop", e.tStop},
+    const nlohmann::ordered_json j = {{"type", "segment"},
+                                      {"pin", pin.name},
+                                      {"start", e.tStart},
+                                      {"stop", e.tStop},
                                       {"rate", e.dRate}};
     std::printf("%s\n", j.dump().c_str());
   } else {

@@ -22,7 +22,8 @@ namespace flvdmx::cli {
 
 namespace {
 
-const char kPacketsFooter[] = R"(Plays the file through the filter's output pins into recording sinks (pins,
+const char kPacketsFooter[] =
+    R"(Plays the file through the filter's output pins into recording sinks (pins,
 allocators and delivery threads as a player would have them) and lists what
 each sink receives, pins interleaved as they arrive:
   segment  the new segment the pin announces (start, stop, rate)
@@ -220,7 +221,8 @@ int RunPackets(const PacketsOptions& options) {
 
 void RegisterPacketsCommand(CLI::App& app, int* exit_code) {
   auto* cmd = app.add_subcommand(
-      "packets", "Play an FLV file through the filter and list the samples each output pin delivers");
+      "packets",
+      "Play an FLV file through the filter and list the samples each output pin delivers");
   auto options = std::make_shared<PacketsOptions>();
   cmd->add_option("FILE", options->file, "FLV file")->required();
   AddPlayOptions(cmd, &options->play);

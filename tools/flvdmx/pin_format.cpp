@@ -29,8 +29,7 @@ void DecodeConfiguration(const CMediaType& mt, DecodedFormat* pDecoded) {
     pDecoded->fields["level_idc"] = level;
     pDecoded->fields["nal_length_size"] = (lengthSize & 3) + 1;
     char line[64];
-    std::snprintf(line, sizeof line, ", profile %u, level %u.%u", profile, level / 10,
-                  level % 10);
+    std::snprintf(line, sizeof line, ", profile %u, level %u.%u", profile, level / 10, level % 10);
     pDecoded->text += line;
   } else if (cbConfig == 0) {
     pDecoded->text += ", no decoder configuration";
@@ -39,8 +38,7 @@ void DecodeConfiguration(const CMediaType& mt, DecodedFormat* pDecoded) {
 
 DecodedFormat DecodeVideo(const CMediaType& mt) {
   DecodedFormat d;
-  if (*mt.FormatType() != FORMAT_VideoInfo || mt.FormatLength() < sizeof(VIDEOINFOHEADER))
-    return d;
+  if (*mt.FormatType() != FORMAT_VideoInfo || mt.FormatLength() < sizeof(VIDEOINFOHEADER)) return d;
   VIDEOINFOHEADER vih;
   std::memcpy(&vih, mt.Format(), sizeof vih);
   const LONG width = vih.bmiHeader.biWidth;
@@ -49,8 +47,7 @@ DecodedFormat DecodeVideo(const CMediaType& mt) {
   d.fields["height"] = height;
   d.fields["bit_count"] = vih.bmiHeader.biBitCount;
   d.fields["frame_duration"] = vih.AvgTimePerFrame;
-  const double fps =
-      vih.AvgTimePerFrame > 0 ? 1e7 / static_cast<double>(vih.AvgTimePerFrame) : 0.0;
+  const double fps = vih.AvgTimePerFrame > 0 ? 1e7 / static_cast<double>(vih.AvgTimePerFrame) : 0.0;
   d.fields["frame_rate"] = vih.AvgTimePerFrame > 0 ? Json(fps) : Json(nullptr);
   char line[160];
   std::snprintf(line, sizeof line, "%ld x %ld, %u bits, frame duration %lld (%.3f frames/s)",
@@ -85,8 +82,7 @@ void DecodeAudioSpecificConfig(const CMediaType& mt, const WAVEFORMATEX& wfx,
 
 DecodedFormat DecodeAudio(const CMediaType& mt) {
   DecodedFormat d;
-  if (*mt.FormatType() != FORMAT_WaveFormatEx || mt.FormatLength() < sizeof(WAVEFORMATEX))
-    return d;
+  if (*mt.FormatType() != FORMAT_WaveFormatEx || mt.FormatLength() < sizeof(WAVEFORMATEX)) return d;
   WAVEFORMATEX wfx;
   std::memcpy(&wfx, mt.Format(), sizeof wfx);
   d.fields["format_tag"] = wfx.wFormatTag;

@@ -21,7 +21,8 @@ std::string Number(double value) {
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   }
   return true;
@@ -30,8 +31,10 @@ bool SameName(const std::string& a, const std::string& b) {
 }  // namespace
 
 void AddPlayOptions(CLI::App* cmd, PlayOptions* pOptions, bool bRateAndCount) {
-  cmd->add_option("--start", pOptions->llStartMs, "Start position in ms (IMediaSeeking::SetPositions)");
-  cmd->add_option("--stop", pOptions->llStopMs, "Stop position in ms (IMediaSeeking::SetPositions)");
+  cmd->add_option("--start", pOptions->llStartMs,
+                  "Start position in ms (IMediaSeeking::SetPositions)");
+  cmd->add_option("--stop", pOptions->llStopMs,
+                  "Stop position in ms (IMediaSeeking::SetPositions)");
   cmd->add_option("--pins", pOptions->pins, "Output pins to play, e.g. Video,Audio (default: all)")
       ->delimiter(',');
   if (!bRateAndCount) return;
@@ -44,10 +47,12 @@ bool SelectPins(const FilterSession& session, const std::vector<std::string>& na
   pPins->clear();
   for (const std::string& name : names) {
     bool bFound = false;
-    for (const OutputPinInfo& pin : session.OutputPins()) bFound = bFound || SameName(pin.name, name);
+    for (const OutputPinInfo& pin : session.OutputPins())
+      bFound = bFound || SameName(pin.name, name);
     if (bFound) continue;
     std::string have;
-    for (const OutputPinInfo& pin : session.OutputPins()) have += (have.empty() ? "" : ", ") + pin.name;
+    for (const OutputPinInfo& pin : session.OutputPins())
+      have += (have.empty() ? "" : ", ") + pin.name;
     *pError = {"--pins: no output pin named '" + name + "' (the file has " + have + ")",
                VFW_E_NOT_FOUND};
     return false;

@@ -13,8 +13,8 @@ bool Report(const std::string& file, const SessionError& error) {
 
 }  // namespace
 
-bool OpenAndSelectPins(const std::string& file, const PlayOptions& options,
-                       FilterSession* pSession, std::vector<const OutputPinInfo*>* pPins) {
+bool OpenAndSelectPins(const std::string& file, const PlayOptions& options, FilterSession* pSession,
+                       std::vector<const OutputPinInfo*>* pPins) {
   SessionError error;
   if (!pSession->Open(file, &error)) return Report(file, error);
   if (!SelectPins(*pSession, options.pins, pPins, &error)) return Report(file, error);

@@ -16,8 +16,8 @@ namespace flvdmx::cli {
 
 // Opens `file` in *pSession and selects the pins options.pins names (every
 // output pin when none). False once the failure is reported.
-bool OpenAndSelectPins(const std::string& file, const PlayOptions& options,
-                       FilterSession* pSession, std::vector<const OutputPinInfo*>* pPins);
+bool OpenAndSelectPins(const std::string& file, const PlayOptions& options, FilterSession* pSession,
+                       std::vector<const OutputPinInfo*>* pPins);
 
 // A command's sink for one output pin. The command holds the reference.
 struct SinkInput {

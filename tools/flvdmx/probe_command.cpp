@@ -18,7 +18,8 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char kProbeFooter[] = R"(Builds the graph file source -> Orvex FLV Demultiplexer and reports what
+const char kProbeFooter[] =
+    R"(Builds the graph file source -> Orvex FLV Demultiplexer and reports what
 the filter offers, as a decoder downstream would see it:
   duration   IMediaSeeking::GetDuration, in 100 ns units
   per pin    its name ("Video", "Audio"), the media type (major type, subtype,
@@ -93,8 +94,8 @@ int RunProbe(const std::string& file, bool json) {
     for (const OutputPinInfo& pin : session.OutputPins()) j["pins"].push_back(PinJson(pin));
     std::printf("%s\n", j.dump().c_str());
   } else {
-    std::printf("%s: duration %.3f s (%lld)\n", file.c_str(),
-                static_cast<double>(llDuration) / 1e7, static_cast<long long>(llDuration));
+    std::printf("%s: duration %.3f s (%lld)\n", file.c_str(), static_cast<double>(llDuration) / 1e7,
+                static_cast<long long>(llDuration));
     for (const OutputPinInfo& pin : session.OutputPins()) PrintPinText(pin);
   }
   std::fflush(stdout);

@@ -36,9 +36,8 @@ void ProgressBar::Update(REFERENCE_TIME tReached) {
       std::clamp(static_cast<double>(tReached) / static_cast<double>(m_tSpan), 0.0, 1.0);
   const int filled = static_cast<int>(fraction * kProgressWidth);
   std::fprintf(stderr, "\r[%s%s] %3d%% %7.1f s of %.1f s", std::string(filled, '#').c_str(),
-               std::string(kProgressWidth - filled, '.').c_str(),
-               static_cast<int>(fraction * 100), static_cast<double>(tReached) / 1e7,
-               static_cast<double>(m_tSpan) / 1e7);
+               std::string(kProgressWidth - filled, '.').c_str(), static_cast<int>(fraction * 100),
+               static_cast<double>(tReached) / 1e7, static_cast<double>(m_tSpan) / 1e7);
   std::fflush(stderr);
   m_bShown = true;
 }

@@ -6,11 +6,11 @@
 namespace flvdmx::cli {
 
 void TextTagSink::OnHeader(const FlvHeader& h, int64_t llFileSize) {
-  std::fprintf(
-      m_out, "FLV header: version %u, flags 0x%02X (%s%s%s), data offset %u, %" PRId64 " bytes\n",
-      h.Version, h.Flags, (h.Flags & kFlvHasVideo) ? "video" : "",
-      (h.Flags & kFlvHasVideo) && (h.Flags & kFlvHasAudio) ? " " : "",
-      (h.Flags & kFlvHasAudio) ? "audio" : "", h.DataOffset, llFileSize);
+  std::fprintf(m_out,
+               "FLV header: version %u, flags 0x%02X (%s%s%s), data offset %u, %" PRId64 " bytes\n",
+               h.Version, h.Flags, (h.Flags & kFlvHasVideo) ? "video" : "",
+               (h.Flags & kFlvHasVideo) && (h.Flags & kFlvHasAudio) ? " " : "",
+               (h.Flags & kFlvHasAudio) ? "audio" : "", h.DataOffset, llFileSize);
   std::fprintf(m_out, "%12s  %-10s %8s %10s %10s %10s  %s\n", "position", "type", "size", "raw",
                "time", "prev size", "link");
 }
@@ -34,8 +34,7 @@ void TextTagSink::OnResync(const ResyncLine& r) {
   if (r.llFound < 0) {
     std::fprintf(m_out, "resync: no plausible tag header at %" PRId64 " nor after it\n", r.llAt);
   } else {
-    std::fprintf(m_out,
-                 "resync: no plausible tag header at %" PRId64 "; going on at %" PRId64 "\n",
+    std::fprintf(m_out, "resync: no plausible tag header at %" PRId64 "; going on at %" PRId64 "\n",
                  r.llAt, r.llFound);
   }
 }
@@ -66,8 +65,8 @@ void JsonTagSink::OnTag(const TagLine& l) {
                "{\"type\":\"tag\",\"position\":%" PRId64
                ",\"tag_type\":%u,\"kind\":\"%s\",\"data_size\":%u,\"raw_timestamp\":%u,"
                "\"timestamp\":%u,\"prev_tag_size\":%u,\"link\":\"%s\"}\n",
-               l.llPosition, l.tag.TagType, TagKindName(l.tag.TagType), l.tag.DataSize,
-               l.dwRawTime, l.tag.TimeStamp, l.tag.PreviousTagSize, LinkStateName(l.link));
+               l.llPosition, l.tag.TagType, TagKindName(l.tag.TagType), l.tag.DataSize, l.dwRawTime,
+               l.tag.TimeStamp, l.tag.PreviousTagSize, LinkStateName(l.link));
 }
 
 void JsonTagSink::OnMetadata(const MetadataLine& m) {
