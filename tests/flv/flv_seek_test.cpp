@@ -115,7 +115,7 @@ TEST(FindPreviousFrame, BrokenBackLinkIsCrossedThroughTheFixupTable) {
   f.tags = WriteAvTags(w, {10 * kMinute});
   const int64_t before = f.tags.back().position;
   const int64_t after = w.Tag(kFlvTagVideo, 10 * kMinute, VideoPayload(true, 700), {12345, std::nullopt});
-  f.tags.push_back({after, kFlvTagVideo, 10 * kMinute, 701, true});
+  f.tags.push_back({after, kFlvTagVideo, 10 * kMinute, true});
   const std::vector<CraftedTag> rest = WriteAvTags(w, {11 * kMinute, 10 * kMinute + 1, 40, 50, 44100, false});
   f.tags.insert(f.tags.end(), rest.begin(), rest.end());
   f.bytes = w.Bytes();

@@ -25,14 +25,14 @@ int64_t FlvWriter::Tag(uint8_t type, uint32_t timeMs, const std::vector<uint8_t>
   return position;
 }
 
-std::vector<uint8_t> FlvWriter::Bytes(bool withFinalBackLink) const {
+std::vector<uint8_t> FlvWriter::Bytes() const {
   std::vector<uint8_t> out = m_Bytes;
-  if (withFinalBackLink) PutBE(out, m_dwLastTagSize, 4);
+  PutBE(out, m_dwLastTagSize, 4);
   return out;
 }
 
-bool FlvWriter::WriteFile(const std::string& path, bool withFinalBackLink) const {
-  const std::vector<uint8_t> bytes = Bytes(withFinalBackLink);
+bool FlvWriter::WriteFile(const std::string& path) const {
+  const std::vector<uint8_t> bytes = Bytes();
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
@@ -102,7 +102,7 @@ std::vector<CraftedTag> WriteAvTags(FlvWriter& w, const AvFileLayout& layout) {
   if (layout.metadata) {
     const int64_t pos = w.Script(OnMetaData(layout.durationMs / 1000.0,
                                             layout.audioRate ? std::optional<double>(2) : std::nullopt, 2));
-    tags.push_back({pos, kFlvTagScript, 0, w.LastTagSize() - kFlvTagHeaderSize, false});
+    tags.push_back({pos, kFlvTagScript, 0, false});
   }
   uint32_t random = layout.seed * 2654435761u + 1;
   auto next_random = [&random] { return (random = random * 1664525u + 1013904223u) >> 8; };
@@ -118,12 +118,10 @@ std::vector<CraftedTag> WriteAvTags(FlvWriter& w, const AvFileLayout& layout) {
     if (videoLeft && (!audioLeft || videoTime <= audioTime)) {
       const bool key = videoIndex++ % layout.keyInterval == 0;
       const size_t size = key ? 600 + next_random() % 200 : 40 + next_random() % 80;
-      tags.push_back({w.Video(videoTime, VideoPayload(key, size)), kFlvTagVideo, videoTime,
-                      static_cast<uint32_t>(size + 1), key});
+      tags.push_back({w.Video(videoTime, VideoPayload(key, size)), kFlvTagVideo, videoTime, key});
     } else {
       const size_t size = 20 + next_random() % 20;
-      tags.push_back({w.Audio(audioTime, AudioPayload(size)), kFlvTagAudio, audioTime,
-                      static_cast<uint32_t>(size + 1), false});
+      tags.push_back({w.Audio(audioTime, AudioPayload(size)), kFlvTagAudio, audioTime, false});
       ++audioIndex;
     }
   }

@@ -33,9 +33,9 @@ class FlvWriter {
   int64_t NextPosition() const { return static_cast<int64_t>(m_Bytes.size()); }
   uint32_t LastTagSize() const { return m_dwLastTagSize; }
 
-  // The file so far, by default with the final back-link.
-  std::vector<uint8_t> Bytes(bool withFinalBackLink = true) const;
-  bool WriteFile(const std::string& path, bool withFinalBackLink = true) const;
+  // The file so far, with the final back-link.
+  std::vector<uint8_t> Bytes() const;
+  bool WriteFile(const std::string& path) const;
 
  private:
   std::vector<uint8_t> m_Bytes;
@@ -87,7 +87,6 @@ struct CraftedTag {
   int64_t position;
   uint8_t type;
   uint32_t timeMs;
-  uint32_t dataSize;
   bool key;
 };
 

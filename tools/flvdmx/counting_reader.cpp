@@ -2,9 +2,9 @@
 
 namespace flvdmx::cli {
 
-CCountingReader::CCountingReader(IAsyncReader* pInner) : m_pInner(pInner) { m_pInner->AddRef(); }
+CCountingReader::CCountingReader(IAsyncReader* pInner) : m_pInner(pInner) {}
 
-CCountingReader::~CCountingReader() { m_pInner->Release(); }
+CCountingReader::~CCountingReader() = default;
 
 STDMETHODIMP CCountingReader::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/com_ptr.h"
 #include "platform/dshow.h"
 
 namespace flvdmx::cli {
@@ -44,7 +45,7 @@ class CCountingReader final : public IAsyncReader {
   ~CCountingReader();
 
   std::atomic<ULONG> m_cRef{1};
-  IAsyncReader* const m_pInner;
+  const ComPtr<IAsyncReader> m_pInner;
   std::atomic<uint64_t> m_cReads{0};
   std::atomic<uint64_t> m_cbRead{0};
 };

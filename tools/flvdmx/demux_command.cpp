@@ -1,34 +1,30 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "base/com_ptr.h"
 #include "commands.h"
 #include "file_error.h"
 #include "filter_session.h"
 #include "payload_sink.h"
 #include "play_options.h"
+#include "play_session.h"
+#include "progress_bar.h"
 #include "stream_writers.h"
 
 namespace flvdmx::cli {
 
 namespace {
 
-const char kDemuxFooter[] = R"(Plays the file through the filter's output pins and writes each stream to
+const char kDemuxFooter[] =
+    R"(Plays the file through the filter's output pins and writes each stream to
 DIR in its standard raw form, named after the pin:
   H.264  video.h264  Annex B, parameter sets before the first and every key frame
   H.265  video.h265  likewise
@@ -47,22 +43,11 @@ Exit status: 0; 1 when the file cannot be opened, is not FLV, has no
 playable stream, an option is out of range, or a stream cannot be played or
 written (with a line on stderr naming the problem and its result code).)";
 
-constexpr auto kProgressDelay = std::chrono::milliseconds(500);
-constexpr int kProgressWidth = 40;
-
 struct DemuxOptions {
   std::string file;
   std::string dir;
   PlayOptions play;
 };
-
-bool IsTerminal(std::FILE* pFile) {
-#ifdef _WIN32
-  return _isatty(_fileno(pFile)) != 0;
-#else
-  return isatty(fileno(pFile)) != 0;
-#endif
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -76,146 +61,129 @@ struct PinOutput {
   std::unique_ptr<StreamWriter> writer;
   std::atomic<REFERENCE_TIME> tReached{0};
   std::atomic<bool> bFailed{false};
+
+  // On the delivery thread: a writer that failed refuses every later sample.
+  HRESULT Take(const CPayloadSink::Sample& sample) {
+    if (bFailed) return E_FAIL;
+    if (!writer->Write(sample.pData, sample.cb, sample.tStart, sample.bSyncPoint)) {
+      bFailed = true;
+      return E_FAIL;
+    }
+    if (sample.tStart > tReached) tReached = sample.tStart;
+    return S_OK;
+  }
 };
 
-// "\r[#########...........]  45%   5.4 s of 12.0 s" on stderr.
-class ProgressBar {
+// The pins' writers and their sinks, in pin order. Holds one reference on
+// each sink until the playback is over.
+class DemuxOutputs {
  public:
-  ProgressBar(REFERENCE_TIME tSpan) : m_tSpan(tSpan), m_bEnabled(IsTerminal(stderr)) {}
+  explicit DemuxOutputs(std::string dir) : m_Dir(std::move(dir)) {}
 
-  void Update(REFERENCE_TIME tReached) {
-    if (!m_bEnabled || m_tSpan <= 0) return;
-    if (std::chrono::steady_clock::now() - m_Started < kProgressDelay) return;
-    const double fraction = std::clamp(static_cast<double>(tReached) / static_cast<double>(m_tSpan), 0.0, 1.0);
-    const int filled = static_cast<int>(fraction * kProgressWidth);
-    std::fprintf(stderr, "\r[%s%s] %3d%% %7.1f s of %.1f s", std::string(filled, '#').c_str(),
-                 std::string(kProgressWidth - filled, '.').c_str(), static_cast<int>(fraction * 100),
-                 static_cast<double>(tReached) / 1e7, static_cast<double>(m_tSpan) / 1e7);
-    std::fflush(stderr);
-    m_bShown = true;
+  // Makes the writer and the sink for one pin (a MakeSink).
+  bool Add(const OutputPinInfo& pin, SinkInput* pSink, SessionError* pError) {
+    auto output = std::make_unique<PinOutput>();
+    output->name = pin.name;
+    std::string problem;
+    output->writer = CreateStreamWriter(pin.mt, m_Dir, Lower(pin.name), &problem);
+    if (!output->writer) {
+      *pError = {"cannot write the " + pin.name + " stream: " + problem, E_FAIL};
+      return false;
+    }
+    ComPtr<CPayloadSink> pPayloadSink;
+    const HRESULT hr = CPayloadSink::Create(pPayloadSink.Put());
+    if (FAILED(hr)) {
+      *pError = {ConnectProblemFor(pin), hr};
+      return false;
+    }
+    PinOutput* pOutput = output.get();
+    pPayloadSink->SetSampleCallback(
+        [pOutput](const CPayloadSink::Sample& sample) { return pOutput->Take(sample); });
+    *pSink = {pPayloadSink->AsBaseFilter(), pPayloadSink->InputPin()};
+    m_Sinks.push_back(std::move(pPayloadSink));
+    m_Outputs.push_back(std::move(output));
+    return true;
   }
 
-  void Done() {
-    if (m_bShown) std::fprintf(stderr, "\r%*s\r", kProgressWidth + 30, "");
+  static std::string ConnectProblemFor(const OutputPinInfo& pin) {
+    return "cannot connect a sink to the " + pin.name + " pin";
   }
+
+  // The time every stream has reached; a stream that has ended is complete,
+  // the others hold it back. *pbFailed when a writer failed.
+  REFERENCE_TIME Reached(REFERENCE_TIME tSpan, bool* pbFailed) const {
+    REFERENCE_TIME tReached = tSpan;
+    *pbFailed = false;
+    for (size_t i = 0; i < m_Outputs.size(); ++i) {
+      if (!m_Sinks[i]->IsEndOfStream())
+        tReached = std::min<REFERENCE_TIME>(tReached, m_Outputs[i]->tReached);
+      *pbFailed = *pbFailed || m_Outputs[i]->bFailed;
+    }
+    return tReached;
+  }
+
+  void ReleaseSinks() { m_Sinks.clear(); }
+  const std::vector<std::unique_ptr<PinOutput>>& Outputs() const { return m_Outputs; }
 
  private:
-  const REFERENCE_TIME m_tSpan;
-  const bool m_bEnabled;
-  bool m_bShown = false;
-  const std::chrono::steady_clock::time_point m_Started = std::chrono::steady_clock::now();
+  const std::string m_Dir;
+  std::vector<std::unique_ptr<PinOutput>> m_Outputs;
+  std::vector<ComPtr<CPayloadSink>> m_Sinks;
 };
 
-int RunDemux(const DemuxOptions& options) {
-  const std::string& file = options.file;
-  FilterSession session;
-  SessionError error;
-  if (!session.Open(file, &error)) {
-    ReportFileError(file, error.problem, error.hr);
-    return 1;
-  }
-  std::vector<const OutputPinInfo*> pins;
-  if (!SelectPins(session, options.play.pins, &pins, &error)) {
-    ReportFileError(file, error.problem, error.hr);
-    return 1;
-  }
+bool MakeOutputFolder(const std::string& file, const std::string& dir) {
   std::error_code ec;
-  std::filesystem::create_directories(options.dir, ec);
-  if (ec || !std::filesystem::is_directory(options.dir)) {
-    ReportFileError(file, "cannot create the output folder " + options.dir, E_ACCESSDENIED);
-    return 1;
-  }
+  std::filesystem::create_directories(dir, ec);
+  if (!ec && std::filesystem::is_directory(dir)) return true;
+  ReportFileError(file, "cannot create the output folder " + dir, E_ACCESSDENIED);
+  return false;
+}
 
-  std::vector<std::unique_ptr<PinOutput>> outputs;
-  std::vector<CPayloadSink*> sinks;  // one reference each
-  auto releaseSinks = [&sinks] {
-    for (CPayloadSink* pSink : sinks) pSink->Release();
-    sinks.clear();
-  };
-  for (const OutputPinInfo* pPin : pins) {
-    auto output = std::make_unique<PinOutput>();
-    output->name = pPin->name;
-    std::string problem;
-    output->writer = CreateStreamWriter(pPin->mt, options.dir, Lower(pPin->name), &problem);
-    if (!output->writer) {
-      releaseSinks();
-      ReportFileError(file, "cannot write the " + pPin->name + " stream: " + problem, E_FAIL);
-      return 1;
-    }
-    CPayloadSink* pSink = nullptr;
-    HRESULT hr = CPayloadSink::Create(&pSink);
-    if (SUCCEEDED(hr)) {
-      sinks.push_back(pSink);
-      PinOutput* pOutput = output.get();
-      pSink->SetSampleCallback([pOutput](const CPayloadSink::Sample& sample) -> HRESULT {
-        if (pOutput->bFailed) return E_FAIL;
-        if (!pOutput->writer->Write(sample.pData, sample.cb, sample.tStart, sample.bSyncPoint)) {
-          pOutput->bFailed = true;
-          return E_FAIL;
-        }
-        if (sample.tStart > pOutput->tReached) pOutput->tReached = sample.tStart;
-        return S_OK;
-      });
-      hr = session.ConnectSink(pPin->pPin, pSink->AsBaseFilter(), pSink->InputPin());
-    }
-    if (FAILED(hr)) {
-      releaseSinks();
-      ReportFileError(file, "cannot connect a sink to the " + pPin->name + " pin", hr);
-      return 1;
-    }
-    outputs.push_back(std::move(output));
-  }
-  if (!ApplyPositions(session, options.play, &error)) {
-    releaseSinks();
-    ReportFileError(file, error.problem, error.hr);
-    return 1;
-  }
+// The span the progress bar measures: from the start to the stop or the end
+// of the file, in the samples' own (segment-relative) times.
+REFERENCE_TIME ProgressSpan(FilterSession& session, const PlayOptions& play) {
+  ComPtr<IMediaSeeking> pSeeking;
+  if (FAILED(session.GetSeeking(pSeeking.Put()))) return 0;
+  LONGLONG llDuration = 0;
+  pSeeking->GetDuration(&llDuration);
+  const REFERENCE_TIME tStart = play.llStartMs.value_or(0) * 10000;
+  const REFERENCE_TIME tStop =
+      play.llStopMs ? std::min<REFERENCE_TIME>(*play.llStopMs * 10000, llDuration) : llDuration;
+  return tStop - tStart;
+}
 
-  // The span the progress bar measures: from the start to the stop or the
-  // end of the file, in the samples' own (segment-relative) times.
-  REFERENCE_TIME tSpan = 0;
-  IMediaSeeking* pSeeking = nullptr;
-  if (SUCCEEDED(session.GetSeeking(&pSeeking))) {
-    LONGLONG llDuration = 0;
-    pSeeking->GetDuration(&llDuration);
-    const REFERENCE_TIME tStart = options.play.llStartMs.value_or(0) * 10000;
-    const REFERENCE_TIME tStop = options.play.llStopMs ? std::min<REFERENCE_TIME>(*options.play.llStopMs * 10000, llDuration) : llDuration;
-    tSpan = tStop - tStart;
-    pSeeking->Release();
-  }
+HRESULT PlayWithProgress(FilterSession& session, DemuxOutputs& outputs, const PlayOptions& play) {
+  const REFERENCE_TIME tSpan = ProgressSpan(session, play);
   ProgressBar progress(tSpan);
-  HRESULT hr = session.Play(
+  const HRESULT hr = session.Play(
       [&] {
-        REFERENCE_TIME tReached = tSpan;
         bool bFailed = false;
-        for (size_t i = 0; i < outputs.size(); ++i) {
-          // A stream that has ended is complete; the others hold the bar back.
-          if (!sinks[i]->IsEndOfStream()) tReached = std::min<REFERENCE_TIME>(tReached, outputs[i]->tReached);
-          bFailed = bFailed || outputs[i]->bFailed;
-        }
-        progress.Update(tReached);
+        progress.Update(outputs.Reached(tSpan, &bFailed));
         // A writer that failed refuses its pin's samples, so that pin never
         // ends its stream: the run is over.
         if (bFailed) session.RequestEnd();
       },
       100);
   progress.Done();
-  releaseSinks();
+  outputs.ReleaseSinks();
+  return hr;
+}
 
-  bool bWriteFailed = false;
-  for (auto& output : outputs) {
+// Completes the files and reports what failed; true when nothing did.
+bool FinishWriters(const std::string& file, const DemuxOutputs& outputs) {
+  bool bOk = true;
+  for (const auto& output : outputs.Outputs()) {
     if (!output->writer->Finish() || output->bFailed) {
-      ReportFileError(file, "cannot write the " + output->name + " stream: " + output->writer->Error(), E_FAIL);
-      bWriteFailed = true;
+      ReportFileError(
+          file, "cannot write the " + output->name + " stream: " + output->writer->Error(), E_FAIL);
+      bOk = false;
     }
   }
-  if (FAILED(hr)) {
-    ReportFileError(file, "playback failed", hr);
-    return 1;
-  }
-  if (bWriteFailed) return 1;
+  return bOk;
+}
 
-  for (const auto& output : outputs) {
+void PrintSummary(const DemuxOutputs& outputs) {
+  for (const auto& output : outputs.Outputs()) {
     const StreamWriter& w = *output->writer;
     std::printf("%s: %" PRIu64 " samples -> %s (%s)", output->name.c_str(), w.SampleCount(),
                 w.Files().front().c_str(), w.Kind().c_str());
@@ -225,6 +193,29 @@ int RunDemux(const DemuxOptions& options) {
     std::printf("\n");
   }
   std::fflush(stdout);
+}
+
+int RunDemux(const DemuxOptions& options) {
+  const std::string& file = options.file;
+  FilterSession session;
+  std::vector<const OutputPinInfo*> pins;
+  if (!OpenAndSelectPins(file, options.play, &session, &pins)) return 1;
+  if (!MakeOutputFolder(file, options.dir)) return 1;
+  DemuxOutputs outputs(options.dir);
+  const MakeSink makeSink = [&outputs](const OutputPinInfo& pin, SinkInput* pSink,
+                                       SessionError* pError) {
+    return outputs.Add(pin, pSink, pError);
+  };
+  if (!ConnectSinks(file, session, pins, options.play, makeSink, DemuxOutputs::ConnectProblemFor))
+    return 1;
+  const HRESULT hr = PlayWithProgress(session, outputs, options.play);
+  const bool bWritten = FinishWriters(file, outputs);
+  if (FAILED(hr)) {
+    ReportFileError(file, "playback failed", hr);
+    return 1;
+  }
+  if (!bWritten) return 1;
+  PrintSummary(outputs);
   return 0;
 }
 

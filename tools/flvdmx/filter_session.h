@@ -1,8 +1,10 @@
 // FilterSession: the graph the `probe`, `packets` and `demux` commands play
 // a file through: a file source connected to the Orvex FLV Demultiplexer,
 // whose output pins the command then connects to sinks of its own.
-// Everything the commands do goes through the public interfaces (pins,
-// IMediaSeeking, the graph), as an application would.
+// Everything the session and the commands do goes through the public
+// interfaces (pins, media types, IMediaSeeking, the graph), as an application
+// would; the one exception, naming the codecs of a file without a playable
+// stream, lives in unplayable_stream.h.
 //   - Linux: the host's graph and file source (over a counting reader), and
 //     the filter from the host's class table.
 //   - Windows: the platform's graph (CLSID_FilterGraph), its file source
@@ -21,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_ptr.h"
 #include "baseclasses/mediatype.h"
 #include "counting_reader.h"
 #ifndef _WIN32
@@ -38,9 +41,9 @@ struct SessionError {
 };
 
 struct OutputPinInfo {
-  IPin* pPin = nullptr;  // one reference
-  std::string name;      // "Video", "Audio"
-  CMediaType mt;         // the pin's offer
+  ComPtr<IPin> pPin;
+  std::string name;  // "Video", "Audio"
+  CMediaType mt;     // the pin's offer
 };
 
 class FilterSession {
@@ -56,8 +59,6 @@ class FilterSession {
   bool Open(const std::string& file, SessionError* pError);
 
   const std::vector<OutputPinInfo>& OutputPins() const { return m_Pins; }
-  // The output pin of that name, or null.
-  const OutputPinInfo* FindPin(const std::string& name) const;
 
   // Connects an output pin of the filter to a sink's input pin.
   HRESULT ConnectSink(IPin* pOutput, IBaseFilter* pSink, IPin* pSinkInput);
@@ -83,7 +84,7 @@ class FilterSession {
   // The tool's own reader of the file. It is the graph's byte source on
   // Linux (so its counts are the filter's reads); on Windows the platform's
   // file source reads the file and this one only serves the tool.
-  CCountingReader* Reader() const { return m_pReader; }
+  CCountingReader* Reader() const { return m_pReader.Get(); }
   static constexpr bool kReaderFeedsGraph =
 #ifdef _WIN32
       false;
@@ -99,42 +100,26 @@ class FilterSession {
   // Lists the filter's output pins with their offers; false with *pError
   // when there are none.
   bool ListOutputPins(SessionError* pError);
-  // Names the reason a file gave no output pin, from its first audio and
-  // video tags.
-  SessionError DescribeNoPlayableStream() const;
+  // Adds one pin to the list when it is an output pin.
+  void AddIfOutput(ComPtr<IPin> pPin);
 
-  CCountingReader* m_pReader = nullptr;
-  IBaseFilter* m_pFilter = nullptr;
+  ComPtr<CCountingReader> m_pReader;
+  ComPtr<IBaseFilter> m_pFilter;
   std::vector<OutputPinInfo> m_Pins;
 #ifdef _WIN32
-  IGraphBuilder* m_pBuilder = nullptr;
-  IMediaControl* m_pControl = nullptr;
-  IMediaEvent* m_pEvent = nullptr;
-  IBaseFilter* m_pSource = nullptr;
+  ComPtr<IGraphBuilder> m_pBuilder;
+  ComPtr<IMediaControl> m_pControl;
+  ComPtr<IMediaEvent> m_pEvent;
+  ComPtr<IBaseFilter> m_pSource;
   std::atomic<bool> m_bEndRequested{false};
   int m_cSinks = 0;
 #else
-  CHostGraph* m_pGraph = nullptr;
-  CFileSource* m_pSource = nullptr;
+  ComPtr<CHostGraph> m_pGraph;
+  ComPtr<CFileSource> m_pSource;
 #endif
 };
 
-// Asks for the filter copy linked into the tool instead of the registered
-// one, so that the tool's trace settings apply to it (Windows; Linux always
-// uses the linked copy).
-void UseLinkedFilter(bool bLinked);
-
-// The first pin of the filter in that direction, with a reference, or null.
-IPin* FirstPin(IBaseFilter* pFilter, PIN_DIRECTION direction);
-
-// Creates the Orvex FLV Demultiplexer: through CoCreateInstance from its
-// registration, or the linked copy's class factory (see UseLinkedFilter).
-HRESULT CreateFlvFilter(IBaseFilter** ppFilter);
-
-// "{73646976-0000-0010-8000-00AA00389B71}"
-std::string GuidText(const GUID& guid);
-
-// "Video" from a pin's wide name (pin names are ASCII).
-std::string NarrowName(const wchar_t* pName);
+// The first pin of the filter in that direction, or null.
+ComPtr<IPin> FirstPin(IBaseFilter* pFilter, PIN_DIRECTION direction);
 
 }  // namespace flvdmx::cli

@@ -1,36 +1,32 @@
 // The session on Linux: the host's graph, file source and class table.
 #include "filter_session.h"
 
-#include "host/file_reader.h"
+#include "flv_filter.h"
 
 namespace flvdmx::cli {
 
 FilterSession::~FilterSession() {
-  for (OutputPinInfo& pin : m_Pins) pin.pPin->Release();
   m_Pins.clear();
-  if (m_pGraph != nullptr) {
-    m_pGraph->RemoveAllFilters();
-    m_pGraph->Release();
-  }
-  if (m_pFilter != nullptr) m_pFilter->Release();
-  if (m_pSource != nullptr) m_pSource->Release();
-  if (m_pReader != nullptr) m_pReader->Release();
+  if (m_pGraph) m_pGraph->RemoveAllFilters();
+  m_pGraph.Reset();
+  m_pFilter.Reset();
+  m_pSource.Reset();
+  m_pReader.Reset();
 }
 
 bool FilterSession::Open(const std::string& file, SessionError* pError) {
   if (!OpenFile(file, pError)) return false;
-  HRESULT hr = CFileSource::Create(m_pReader, &m_pSource);
-  if (SUCCEEDED(hr)) hr = CreateFlvFilter(&m_pFilter);
-  if (SUCCEEDED(hr)) hr = CHostGraph::Create(&m_pGraph);
+  HRESULT hr = CFileSource::Create(m_pReader.Get(), m_pSource.Put());
+  if (SUCCEEDED(hr)) hr = CreateFlvFilter(m_pFilter.Put());
+  if (SUCCEEDED(hr)) hr = CHostGraph::Create(m_pGraph.Put());
   if (SUCCEEDED(hr)) hr = m_pGraph->AddFilter(m_pSource->AsBaseFilter(), L"Source");
-  if (SUCCEEDED(hr)) hr = m_pGraph->AddFilter(m_pFilter, L"Orvex FLV Demultiplexer");
+  if (SUCCEEDED(hr)) hr = m_pGraph->AddFilter(m_pFilter.Get(), L"Orvex FLV Demultiplexer");
   if (FAILED(hr)) {
     *pError = {"cannot build the filter graph", hr};
     return false;
   }
-  IPin* pInput = FirstPin(m_pFilter, PINDIR_INPUT);
-  hr = pInput != nullptr ? m_pGraph->Connect(m_pSource->OutputPin(), pInput) : E_UNEXPECTED;
-  if (pInput != nullptr) pInput->Release();
+  const ComPtr<IPin> pInput = FirstPin(m_pFilter.Get(), PINDIR_INPUT);
+  hr = pInput ? m_pGraph->Connect(m_pSource->OutputPin(), pInput.Get()) : E_UNEXPECTED;
   if (FAILED(hr)) {
     *pError = DescribeConnectFailure(hr);
     return false;
@@ -44,7 +40,9 @@ HRESULT FilterSession::ConnectSink(IPin* pOutput, IBaseFilter* pSink, IPin* pSin
   return m_pGraph->Connect(pOutput, pSinkInput);
 }
 
-HRESULT FilterSession::GetSeeking(IMediaSeeking** ppSeeking) { return m_pGraph->GetSeeking(ppSeeking); }
+HRESULT FilterSession::GetSeeking(IMediaSeeking** ppSeeking) {
+  return m_pGraph->GetSeeking(ppSeeking);
+}
 
 HRESULT FilterSession::Play(const std::function<void()>& onTick, DWORD dwTickMs) {
   HRESULT hr = m_pGraph->Run();
@@ -60,7 +58,8 @@ HRESULT FilterSession::Play(const std::function<void()>& onTick, DWORD dwTickMs)
   if (lCode == EC_ERRORABORT || lCode == EC_ERRORABORTEX) {
     for (const CHostGraph::Event& event : m_pGraph->PeekEvents()) {
       if (event.lCode == EC_ERRORABORT || event.lCode == EC_ERRORABORTEX)
-        return FAILED(static_cast<HRESULT>(event.lParam1)) ? static_cast<HRESULT>(event.lParam1) : E_FAIL;
+        return FAILED(static_cast<HRESULT>(event.lParam1)) ? static_cast<HRESULT>(event.lParam1)
+                                                           : E_FAIL;
     }
     return E_FAIL;
   }

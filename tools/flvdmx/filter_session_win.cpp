@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/file_reader.h"
+#include "flv_filter.h"
 
 namespace flvdmx::cli {
 
@@ -19,43 +19,38 @@ std::wstring WidePath(const std::string& file) {
   return wide;
 }
 
-template <typename T>
-void ReleaseAndClear(T*& p) {
-  if (p != nullptr) p->Release();
-  p = nullptr;
-}
-
 }  // namespace
 
 FilterSession::~FilterSession() {
-  for (OutputPinInfo& pin : m_Pins) pin.pPin->Release();
   m_Pins.clear();
-  if (m_pControl != nullptr) m_pControl->Stop();
+  if (m_pControl) m_pControl->Stop();
   // Taking the filters out disconnects them, so nothing holds the graph's
   // filters in a cycle of pin references.
-  if (m_pBuilder != nullptr) {
-    if (m_pFilter != nullptr) m_pBuilder->RemoveFilter(m_pFilter);
-    if (m_pSource != nullptr) m_pBuilder->RemoveFilter(m_pSource);
+  if (m_pBuilder) {
+    if (m_pFilter) m_pBuilder->RemoveFilter(m_pFilter.Get());
+    if (m_pSource) m_pBuilder->RemoveFilter(m_pSource.Get());
   }
-  ReleaseAndClear(m_pEvent);
-  ReleaseAndClear(m_pControl);
-  ReleaseAndClear(m_pFilter);
-  ReleaseAndClear(m_pSource);
-  ReleaseAndClear(m_pBuilder);
-  ReleaseAndClear(m_pReader);
+  m_pEvent.Reset();
+  m_pControl.Reset();
+  m_pFilter.Reset();
+  m_pSource.Reset();
+  m_pBuilder.Reset();
+  m_pReader.Reset();
 }
 
 bool FilterSession::Open(const std::string& file, SessionError* pError) {
   if (!OpenFile(file, pError)) return false;
   HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                reinterpret_cast<void**>(&m_pBuilder));
-  if (SUCCEEDED(hr)) hr = m_pBuilder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&m_pControl));
-  if (SUCCEEDED(hr)) hr = m_pBuilder->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&m_pEvent));
+                                reinterpret_cast<void**>(m_pBuilder.Put()));
+  if (SUCCEEDED(hr))
+    hr = m_pBuilder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(m_pControl.Put()));
+  if (SUCCEEDED(hr))
+    hr = m_pBuilder->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(m_pEvent.Put()));
   if (FAILED(hr)) {
     *pError = {"cannot create the platform's filter graph", hr};
     return false;
   }
-  hr = CreateFlvFilter(&m_pFilter);
+  hr = CreateFlvFilter(m_pFilter.Put());
   if (FAILED(hr)) {
     *pError = {hr == REGDB_E_CLASSNOTREG
                    ? "the Orvex FLV Demultiplexer is not registered (regsvr32 OXFLVDmxx.dll)"
@@ -64,18 +59,16 @@ bool FilterSession::Open(const std::string& file, SessionError* pError) {
     return false;
   }
   const std::wstring path = WidePath(file);
-  hr = m_pBuilder->AddSourceFilter(path.c_str(), L"Source", &m_pSource);
-  if (SUCCEEDED(hr)) hr = m_pBuilder->AddFilter(m_pFilter, L"Orvex FLV Demultiplexer");
+  hr = m_pBuilder->AddSourceFilter(path.c_str(), L"Source", m_pSource.Put());
+  if (SUCCEEDED(hr)) hr = m_pBuilder->AddFilter(m_pFilter.Get(), L"Orvex FLV Demultiplexer");
   if (FAILED(hr)) {
     *pError = {"cannot build the filter graph", hr};
     return false;
   }
-  IPin* pOutput = FirstPin(m_pSource, PINDIR_OUTPUT);
-  IPin* pInput = FirstPin(m_pFilter, PINDIR_INPUT);
-  hr = pOutput != nullptr && pInput != nullptr ? m_pBuilder->ConnectDirect(pOutput, pInput, nullptr)
-                                               : E_UNEXPECTED;
-  if (pOutput != nullptr) pOutput->Release();
-  if (pInput != nullptr) pInput->Release();
+  const ComPtr<IPin> pOutput = FirstPin(m_pSource.Get(), PINDIR_OUTPUT);
+  const ComPtr<IPin> pInput = FirstPin(m_pFilter.Get(), PINDIR_INPUT);
+  hr = pOutput && pInput ? m_pBuilder->ConnectDirect(pOutput.Get(), pInput.Get(), nullptr)
+                         : E_UNEXPECTED;
   if (FAILED(hr)) {
     *pError = DescribeConnectFailure(hr);
     return false;

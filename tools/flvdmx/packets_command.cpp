@@ -1,26 +1,29 @@
-#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "base/com_ptr.h"
 #include "commands.h"
 #include "file_error.h"
 #include "filter_session.h"
 #include "host/sink.h"
+#include "packet_listing.h"
 #include "payload_sink.h"
 #include "play_options.h"
+#include "play_session.h"
 
 namespace flvdmx::cli {
 
 namespace {
 
-const char kPacketsFooter[] = R"(Plays the file through the filter's output pins into recording sinks (pins,
+const char kPacketsFooter[] =
+    R"(Plays the file through the filter's output pins into recording sinks (pins,
 allocators and delivery threads as a player would have them) and lists what
 each sink receives, pins interleaved as they arrive:
   segment  the new segment the pin announces (start, stop, rate)
@@ -52,228 +55,105 @@ struct PacketsOptions {
   bool bJson = false;
 };
 
-const char* Bool(bool b) { return b ? "true" : "false"; }
-
-// One pin's part of the run, shared by its sink's thread and the main thread.
-struct PinRun {
-  std::string name;
-  std::atomic<uint64_t> cSamples{0};  // listed (or taken, when quiet)
-  std::atomic<uint64_t> cbSamples{0};
-  std::atomic<bool> bEndOfStream{false};
-  std::atomic<bool> bDone{false};  // count reached or end-of-stream
-};
-
-// The listing: lines from both pins' threads, one at a time, until the run
-// is ended.
-class Listing {
+// The pins' runs and their sinks, in pin order. Holds one reference on each
+// sink until the playback is over.
+class PacketSinks {
  public:
-  Listing(FilterSession* pSession, bool bJson, uint64_t cLimit)
-      : m_pSession(pSession), m_bJson(bJson), m_cLimit(cLimit) {}
+  PacketSinks(Listing* pListing, bool bQuiet) : m_pListing(pListing), m_bQuiet(bQuiet) {}
 
-  void Add(PinRun* pPin) { m_Pins.push_back(pPin); }
+  // Makes the run and the sink for one pin (a MakeSink): a payload sink that
+  // only counts when quiet, else a recording sink whose events are listed.
+  bool Add(const OutputPinInfo& pin, SinkInput* pSink, SessionError* pError) {
+    m_Runs.push_back(std::make_unique<PinRun>());
+    PinRun* pRun = m_Runs.back().get();
+    pRun->name = pin.name;
+    m_pListing->Add(pRun);
+    const HRESULT hr = m_bQuiet ? AddPayloadSink(pRun, pSink) : AddRecordingSink(pRun, pSink);
+    if (FAILED(hr)) *pError = {ConnectProblemFor(pin), hr};
+    return SUCCEEDED(hr);
+  }
 
-  // From a recording sink's thread.
-  void OnEvent(PinRun& pin, const SinkEvent& e) {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    if (!m_bListening || pin.bDone) return;
-    switch (e.kind) {
-      case SinkEvent::kNewSegment:
-        PrintSegment(pin, e);
-        break;
-      case SinkEvent::kSample:
-        PrintSample(pin, e);
-        ++pin.cSamples;
-        pin.cbSamples += static_cast<uint64_t>(e.lActual);
-        if (m_cLimit != 0 && pin.cSamples >= m_cLimit) MarkDone(pin);
-        break;
-      case SinkEvent::kEndOfStream:
-        if (e.bIgnored) break;
-        if (m_bJson) {
-          std::printf("{\"type\":\"eos\",\"pin\":\"%s\"}\n", pin.name.c_str());
-        } else {
-          std::printf("%-6s eos\n", pin.name.c_str());
-        }
-        pin.bEndOfStream = true;
-        MarkDone(pin);
-        break;
-      case SinkEvent::kBeginFlush:
-      case SinkEvent::kEndFlush:
-        break;
+  static std::string ConnectProblemFor(const OutputPinInfo&) {
+    return "cannot connect a sink to the filter";
+  }
+
+  // The payload sink has no end-of-stream callback: the command looks at it
+  // while waiting and once the run is over.
+  void PollQuietEnds(bool bListed) {
+    for (size_t i = 0; i < m_PayloadSinks.size(); ++i) {
+      if (!m_PayloadSinks[i]->IsEndOfStream()) continue;
+      if (bListed) {
+        m_pListing->OnQuietEnd(*m_Runs[i]);
+      } else {
+        m_Runs[i]->bEndOfStream = true;
+      }
     }
   }
 
-  // From a payload sink's thread (quiet): counts only.
-  HRESULT OnQuietSample(PinRun& pin, const CPayloadSink::Sample& sample) {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    if (!m_bListening || pin.bDone) return S_FALSE;
-    ++pin.cSamples;
-    pin.cbSamples += sample.cb;
-    if (m_cLimit != 0 && pin.cSamples >= m_cLimit) {
-      MarkDone(pin);
-      return S_FALSE;  // no more from this pin
-    }
+  void ReleaseSinks() {
+    m_RecordingSinks.clear();
+    m_PayloadSinks.clear();
+  }
+  const std::vector<std::unique_ptr<PinRun>>& Runs() const { return m_Runs; }
+
+ private:
+  HRESULT AddPayloadSink(PinRun* pRun, SinkInput* pSink) {
+    ComPtr<CPayloadSink> pPayloadSink;
+    const HRESULT hr = CPayloadSink::Create(pPayloadSink.Put());
+    if (FAILED(hr)) return hr;
+    Listing* pListing = m_pListing;
+    pPayloadSink->SetSampleCallback([pListing, pRun](const CPayloadSink::Sample& sample) {
+      return pListing->OnQuietSample(*pRun, sample);
+    });
+    *pSink = {pPayloadSink->AsBaseFilter(), pPayloadSink->InputPin()};
+    m_PayloadSinks.push_back(std::move(pPayloadSink));
     return S_OK;
   }
 
-  void OnQuietEnd(PinRun& pin) {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    if (!m_bListening || pin.bDone) return;
-    pin.bEndOfStream = true;
-    MarkDone(pin);
+  HRESULT AddRecordingSink(PinRun* pRun, SinkInput* pSink) {
+    ComPtr<CRecordingSink> pRecordingSink;
+    const HRESULT hr = CRecordingSink::Create(pRecordingSink.Put());
+    if (FAILED(hr)) return hr;
+    Listing* pListing = m_pListing;
+    pRecordingSink->SetEventCallback(
+        [pListing, pRun](const SinkEvent& e, const BYTE*) { pListing->OnEvent(*pRun, e); });
+    *pSink = {pRecordingSink->AsBaseFilter(), pRecordingSink->InputPin()};
+    m_RecordingSinks.push_back(std::move(pRecordingSink));
+    return S_OK;
   }
 
-  // No line after this: the graph is about to stop.
-  void Close() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_bListening = false;
-    std::fflush(stdout);
-  }
-
- private:
-  void MarkDone(PinRun& pin) {
-    pin.bDone = true;
-    for (const PinRun* p : m_Pins)
-      if (!p->bDone) return;
-    // Every pin has what it needs (a pin cut short by --count never sends
-    // end-of-stream, so the graph would not complete by itself).
-    m_pSession->RequestEnd();
-  }
-
-  void PrintSegment(const PinRun& pin, const SinkEvent& e) {
-    if (m_bJson) {
-      const Json j = {{"type", "segment"}, {"pin", pin.name}, {"start", e.tStart},
-                      {"stop", e.tStop},   {"rate", e.dRate}};
-      std::printf("%s\n", j.dump().c_str());
-    } else {
-      std::printf("%-6s segment start=%" PRId64 " stop=%" PRId64 " rate=%g\n", pin.name.c_str(),
-                  static_cast<int64_t>(e.tStart), static_cast<int64_t>(e.tStop), e.dRate);
-    }
-  }
-
-  // The hot line, formatted by hand: one per sample.
-  void PrintSample(const PinRun& pin, const SinkEvent& e) {
-    if (m_bJson) {
-      std::printf("{\"type\":\"sample\",\"pin\":\"%s\",\"start\":%" PRId64 ",\"stop\":%" PRId64
-                  ",\"size\":%ld,\"sync\":%s,\"discontinuity\":%s,\"preroll\":%s,"
-                  "\"crc32\":\"%08x\"}\n",
-                  pin.name.c_str(), static_cast<int64_t>(e.tStart), static_cast<int64_t>(e.tStop),
-                  static_cast<long>(e.lActual), Bool(e.bSyncPoint), Bool(e.bDiscontinuity),
-                  Bool(e.bPreroll), static_cast<unsigned>(e.dwCrc32));
-    } else {
-      std::printf("%-6s sample  start=%" PRId64 " stop=%" PRId64 " size=%ld crc32=%08x%s%s%s\n",
-                  pin.name.c_str(), static_cast<int64_t>(e.tStart), static_cast<int64_t>(e.tStop),
-                  static_cast<long>(e.lActual), static_cast<unsigned>(e.dwCrc32),
-                  e.bSyncPoint ? " sync" : "", e.bDiscontinuity ? " discontinuity" : "",
-                  e.bPreroll ? " preroll" : "");
-    }
-  }
-
-  FilterSession* const m_pSession;
-  const bool m_bJson;
-  const uint64_t m_cLimit;
-  std::vector<PinRun*> m_Pins;
-  std::mutex m_Mutex;
-  bool m_bListening = true;
+  Listing* const m_pListing;
+  const bool m_bQuiet;
+  std::vector<std::unique_ptr<PinRun>> m_Runs;
+  std::vector<ComPtr<CRecordingSink>> m_RecordingSinks;
+  std::vector<ComPtr<CPayloadSink>> m_PayloadSinks;  // when quiet
 };
 
-int RunPackets(const PacketsOptions& options) {
-  const std::string& file = options.file;
-  FilterSession session;
-  SessionError error;
-  if (!session.Open(file, &error)) {
-    ReportFileError(file, error.problem, error.hr);
-    return 1;
-  }
-  std::vector<const OutputPinInfo*> pins;
-  if (!SelectPins(session, options.play.pins, &pins, &error)) {
-    ReportFileError(file, error.problem, error.hr);
-    return 1;
-  }
-  const uint64_t cScanReads = session.Reader()->ReadCount();
-  const uint64_t cbScanRead = session.Reader()->BytesRead();
+// Reads and bytes read through the tool's reader.
+struct ReadCounts {
+  uint64_t cReads = 0;
+  uint64_t cbRead = 0;
+};
 
-  Listing listing(&session, options.bJson, options.play.cCount.value_or(0));
-  std::vector<std::unique_ptr<PinRun>> runs;
-  std::vector<IBaseFilter*> sinks;           // one reference each
-  std::vector<CPayloadSink*> payloadSinks;  // the same, when quiet
-  HRESULT hr = S_OK;
-  for (const OutputPinInfo* pPin : pins) {
-    runs.push_back(std::make_unique<PinRun>());
-    PinRun* pRun = runs.back().get();
-    pRun->name = pPin->name;
-    listing.Add(pRun);
-    if (options.bQuiet) {
-      CPayloadSink* pSink = nullptr;
-      hr = CPayloadSink::Create(&pSink);
-      if (FAILED(hr)) break;
-      sinks.push_back(pSink->AsBaseFilter());
-      payloadSinks.push_back(pSink);
-      pSink->SetSampleCallback(
-          [&listing, pRun](const CPayloadSink::Sample& sample) { return listing.OnQuietSample(*pRun, sample); });
-      hr = session.ConnectSink(pPin->pPin, pSink->AsBaseFilter(), pSink->InputPin());
-    } else {
-      CRecordingSink* pSink = nullptr;
-      hr = CRecordingSink::Create(&pSink);
-      if (FAILED(hr)) break;
-      sinks.push_back(pSink->AsBaseFilter());
-      pSink->SetEventCallback(
-          [&listing, pRun](const SinkEvent& e, const BYTE*) { listing.OnEvent(*pRun, e); });
-      hr = session.ConnectSink(pPin->pPin, pSink->AsBaseFilter(), pSink->InputPin());
-    }
-    if (FAILED(hr)) break;
-  }
-  auto releaseSinks = [&sinks, &payloadSinks] {
-    for (IBaseFilter* pSink : sinks) pSink->Release();
-    sinks.clear();
-    payloadSinks.clear();
-  };
-  if (FAILED(hr)) {
-    releaseSinks();
-    ReportFileError(file, "cannot connect a sink to the filter", hr);
-    return 1;
-  }
-  if (!ApplyPositions(session, options.play, &error)) {
-    releaseSinks();
-    ReportFileError(file, error.problem, error.hr);
-    return 1;
-  }
+ReadCounts CountsOf(const FilterSession& session) {
+  return {session.Reader()->ReadCount(), session.Reader()->BytesRead()};
+}
 
-  session.Reader()->ResetCounters();
-  const auto started = std::chrono::steady_clock::now();
-  std::function<void()> onTick;
-  if (options.bQuiet) {
-    // The payload sink has no end-of-stream callback: look at it while waiting.
-    onTick = [&] {
-      for (size_t i = 0; i < payloadSinks.size(); ++i) {
-        if (payloadSinks[i]->IsEndOfStream()) listing.OnQuietEnd(*runs[i]);
-      }
-    };
-  }
-  hr = session.Play(onTick, 20);
-  listing.Close();
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  for (size_t i = 0; i < payloadSinks.size(); ++i) {
-    if (payloadSinks[i]->IsEndOfStream()) runs[i]->bEndOfStream = true;
-  }
-  releaseSinks();
-
-  if (options.bStats && !FilterSession::kReaderFeedsGraph) {
+void PrintStats(const ReadCounts& scan, const ReadCounts& play) {
+  if (!FilterSession::kReaderFeedsGraph) {
     std::fprintf(stderr, "stats: not available: the platform's file source reads the file\n");
-  } else if (options.bStats) {
-    std::fprintf(stderr,
-                 "stats: scan_reads=%" PRIu64 " scan_bytes=%" PRIu64 " reads=%" PRIu64
-                 " bytes=%" PRIu64 "\n",
-                 cScanReads, cbScanRead, session.Reader()->ReadCount(), session.Reader()->BytesRead());
+    return;
   }
-  if (FAILED(hr)) {
-    ReportFileError(file, "playback failed", hr);
-    return 1;
-  }
+  std::fprintf(stderr,
+               "stats: scan_reads=%" PRIu64 " scan_bytes=%" PRIu64 " reads=%" PRIu64
+               " bytes=%" PRIu64 "\n",
+               scan.cReads, scan.cbRead, play.cReads, play.cbRead);
+}
 
+void PrintSummary(const PacketsOptions& options, const PacketSinks& sinks, double seconds) {
   if (options.bJson && options.bQuiet) {
     Json j = {{"type", "summary"}, {"seconds", seconds}, {"pins", Json::array()}};
-    for (const auto& run : runs) {
+    for (const auto& run : sinks.Runs()) {
       j["pins"].push_back({{"pin", run->name},
                            {"samples", run->cSamples.load()},
                            {"bytes", run->cbSamples.load()},
@@ -282,7 +162,7 @@ int RunPackets(const PacketsOptions& options) {
     std::printf("%s\n", j.dump().c_str());
   } else if (!options.bJson) {
     uint64_t cbTotal = 0;
-    for (const auto& run : runs) {
+    for (const auto& run : sinks.Runs()) {
       std::printf("%s: %" PRIu64 " samples, %" PRIu64 " bytes%s\n", run->name.c_str(),
                   run->cSamples.load(), run->cbSamples.load(),
                   run->bEndOfStream ? ", end-of-stream" : "");
@@ -294,6 +174,46 @@ int RunPackets(const PacketsOptions& options) {
     }
   }
   std::fflush(stdout);
+}
+
+// Plays the connected graph; *pSeconds is how long it took.
+HRESULT PlayListed(FilterSession& session, Listing& listing, PacketSinks& sinks, bool bQuiet,
+                   double* pSeconds) {
+  session.Reader()->ResetCounters();
+  const auto started = std::chrono::steady_clock::now();
+  std::function<void()> onTick;
+  if (bQuiet) onTick = [&sinks] { sinks.PollQuietEnds(true); };
+  const HRESULT hr = session.Play(onTick, 20);
+  listing.Close();
+  *pSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  sinks.PollQuietEnds(false);
+  sinks.ReleaseSinks();
+  return hr;
+}
+
+int RunPackets(const PacketsOptions& options) {
+  const std::string& file = options.file;
+  FilterSession session;
+  std::vector<const OutputPinInfo*> pins;
+  if (!OpenAndSelectPins(file, options.play, &session, &pins)) return 1;
+  const ReadCounts scan = CountsOf(session);
+
+  Listing listing(&session, options.bJson, options.play.cCount.value_or(0));
+  PacketSinks sinks(&listing, options.bQuiet);
+  const MakeSink makeSink = [&sinks](const OutputPinInfo& pin, SinkInput* pSink,
+                                     SessionError* pError) {
+    return sinks.Add(pin, pSink, pError);
+  };
+  if (!ConnectSinks(file, session, pins, options.play, makeSink, PacketSinks::ConnectProblemFor))
+    return 1;
+  double seconds = 0;
+  const HRESULT hr = PlayListed(session, listing, sinks, options.bQuiet, &seconds);
+  if (options.bStats) PrintStats(scan, CountsOf(session));
+  if (FAILED(hr)) {
+    ReportFileError(file, "playback failed", hr);
+    return 1;
+  }
+  PrintSummary(options, sinks, seconds);
   return 0;
 }
 
@@ -301,7 +221,8 @@ int RunPackets(const PacketsOptions& options) {
 
 void RegisterPacketsCommand(CLI::App& app, int* exit_code) {
   auto* cmd = app.add_subcommand(
-      "packets", "Play an FLV file through the filter and list the samples each output pin delivers");
+      "packets",
+      "Play an FLV file through the filter and list the samples each output pin delivers");
   auto options = std::make_shared<PacketsOptions>();
   cmd->add_option("FILE", options->file, "FLV file")->required();
   AddPlayOptions(cmd, &options->play);

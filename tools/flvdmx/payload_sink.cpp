@@ -18,7 +18,9 @@ class CPayloadSink::CInputPin : public CBaseInputPin {
       : CBaseInputPin(L"CPayloadSink::CInputPin", pSink, &pSink->m_Lock, phr, L"Input"),
         m_pSink(pSink) {}
 
-  HRESULT CheckMediaType(const CMediaType* pmt) override { return pmt != nullptr ? S_OK : E_POINTER; }
+  HRESULT CheckMediaType(const CMediaType* pmt) override {
+    return pmt != nullptr ? S_OK : E_POINTER;
+  }
 
   STDMETHODIMP Receive(IMediaSample* pSample) override {
     HRESULT hr = CBaseInputPin::Receive(pSample);
@@ -28,7 +30,8 @@ class CPayloadSink::CInputPin : public CBaseInputPin {
     sample.bSyncPoint = pSample->IsSyncPoint() == S_OK;
     BYTE* pData = nullptr;
     const LONG cb = pSample->GetActualDataLength();
-    if (FAILED(pSample->GetPointer(&pData)) || cb < 0 || cb > pSample->GetSize()) return E_UNEXPECTED;
+    if (FAILED(pSample->GetPointer(&pData)) || cb < 0 || cb > pSample->GetSize())
+      return E_UNEXPECTED;
     sample.pData = pData;
     sample.cb = static_cast<size_t>(cb);
     m_pSink->m_cSamples.fetch_add(1, std::memory_order_relaxed);

@@ -19,7 +19,7 @@ struct PlayOptions {
   std::optional<int64_t> llStartMs;
   std::optional<int64_t> llStopMs;
   std::optional<double> dRate;
-  std::vector<std::string> pins;  // empty: every output pin
+  std::vector<std::string> pins;   // empty: every output pin
   std::optional<uint64_t> cCount;  // none: no limit
 };
 

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "base/byte_reader.h"
 #include "flv/amf0.h"
 #include "flv/flv_reader.h"
 #include "flv/flv_seek.h"
 #include "flv/flv_timestamps.h"
-#include "base/byte_reader.h"
 
 namespace flvdmx::cli {
 
@@ -61,6 +61,8 @@ class Walker {
   // `p` when there is none). True when one was found; a miss is reported
   // only when asked (a tag cut off by the end of the file is no resync).
   bool Resync(int64_t p, bool bReportMiss, int64_t* pllFound);
+  // The four bytes left at `p` after the last tag: the final back-link.
+  HRESULT ReadFinalLink(int64_t p);
   WalkSummary& End(WalkEnd end, HRESULT hr, int64_t p) {
     m_Summary.end = end;
     m_Summary.hr = hr;
@@ -147,6 +149,20 @@ bool Walker::Resync(int64_t p, bool bReportMiss, int64_t* pllFound) {
   return true;
 }
 
+HRESULT Walker::ReadFinalLink(int64_t p) {
+  uint8_t bytes[4];
+  const HRESULT hr = m_Reader.Read(p, 4, bytes);
+  if (FAILED(hr)) return hr;
+  ByteReader link(bytes, sizeof bytes);
+  uint32_t dwPrevTagSize = 0;
+  if (!link.GetU32(&dwPrevTagSize)) return E_UNEXPECTED;
+  m_Summary.bFinalLinkPresent = true;
+  m_Summary.finalLink = CheckLink(p, dwPrevTagSize, m_bHavePrev, m_llPrevPos);
+  if (m_Summary.finalLink == LinkState::kBroken) ++m_Summary.cBrokenLinks;
+  m_llCovered += 4;
+  return S_OK;
+}
+
 WalkSummary Walker::Run() {
   LONGLONG total = 0, available = 0;
   HRESULT hr = m_pReader->Length(&total, &available);
@@ -173,19 +189,10 @@ WalkSummary Walker::Run() {
     }
     const uint32_t expected = m_bHavePrev ? ExpectedPreviousTagSize(m_PrevTag) : 0;
     if (hr != S_OK) {
-      if (total - p == 4) {
-        uint8_t b[4];
-        if (FAILED(hr = m_Reader.Read(p, 4, b))) {
-          end = WalkEnd::kReadFailed;
-          break;
-        }
-        hr = S_OK;
-        m_Summary.bFinalLinkPresent = true;
-        m_Summary.finalLink = CheckLink(p, LoadBE32(b), m_bHavePrev, m_llPrevPos);
-        if (m_Summary.finalLink == LinkState::kBroken) ++m_Summary.cBrokenLinks;
-        m_llCovered += 4;
-      } else {
+      if (total - p != 4) {
         end = WalkEnd::kTruncatedHeader;
+      } else if (FAILED(hr = ReadFinalLink(p))) {
+        end = WalkEnd::kReadFailed;
       }
       break;
     }

@@ -5,7 +5,7 @@
 
 #include "diag/result_name.h"
 #include "diag/trace.h"
-#include "filter_session.h"
+#include "flv_filter.h"
 
 namespace flvdmx::cli {
 

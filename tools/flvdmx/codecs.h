@@ -1,0 +1,24 @@
+// The tool's one table of codecs: each FLV video CodecID and SoundFormat, the
+// media subtype the filter offers for it when it plays it, the word
+// `probe --json` prints and the name for people. `probe` looks rows up by
+// the pin's subtype, the no-playable-stream message by the FLV id.
+#pragma once
+
+#include "platform/dshow.h"
+
+namespace flvdmx::cli {
+
+struct CodecInfo {
+  bool bVideo;
+  int flvId;             // CodecID or SoundFormat; -1 for a subtype with no id of its own
+  const GUID* pSubtype;  // null: the filter offers no pin for it
+  const char* pszWord;   // "h264"; null without a subtype
+  const char* pszName;   // "H.264"
+};
+
+// The first row offering `subtype`, or null.
+const CodecInfo* FindCodecBySubtype(const GUID& subtype);
+// The row of a video CodecID (bVideo) or a SoundFormat, or null.
+const CodecInfo* FindFlvCodec(bool bVideo, int flvId);
+
+}  // namespace flvdmx::cli
