@@ -85,6 +85,10 @@ const char* DeliverFailureFormat(int32_t iStreamKind) {
   return "  Process: Non Audio/Video Deliver failed: 0x%08X";
 }
 
+// What a downstream pin answers between its own stop and ours (the graph
+// stops renderers first): not a failure to report.
+bool DownstreamStopping(HRESULT hr) { return hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED; }
+
 }  // namespace
 
 int CFlvDmx::IsKeyFrame(const SampleEntry* pEntry, IAsyncReader* pReader, const FlvTag& tag,
@@ -265,7 +269,7 @@ HRESULT CFlvDmx::Process(CBaseDmxOutputPin* pPin) {
       if (FAILED(hr)) {
         Trace("  Process: GetDeliveryBuffer failed: 0x%08X", static_cast<unsigned>(hr));
         pPin->DeliverEndOfStream();
-        return hr;
+        return DownstreamStopping(hr) ? hr : ReportStreamError(hr);
       }
       BOOL bSync = FALSE;
       const HRESULT hrFill = FillSample(pEntry, pReader, pSample, llPosition, tag, &bSync);
@@ -290,6 +294,9 @@ HRESULT CFlvDmx::Process(CBaseDmxOutputPin* pPin) {
       pSample->Release();
       if (hrDeliver != S_OK) {
         Trace(DeliverFailureFormat(pEntry->m_iStreamKind), static_cast<unsigned>(hrDeliver));
+        // S_FALSE asks the loop to stop; a failure would otherwise leave the
+        // graph waiting for an end that never comes.
+        if (FAILED(hrDeliver) && !DownstreamStopping(hrDeliver)) ReportStreamError(hrDeliver);
         return hrDeliver;
       }
 
