@@ -269,7 +269,8 @@ HRESULT CFlvDmx::Process(CBaseDmxOutputPin* pPin) {
       if (FAILED(hr)) {
         Trace("  Process: GetDeliveryBuffer failed: 0x%08X", static_cast<unsigned>(hr));
         pPin->DeliverEndOfStream();
-        return DownstreamStopping(hr) ? hr : ReportStreamError(hr);
+        if (!DownstreamStopping(hr)) ReportStreamError(hr);
+        return hr;
       }
       BOOL bSync = FALSE;
       const HRESULT hrFill = FillSample(pEntry, pReader, pSample, llPosition, tag, &bSync);

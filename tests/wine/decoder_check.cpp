@@ -211,10 +211,10 @@ HRESULT Build(Graph& g, const wchar_t* pFile, const wchar_t* pPinName, const GUI
 }
 
 int CheckAudio(const wchar_t* pFile, DWORD dwDeadlineMs) {
+  CByteCounter counter;  // outlives the graph, which holds it
   Graph g;
   HRESULT hr = Build(g, pFile, L"Audio", MEDIATYPE_Audio, MEDIASUBTYPE_PCM);
   if (FAILED(hr)) return 1;
-  CByteCounter counter;
   Ref<ISampleGrabber> pGrab;
   g.pGrabber->QueryInterface(__uuidof(ISampleGrabber), pGrab.out());
   pGrab->SetCallback(&counter, 0);
