@@ -85,9 +85,14 @@ const char* DeliverFailureFormat(int32_t iStreamKind) {
   return "  Process: Non Audio/Video Deliver failed: 0x%08X";
 }
 
-// What a downstream pin answers between its own stop and ours (the graph
-// stops renderers first): not a failure to report.
-bool DownstreamStopping(HRESULT hr) { return hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED; }
+// A downstream pin failed the loop: the graph learns of it, or it would wait
+// for an end that never comes. Not for S_FALSE (a request to stop), nor for
+// what a pin answers between its own stop and ours (renderers stop first).
+HRESULT DeliveryFailed(CBaseDmx* pDmx, HRESULT hr) {
+  const bool bStopping = hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED;
+  if (FAILED(hr) && !bStopping) pDmx->ReportStreamError(hr);
+  return hr;
+}
 
 }  // namespace
 
@@ -269,8 +274,7 @@ HRESULT CFlvDmx::Process(CBaseDmxOutputPin* pPin) {
       if (FAILED(hr)) {
         Trace("  Process: GetDeliveryBuffer failed: 0x%08X", static_cast<unsigned>(hr));
         pPin->DeliverEndOfStream();
-        if (!DownstreamStopping(hr)) ReportStreamError(hr);
-        return hr;
+        return DeliveryFailed(this, hr);
       }
       BOOL bSync = FALSE;
       const HRESULT hrFill = FillSample(pEntry, pReader, pSample, llPosition, tag, &bSync);
@@ -295,10 +299,7 @@ HRESULT CFlvDmx::Process(CBaseDmxOutputPin* pPin) {
       pSample->Release();
       if (hrDeliver != S_OK) {
         Trace(DeliverFailureFormat(pEntry->m_iStreamKind), static_cast<unsigned>(hrDeliver));
-        // S_FALSE asks the loop to stop; a failure would otherwise leave the
-        // graph waiting for an end that never comes.
-        if (FAILED(hrDeliver) && !DownstreamStopping(hrDeliver)) ReportStreamError(hrDeliver);
-        return hrDeliver;
+        return DeliveryFailed(this, hrDeliver);
       }
 
       ++pPin->m_llSampleCount;
