@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154  # sourced: wine_test.sh sets wine, mingw, media, work
 # The filter in front of the platform's own decoders, as a player's graph uses
 # it: decoder_check.exe lets the graph insert the decoder for the "Audio" pin
 # by intelligent connect and counts the PCM that comes out. Every MP3 file
