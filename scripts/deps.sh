@@ -4,7 +4,9 @@
 set -euo pipefail
 build_pkgs=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
 test_pkgs=(googletest libgtest-dev libgmock-dev ffmpeg g++-mingw-w64-x86-64 mingw-w64-tools)
-wine_pkgs=(wine64)
+# plugins-good brings mpg123, which Wine's MPEG Layer-3 Decoder needs; never
+# gstreamer1.0-libav, which carries an FLV demultiplexer.
+wine_pkgs=(wine64 gstreamer1.0-plugins-good)
 
 want=()
 for group in "$@"; do

@@ -151,6 +151,15 @@ HRESULT FillSample(const SampleEntry* pEntry, IAsyncReader* pReader, IMediaSampl
   return S_OK;
 }
 
+// A downstream pin failed the loop: the graph learns of it, or it would wait
+// for an end that never comes. Not for S_FALSE (a request to stop), nor for
+// what a pin answers between its own stop and ours (renderers stop first).
+HRESULT DeliveryFailed(CBaseDmx* pDmx, HRESULT hr) {
+  const bool bStopping = hr == VFW_E_WRONG_STATE || hr == VFW_E_NOT_COMMITTED;
+  if (FAILED(hr) && !bStopping) pDmx->ReportStreamError(hr);
+  return hr;
+}
+
 }  // namespace
 
 struct CFlvDmx::Segment {
@@ -325,7 +334,7 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
   if (FAILED(hr)) {
     Trace("  Process: GetDeliveryBuffer failed: 0x%08X", static_cast<unsigned>(hr));
     pPin->DeliverEndOfStream();
-    return hr;
+    return DeliveryFailed(this, hr);
   }
   BOOL bSync = FALSE;
   const HRESULT hrFill = FillSample(pEntry, reader.Reader(), pSample, llPosition, tag, &bSync);
@@ -348,7 +357,7 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
   pSample->Release();
   if (hrDeliver != S_OK) {
     Trace(DeliverFailureFormat(pEntry->m_iStreamKind), static_cast<unsigned>(hrDeliver));
-    return hrDeliver;
+    return DeliveryFailed(this, hrDeliver);
   }
   *ptRelStop = tRelStop;
   return S_OK;

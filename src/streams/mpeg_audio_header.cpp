@@ -18,8 +18,10 @@ constexpr uint16_t kBitRatesKbps[3][15] = {
     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
 };
 
-// By ID (0 the half rates, 1 MPEG-1) and sampling_frequency 0-2.
-constexpr uint32_t kSampleRates[2][3] = {{22050, 24000, 16000}, {44100, 48000, 32000}};
+// By ID (0 the half rates, 1 MPEG-1; 2 the quarter rates of MPEG-2.5) and
+// sampling_frequency 0-2.
+constexpr uint32_t kSampleRates[3][3] = {
+    {22050, 24000, 16000}, {44100, 48000, 32000}, {11025, 12000, 8000}};
 
 // fwHeadMode by mode: stereo, joint stereo, dual channel, single channel.
 constexpr WORD kHeadModes[4] = {ACM_MPEG_STEREO, ACM_MPEG_JOINTSTEREO, ACM_MPEG_DUALCHANNEL,
@@ -30,6 +32,7 @@ constexpr uint32_t kLayerII = 2;
 constexpr uint32_t kLayerI = 3;
 
 struct MpegAudioFrameHeader {
+  uint32_t syncword = 0;  // not compared; its last bit 0 with ID 0 is MPEG-2.5
   uint32_t ID = 0;
   uint32_t layer = 0;
   uint32_t protection_bit = 0;
@@ -47,8 +50,7 @@ struct MpegAudioFrameHeader {
 // Reads the header fields in order, stopping at the first field that is
 // invalid (layer 0, bitrate_index 15, sampling_frequency 3).
 HRESULT ReadFrameHeader(StreamBitReader& reader, MpegAudioFrameHeader* h) {
-  uint32_t syncword = 0;  // read, not compared
-  HRESULT hr = reader.ReadBits(12, &syncword);
+  HRESULT hr = reader.ReadBits(12, &h->syncword);
   if (hr == S_OK) hr = reader.ReadBits(1, &h->ID);
   if (hr == S_OK) hr = reader.ReadBits(2, &h->layer);
   if (hr != S_OK) return hr;
@@ -72,6 +74,11 @@ HRESULT ReadFrameHeader(StreamBitReader& reader, MpegAudioFrameHeader* h) {
   return S_OK;
 }
 
+uint32_t SampleRate(const MpegAudioFrameHeader& h) {
+  const uint32_t row = h.ID == 0 && (h.syncword & 1) == 0 ? 2 : h.ID;
+  return kSampleRates[row][h.sampling_frequency];
+}
+
 }  // namespace
 
 HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag,
@@ -85,7 +92,7 @@ HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t ll
   if (hr != S_OK) return hr;
 
   const uint32_t tableRate = uint32_t{kBitRatesKbps[kLayerI - h.layer][h.bitrate_index]} * 1000;
-  const uint32_t sampleRate = kSampleRates[h.ID][h.sampling_frequency];
+  const uint32_t sampleRate = SampleRate(h);
   const WORD channels = h.mode == 3 ? 1 : 2;
 
   std::memset(&m_Format, 0, sizeof(m_Format));

@@ -47,6 +47,16 @@ TEST(AudioSampleEntryTest, TagGivesTheWaveFormat) {
        "ff00 0200 44ac0000 10b10200 0400 1000 1400 | 0102030405060708090a0b0c0d0e0f1011121314"},
       {"SyncwordIsNotChecked", Mp3Payload({0x00, 0x0B, 0x90, 0x64}), 0,
        "5500 0200 44ac0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+      // ID 0: the half rates, or the quarter rates of MPEG-2.5 when the
+      // syncword's last bit is 0 too.
+      {"Mpeg2At22050", Mp3Payload({0xFF, 0xF3, 0x90, 0xC4}), 0,
+       "5500 0100 22560000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+      {"Mpeg25At11025", Mp3Payload({0xFF, 0xE3, 0x90, 0xC4}), 0,
+       "5500 0100 112b0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+      {"Mpeg25At12000", Mp3Payload({0xFF, 0xE3, 0x94, 0xC4}), 0,
+       "5500 0100 e02e0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+      {"Mpeg25At8000", Mp3Payload({0xFF, 0xE3, 0x98, 0xC4}), 0,
+       "5500 0100 401f0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
       {"Layer3FreeFormat", Mp3Payload({0xFF, 0xFB, 0x00, 0xC4}), 0,
        "5500 0100 44ac0000 00000000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
       {"Layer1At288kMono", Mp3Payload({0xFF, 0xFF, 0x90, 0xC0}), 0,
