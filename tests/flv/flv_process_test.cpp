@@ -163,8 +163,6 @@ TEST(SeekWhilePlayingTest, StopRunAndFlushingSeeksRestartBothPinsAtTheLastTarget
   ExpectObjectsActive(0);
 }
 
-}  // namespace
-
 // A downstream filter that fails what the loop asks of it (a decoder refusing
 // a sample, an allocator out of buffers): the loop ends and the application
 // learns of it through EC_ERRORABORT with that code, rather than waiting for
