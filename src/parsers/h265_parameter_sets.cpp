@@ -12,9 +12,9 @@ static_assert(std::is_trivially_copyable_v<H265SeqParameterSet>, "reset with mem
 
 // The outcome of a parse that stopped before its end: a unit that ran out
 // is kept as far as it went, anything else was a value the standard forbids.
-HRESULT StoppedEarly(const NalBitReader& r, bool outOfMemory) {
-  if (outOfMemory) return E_OUTOFMEMORY;
-  return r.Overrun() ? S_OK : kH265SetRejected;
+H265SetResult StoppedEarly(const BitReader& r, bool outOfMemory) {
+  if (outOfMemory) return H265SetResult::kOutOfMemory;
+  return r.Overrun() ? H265SetResult::kParsed : H265SetResult::kRejected;
 }
 
 // Sub-layers below the highest that carry no ordering values take the
@@ -29,7 +29,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   }
 }
 
-[[nodiscard]] bool ParseVps(NalBitReader& r, H265VideoParameterSet* v, bool* pbOutOfMemory) {
+[[nodiscard]] bool ParseVps(BitReader& r, H265VideoParameterSet* v, bool* pbOutOfMemory) {
   uint32_t vps_base_layer_internal_flag, vps_base_layer_available_flag, vps_reserved_0xffff_16bits, maxSubLayersMinus1;
   if (!r.ReadBits(4, &v->vps_video_parameter_set_id) || !r.ReadFlag(&vps_base_layer_internal_flag) ||
       !r.ReadFlag(&vps_base_layer_available_flag) || !r.ReadBits(6, &v->vps_max_layers_minus1) ||
@@ -43,7 +43,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   for (uint32_t i = v->vps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1;
        ++i) {
     uint32_t dpb, reorder;
-    if (!ReadUeMax(r, kH265MaxDpbSize - 1, &dpb) || !ReadUeMax(r, dpb, &reorder) ||
+    if (!r.ReadUeMax(kH265MaxDpbSize - 1, &dpb) || !r.ReadUeMax(dpb, &reorder) ||
         !r.ReadUe(&v->vps_max_latency_increase_plus1[i]))
       return false;
     v->vps_max_dec_pic_buffering_minus1[i] = static_cast<uint8_t>(dpb);
@@ -56,7 +56,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   uint32_t maxLayerId;
   if (!r.ReadBits(6, &maxLayerId) || maxLayerId > 62) return false;
   v->vps_max_layer_id = maxLayerId;
-  if (!ReadUeMax(r, kH265MaxLayerSets - 1, &v->vps_num_layer_sets_minus1)) return false;
+  if (!r.ReadUeMax(kH265MaxLayerSets - 1, &v->vps_num_layer_sets_minus1)) return false;
   for (uint32_t i = 1; i <= v->vps_num_layer_sets_minus1; ++i) {
     for (uint32_t j = 0; j <= maxLayerId; ++j) {
       uint32_t flag;
@@ -74,7 +74,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     if (!r.ReadFlag(&v->vps_poc_proportional_to_timing_flag)) return false;
     if (v->vps_poc_proportional_to_timing_flag && !r.ReadUe(&v->vps_num_ticks_poc_diff_one_minus1)) return false;
     uint32_t numHrd;
-    if (!ReadUeMax(r, v->vps_num_layer_sets_minus1 + 1, &numHrd)) return false;
+    if (!r.ReadUeMax(v->vps_num_layer_sets_minus1 + 1, &numHrd)) return false;
     if (numHrd) {
       v->hrd.reset(new (std::nothrow) H265VpsHrdEntry[numHrd]());
       if (!v->hrd) {
@@ -85,7 +85,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     }
     for (uint32_t i = 0; i < numHrd; ++i) {
       H265VpsHrdEntry& e = v->hrd[i];
-      if (!ReadUeMax(r, v->vps_num_layer_sets_minus1, &e.hrd_layer_set_idx)) return false;
+      if (!r.ReadUeMax(v->vps_num_layer_sets_minus1, &e.hrd_layer_set_idx)) return false;
       e.cprms_present_flag = 1;
       if (i > 0 && !r.ReadFlag(&e.cprms_present_flag)) return false;
       if (!ParseHrdParameters(r, e.cprms_present_flag != 0, maxSubLayersMinus1, &e.hrd_parameters)) return false;
@@ -94,7 +94,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   return r.ReadFlag(&v->vps_extension_flag);
 }
 
-[[nodiscard]] bool ParseConformanceWindow(NalBitReader& r, H265SeqParameterSet* s) {
+[[nodiscard]] bool ParseConformanceWindow(BitReader& r, H265SeqParameterSet* s) {
   if (!r.ReadFlag(&s->conformance_window_flag)) return false;
   if (!s->conformance_window_flag) return true;
   uint32_t left, right, top, bottom;
@@ -112,7 +112,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   return true;
 }
 
-[[nodiscard]] bool ParseSps(NalBitReader& r, H265SeqParameterSet* s) {
+[[nodiscard]] bool ParseSps(BitReader& r, H265SeqParameterSet* s) {
   uint32_t maxSubLayersMinus1;
   if (!r.ReadBits(4, &s->sps_video_parameter_set_id) || !r.ReadBits(3, &maxSubLayersMinus1) ||
       maxSubLayersMinus1 >= kH265MaxSubLayers)
@@ -120,19 +120,19 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   s->sps_max_sub_layers_minus1 = maxSubLayersMinus1;
   if (!r.ReadFlag(&s->sps_temporal_id_nesting_flag)) return false;
   if (!ParseProfileTierLevel(r, maxSubLayersMinus1, &s->profile_tier_level)) return false;
-  if (!ReadUeMax(r, 15, &s->sps_seq_parameter_set_id) || !ReadUeMax(r, 3, &s->chroma_format_idc)) return false;
+  if (!r.ReadUeMax(15, &s->sps_seq_parameter_set_id) || !r.ReadUeMax(3, &s->chroma_format_idc)) return false;
   if (s->chroma_format_idc == 3 && !r.ReadFlag(&s->separate_colour_plane_flag)) return false;
   if (!r.ReadUe(&s->pic_width_in_luma_samples) || !r.ReadUe(&s->pic_height_in_luma_samples)) return false;
   if (!ParseConformanceWindow(r, s)) return false;
-  if (!ReadUeMax(r, 8, &s->bit_depth_luma_minus8) || !ReadUeMax(r, 8, &s->bit_depth_chroma_minus8) ||
-      !ReadUeMax(r, 12, &s->log2_max_pic_order_cnt_lsb_minus4))
+  if (!r.ReadUeMax(8, &s->bit_depth_luma_minus8) || !r.ReadUeMax(8, &s->bit_depth_chroma_minus8) ||
+      !r.ReadUeMax(12, &s->log2_max_pic_order_cnt_lsb_minus4))
     return false;
 
   if (!r.ReadFlag(&s->sps_sub_layer_ordering_info_present_flag)) return false;
   for (uint32_t i = s->sps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1;
        ++i) {
-    if (!ReadUeMax(r, kH265MaxDpbSize - 1, &s->sps_max_dec_pic_buffering_minus1[i]) ||
-        !ReadUeMax(r, s->sps_max_dec_pic_buffering_minus1[i], &s->sps_max_num_reorder_pics[i]) ||
+    if (!r.ReadUeMax(kH265MaxDpbSize - 1, &s->sps_max_dec_pic_buffering_minus1[i]) ||
+        !r.ReadUeMax(s->sps_max_dec_pic_buffering_minus1[i], &s->sps_max_num_reorder_pics[i]) ||
         !r.ReadUe(&s->sps_max_latency_increase_plus1[i]))
       return false;
   }
@@ -141,12 +141,12 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
                         s->sps_max_latency_increase_plus1);
 
   // Coding blocks span 8 to 64 samples, transform blocks 4 to 32.
-  if (!ReadUeMax(r, 3, &s->log2_min_luma_coding_block_size_minus3) ||
-      !ReadUeMax(r, 3, &s->log2_diff_max_min_luma_coding_block_size) ||
-      !ReadUeMax(r, 3, &s->log2_min_luma_transform_block_size_minus2) ||
-      !ReadUeMax(r, 3, &s->log2_diff_max_min_luma_transform_block_size) ||
-      !ReadUeMax(r, 4, &s->max_transform_hierarchy_depth_inter) ||
-      !ReadUeMax(r, 4, &s->max_transform_hierarchy_depth_intra))
+  if (!r.ReadUeMax(3, &s->log2_min_luma_coding_block_size_minus3) ||
+      !r.ReadUeMax(3, &s->log2_diff_max_min_luma_coding_block_size) ||
+      !r.ReadUeMax(3, &s->log2_min_luma_transform_block_size_minus2) ||
+      !r.ReadUeMax(3, &s->log2_diff_max_min_luma_transform_block_size) ||
+      !r.ReadUeMax(4, &s->max_transform_hierarchy_depth_inter) ||
+      !r.ReadUeMax(4, &s->max_transform_hierarchy_depth_intra))
     return false;
 
   if (!r.ReadFlag(&s->scaling_list_enabled_flag)) return false;
@@ -163,12 +163,12 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     return false;
   if (s->pcm_enabled_flag &&
       (!r.ReadBits(4, &s->pcm_sample_bit_depth_luma_minus1) || !r.ReadBits(4, &s->pcm_sample_bit_depth_chroma_minus1) ||
-       !ReadUeMax(r, 2, &s->log2_min_pcm_luma_coding_block_size_minus3) ||
-       !ReadUeMax(r, 2, &s->log2_diff_max_min_pcm_luma_coding_block_size) ||
+       !r.ReadUeMax(2, &s->log2_min_pcm_luma_coding_block_size_minus3) ||
+       !r.ReadUeMax(2, &s->log2_diff_max_min_pcm_luma_coding_block_size) ||
        !r.ReadFlag(&s->pcm_loop_filter_disabled_flag)))
     return false;
 
-  if (!ReadUeMax(r, kH265MaxShortTermRefPicSets, &s->num_short_term_ref_pic_sets)) return false;
+  if (!r.ReadUeMax(kH265MaxShortTermRefPicSets, &s->num_short_term_ref_pic_sets)) return false;
   for (uint32_t i = 0; i < s->num_short_term_ref_pic_sets; ++i) {
     if (!ParseStRefPicSet(r, i, s->num_short_term_ref_pic_sets,
                           s->sps_max_dec_pic_buffering_minus1[maxSubLayersMinus1], s->st_ref_pic_set))
@@ -177,7 +177,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
 
   if (!r.ReadFlag(&s->long_term_ref_pics_present_flag)) return false;
   if (s->long_term_ref_pics_present_flag) {
-    if (!ReadUeMax(r, kH265MaxLongTermRefPicsSps, &s->num_long_term_ref_pics_sps)) return false;
+    if (!r.ReadUeMax(kH265MaxLongTermRefPicsSps, &s->num_long_term_ref_pics_sps)) return false;
     const int lsbBits = static_cast<int>(s->log2_max_pic_order_cnt_lsb_minus4) + 4;
     for (uint32_t i = 0; i < s->num_long_term_ref_pics_sps; ++i) {
       uint32_t used;
@@ -193,9 +193,9 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   return r.ReadFlag(&s->sps_extension_present_flag);
 }
 
-[[nodiscard]] bool ParseTiles(NalBitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
-  if (!ReadUeMax(r, kH265MaxTilesPerSide - 1, &p->num_tile_columns_minus1) ||
-      !ReadUeMax(r, kH265MaxTilesPerSide - 1, &p->num_tile_rows_minus1) || !r.ReadFlag(&p->uniform_spacing_flag))
+[[nodiscard]] bool ParseTiles(BitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
+  if (!r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->num_tile_columns_minus1) ||
+      !r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->num_tile_rows_minus1) || !r.ReadFlag(&p->uniform_spacing_flag))
     return false;
   if (!p->uniform_spacing_flag) {
     if (p->num_tile_columns_minus1) {
@@ -208,26 +208,26 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     }
     if (*pbOutOfMemory) return false;
     for (uint32_t i = 0; i < p->num_tile_columns_minus1; ++i)
-      if (!ReadUeMax(r, kH265MaxTilesPerSide - 1, &p->column_width_minus1[i])) return false;
+      if (!r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->column_width_minus1[i])) return false;
     for (uint32_t i = 0; i < p->num_tile_rows_minus1; ++i)
-      if (!ReadUeMax(r, kH265MaxTilesPerSide - 1, &p->row_height_minus1[i])) return false;
+      if (!r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->row_height_minus1[i])) return false;
   }
   return r.ReadFlag(&p->loop_filter_across_tiles_enabled_flag);
 }
 
-[[nodiscard]] bool ParsePps(NalBitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
-  if (!ReadUeMax(r, 63, &p->pps_pic_parameter_set_id) || !ReadUeMax(r, 15, &p->pps_seq_parameter_set_id) ||
+[[nodiscard]] bool ParsePps(BitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
+  if (!r.ReadUeMax(63, &p->pps_pic_parameter_set_id) || !r.ReadUeMax(15, &p->pps_seq_parameter_set_id) ||
       !r.ReadFlag(&p->dependent_slice_segments_enabled_flag) || !r.ReadFlag(&p->output_flag_present_flag) ||
       !r.ReadBits(3, &p->num_extra_slice_header_bits) || !r.ReadFlag(&p->sign_data_hiding_enabled_flag) ||
-      !r.ReadFlag(&p->cabac_init_present_flag) || !ReadUeMax(r, 14, &p->num_ref_idx_l0_default_active_minus1) ||
-      !ReadUeMax(r, 14, &p->num_ref_idx_l1_default_active_minus1))
+      !r.ReadFlag(&p->cabac_init_present_flag) || !r.ReadUeMax(14, &p->num_ref_idx_l0_default_active_minus1) ||
+      !r.ReadUeMax(14, &p->num_ref_idx_l1_default_active_minus1))
     return false;
   // QpBdOffsetY is at most 48 (16-bit samples).
   if (!ReadSeRange(r, -(26 + 48), 25, &p->init_qp_minus26)) return false;
   if (!r.ReadFlag(&p->constrained_intra_pred_flag) || !r.ReadFlag(&p->transform_skip_enabled_flag) ||
       !r.ReadFlag(&p->cu_qp_delta_enabled_flag))
     return false;
-  if (p->cu_qp_delta_enabled_flag && !ReadUeMax(r, 3, &p->diff_cu_qp_delta_depth)) return false;
+  if (p->cu_qp_delta_enabled_flag && !r.ReadUeMax(3, &p->diff_cu_qp_delta_depth)) return false;
   if (!ReadSeRange(r, -12, 12, &p->pps_cb_qp_offset) || !ReadSeRange(r, -12, 12, &p->pps_cr_qp_offset) ||
       !r.ReadFlag(&p->pps_slice_chroma_qp_offsets_present_flag) || !r.ReadFlag(&p->weighted_pred_flag) ||
       !r.ReadFlag(&p->weighted_bipred_flag) || !r.ReadFlag(&p->transquant_bypass_enabled_flag) ||
@@ -247,7 +247,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   }
   if (!r.ReadFlag(&p->pps_scaling_list_data_present_flag)) return false;
   if (p->pps_scaling_list_data_present_flag && !ParseScalingListData(r, &p->scaling_list_data)) return false;
-  return r.ReadFlag(&p->lists_modification_present_flag) && ReadUeMax(r, 4, &p->log2_parallel_merge_level_minus2) &&
+  return r.ReadFlag(&p->lists_modification_present_flag) && r.ReadUeMax(4, &p->log2_parallel_merge_level_minus2) &&
          r.ReadFlag(&p->slice_segment_header_extension_present_flag);
 }
 
@@ -266,21 +266,21 @@ void ResetPicParameterSet(H265PicParameterSet* pPps) {
   pPps->uniform_spacing_flag = 1;
 }
 
-HRESULT ParseVideoParameterSet(NalBitReader& r, H265VideoParameterSet* pVps) {
+H265SetResult ParseVideoParameterSet(BitReader& r, H265VideoParameterSet* pVps) {
   ResetVideoParameterSet(pVps);
   bool outOfMemory = false;
-  return ParseVps(r, pVps, &outOfMemory) ? S_OK : StoppedEarly(r, outOfMemory);
+  return ParseVps(r, pVps, &outOfMemory) ? H265SetResult::kParsed : StoppedEarly(r, outOfMemory);
 }
 
-HRESULT ParseSeqParameterSet(NalBitReader& r, H265SeqParameterSet* pSps) {
+H265SetResult ParseSeqParameterSet(BitReader& r, H265SeqParameterSet* pSps) {
   ResetSeqParameterSet(pSps);
-  return ParseSps(r, pSps) ? S_OK : StoppedEarly(r, false);
+  return ParseSps(r, pSps) ? H265SetResult::kParsed : StoppedEarly(r, false);
 }
 
-HRESULT ParsePicParameterSet(NalBitReader& r, H265PicParameterSet* pPps) {
+H265SetResult ParsePicParameterSet(BitReader& r, H265PicParameterSet* pPps) {
   ResetPicParameterSet(pPps);
   bool outOfMemory = false;
-  return ParsePps(r, pPps, &outOfMemory) ? S_OK : StoppedEarly(r, outOfMemory);
+  return ParsePps(r, pPps, &outOfMemory) ? H265SetResult::kParsed : StoppedEarly(r, outOfMemory);
 }
 
 }  // namespace flvdmx

@@ -18,21 +18,21 @@ constexpr uint16_t kSampleAspect[15][2] = {
 }  // namespace
 
 CMiniParserH265::CMiniParserH265()
-    : CMiniParser(0xFE, 0x40, 3, MakeFourcc('H', '2', '6', '5')) {
+    : CMiniParser(0xFE, 0x40, 3) {
   ResetVideoParameterSet(&m_Vps);
   ResetPicParameterSet(&m_Pps);
 }
 
 CMiniParserH265::~CMiniParserH265() = default;
 
-HRESULT CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) {
-  if (!pData || cbData < 1) return kParameterSetsNotFound;
+ParameterSetsResult CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) {
+  if (!pData || cbData < 1) return ParameterSetsResult::kNotFound;
   const uint8_t* const pEnd = pData + cbData;
   uint32_t seen = 0;
   const uint8_t* pSearch = pData;
   for (;;) {
     const uint8_t* pHeader = FindStartCode(pSearch, static_cast<size_t>(pEnd - pSearch));
-    if (!pHeader || pEnd - (pHeader - 3) < 9) return kParameterSetsNotFound;
+    if (!pHeader || pEnd - (pHeader - 3) < 9) return ParameterSetsResult::kNotFound;
     // A set forbidden_zero_bit lifts the type out of the range of any kind.
     const uint32_t nal_unit_type = pHeader[0] >> 1;
     const uint8_t* pPayload = pHeader + 2;
@@ -43,26 +43,28 @@ HRESULT CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo, const uint8_
     // The window runs to the next unit's header byte: its start code lies
     // inside, behind the bits the syntax consumes.
     const uint8_t* pNext = FindStartCode(pPayload, static_cast<size_t>(pEnd - pPayload));
-    if (!pNext && nal_unit_type != 34) return kParameterSetsNotFound;
-    NalBitReader reader(pPayload, pNext ? pNext : pEnd);
-    HRESULT hr;
+    if (!pNext && nal_unit_type != 34) return ParameterSetsResult::kNotFound;
+    const uint8_t* const pUnitEnd = pNext ? pNext : pEnd;
+    BitReader reader(pPayload, pUnitEnd > pPayload ? static_cast<size_t>(pUnitEnd - pPayload) : 0,
+                     BitReader::EmulationPrevention::kStrip);
+    H265SetResult result;
     if (nal_unit_type == 32) {
-      hr = ParseVideoParameterSet(reader, &m_Vps);
+      result = ParseVideoParameterSet(reader, &m_Vps);
       seen |= kVps;
     } else if (nal_unit_type == 33) {
-      hr = ParseSeqParameterSet(reader, &m_Sps);
+      result = ParseSeqParameterSet(reader, &m_Sps);
       seen |= kSps;
     } else {
-      hr = ParsePicParameterSet(reader, &m_Pps);
+      result = ParsePicParameterSet(reader, &m_Pps);
       seen |= kPps;
     }
-    if (FAILED(hr)) return hr;
-    if (hr == kH265SetRejected) return kParameterSetsNotFound;
+    if (result == H265SetResult::kOutOfMemory) return ParameterSetsResult::kOutOfMemory;
+    if (result == H265SetResult::kRejected) return ParameterSetsResult::kNotFound;
     if (seen == kAllKinds) {
       FillStreamInfo(pInfo);
-      return kParameterSetsParsed;
+      return ParameterSetsResult::kParsed;
     }
-    if (!pNext) return kParameterSetsNotFound;
+    if (!pNext) return ParameterSetsResult::kNotFound;
     pSearch = pNext - 3;
   }
 }

@@ -86,18 +86,23 @@ HRESULT AudioSampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDat
 HRESULT AudioSampleEntry::ReadAacHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag,
                                         uint32_t dwDuration) {
   if (pTag == nullptr) return E_POINTER;
-  StreamBitReader reader;
-  HRESULT hr = reader.Init(pReader, llPosition, PayloadAfterFlagsByte(*pTag));
+  StreamWindow window;
+  HRESULT hr = window.Init(pReader, llPosition, PayloadAfterFlagsByte(*pTag));
   if (hr != S_OK) return hr;
   // The AudioSpecificConfig must fit the 20 bytes behind the two header bytes.
   if (pTag->DataSize > 2 + 20) return S_FALSE;
   uint32_t packetType = 0;
-  hr = reader.ReadBits(8, &packetType);
+  hr = window.ParseBits(
+      [&packetType](BitReader& r) { return r.ReadBits(8, &packetType) ? S_OK : kStreamDataShort; });
   if (hr != S_OK) return hr;
   if (packetType != kFlvPacketSequenceHeader) return S_FALSE;
   // DataSize is at least 2 here: the packet type byte was inside the window.
   m_Format.wfx.cbSize = static_cast<WORD>(pTag->DataSize - 2);
-  return reader.ReadBytes(m_Format.wfx.cbSize, m_Format.ext.abExtra);
+  hr = window.Fetch(1u + m_Format.wfx.cbSize);
+  // A SyncRead that failed still leaves what it delivered.
+  if (m_Format.wfx.cbSize != 0 && window.BytesReadInto() >= 1u + m_Format.wfx.cbSize)
+    std::memcpy(m_Format.ext.abExtra, window.Data() + 1, m_Format.wfx.cbSize);
+  return hr;
 }
 
 HRESULT AudioSampleEntry::GetAudioSubtype(GUID* pSubtype) const {

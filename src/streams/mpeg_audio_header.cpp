@@ -46,29 +46,22 @@ struct MpegAudioFrameHeader {
 
 // Reads the header fields in order, stopping at the first field that is
 // invalid (layer 0, bitrate_index 15, sampling_frequency 3).
-HRESULT ReadFrameHeader(StreamBitReader& reader, MpegAudioFrameHeader* h) {
+HRESULT ReadFrameHeader(BitReader& r, MpegAudioFrameHeader* h) {
   uint32_t syncword = 0;  // read, not compared
-  HRESULT hr = reader.ReadBits(12, &syncword);
-  if (hr == S_OK) hr = reader.ReadBits(1, &h->ID);
-  if (hr == S_OK) hr = reader.ReadBits(2, &h->layer);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(12, &syncword) || !r.ReadBits(1, &h->ID) || !r.ReadBits(2, &h->layer))
+    return kStreamDataShort;
   if (h->layer == 0) return kStreamDataShort;
-  hr = reader.ReadBits(1, &h->protection_bit);
-  if (hr == S_OK) hr = reader.ReadBits(4, &h->bitrate_index);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(1, &h->protection_bit) || !r.ReadBits(4, &h->bitrate_index)) return kStreamDataShort;
   if (h->bitrate_index == 15) return kStreamDataShort;
-  hr = reader.ReadBits(2, &h->sampling_frequency);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(2, &h->sampling_frequency)) return kStreamDataShort;
   if (h->sampling_frequency == 3) return kStreamDataShort;
   const struct {
-    uint32_t bits;
+    int bits;
     uint32_t* field;
   } rest[] = {{1, &h->padding_bit}, {1, &h->private_bit},   {2, &h->mode},          {2, &h->mode_extension},
               {1, &h->copyright},   {1, &h->original_copy}, {2, &h->emphasis}};
-  for (const auto& f : rest) {
-    hr = reader.ReadBits(f.bits, f.field);
-    if (hr != S_OK) return hr;
-  }
+  for (const auto& f : rest)
+    if (!r.ReadBits(f.bits, f.field)) return kStreamDataShort;
   return S_OK;
 }
 
@@ -77,11 +70,14 @@ HRESULT ReadFrameHeader(StreamBitReader& reader, MpegAudioFrameHeader* h) {
 HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag,
                                                uint32_t dwDuration) {
   if (pTag == nullptr) return E_POINTER;
-  StreamBitReader reader;
-  HRESULT hr = reader.Init(pReader, llPosition, pTag->DataSize > 0 ? pTag->DataSize - 1 : 0);
+  StreamWindow window;
+  HRESULT hr = window.Init(pReader, llPosition, pTag->DataSize > 0 ? pTag->DataSize - 1 : 0);
   if (hr != S_OK) return hr;
   MpegAudioFrameHeader h;
-  hr = ReadFrameHeader(reader, &h);
+  hr = window.ParseBits([&h](BitReader& r) {
+    h = MpegAudioFrameHeader();
+    return ReadFrameHeader(r, &h);
+  });
   if (hr != S_OK) return hr;
 
   const uint32_t tableRate = uint32_t{kBitRatesKbps[kLayerI - h.layer][h.bitrate_index]} * 1000;

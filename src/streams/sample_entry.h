@@ -15,7 +15,7 @@
 #include "base/buffer.h"
 #include "platform/com.h"
 #include "platform/dshow.h"
-#include "streams/stream_bit_reader.h"
+#include "streams/stream_window.h"
 
 namespace flvdmx {
 

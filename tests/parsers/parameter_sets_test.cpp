@@ -16,10 +16,10 @@ namespace {
 
 using test::H264Sps;
 
-const HRESULT kOk = kParameterSetsParsed;
-const HRESULT kNo = kParameterSetsNotFound;
+const ParameterSetsResult kOk = ParameterSetsResult::kParsed;
+const ParameterSetsResult kNo = ParameterSetsResult::kNotFound;
 
-HRESULT ParseH264(const std::vector<uint8_t>& sps, VideoStreamInfo* info) {
+ParameterSetsResult ParseH264(const std::vector<uint8_t>& sps, VideoStreamInfo* info) {
   const std::vector<uint8_t> stream = test::AnnexB({sps, test::H264PpsUnit()});
   CMiniParserH264 parser;
   return parser.ParseParameterSets(info, stream.data(), static_cast<uint32_t>(stream.size()));
@@ -106,7 +106,7 @@ TEST(H264Sps, TruncationIsRejectedBeforeTheVuiAndToleratedInsideIt) {
 }
 
 // Real libx265 sets (320x180); hostile H.265 sets are in the fuzz test.
-HRESULT ParseUnits(CMiniParserH265& parser, std::initializer_list<std::vector<uint8_t>> units,
+ParameterSetsResult ParseUnits(CMiniParserH265& parser, std::initializer_list<std::vector<uint8_t>> units,
                    VideoStreamInfo* info) {
   const std::vector<uint8_t> stream = test::AnnexB(units);
   return parser.ParseParameterSets(info, stream.data(), static_cast<uint32_t>(stream.size()));
@@ -130,8 +130,8 @@ TEST(H265Sets, TruncatedSetReadsAsZerosAndStaysParsed) {
   bool sawWidthWithoutHeight = false;
   H265SeqParameterSet s{};
   for (size_t cut = 2; cut <= kH265Sps.size(); ++cut) {
-    NalBitReader r(kH265Sps.data() + 2, kH265Sps.data() + cut);
-    ASSERT_EQ(ParseSeqParameterSet(r, &s), S_OK) << "cut at " << cut;
+    BitReader r(kH265Sps.data() + 2, cut - 2, BitReader::EmulationPrevention::kStrip);
+    ASSERT_EQ(ParseSeqParameterSet(r, &s), H265SetResult::kParsed) << "cut at " << cut;
     EXPECT_TRUE(s.pic_width_in_luma_samples == 0 || s.pic_width_in_luma_samples == 320) << cut;
     EXPECT_TRUE(s.pic_height_in_luma_samples == 0 || s.pic_height_in_luma_samples == 184) << cut;
     sawWidthWithoutHeight |= s.pic_width_in_luma_samples == 320 && s.pic_height_in_luma_samples == 0;

@@ -76,7 +76,8 @@ void Video(const std::vector<uint8_t>& payload, Mutator& m) {
 }
 
 void ParameterSets(const std::vector<uint8_t>& record, Mutator& m) {
-  std::unique_ptr<uint8_t[]> exact(new uint8_t[record.size() + 1]);  // ASan sees any overread
+  // Exactly sized: ASan sees a read one byte past the record.
+  std::unique_ptr<uint8_t[]> exact(new uint8_t[record.size()]);
   std::copy(record.begin(), record.end(), exact.get());
   CBuffer units;
   const HRESULT hr = AppendParameterSetsFromRecord(exact.get(), record.size(), m.Below(2) == 0, &units);

@@ -10,7 +10,7 @@
 #include "file_error.h"
 #include "filter_session.h"
 #include "platform/mediatypes.h"
-#include "stream_writers.h"
+#include "streams/audio_specific_config.h"
 
 namespace flvdmx::cli {
 
@@ -153,15 +153,15 @@ Decoded DecodeAudio(const CMediaType& mt) {
   // AAC's own rate and channels are in its AudioSpecificConfig; the wave
   // format's fields come from the FLV flags byte, which always says 44 kHz
   // stereo for AAC.
-  AdtsConfig config;
+  AudioSpecificConfig config;
   const ULONG cbExtra = std::min<ULONG>(wfx.cbSize, mt.FormatLength() - sizeof(WAVEFORMATEX));
   if (*mt.Subtype() == MEDIASUBTYPE_mp4a &&
       ParseAudioSpecificConfig(mt.Format() + sizeof(WAVEFORMATEX), cbExtra, &config)) {
     d.fields["aac_object_type"] = config.profile + 1;
-    d.fields["aac_sample_rate"] = SamplingFrequency(config.samplingFrequencyIndex);
+    d.fields["aac_sample_rate"] = AacSamplingFrequency(config.samplingFrequencyIndex);
     d.fields["aac_channels"] = config.channelConfiguration;
     std::snprintf(line, sizeof line, "; AudioSpecificConfig: object type %u, %u Hz, channel configuration %u",
-                  config.profile + 1, SamplingFrequency(config.samplingFrequencyIndex),
+                  config.profile + 1, AacSamplingFrequency(config.samplingFrequencyIndex),
                   config.channelConfiguration);
     d.text += line;
   }

@@ -8,8 +8,6 @@
 #include <functional>
 #include <vector>
 
-#include "streams_test_util.h"
-
 namespace flvdmx {
 namespace {
 
