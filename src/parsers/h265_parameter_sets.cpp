@@ -112,22 +112,8 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   return true;
 }
 
-[[nodiscard]] bool ParseSps(BitReader& r, H265SeqParameterSet* s) {
-  uint32_t maxSubLayersMinus1;
-  if (!r.ReadBits(4, &s->sps_video_parameter_set_id) || !r.ReadBits(3, &maxSubLayersMinus1) ||
-      maxSubLayersMinus1 >= kH265MaxSubLayers)
-    return false;
-  s->sps_max_sub_layers_minus1 = maxSubLayersMinus1;
-  if (!r.ReadFlag(&s->sps_temporal_id_nesting_flag)) return false;
-  if (!ParseProfileTierLevel(r, maxSubLayersMinus1, &s->profile_tier_level)) return false;
-  if (!r.ReadUeMax(15, &s->sps_seq_parameter_set_id) || !r.ReadUeMax(3, &s->chroma_format_idc)) return false;
-  if (s->chroma_format_idc == 3 && !r.ReadFlag(&s->separate_colour_plane_flag)) return false;
-  if (!r.ReadUe(&s->pic_width_in_luma_samples) || !r.ReadUe(&s->pic_height_in_luma_samples)) return false;
-  if (!ParseConformanceWindow(r, s)) return false;
-  if (!r.ReadUeMax(8, &s->bit_depth_luma_minus8) || !r.ReadUeMax(8, &s->bit_depth_chroma_minus8) ||
-      !r.ReadUeMax(12, &s->log2_max_pic_order_cnt_lsb_minus4))
-    return false;
-
+[[nodiscard]] bool ParseSpsSubLayerOrdering(BitReader& r, uint32_t maxSubLayersMinus1,
+                                            H265SeqParameterSet* s) {
   if (!r.ReadFlag(&s->sps_sub_layer_ordering_info_present_flag)) return false;
   for (uint32_t i = s->sps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1;
        ++i) {
@@ -139,7 +125,11 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   InferSubLayerOrdering(s->sps_sub_layer_ordering_info_present_flag, maxSubLayersMinus1,
                         s->sps_max_dec_pic_buffering_minus1, s->sps_max_num_reorder_pics,
                         s->sps_max_latency_increase_plus1);
+  return true;
+}
 
+// Block sizes, scaling lists and the coding tools up to PCM.
+[[nodiscard]] bool ParseSpsCodingTools(BitReader& r, H265SeqParameterSet* s) {
   // Coding blocks span 8 to 64 samples, transform blocks 4 to 32.
   if (!r.ReadUeMax(3, &s->log2_min_luma_coding_block_size_minus3) ||
       !r.ReadUeMax(3, &s->log2_diff_max_min_luma_coding_block_size) ||
@@ -167,7 +157,11 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
        !r.ReadUeMax(2, &s->log2_diff_max_min_pcm_luma_coding_block_size) ||
        !r.ReadFlag(&s->pcm_loop_filter_disabled_flag)))
     return false;
+  return true;
+}
 
+[[nodiscard]] bool ParseSpsReferencePictures(BitReader& r, uint32_t maxSubLayersMinus1,
+                                             H265SeqParameterSet* s) {
   if (!r.ReadUeMax(kH265MaxShortTermRefPicSets, &s->num_short_term_ref_pic_sets)) return false;
   for (uint32_t i = 0; i < s->num_short_term_ref_pic_sets; ++i) {
     if (!ParseStRefPicSet(r, i, s->num_short_term_ref_pic_sets,
@@ -185,6 +179,30 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
       s->used_by_curr_pic_lt_sps_flag[i] = static_cast<uint8_t>(used);
     }
   }
+  return true;
+}
+
+[[nodiscard]] bool ParseSps(BitReader& r, H265SeqParameterSet* s) {
+  uint32_t maxSubLayersMinus1;
+  if (!r.ReadBits(4, &s->sps_video_parameter_set_id) || !r.ReadBits(3, &maxSubLayersMinus1) ||
+      maxSubLayersMinus1 >= kH265MaxSubLayers)
+    return false;
+  s->sps_max_sub_layers_minus1 = maxSubLayersMinus1;
+  if (!r.ReadFlag(&s->sps_temporal_id_nesting_flag)) return false;
+  if (!ParseProfileTierLevel(r, maxSubLayersMinus1, &s->profile_tier_level)) return false;
+  if (!r.ReadUeMax(15, &s->sps_seq_parameter_set_id) || !r.ReadUeMax(3, &s->chroma_format_idc)) return false;
+  if (s->chroma_format_idc == 3 && !r.ReadFlag(&s->separate_colour_plane_flag)) return false;
+  if (!r.ReadUe(&s->pic_width_in_luma_samples) || !r.ReadUe(&s->pic_height_in_luma_samples)) return false;
+  if (!ParseConformanceWindow(r, s)) return false;
+  if (!r.ReadUeMax(8, &s->bit_depth_luma_minus8) || !r.ReadUeMax(8, &s->bit_depth_chroma_minus8) ||
+      !r.ReadUeMax(12, &s->log2_max_pic_order_cnt_lsb_minus4))
+    return false;
+
+  if (!ParseSpsSubLayerOrdering(r, maxSubLayersMinus1, s)) return false;
+
+  if (!ParseSpsCodingTools(r, s)) return false;
+
+  if (!ParseSpsReferencePictures(r, maxSubLayersMinus1, s)) return false;
 
   if (!r.ReadFlag(&s->sps_temporal_mvp_enabled_flag) || !r.ReadFlag(&s->strong_intra_smoothing_enabled_flag) ||
       !r.ReadFlag(&s->vui_parameters_present_flag))

@@ -65,6 +65,61 @@ HRESULT ReadFrameHeader(BitReader& r, MpegAudioFrameHeader* h) {
   return S_OK;
 }
 
+// Layer III: the bit rate the tag's size and play time show, when known,
+// replaces the header's.
+uint32_t ObservedBitRate(uint32_t tableRate, uint32_t dataSize, uint32_t dwDuration) {
+  if (dwDuration == 0) return tableRate;
+  // Bits of the payload after the flags byte over the time the tag plays.
+  // DataSize is at least 5 here, and the 64-bit product cannot wrap.
+  const uint64_t observed = (uint64_t{dataSize} * 8000 - 8000) / dwDuration;
+  const uint32_t observedRate = static_cast<uint32_t>(std::min<uint64_t>(observed, 0x7FFFFFFF));
+  if (observedRate == tableRate) return tableRate;
+  Trace("\n(FLVDmx)ReadMpeg1AudioHeader: bitrate was corrected from %dbps to %dbps!",
+        static_cast<int>(tableRate), static_cast<int>(observedRate));
+  return observedRate;
+}
+
+void FillLayer3Format(uint32_t rate, AudioFormatBlock* f) {
+  WAVEFORMATEX& wfx = f->wfx;
+  wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
+  wfx.nAvgBytesPerSec = rate / 8;
+  wfx.nBlockAlign = 1;
+  wfx.cbSize = MPEGLAYER3_WFX_EXTRA_BYTES;
+  f->mp3.wID = MPEGLAYER3_ID_MPEG;
+  f->mp3.fdwFlags = MPEGLAYER3_FLAG_PADDING_OFF;
+  f->mp3.nBlockSize = 1152;
+  f->mp3.nFramesPerBlock = 1;
+  f->mp3.nCodecDelay = 1393;
+}
+
+void FillLayer12Format(const MpegAudioFrameHeader& h, uint32_t tableRate, uint32_t sampleRate,
+                       AudioFormatBlock* f) {
+  WAVEFORMATEX& wfx = f->wfx;
+  MPEG1WAVEFORMAT& mpeg = f->mpeg1;
+  mpeg.fwHeadLayer = h.layer == kLayerI ? ACM_MPEG_LAYER1 : ACM_MPEG_LAYER2;
+  mpeg.dwHeadBitrate = tableRate;
+  mpeg.fwHeadMode = kHeadModes[h.mode];
+  mpeg.fwHeadModeExt = static_cast<WORD>(1u << h.mode_extension);
+  mpeg.wHeadEmphasis = static_cast<WORD>(h.emphasis);
+  mpeg.fwHeadFlags = static_cast<WORD>(ACM_MPEG_ID_MPEG1 | (h.protection_bit ? ACM_MPEG_PROTECTIONBIT : 0) |
+                                       (h.original_copy ? ACM_MPEG_ORIGINALHOME : 0) |
+                                       (h.copyright ? ACM_MPEG_COPYRIGHT : 0) |
+                                       (h.private_bit ? ACM_MPEG_PRIVATEBIT : 0));
+  mpeg.dwPTSLow = 0;
+  mpeg.dwPTSHigh = 0;
+  wfx.wFormatTag = WAVE_FORMAT_MPEG;
+  wfx.nAvgBytesPerSec = tableRate / 8;
+  wfx.cbSize = sizeof(MPEG1WAVEFORMAT) - sizeof(WAVEFORMATEX);
+  if (tableRate == 0) {
+    wfx.nBlockAlign = 1;
+  } else if (h.layer == kLayerI) {
+    // Layer I frames are counted in 4-byte slots; padding is not counted.
+    wfx.nBlockAlign = static_cast<WORD>(tableRate * 12 / sampleRate * 4);
+  } else {
+    wfx.nBlockAlign = static_cast<WORD>(tableRate * 144 / sampleRate);
+  }
+}
+
 }  // namespace
 
 HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag,
@@ -91,52 +146,9 @@ HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t ll
   wfx.wBitsPerSample = 0;
 
   if (h.layer == kLayerIII) {
-    uint32_t rate = tableRate;
-    if (dwDuration != 0) {
-      // Bits of the payload after the flags byte over the time the tag plays.
-      // DataSize is at least 5 here, and the 64-bit product cannot wrap.
-      const uint64_t observed = (uint64_t{pTag->DataSize} * 8000 - 8000) / dwDuration;
-      const uint32_t observedRate = static_cast<uint32_t>(std::min<uint64_t>(observed, 0x7FFFFFFF));
-      if (observedRate != tableRate) {
-        Trace("\n(FLVDmx)ReadMpeg1AudioHeader: bitrate was corrected from %dbps to %dbps!",
-              static_cast<int>(tableRate), static_cast<int>(observedRate));
-        rate = observedRate;
-      }
-    }
-    wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
-    wfx.nAvgBytesPerSec = rate / 8;
-    wfx.nBlockAlign = 1;
-    wfx.cbSize = MPEGLAYER3_WFX_EXTRA_BYTES;
-    m_Format.mp3.wID = MPEGLAYER3_ID_MPEG;
-    m_Format.mp3.fdwFlags = MPEGLAYER3_FLAG_PADDING_OFF;
-    m_Format.mp3.nBlockSize = 1152;
-    m_Format.mp3.nFramesPerBlock = 1;
-    m_Format.mp3.nCodecDelay = 1393;
-    return S_OK;
-  }
-
-  MPEG1WAVEFORMAT& mpeg = m_Format.mpeg1;
-  mpeg.fwHeadLayer = h.layer == kLayerI ? ACM_MPEG_LAYER1 : ACM_MPEG_LAYER2;
-  mpeg.dwHeadBitrate = tableRate;
-  mpeg.fwHeadMode = kHeadModes[h.mode];
-  mpeg.fwHeadModeExt = static_cast<WORD>(1u << h.mode_extension);
-  mpeg.wHeadEmphasis = static_cast<WORD>(h.emphasis);
-  mpeg.fwHeadFlags = static_cast<WORD>(ACM_MPEG_ID_MPEG1 | (h.protection_bit ? ACM_MPEG_PROTECTIONBIT : 0) |
-                                       (h.original_copy ? ACM_MPEG_ORIGINALHOME : 0) |
-                                       (h.copyright ? ACM_MPEG_COPYRIGHT : 0) |
-                                       (h.private_bit ? ACM_MPEG_PRIVATEBIT : 0));
-  mpeg.dwPTSLow = 0;
-  mpeg.dwPTSHigh = 0;
-  wfx.wFormatTag = WAVE_FORMAT_MPEG;
-  wfx.nAvgBytesPerSec = tableRate / 8;
-  wfx.cbSize = sizeof(MPEG1WAVEFORMAT) - sizeof(WAVEFORMATEX);
-  if (tableRate == 0) {
-    wfx.nBlockAlign = 1;
-  } else if (h.layer == kLayerI) {
-    // Layer I frames are counted in 4-byte slots; padding is not counted.
-    wfx.nBlockAlign = static_cast<WORD>(tableRate * 12 / sampleRate * 4);
+    FillLayer3Format(ObservedBitRate(tableRate, pTag->DataSize, dwDuration), &m_Format);
   } else {
-    wfx.nBlockAlign = static_cast<WORD>(tableRate * 144 / sampleRate);
+    FillLayer12Format(h, tableRate, sampleRate, &m_Format);
   }
   return S_OK;
 }
