@@ -40,8 +40,10 @@ namespace {
   for (int i = 0; i < lists; ++i) {
     if (!r.ReadFlag(&s->seq_scaling_list_present_flag[i])) return false;
     if (!s->seq_scaling_list_present_flag[i]) continue;
-    const bool ok = i < 6 ? ParseScalingList(r, s->ScalingList4x4[i], 16, &s->UseDefaultScalingMatrix4x4Flag[i])
-                          : ParseScalingList(r, s->ScalingList8x8[i - 6], 64, &s->UseDefaultScalingMatrix8x8Flag[i - 6]);
+    const bool ok =
+        i < 6 ? ParseScalingList(r, s->ScalingList4x4[i], 16, &s->UseDefaultScalingMatrix4x4Flag[i])
+              : ParseScalingList(r, s->ScalingList8x8[i - 6], 64,
+                                 &s->UseDefaultScalingMatrix8x8Flag[i - 6]);
     if (!ok) return false;
   }
   return true;
@@ -55,7 +57,8 @@ namespace {
   if (!r.ReadFlag(&s->delta_pic_order_always_zero_flag)) return false;
   if (!r.ReadSe(&s->offset_for_non_ref_pic)) return false;
   if (!r.ReadSe(&s->offset_for_top_to_bottom_field)) return false;
-  if (!r.ReadUeMax(kQ264MaxRefFramesInPocCycle, &s->num_ref_frames_in_pic_order_cnt_cycle)) return false;
+  if (!r.ReadUeMax(kQ264MaxRefFramesInPocCycle, &s->num_ref_frames_in_pic_order_cnt_cycle))
+    return false;
   for (uint32_t i = 0; i < s->num_ref_frames_in_pic_order_cnt_cycle; ++i)
     if (!r.ReadSe(&s->offset_for_ref_frame[i])) return false;
   return true;
@@ -127,8 +130,19 @@ namespace {
 
 bool Q264HasChromaFormatSyntax(uint32_t profile_idc) {
   switch (profile_idc) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
+    case 100:
+    case 110:
+    case 122:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
+    case 118:
+    case 128:
+    case 138:
+    case 139:
+    case 134:
+    case 135:
     case 144:  // High 4:4:4 of the first edition, since withdrawn
       return true;
     default:
@@ -136,7 +150,8 @@ bool Q264HasChromaFormatSyntax(uint32_t profile_idc) {
   }
 }
 
-Q264ParseResult Q264_ParseSeqParameterSet(const uint8_t* rbsp, size_t cbRbsp, Q264SeqParameterSet* pSps) {
+Q264ParseResult Q264_ParseSeqParameterSet(const uint8_t* rbsp, size_t cbRbsp,
+                                          Q264SeqParameterSet* pSps) {
   std::memset(pSps, 0, sizeof(*pSps));
   BitReader r(rbsp, cbRbsp);
   if (ParseSeqParameterSet(r, pSps)) return Q264ParseResult::kOk;

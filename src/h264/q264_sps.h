@@ -86,6 +86,7 @@ bool Q264HasChromaFormatSyntax(uint32_t profile_idc);
 // Parses seq_parameter_set_rbsp (the bytes after the unit header, with the
 // emulation-prevention bytes removed) into *pSps, which is cleared first.
 // Reading stops after the VUI timing information.
-Q264ParseResult Q264_ParseSeqParameterSet(const uint8_t* rbsp, size_t cbRbsp, Q264SeqParameterSet* pSps);
+Q264ParseResult Q264_ParseSeqParameterSet(const uint8_t* rbsp, size_t cbRbsp,
+                                          Q264SeqParameterSet* pSps);
 
 }  // namespace flvdmx

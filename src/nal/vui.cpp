@@ -23,8 +23,9 @@ bool ParseVuiVideoDescription(BitReader& r, VuiVideoDescription* v) {
       return false;
   }
   if (!r.ReadFlag(&v->chroma_loc_info_present_flag)) return false;
-  return !v->chroma_loc_info_present_flag || (r.ReadUeMax(5, &v->chroma_sample_loc_type_top_field) &&
-                                              r.ReadUeMax(5, &v->chroma_sample_loc_type_bottom_field));
+  return !v->chroma_loc_info_present_flag ||
+         (r.ReadUeMax(5, &v->chroma_sample_loc_type_top_field) &&
+          r.ReadUeMax(5, &v->chroma_sample_loc_type_bottom_field));
 }
 
 }  // namespace flvdmx

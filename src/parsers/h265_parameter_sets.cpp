@@ -20,7 +20,8 @@ H265SetResult StoppedEarly(const BitReader& r, bool outOfMemory) {
 // Sub-layers below the highest that carry no ordering values take the
 // highest sub-layer's.
 template <typename T>
-void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb, T* reorder, uint32_t* latency) {
+void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb, T* reorder,
+                           uint32_t* latency) {
   if (present) return;
   for (uint32_t i = 0; i < maxSubLayersMinus1; ++i) {
     dpb[i] = dpb[maxSubLayersMinus1];
@@ -30,18 +31,21 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
 }
 
 [[nodiscard]] bool ParseVps(BitReader& r, H265VideoParameterSet* v, bool* pbOutOfMemory) {
-  uint32_t vps_base_layer_internal_flag, vps_base_layer_available_flag, vps_reserved_0xffff_16bits, maxSubLayersMinus1;
-  if (!r.ReadBits(4, &v->vps_video_parameter_set_id) || !r.ReadFlag(&vps_base_layer_internal_flag) ||
-      !r.ReadFlag(&vps_base_layer_available_flag) || !r.ReadBits(6, &v->vps_max_layers_minus1) ||
-      !r.ReadBits(3, &maxSubLayersMinus1) || maxSubLayersMinus1 >= kH265MaxSubLayers)
+  uint32_t vps_base_layer_internal_flag, vps_base_layer_available_flag, vps_reserved_0xffff_16bits,
+      maxSubLayersMinus1;
+  if (!r.ReadBits(4, &v->vps_video_parameter_set_id) ||
+      !r.ReadFlag(&vps_base_layer_internal_flag) || !r.ReadFlag(&vps_base_layer_available_flag) ||
+      !r.ReadBits(6, &v->vps_max_layers_minus1) || !r.ReadBits(3, &maxSubLayersMinus1) ||
+      maxSubLayersMinus1 >= kH265MaxSubLayers)
     return false;
   v->vps_max_sub_layers_minus1 = maxSubLayersMinus1;
-  if (!r.ReadFlag(&v->vps_temporal_id_nesting_flag) || !r.ReadBits(16, &vps_reserved_0xffff_16bits)) return false;
+  if (!r.ReadFlag(&v->vps_temporal_id_nesting_flag) || !r.ReadBits(16, &vps_reserved_0xffff_16bits))
+    return false;
   if (!ParseProfileTierLevel(r, maxSubLayersMinus1, &v->profile_tier_level)) return false;
 
   if (!r.ReadFlag(&v->vps_sub_layer_ordering_info_present_flag)) return false;
-  for (uint32_t i = v->vps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1;
-       ++i) {
+  for (uint32_t i = v->vps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1;
+       i <= maxSubLayersMinus1; ++i) {
     uint32_t dpb, reorder;
     if (!r.ReadUeMax(kH265MaxDpbSize - 1, &dpb) || !r.ReadUeMax(dpb, &reorder) ||
         !r.ReadUe(&v->vps_max_latency_increase_plus1[i]))
@@ -61,7 +65,8 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     for (uint32_t j = 0; j <= maxLayerId; ++j) {
       uint32_t flag;
       if (!r.ReadFlag(&flag)) return false;
-      if (i < kH265StoredLayerSets && j < kH265StoredLayerIds) v->layer_id_included_flag[i][j] = static_cast<uint8_t>(flag);
+      if (i < kH265StoredLayerSets && j < kH265StoredLayerIds)
+        v->layer_id_included_flag[i][j] = static_cast<uint8_t>(flag);
     }
   }
 
@@ -72,7 +77,8 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     v->vps_num_units_in_tick = ticks;
     v->vps_time_scale = scale;
     if (!r.ReadFlag(&v->vps_poc_proportional_to_timing_flag)) return false;
-    if (v->vps_poc_proportional_to_timing_flag && !r.ReadUe(&v->vps_num_ticks_poc_diff_one_minus1)) return false;
+    if (v->vps_poc_proportional_to_timing_flag && !r.ReadUe(&v->vps_num_ticks_poc_diff_one_minus1))
+      return false;
     uint32_t numHrd;
     if (!r.ReadUeMax(v->vps_num_layer_sets_minus1 + 1, &numHrd)) return false;
     if (numHrd) {
@@ -88,7 +94,8 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
       if (!r.ReadUeMax(v->vps_num_layer_sets_minus1, &e.hrd_layer_set_idx)) return false;
       e.cprms_present_flag = 1;
       if (i > 0 && !r.ReadFlag(&e.cprms_present_flag)) return false;
-      if (!ParseHrdParameters(r, e.cprms_present_flag != 0, maxSubLayersMinus1, &e.hrd_parameters)) return false;
+      if (!ParseHrdParameters(r, e.cprms_present_flag != 0, maxSubLayersMinus1, &e.hrd_parameters))
+        return false;
     }
   }
   return r.ReadFlag(&v->vps_extension_flag);
@@ -101,7 +108,8 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   if (!r.ReadUe(&left) || !r.ReadUe(&right) || !r.ReadUe(&top) || !r.ReadUe(&bottom)) return false;
   // The window must keep at least one sample in each direction.
   const bool colourPlanes = s->separate_colour_plane_flag != 0;
-  const uint64_t SubWidthC = (!colourPlanes && (s->chroma_format_idc == 1 || s->chroma_format_idc == 2)) ? 2 : 1;
+  const uint64_t SubWidthC =
+      (!colourPlanes && (s->chroma_format_idc == 1 || s->chroma_format_idc == 2)) ? 2 : 1;
   const uint64_t SubHeightC = (!colourPlanes && s->chroma_format_idc == 1) ? 2 : 1;
   if (SubWidthC * (uint64_t{left} + right) >= s->pic_width_in_luma_samples) return false;
   if (SubHeightC * (uint64_t{top} + bottom) >= s->pic_height_in_luma_samples) return false;
@@ -115,8 +123,8 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
 [[nodiscard]] bool ParseSpsSubLayerOrdering(BitReader& r, uint32_t maxSubLayersMinus1,
                                             H265SeqParameterSet* s) {
   if (!r.ReadFlag(&s->sps_sub_layer_ordering_info_present_flag)) return false;
-  for (uint32_t i = s->sps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1;
-       ++i) {
+  for (uint32_t i = s->sps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1;
+       i <= maxSubLayersMinus1; ++i) {
     if (!r.ReadUeMax(kH265MaxDpbSize - 1, &s->sps_max_dec_pic_buffering_minus1[i]) ||
         !r.ReadUeMax(s->sps_max_dec_pic_buffering_minus1[i], &s->sps_max_num_reorder_pics[i]) ||
         !r.ReadUe(&s->sps_max_latency_increase_plus1[i]))
@@ -151,11 +159,11 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   if (!r.ReadFlag(&s->amp_enabled_flag) || !r.ReadFlag(&s->sample_adaptive_offset_enabled_flag) ||
       !r.ReadFlag(&s->pcm_enabled_flag))
     return false;
-  if (s->pcm_enabled_flag &&
-      (!r.ReadBits(4, &s->pcm_sample_bit_depth_luma_minus1) || !r.ReadBits(4, &s->pcm_sample_bit_depth_chroma_minus1) ||
-       !r.ReadUeMax(2, &s->log2_min_pcm_luma_coding_block_size_minus3) ||
-       !r.ReadUeMax(2, &s->log2_diff_max_min_pcm_luma_coding_block_size) ||
-       !r.ReadFlag(&s->pcm_loop_filter_disabled_flag)))
+  if (s->pcm_enabled_flag && (!r.ReadBits(4, &s->pcm_sample_bit_depth_luma_minus1) ||
+                              !r.ReadBits(4, &s->pcm_sample_bit_depth_chroma_minus1) ||
+                              !r.ReadUeMax(2, &s->log2_min_pcm_luma_coding_block_size_minus3) ||
+                              !r.ReadUeMax(2, &s->log2_diff_max_min_pcm_luma_coding_block_size) ||
+                              !r.ReadFlag(&s->pcm_loop_filter_disabled_flag)))
     return false;
   return true;
 }
@@ -165,7 +173,8 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   if (!r.ReadUeMax(kH265MaxShortTermRefPicSets, &s->num_short_term_ref_pic_sets)) return false;
   for (uint32_t i = 0; i < s->num_short_term_ref_pic_sets; ++i) {
     if (!ParseStRefPicSet(r, i, s->num_short_term_ref_pic_sets,
-                          s->sps_max_dec_pic_buffering_minus1[maxSubLayersMinus1], s->st_ref_pic_set))
+                          s->sps_max_dec_pic_buffering_minus1[maxSubLayersMinus1],
+                          s->st_ref_pic_set))
       return false;
   }
 
@@ -190,9 +199,11 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   s->sps_max_sub_layers_minus1 = maxSubLayersMinus1;
   if (!r.ReadFlag(&s->sps_temporal_id_nesting_flag)) return false;
   if (!ParseProfileTierLevel(r, maxSubLayersMinus1, &s->profile_tier_level)) return false;
-  if (!r.ReadUeMax(15, &s->sps_seq_parameter_set_id) || !r.ReadUeMax(3, &s->chroma_format_idc)) return false;
+  if (!r.ReadUeMax(15, &s->sps_seq_parameter_set_id) || !r.ReadUeMax(3, &s->chroma_format_idc))
+    return false;
   if (s->chroma_format_idc == 3 && !r.ReadFlag(&s->separate_colour_plane_flag)) return false;
-  if (!r.ReadUe(&s->pic_width_in_luma_samples) || !r.ReadUe(&s->pic_height_in_luma_samples)) return false;
+  if (!r.ReadUe(&s->pic_width_in_luma_samples) || !r.ReadUe(&s->pic_height_in_luma_samples))
+    return false;
   if (!ParseConformanceWindow(r, s)) return false;
   if (!r.ReadUeMax(8, &s->bit_depth_luma_minus8) || !r.ReadUeMax(8, &s->bit_depth_chroma_minus8) ||
       !r.ReadUeMax(12, &s->log2_max_pic_order_cnt_lsb_minus4))
@@ -204,16 +215,19 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
 
   if (!ParseSpsReferencePictures(r, maxSubLayersMinus1, s)) return false;
 
-  if (!r.ReadFlag(&s->sps_temporal_mvp_enabled_flag) || !r.ReadFlag(&s->strong_intra_smoothing_enabled_flag) ||
+  if (!r.ReadFlag(&s->sps_temporal_mvp_enabled_flag) ||
+      !r.ReadFlag(&s->strong_intra_smoothing_enabled_flag) ||
       !r.ReadFlag(&s->vui_parameters_present_flag))
     return false;
-  if (s->vui_parameters_present_flag && !ParseVuiParameters(r, maxSubLayersMinus1, &s->vui)) return false;
+  if (s->vui_parameters_present_flag && !ParseVuiParameters(r, maxSubLayersMinus1, &s->vui))
+    return false;
   return r.ReadFlag(&s->sps_extension_present_flag);
 }
 
 [[nodiscard]] bool ParseTiles(BitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
   if (!r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->num_tile_columns_minus1) ||
-      !r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->num_tile_rows_minus1) || !r.ReadFlag(&p->uniform_spacing_flag))
+      !r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->num_tile_rows_minus1) ||
+      !r.ReadFlag(&p->uniform_spacing_flag))
     return false;
   if (!p->uniform_spacing_flag) {
     if (p->num_tile_columns_minus1) {
@@ -234,22 +248,27 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
 }
 
 [[nodiscard]] bool ParsePps(BitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
-  if (!r.ReadUeMax(63, &p->pps_pic_parameter_set_id) || !r.ReadUeMax(15, &p->pps_seq_parameter_set_id) ||
-      !r.ReadFlag(&p->dependent_slice_segments_enabled_flag) || !r.ReadFlag(&p->output_flag_present_flag) ||
-      !r.ReadBits(3, &p->num_extra_slice_header_bits) || !r.ReadFlag(&p->sign_data_hiding_enabled_flag) ||
-      !r.ReadFlag(&p->cabac_init_present_flag) || !r.ReadUeMax(14, &p->num_ref_idx_l0_default_active_minus1) ||
+  if (!r.ReadUeMax(63, &p->pps_pic_parameter_set_id) ||
+      !r.ReadUeMax(15, &p->pps_seq_parameter_set_id) ||
+      !r.ReadFlag(&p->dependent_slice_segments_enabled_flag) ||
+      !r.ReadFlag(&p->output_flag_present_flag) ||
+      !r.ReadBits(3, &p->num_extra_slice_header_bits) ||
+      !r.ReadFlag(&p->sign_data_hiding_enabled_flag) || !r.ReadFlag(&p->cabac_init_present_flag) ||
+      !r.ReadUeMax(14, &p->num_ref_idx_l0_default_active_minus1) ||
       !r.ReadUeMax(14, &p->num_ref_idx_l1_default_active_minus1))
     return false;
   // QpBdOffsetY is at most 48 (16-bit samples).
   if (!ReadSeRange(r, -(26 + 48), 25, &p->init_qp_minus26)) return false;
-  if (!r.ReadFlag(&p->constrained_intra_pred_flag) || !r.ReadFlag(&p->transform_skip_enabled_flag) ||
-      !r.ReadFlag(&p->cu_qp_delta_enabled_flag))
+  if (!r.ReadFlag(&p->constrained_intra_pred_flag) ||
+      !r.ReadFlag(&p->transform_skip_enabled_flag) || !r.ReadFlag(&p->cu_qp_delta_enabled_flag))
     return false;
   if (p->cu_qp_delta_enabled_flag && !r.ReadUeMax(3, &p->diff_cu_qp_delta_depth)) return false;
-  if (!ReadSeRange(r, -12, 12, &p->pps_cb_qp_offset) || !ReadSeRange(r, -12, 12, &p->pps_cr_qp_offset) ||
-      !r.ReadFlag(&p->pps_slice_chroma_qp_offsets_present_flag) || !r.ReadFlag(&p->weighted_pred_flag) ||
-      !r.ReadFlag(&p->weighted_bipred_flag) || !r.ReadFlag(&p->transquant_bypass_enabled_flag) ||
-      !r.ReadFlag(&p->tiles_enabled_flag) || !r.ReadFlag(&p->entropy_coding_sync_enabled_flag))
+  if (!ReadSeRange(r, -12, 12, &p->pps_cb_qp_offset) ||
+      !ReadSeRange(r, -12, 12, &p->pps_cr_qp_offset) ||
+      !r.ReadFlag(&p->pps_slice_chroma_qp_offsets_present_flag) ||
+      !r.ReadFlag(&p->weighted_pred_flag) || !r.ReadFlag(&p->weighted_bipred_flag) ||
+      !r.ReadFlag(&p->transquant_bypass_enabled_flag) || !r.ReadFlag(&p->tiles_enabled_flag) ||
+      !r.ReadFlag(&p->entropy_coding_sync_enabled_flag))
     return false;
   if (p->tiles_enabled_flag && !ParseTiles(r, p, pbOutOfMemory)) return false;
   if (!r.ReadFlag(&p->pps_loop_filter_across_slices_enabled_flag) ||
@@ -260,12 +279,15 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
         !r.ReadFlag(&p->pps_deblocking_filter_disabled_flag))
       return false;
     if (!p->pps_deblocking_filter_disabled_flag &&
-        (!ReadSeRange(r, -6, 6, &p->pps_beta_offset_div2) || !ReadSeRange(r, -6, 6, &p->pps_tc_offset_div2)))
+        (!ReadSeRange(r, -6, 6, &p->pps_beta_offset_div2) ||
+         !ReadSeRange(r, -6, 6, &p->pps_tc_offset_div2)))
       return false;
   }
   if (!r.ReadFlag(&p->pps_scaling_list_data_present_flag)) return false;
-  if (p->pps_scaling_list_data_present_flag && !ParseScalingListData(r, &p->scaling_list_data)) return false;
-  return r.ReadFlag(&p->lists_modification_present_flag) && r.ReadUeMax(4, &p->log2_parallel_merge_level_minus2) &&
+  if (p->pps_scaling_list_data_present_flag && !ParseScalingListData(r, &p->scaling_list_data))
+    return false;
+  return r.ReadFlag(&p->lists_modification_present_flag) &&
+         r.ReadUeMax(4, &p->log2_parallel_merge_level_minus2) &&
          r.ReadFlag(&p->slice_segment_header_extension_present_flag);
 }
 

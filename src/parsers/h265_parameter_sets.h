@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "parsers/h265_syntax.h"
 #include "base/bit_reader.h"
+#include "parsers/h265_syntax.h"
 #include "platform/com.h"
 
 namespace flvdmx {
@@ -134,7 +134,7 @@ struct H265PicParameterSet {
   uint32_t entropy_coding_sync_enabled_flag;
   uint32_t num_tile_columns_minus1;
   uint32_t num_tile_rows_minus1;
-  uint32_t uniform_spacing_flag;  // 1 when absent
+  uint32_t uniform_spacing_flag;                    // 1 when absent
   std::unique_ptr<uint32_t[]> column_width_minus1;  // num_tile_columns_minus1 entries
   std::unique_ptr<uint32_t[]> row_height_minus1;    // num_tile_rows_minus1 entries
   uint32_t loop_filter_across_tiles_enabled_flag;

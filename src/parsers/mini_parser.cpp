@@ -21,7 +21,8 @@ HRESULT CMiniParser::Parse(const uint8_t* pData, uint32_t cbData) {
   const int cbIn = cbData > static_cast<uint32_t>(INT32_MAX) ? -1 : static_cast<int>(cbData);
 
   if (m_dwState == kSearching && m_ParameterSets.Size() > 0) {
-    if (ParseParameterSets(&m_Info, m_ParameterSets.Data(), static_cast<uint32_t>(m_ParameterSets.Size())) ==
+    if (ParseParameterSets(&m_Info, m_ParameterSets.Data(),
+                           static_cast<uint32_t>(m_ParameterSets.Size())) ==
         ParameterSetsResult::kParsed) {
       m_dwState = kDone;
       return kMiniParserFound;
@@ -102,7 +103,8 @@ HRESULT CMiniParser::KeepGroup(const uint8_t* pStartCode, const uint8_t* pEnd) {
   return FAILED(hr) ? hr : kMiniParserFound;
 }
 
-void CMiniParser::KeepTail(const uint8_t* pInput, const uint8_t* pCur, const uint8_t* pEnd, bool inCarryOver) {
+void CMiniParser::KeepTail(const uint8_t* pInput, const uint8_t* pCur, const uint8_t* pEnd,
+                           bool inCarryOver) {
   if (pEnd - pCur >= 4) {
     // Only a unit that begins in the last bytes can still be found. Four
     // are kept, not three: a start code whose header byte ends the input
@@ -117,7 +119,8 @@ void CMiniParser::KeepTail(const uint8_t* pInput, const uint8_t* pCur, const uin
     return;
   }
   // Too little was left to search: keep the whole input for the next call.
-  if (!inCarryOver && FAILED(m_CarryOver.Assign(pInput, static_cast<int>(pEnd - pInput)))) m_CarryOver.Clear();
+  if (!inCarryOver && FAILED(m_CarryOver.Assign(pInput, static_cast<int>(pEnd - pInput))))
+    m_CarryOver.Clear();
 }
 
 }  // namespace flvdmx

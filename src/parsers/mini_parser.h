@@ -59,7 +59,8 @@ class CMiniParser {
 
   // Parses the group whose trigger unit's start code begins at pData:
   // kParsed (info filled), kNotFound, kIncomplete or kOutOfMemory.
-  virtual ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) = 0;
+  virtual ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData,
+                                                 uint32_t cbData) = 0;
 
  private:
   HRESULT Search(const uint8_t* pInput, const uint8_t* pEnd, bool inCarryOver);

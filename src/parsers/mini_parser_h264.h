@@ -19,7 +19,8 @@ class CMiniParserH264 : public CMiniParser {
   // it; *pInfo unchanged), kIncomplete (no start code after it yet) or
   // kOutOfMemory. Public so that the
   // parameter sets of a decoder configuration can be parsed directly.
-  ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) override;
+  ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData,
+                                         uint32_t cbData) override;
 };
 
 }  // namespace flvdmx

@@ -11,21 +11,21 @@ enum UnitKind : uint32_t { kVps = 1, kSps = 2, kPps = 4, kAllKinds = 7 };
 // Sample aspect ratios of Table E-1 for aspect_ratio_idc 2 to 16 (1 is
 // square samples, which needs no flag).
 constexpr uint16_t kSampleAspect[15][2] = {
-    {12, 11}, {10, 11}, {16, 11}, {40, 33}, {24, 11}, {20, 11}, {32, 11}, {80, 33},
-    {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},  {3, 2},   {2, 1},
+    {12, 11}, {10, 11}, {16, 11}, {40, 33},  {24, 11}, {20, 11}, {32, 11}, {80, 33},
+    {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1},
 };
 
 }  // namespace
 
-CMiniParserH265::CMiniParserH265()
-    : CMiniParser(0xFE, 0x40, 3) {
+CMiniParserH265::CMiniParserH265() : CMiniParser(0xFE, 0x40, 3) {
   ResetVideoParameterSet(&m_Vps);
   ResetPicParameterSet(&m_Pps);
 }
 
 CMiniParserH265::~CMiniParserH265() = default;
 
-ParameterSetsResult CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) {
+ParameterSetsResult CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo,
+                                                        const uint8_t* pData, uint32_t cbData) {
   if (!pData || cbData < 1) return ParameterSetsResult::kNotFound;
   const uint8_t* const pEnd = pData + cbData;
   uint32_t seen = 0;
@@ -78,7 +78,8 @@ void CMiniParserH265::FillStreamInfo(VideoStreamInfo* pInfo) const {
   pInfo->m_dwHeight = sps.pic_height_in_luma_samples;
   if (sps.conformance_window_flag) {
     const bool colourPlanes = sps.separate_colour_plane_flag != 0;
-    const uint32_t SubWidthC = (!colourPlanes && (sps.chroma_format_idc == 1 || sps.chroma_format_idc == 2)) ? 2 : 1;
+    const uint32_t SubWidthC =
+        (!colourPlanes && (sps.chroma_format_idc == 1 || sps.chroma_format_idc == 2)) ? 2 : 1;
     const uint32_t SubHeightC = (!colourPlanes && sps.chroma_format_idc == 1) ? 2 : 1;
     pInfo->m_dwWidth -= (sps.conf_win_left_offset + sps.conf_win_right_offset) * SubWidthC;
     pInfo->m_dwHeight -= (sps.conf_win_top_offset + sps.conf_win_bottom_offset) * SubHeightC;
@@ -90,7 +91,8 @@ void CMiniParserH265::FillStreamInfo(VideoStreamInfo* pInfo) const {
   const H265VuiParameters& vui = sps.vui;
   if (m_Vps.vps_timing_info_present_flag && m_Vps.vps_num_units_in_tick != 0)
     pInfo->m_dFrameRate = static_cast<double>(m_Vps.vps_time_scale) / m_Vps.vps_num_units_in_tick;
-  else if (sps.vui_parameters_present_flag && vui.vui_timing_info_present_flag && vui.vui_num_units_in_tick != 0)
+  else if (sps.vui_parameters_present_flag && vui.vui_timing_info_present_flag &&
+           vui.vui_num_units_in_tick != 0)
     pInfo->m_dFrameRate = static_cast<double>(vui.vui_time_scale) / vui.vui_num_units_in_tick;
   else
     pInfo->m_dFrameRate = 30.0;

@@ -19,9 +19,10 @@ class CMiniParserH265 : public CMiniParser {
 
   // kParsed (info filled), kNotFound (a kind is missing, a unit is too
   // short or rejected, or a video or sequence parameter set has no start
-  // code after it) or kOutOfMemory. Never kIncomplete. Public so that the parameter sets of a decoder
-  // configuration can be parsed directly.
-  ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) override;
+  // code after it) or kOutOfMemory. Never kIncomplete. Public so that the parameter sets of a
+  // decoder configuration can be parsed directly.
+  ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData,
+                                         uint32_t cbData) override;
 
  private:
   void FillStreamInfo(VideoStreamInfo* pInfo) const;

@@ -8,7 +8,8 @@ namespace {
 
 constexpr uint32_t kSamplingFrequencies[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                              22050, 16000, 12000, 11025, 8000,  7350};
-constexpr uint32_t kFrequencyIndexCount = sizeof kSamplingFrequencies / sizeof kSamplingFrequencies[0];
+constexpr uint32_t kFrequencyIndexCount =
+    sizeof kSamplingFrequencies / sizeof kSamplingFrequencies[0];
 constexpr uint32_t kEscapedObjectType = 31;
 constexpr uint32_t kExplicitFrequency = 15;
 constexpr uint32_t kSbrObjectType = 5;
@@ -56,7 +57,8 @@ bool ParseAudioSpecificConfig(const uint8_t* pConfig, size_t cbConfig, AudioSpec
     return false;
   if (objectType == kSbrObjectType || objectType == kPsObjectType) {
     uint8_t extensionIndex = 0;
-    if (!ReadFrequencyIndex(bits, &extensionIndex) || !ReadObjectType(bits, &objectType)) return false;
+    if (!ReadFrequencyIndex(bits, &extensionIndex) || !ReadObjectType(bits, &objectType))
+      return false;
   }
   if (objectType < 1 || objectType > 4) return false;
   pOut->profile = static_cast<uint8_t>(objectType - 1);

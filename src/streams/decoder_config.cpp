@@ -65,8 +65,8 @@ DecoderConfigResult ParseHvcc(ByteReader& record, DecoderConfigUnitSink* pSink,
       uint16_t length = 0;
       ByteReader unit;
       uint8_t header = 0;
-      if (!record.GetU16(&length) || !record.GetSubReader(&unit, length) ||
-          !unit.PeekU8(&header) || ((header >> 1) & 0x3F) != nalType)
+      if (!record.GetU16(&length) || !record.GetSubReader(&unit, length) || !unit.PeekU8(&header) ||
+          ((header >> 1) & 0x3F) != nalType)
         return DecoderConfigResult::kMalformed;
       if (!pSink->OnUnit(unit.data(), unit.size())) return DecoderConfigResult::kSinkFailed;
     }

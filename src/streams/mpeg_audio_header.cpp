@@ -51,15 +51,17 @@ HRESULT ReadFrameHeader(BitReader& r, MpegAudioFrameHeader* h) {
   if (!r.ReadBits(12, &syncword) || !r.ReadBits(1, &h->ID) || !r.ReadBits(2, &h->layer))
     return kStreamDataShort;
   if (h->layer == 0) return kStreamDataShort;
-  if (!r.ReadBits(1, &h->protection_bit) || !r.ReadBits(4, &h->bitrate_index)) return kStreamDataShort;
+  if (!r.ReadBits(1, &h->protection_bit) || !r.ReadBits(4, &h->bitrate_index))
+    return kStreamDataShort;
   if (h->bitrate_index == 15) return kStreamDataShort;
   if (!r.ReadBits(2, &h->sampling_frequency)) return kStreamDataShort;
   if (h->sampling_frequency == 3) return kStreamDataShort;
   const struct {
     int bits;
     uint32_t* field;
-  } rest[] = {{1, &h->padding_bit}, {1, &h->private_bit},   {2, &h->mode},          {2, &h->mode_extension},
-              {1, &h->copyright},   {1, &h->original_copy}, {2, &h->emphasis}};
+  } rest[] = {{1, &h->padding_bit},    {1, &h->private_bit}, {2, &h->mode},
+              {2, &h->mode_extension}, {1, &h->copyright},   {1, &h->original_copy},
+              {2, &h->emphasis}};
   for (const auto& f : rest)
     if (!r.ReadBits(f.bits, f.field)) return kStreamDataShort;
   return S_OK;
@@ -101,10 +103,10 @@ void FillLayer12Format(const MpegAudioFrameHeader& h, uint32_t tableRate, uint32
   mpeg.fwHeadMode = kHeadModes[h.mode];
   mpeg.fwHeadModeExt = static_cast<WORD>(1u << h.mode_extension);
   mpeg.wHeadEmphasis = static_cast<WORD>(h.emphasis);
-  mpeg.fwHeadFlags = static_cast<WORD>(ACM_MPEG_ID_MPEG1 | (h.protection_bit ? ACM_MPEG_PROTECTIONBIT : 0) |
-                                       (h.original_copy ? ACM_MPEG_ORIGINALHOME : 0) |
-                                       (h.copyright ? ACM_MPEG_COPYRIGHT : 0) |
-                                       (h.private_bit ? ACM_MPEG_PRIVATEBIT : 0));
+  mpeg.fwHeadFlags = static_cast<WORD>(
+      ACM_MPEG_ID_MPEG1 | (h.protection_bit ? ACM_MPEG_PROTECTIONBIT : 0) |
+      (h.original_copy ? ACM_MPEG_ORIGINALHOME : 0) | (h.copyright ? ACM_MPEG_COPYRIGHT : 0) |
+      (h.private_bit ? ACM_MPEG_PRIVATEBIT : 0));
   mpeg.dwPTSLow = 0;
   mpeg.dwPTSHigh = 0;
   wfx.wFormatTag = WAVE_FORMAT_MPEG;
@@ -122,8 +124,8 @@ void FillLayer12Format(const MpegAudioFrameHeader& h, uint32_t tableRate, uint32
 
 }  // namespace
 
-HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag,
-                                               uint32_t dwDuration) {
+HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t llPosition,
+                                               const FlvTag* pTag, uint32_t dwDuration) {
   if (pTag == nullptr) return E_POINTER;
   StreamWindow window;
   HRESULT hr = window.Init(pReader, llPosition, pTag->DataSize > 0 ? pTag->DataSize - 1 : 0);

@@ -35,8 +35,8 @@ VideoSampleEntry::VideoSampleEntry() : SampleEntry(kFlvTagVideo) {}
 // the parsers are deleted before the configuration bytes are released.
 VideoSampleEntry::~VideoSampleEntry() = default;
 
-HRESULT VideoSampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
-                                            uint32_t dwDuration) {
+HRESULT VideoSampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition,
+                                            const FlvTag* pTag, uint32_t dwDuration) {
   if (pTag == nullptr) return E_POINTER;
   StreamWindow window;
   HRESULT hr = window.Init(pReader, llDataPosition, pTag->DataSize);
@@ -78,7 +78,8 @@ HRESULT VideoSampleEntry::ReadH263Header(BitReader& r) {
   uint32_t version = 0;
   uint32_t temporalReference = 0;
   uint32_t pictureSize = 0;
-  if (!r.ReadBits(5, &version) || !r.ReadBits(8, &temporalReference) || !r.ReadBits(3, &pictureSize))
+  if (!r.ReadBits(5, &version) || !r.ReadBits(8, &temporalReference) ||
+      !r.ReadBits(3, &pictureSize))
     return kStreamDataShort;
 
   if (pictureSize == 0 || pictureSize == 1) {
@@ -136,9 +137,14 @@ HRESULT VideoSampleEntry::ReadDecoderConfiguration(StreamWindow& window, const F
 
   // The box: size DataSize + 3, "avcC", then the record (DataSize - 5 bytes).
   const uint32_t cbBox = tag.DataSize + 3;
-  uint8_t boxStart[kConfigBoxHeaderSize + 6] = {
-      static_cast<uint8_t>(cbBox >> 24), static_cast<uint8_t>(cbBox >> 16), static_cast<uint8_t>(cbBox >> 8),
-      static_cast<uint8_t>(cbBox), 'a', 'v', 'c', 'C'};
+  uint8_t boxStart[kConfigBoxHeaderSize + 6] = {static_cast<uint8_t>(cbBox >> 24),
+                                                static_cast<uint8_t>(cbBox >> 16),
+                                                static_cast<uint8_t>(cbBox >> 8),
+                                                static_cast<uint8_t>(cbBox),
+                                                'a',
+                                                'v',
+                                                'c',
+                                                'C'};
   std::memcpy(boxStart + kConfigBoxHeaderSize, head + 4, 6);
   hr = m_ConfigBytes.Assign(boxStart, sizeof(boxStart));
   if (FAILED(hr)) return hr;
@@ -149,9 +155,10 @@ HRESULT VideoSampleEntry::ReadDecoderConfiguration(StreamWindow& window, const F
   if (FAILED(hr)) return hr;
 
   CBuffer units;
-  hr = AppendParameterSetsFromRecord(m_ConfigBytes.Data() + kConfigBoxHeaderSize,
-                                     static_cast<size_t>(m_ConfigBytes.Size()) - kConfigBoxHeaderSize,
-                                     m_iCodecID == kVideoCodecHevc, &units);
+  hr = AppendParameterSetsFromRecord(
+      m_ConfigBytes.Data() + kConfigBoxHeaderSize,
+      static_cast<size_t>(m_ConfigBytes.Size()) - kConfigBoxHeaderSize,
+      m_iCodecID == kVideoCodecHevc, &units);
   if (FAILED(hr)) return hr;
   return ParsePictureSize(units.Data(), static_cast<uint32_t>(units.Size()));
 }

@@ -44,7 +44,9 @@ class VideoSampleEntry final : public SampleEntry {
   // sizes no allocator could serve.
   uint32_t GetMaxSampleSize() override;
 
-  void SetAvgTimePerFrame(REFERENCE_TIME llAvgTimePerFrame) { m_llAvgTimePerFrame = llAvgTimePerFrame; }
+  void SetAvgTimePerFrame(REFERENCE_TIME llAvgTimePerFrame) {
+    m_llAvgTimePerFrame = llAvgTimePerFrame;
+  }
   bool IsVp6() const { return m_iCodecID == kVideoCodecVp6; }
   bool IsAvcLike() const { return m_iCodecID == kVideoCodecAvc || m_iCodecID == kVideoCodecHevc; }
 

@@ -67,22 +67,60 @@ TEST(DecoderConfigRecord, EachLayoutYieldsItsUnits) {
     Units units;
     uint32_t cbLength;
   } cases[] = {
-      {"Avc", twoPps, Layout::kAvc, DecoderConfigResult::kParsed, {kH264Sps, kH264Pps, {0x68, 0x01}}, 4},
-      {"AvcFirstSetsIgnoresCounts", twoPps, Layout::kAvcFirstSets, DecoderConfigResult::kParsed,
-       {kH264Sps, kH264Pps}, 4},
+      {"Avc",
+       twoPps,
+       Layout::kAvc,
+       DecoderConfigResult::kParsed,
+       {kH264Sps, kH264Pps, {0x68, 0x01}},
+       4},
+      {"AvcFirstSetsIgnoresCounts",
+       twoPps,
+       Layout::kAvcFirstSets,
+       DecoderConfigResult::kParsed,
+       {kH264Sps, kH264Pps},
+       4},
       {"AvcCountOfZeroTakesNoUnits", noSps, Layout::kAvc, DecoderConfigResult::kParsed, {}, 4},
-      {"FirstSetsReadsOneAnyway", noSps, Layout::kAvcFirstSets, DecoderConfigResult::kParsed,
-       {kH264Sps, kH264Pps}, 4},
-      {"HevcAvcLike", hevcAvcLike, Layout::kHevcAvcLike, DecoderConfigResult::kParsed,
-       {kH265Vps, kH265Sps, kH265Pps}, 4},
-      {"Hvcc", hvcc, Layout::kHvcc, DecoderConfigResult::kParsed, {kH265Vps, kH265Sps, kH265Pps}, 4},
+      {"FirstSetsReadsOneAnyway",
+       noSps,
+       Layout::kAvcFirstSets,
+       DecoderConfigResult::kParsed,
+       {kH264Sps, kH264Pps},
+       4},
+      {"HevcAvcLike",
+       hevcAvcLike,
+       Layout::kHevcAvcLike,
+       DecoderConfigResult::kParsed,
+       {kH265Vps, kH265Sps, kH265Pps},
+       4},
+      {"Hvcc",
+       hvcc,
+       Layout::kHvcc,
+       DecoderConfigResult::kParsed,
+       {kH265Vps, kH265Sps, kH265Pps},
+       4},
       {"AvcLikeIsNoHvcc", hevcAvcLike, Layout::kHvcc, DecoderConfigResult::kMalformed, {}, 0},
-      {"HvccUnitOfAnotherType", Hvcc({{32, {kH265Sps}}}), Layout::kHvcc,
-       DecoderConfigResult::kMalformed, {}, 4},
-      {"HvccWithBytesBehind", [&] { auto r = hvcc; r.push_back(0); return r; }(), Layout::kHvcc,
-       DecoderConfigResult::kMalformed, {kH265Vps, kH265Sps, kH265Pps}, 4},
-      {"HeaderOnly", {1, 0x64, 0, 0x0C, 0xFD}, Layout::kAvcFirstSets, DecoderConfigResult::kMalformed,
-       {}, 0},
+      {"HvccUnitOfAnotherType",
+       Hvcc({{32, {kH265Sps}}}),
+       Layout::kHvcc,
+       DecoderConfigResult::kMalformed,
+       {},
+       4},
+      {"HvccWithBytesBehind",
+       [&] {
+         auto r = hvcc;
+         r.push_back(0);
+         return r;
+       }(),
+       Layout::kHvcc,
+       DecoderConfigResult::kMalformed,
+       {kH265Vps, kH265Sps, kH265Pps},
+       4},
+      {"HeaderOnly",
+       {1, 0x64, 0, 0x0C, 0xFD},
+       Layout::kAvcFirstSets,
+       DecoderConfigResult::kMalformed,
+       {},
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -118,7 +156,8 @@ TEST(DecoderConfigRecord, FilterGetsStartCodeForm) {
   expected.insert(expected.end(), {0, 0, 1});
   expected.insert(expected.end(), kH264Pps.begin(), kH264Pps.end());
   EXPECT_EQ(std::vector<uint8_t>(units.Data(), units.Data() + units.Size()), expected);
-  EXPECT_EQ(AppendParameterSetsFromRecord(record.data(), 8, false, &units), VFW_E_INVALID_FILE_FORMAT);
+  EXPECT_EQ(AppendParameterSetsFromRecord(record.data(), 8, false, &units),
+            VFW_E_INVALID_FILE_FORMAT);
 }
 
 }  // namespace

@@ -16,7 +16,8 @@ void BuildAdtsHeader(const AudioSpecificConfig& config, size_t cbPayload, uint8_
 
 class AdtsWriter final : public StreamWriter {
  public:
-  explicit AdtsWriter(const AudioSpecificConfig& config) : StreamWriter("ADTS AAC"), m_Config(config) {}
+  explicit AdtsWriter(const AudioSpecificConfig& config)
+      : StreamWriter("ADTS AAC"), m_Config(config) {}
   ~AdtsWriter() override;
 
   bool Open(const std::string& path) { return OpenFile(path, &m_pFile); }

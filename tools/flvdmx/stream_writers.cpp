@@ -28,7 +28,8 @@ bool ConfigurationRecord(const AM_MEDIA_TYPE& mt, const uint8_t** ppRecord, size
   if (cbBox == 0) return true;  // no sequence header was seen
   if (cbBox < 8) return false;
   const uint8_t* pBox = mt.pbFormat + sizeof(VIDEOINFOHEADER);
-  const size_t cbDeclared = size_t{pBox[0]} << 24 | size_t{pBox[1]} << 16 | size_t{pBox[2]} << 8 | pBox[3];
+  const size_t cbDeclared =
+      size_t{pBox[0]} << 24 | size_t{pBox[1]} << 16 | size_t{pBox[2]} << 8 | pBox[3];
   if (cbDeclared < 8 || cbDeclared > cbBox) return false;
   *ppRecord = pBox + 8;
   *pcbRecord = cbDeclared - 8;
@@ -77,7 +78,8 @@ std::unique_ptr<StreamWriter> CreateStreamWriter(const AM_MEDIA_TYPE& mt, const 
   if (subtype == MEDIASUBTYPE_mp4a) {
     const WAVEFORMATEX* pwfx = WaveFormat(mt);
     AudioSpecificConfig config;
-    const size_t cbExtra = pwfx == nullptr ? 0 : std::min<size_t>(pwfx->cbSize, mt.cbFormat - sizeof(WAVEFORMATEX));
+    const size_t cbExtra =
+        pwfx == nullptr ? 0 : std::min<size_t>(pwfx->cbSize, mt.cbFormat - sizeof(WAVEFORMATEX));
     if (pwfx == nullptr ||
         !ParseAudioSpecificConfig(mt.pbFormat + sizeof(WAVEFORMATEX), cbExtra, &config)) {
       *pError = "the AudioSpecificConfig is missing or names no ADTS object type";
@@ -112,7 +114,8 @@ std::unique_ptr<StreamWriter> CreateStreamWriter(const AM_MEDIA_TYPE& mt, const 
       {&MEDIASUBTYPE_spex, ".speex", "Speex payloads"},
   };
   for (const auto& kind : kRawKinds) {
-    if (subtype == *kind.pSubtype) return Make<RawIndexWriter>(stem + kind.pszExtension, pError, kind.pszKind);
+    if (subtype == *kind.pSubtype)
+      return Make<RawIndexWriter>(stem + kind.pszExtension, pError, kind.pszKind);
   }
   *pError = "no writer for this media subtype";
   return nullptr;
