@@ -41,10 +41,6 @@ class BitReader {
 
   // A read has needed bits beyond the end of the span.
   bool Overrun() const { return m_bOverrun; }
-  // Whole bytes not yet touched (emulation-prevention bytes included).
-  size_t BytesLeft() const {
-    return m_cbSize - m_cbPos - (m_iBit < 7 && m_cbPos < m_cbSize ? 1 : 0);
-  }
 
  private:
   [[nodiscard]] bool NextBit(uint32_t* pBit);

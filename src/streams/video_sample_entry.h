@@ -48,7 +48,6 @@ class VideoSampleEntry final : public SampleEntry {
     m_llAvgTimePerFrame = llAvgTimePerFrame;
   }
   bool IsVp6() const { return m_iCodecID == kVideoCodecVp6; }
-  bool IsAvcLike() const { return m_iCodecID == kVideoCodecAvc || m_iCodecID == kVideoCodecHevc; }
 
   // The FOURCC subtype for the stored CodecID, or VFW_E_UNSUPPORTED_VIDEO.
   HRESULT GetVideoSubtype(GUID* pSubtype) const;
