@@ -57,8 +57,6 @@ make ps_h264_interlaced_1920x1080_25.h264 h264 1920x1080 25 "${x264[@]}" -pix_fm
   -x264-params cabac=1:8x8dct=1:interlaced=1:tff=1 -flags +ildct+ilme
 make ps_h264_interlaced_720x480_ntsc.h264 h264 720x480 30000/1001 "${x264[@]}" -pix_fmt yuv420p \
   -x264-params cabac=1:8x8dct=0:interlaced=1:bff=1 -flags +ildct+ilme
-# High 4:4:4 Predictive: a profile the H.264 parser turns down.
-make ps_h264_high444_176x144_25.h264 h264 176x144 25 "${x264[@]}" -pix_fmt yuv444p "${high[@]}"
 
 x265=(-c:v libx265 -preset ultrafast -crf 40)
 x265params() { echo "-x265-params" "log-level=error:pools=1:frame-threads=1${1:+:$1}"; }

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace flvdmx {
 
@@ -27,11 +26,6 @@ class ByteReader {
     m_cbPos += n;
     return true;
   }
-  [[nodiscard]] bool Seek(size_t pos) {
-    if (pos > m_cbSize) return false;
-    m_cbPos = pos;
-    return true;
-  }
 
   [[nodiscard]] bool GetU8(uint8_t* v) { return GetBE(v, 1); }
   [[nodiscard]] bool GetU16(uint16_t* v) { return GetBE(v, 2); }
@@ -40,17 +34,7 @@ class ByteReader {
   [[nodiscard]] bool GetU64(uint64_t* v) { return GetBE(v, 8); }
 
   [[nodiscard]] bool PeekU8(uint8_t* v) const { return PeekBE(v, 1); }
-  [[nodiscard]] bool PeekU16(uint16_t* v) const { return PeekBE(v, 2); }
-  [[nodiscard]] bool PeekU24(uint32_t* v) const { return PeekBE(v, 3); }
-  [[nodiscard]] bool PeekU32(uint32_t* v) const { return PeekBE(v, 4); }
 
-  // Copies n bytes out and advances.
-  [[nodiscard]] bool GetBytes(void* out, size_t n) {
-    if (n > remaining()) return false;
-    if (n) std::memcpy(out, current(), n);
-    m_cbPos += n;
-    return true;
-  }
   // Points at n bytes in place and advances.
   [[nodiscard]] bool GetSpan(const uint8_t** out, size_t n) {
     if (n > remaining()) return false;
@@ -88,8 +72,9 @@ class ByteReader {
 };
 
 // Big-endian loads from a buffer the caller has already bounded.
-inline uint32_t LoadBE16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
-inline uint32_t LoadBE24(const uint8_t* p) { return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]; }
+inline uint32_t LoadBE24(const uint8_t* p) {
+  return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+}
 inline uint32_t LoadBE32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }

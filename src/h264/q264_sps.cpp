@@ -2,23 +2,15 @@
 
 #include <cstring>
 
-#include "h264/q264_bit_reader.h"
+#include "base/bit_reader.h"
+#include "nal/vui.h"
 
 namespace flvdmx {
 
 namespace {
 
-// One syntax element read and range-checked in one step; the field is
-// written only when the value is allowed.
-[[nodiscard]] bool ReadUeMax(Q264BitReader& r, uint32_t max, uint32_t* pField) {
-  uint32_t v;
-  if (!r.ReadUe(&v) || v > max) return false;
-  *pField = v;
-  return true;
-}
-
 // scaling_list() of 7.3.2.1.1.1.
-[[nodiscard]] bool ParseScalingList(Q264BitReader& r, uint8_t* scalingList, int sizeOfScalingList,
+[[nodiscard]] bool ParseScalingList(BitReader& r, uint8_t* scalingList, int sizeOfScalingList,
                                     uint32_t* useDefaultScalingMatrixFlag) {
   int lastScale = 8;
   int nextScale = 8;
@@ -35,12 +27,12 @@ namespace {
   return true;
 }
 
-[[nodiscard]] bool ParseChromaFormatSyntax(Q264BitReader& r, Q264SeqParameterSet* s) {
-  if (!ReadUeMax(r, 3, &s->chroma_format_idc)) return false;
+[[nodiscard]] bool ParseChromaFormatSyntax(BitReader& r, Q264SeqParameterSet* s) {
+  if (!r.ReadUeMax(3, &s->chroma_format_idc)) return false;
   if (s->chroma_format_idc == 3 && !r.ReadFlag(&s->separate_colour_plane_flag)) return false;
   // Bit depths above 14 are not in any profile.
-  if (!ReadUeMax(r, 6, &s->bit_depth_luma_minus8)) return false;
-  if (!ReadUeMax(r, 6, &s->bit_depth_chroma_minus8)) return false;
+  if (!r.ReadUeMax(6, &s->bit_depth_luma_minus8)) return false;
+  if (!r.ReadUeMax(6, &s->bit_depth_chroma_minus8)) return false;
   if (!r.ReadFlag(&s->qpprime_y_zero_transform_bypass_flag)) return false;
   if (!r.ReadFlag(&s->seq_scaling_matrix_present_flag)) return false;
   if (!s->seq_scaling_matrix_present_flag) return true;
@@ -48,31 +40,34 @@ namespace {
   for (int i = 0; i < lists; ++i) {
     if (!r.ReadFlag(&s->seq_scaling_list_present_flag[i])) return false;
     if (!s->seq_scaling_list_present_flag[i]) continue;
-    const bool ok = i < 6 ? ParseScalingList(r, s->ScalingList4x4[i], 16, &s->UseDefaultScalingMatrix4x4Flag[i])
-                          : ParseScalingList(r, s->ScalingList8x8[i - 6], 64, &s->UseDefaultScalingMatrix8x8Flag[i - 6]);
+    const bool ok =
+        i < 6 ? ParseScalingList(r, s->ScalingList4x4[i], 16, &s->UseDefaultScalingMatrix4x4Flag[i])
+              : ParseScalingList(r, s->ScalingList8x8[i - 6], 64,
+                                 &s->UseDefaultScalingMatrix8x8Flag[i - 6]);
     if (!ok) return false;
   }
   return true;
 }
 
-[[nodiscard]] bool ParsePicOrderCnt(Q264BitReader& r, Q264SeqParameterSet* s) {
-  if (!ReadUeMax(r, 2, &s->pic_order_cnt_type)) return false;
-  if (s->pic_order_cnt_type == 0) return ReadUeMax(r, 12, &s->log2_max_pic_order_cnt_lsb_minus4);
+[[nodiscard]] bool ParsePicOrderCnt(BitReader& r, Q264SeqParameterSet* s) {
+  if (!r.ReadUeMax(2, &s->pic_order_cnt_type)) return false;
+  if (s->pic_order_cnt_type == 0) return r.ReadUeMax(12, &s->log2_max_pic_order_cnt_lsb_minus4);
   if (s->pic_order_cnt_type != 1) return true;
   // se(v) cannot go below -(2^31 - 1), so the offsets are always in range.
   if (!r.ReadFlag(&s->delta_pic_order_always_zero_flag)) return false;
   if (!r.ReadSe(&s->offset_for_non_ref_pic)) return false;
   if (!r.ReadSe(&s->offset_for_top_to_bottom_field)) return false;
-  if (!ReadUeMax(r, kQ264MaxRefFramesInPocCycle, &s->num_ref_frames_in_pic_order_cnt_cycle)) return false;
+  if (!r.ReadUeMax(kQ264MaxRefFramesInPocCycle, &s->num_ref_frames_in_pic_order_cnt_cycle))
+    return false;
   for (uint32_t i = 0; i < s->num_ref_frames_in_pic_order_cnt_cycle; ++i)
     if (!r.ReadSe(&s->offset_for_ref_frame[i])) return false;
   return true;
 }
 
-[[nodiscard]] bool ParseFrameSize(Q264BitReader& r, Q264SeqParameterSet* s) {
-  if (!ReadUeMax(r, kQ264MaxMbsPerSide - 1, &s->pic_width_in_mbs_minus1)) return false;
+[[nodiscard]] bool ParseFrameSize(BitReader& r, Q264SeqParameterSet* s) {
+  if (!r.ReadUeMax(kQ264MaxMbsPerSide - 1, &s->pic_width_in_mbs_minus1)) return false;
   uint32_t heightMinus1;
-  if (!ReadUeMax(r, kQ264MaxMbsPerSide - 1, &heightMinus1)) return false;
+  if (!r.ReadUeMax(kQ264MaxMbsPerSide - 1, &heightMinus1)) return false;
   uint32_t frame_mbs_only_flag;
   if (!r.ReadFlag(&frame_mbs_only_flag)) return false;
   // Field coding doubles the frame height in macroblocks.
@@ -101,31 +96,8 @@ namespace {
 }
 
 // vui_parameters() of E.1.1 up to and including the timing information.
-[[nodiscard]] bool ParseVui(Q264BitReader& r, Q264VuiParameters* v) {
-  if (!r.ReadFlag(&v->aspect_ratio_info_present_flag)) return false;
-  if (v->aspect_ratio_info_present_flag) {
-    if (!r.ReadBits(8, &v->aspect_ratio_idc)) return false;
-    if (v->aspect_ratio_idc == 255) {  // Extended_SAR
-      if (!r.ReadBits(16, &v->sar_width) || !r.ReadBits(16, &v->sar_height)) return false;
-    }
-  }
-  if (!r.ReadFlag(&v->overscan_info_present_flag)) return false;
-  if (v->overscan_info_present_flag && !r.ReadFlag(&v->overscan_appropriate_flag)) return false;
-  if (!r.ReadFlag(&v->video_signal_type_present_flag)) return false;
-  if (v->video_signal_type_present_flag) {
-    if (!r.ReadBits(3, &v->video_format) || !r.ReadFlag(&v->video_full_range_flag) ||
-        !r.ReadFlag(&v->colour_description_present_flag))
-      return false;
-    if (v->colour_description_present_flag &&
-        (!r.ReadBits(8, &v->colour_primaries) || !r.ReadBits(8, &v->transfer_characteristics) ||
-         !r.ReadBits(8, &v->matrix_coefficients)))
-      return false;
-  }
-  if (!r.ReadFlag(&v->chroma_loc_info_present_flag)) return false;
-  if (v->chroma_loc_info_present_flag &&
-      (!ReadUeMax(r, 5, &v->chroma_sample_loc_type_top_field) ||
-       !ReadUeMax(r, 5, &v->chroma_sample_loc_type_bottom_field)))
-    return false;
+[[nodiscard]] bool ParseVui(BitReader& r, Q264VuiParameters* v) {
+  if (!ParseVuiVideoDescription(r, v)) return false;
   if (!r.ReadFlag(&v->timing_info_present_flag)) return false;
   if (v->timing_info_present_flag &&
       (!r.ReadBits(32, &v->num_units_in_tick) || !r.ReadBits(32, &v->time_scale) ||
@@ -134,7 +106,7 @@ namespace {
   return true;
 }
 
-[[nodiscard]] bool ParseSeqParameterSet(Q264BitReader& r, Q264SeqParameterSet* s) {
+[[nodiscard]] bool ParseSeqParameterSet(BitReader& r, Q264SeqParameterSet* s) {
   uint32_t reserved_zero_2bits;
   if (!r.ReadBits(8, &s->profile_idc) || !r.ReadFlag(&s->constraint_set0_flag) ||
       !r.ReadFlag(&s->constraint_set1_flag) || !r.ReadFlag(&s->constraint_set2_flag) ||
@@ -142,12 +114,12 @@ namespace {
       !r.ReadFlag(&s->constraint_set5_flag) || !r.ReadBits(2, &reserved_zero_2bits) ||
       !r.ReadBits(8, &s->level_idc))
     return false;
-  if (!ReadUeMax(r, kQ264MaxSpsId, &s->seq_parameter_set_id)) return false;
+  if (!r.ReadUeMax(kQ264MaxSpsId, &s->seq_parameter_set_id)) return false;
   s->chroma_format_idc = 1;
   if (Q264HasChromaFormatSyntax(s->profile_idc) && !ParseChromaFormatSyntax(r, s)) return false;
-  if (!ReadUeMax(r, 12, &s->log2_max_frame_num_minus4)) return false;
+  if (!r.ReadUeMax(12, &s->log2_max_frame_num_minus4)) return false;
   if (!ParsePicOrderCnt(r, s)) return false;
-  if (!ReadUeMax(r, kQ264MaxDpbFrames, &s->max_num_ref_frames)) return false;
+  if (!r.ReadUeMax(kQ264MaxDpbFrames, &s->max_num_ref_frames)) return false;
   if (!r.ReadFlag(&s->gaps_in_frame_num_value_allowed_flag)) return false;
   if (!ParseFrameSize(r, s)) return false;
   if (!r.ReadFlag(&s->vui_parameters_present_flag)) return false;
@@ -158,8 +130,19 @@ namespace {
 
 bool Q264HasChromaFormatSyntax(uint32_t profile_idc) {
   switch (profile_idc) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
+    case 100:
+    case 110:
+    case 122:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
+    case 118:
+    case 128:
+    case 138:
+    case 139:
+    case 134:
+    case 135:
     case 144:  // High 4:4:4 of the first edition, since withdrawn
       return true;
     default:
@@ -167,9 +150,10 @@ bool Q264HasChromaFormatSyntax(uint32_t profile_idc) {
   }
 }
 
-Q264ParseResult Q264_ParseSeqParameterSet(const uint8_t* rbsp, size_t cbRbsp, Q264SeqParameterSet* pSps) {
+Q264ParseResult Q264_ParseSeqParameterSet(const uint8_t* rbsp, size_t cbRbsp,
+                                          Q264SeqParameterSet* pSps) {
   std::memset(pSps, 0, sizeof(*pSps));
-  Q264BitReader r(rbsp, cbRbsp);
+  BitReader r(rbsp, cbRbsp);
   if (ParseSeqParameterSet(r, pSps)) return Q264ParseResult::kOk;
   return r.Overrun() ? Q264ParseResult::kTruncated : Q264ParseResult::kInvalid;
 }

@@ -6,25 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "nal/vui.h"
+
 namespace flvdmx {
 
-struct Q264VuiParameters {
-  uint32_t aspect_ratio_info_present_flag;
-  uint32_t aspect_ratio_idc;
-  uint32_t sar_width;
-  uint32_t sar_height;
-  uint32_t overscan_info_present_flag;
-  uint32_t overscan_appropriate_flag;
-  uint32_t video_signal_type_present_flag;
-  uint32_t video_format;
-  uint32_t video_full_range_flag;
-  uint32_t colour_description_present_flag;
-  uint32_t colour_primaries;
-  uint32_t transfer_characteristics;
-  uint32_t matrix_coefficients;
-  uint32_t chroma_loc_info_present_flag;
-  uint32_t chroma_sample_loc_type_top_field;
-  uint32_t chroma_sample_loc_type_bottom_field;
+struct Q264VuiParameters : VuiVideoDescription {
   uint32_t timing_info_present_flag;
   uint32_t num_units_in_tick;
   uint32_t time_scale;
@@ -100,6 +86,7 @@ bool Q264HasChromaFormatSyntax(uint32_t profile_idc);
 // Parses seq_parameter_set_rbsp (the bytes after the unit header, with the
 // emulation-prevention bytes removed) into *pSps, which is cleared first.
 // Reading stops after the VUI timing information.
-Q264ParseResult Q264_ParseSeqParameterSet(const uint8_t* rbsp, size_t cbRbsp, Q264SeqParameterSet* pSps);
+Q264ParseResult Q264_ParseSeqParameterSet(const uint8_t* rbsp, size_t cbRbsp,
+                                          Q264SeqParameterSet* pSps);
 
 }  // namespace flvdmx

@@ -12,15 +12,16 @@ static_assert(std::is_trivially_copyable_v<H265SeqParameterSet>, "reset with mem
 
 // The outcome of a parse that stopped before its end: a unit that ran out
 // is kept as far as it went, anything else was a value the standard forbids.
-HRESULT StoppedEarly(const NalBitReader& r, bool outOfMemory) {
-  if (outOfMemory) return E_OUTOFMEMORY;
-  return r.Overrun() ? S_OK : kH265SetRejected;
+H265SetResult StoppedEarly(const BitReader& r, bool outOfMemory) {
+  if (outOfMemory) return H265SetResult::kOutOfMemory;
+  return r.Overrun() ? H265SetResult::kParsed : H265SetResult::kRejected;
 }
 
 // Sub-layers below the highest that carry no ordering values take the
 // highest sub-layer's.
 template <typename T>
-void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb, T* reorder, uint32_t* latency) {
+void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb, T* reorder,
+                           uint32_t* latency) {
   if (present) return;
   for (uint32_t i = 0; i < maxSubLayersMinus1; ++i) {
     dpb[i] = dpb[maxSubLayersMinus1];
@@ -29,21 +30,24 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   }
 }
 
-[[nodiscard]] bool ParseVps(NalBitReader& r, H265VideoParameterSet* v, bool* pbOutOfMemory) {
-  uint32_t vps_base_layer_internal_flag, vps_base_layer_available_flag, vps_reserved_0xffff_16bits, maxSubLayersMinus1;
-  if (!r.ReadBits(4, &v->vps_video_parameter_set_id) || !r.ReadFlag(&vps_base_layer_internal_flag) ||
-      !r.ReadFlag(&vps_base_layer_available_flag) || !r.ReadBits(6, &v->vps_max_layers_minus1) ||
-      !r.ReadBits(3, &maxSubLayersMinus1) || maxSubLayersMinus1 >= kH265MaxSubLayers)
+[[nodiscard]] bool ParseVps(BitReader& r, H265VideoParameterSet* v, bool* pbOutOfMemory) {
+  uint32_t vps_base_layer_internal_flag, vps_base_layer_available_flag, vps_reserved_0xffff_16bits,
+      maxSubLayersMinus1;
+  if (!r.ReadBits(4, &v->vps_video_parameter_set_id) ||
+      !r.ReadFlag(&vps_base_layer_internal_flag) || !r.ReadFlag(&vps_base_layer_available_flag) ||
+      !r.ReadBits(6, &v->vps_max_layers_minus1) || !r.ReadBits(3, &maxSubLayersMinus1) ||
+      maxSubLayersMinus1 >= kH265MaxSubLayers)
     return false;
   v->vps_max_sub_layers_minus1 = maxSubLayersMinus1;
-  if (!r.ReadFlag(&v->vps_temporal_id_nesting_flag) || !r.ReadBits(16, &vps_reserved_0xffff_16bits)) return false;
+  if (!r.ReadFlag(&v->vps_temporal_id_nesting_flag) || !r.ReadBits(16, &vps_reserved_0xffff_16bits))
+    return false;
   if (!ParseProfileTierLevel(r, maxSubLayersMinus1, &v->profile_tier_level)) return false;
 
   if (!r.ReadFlag(&v->vps_sub_layer_ordering_info_present_flag)) return false;
-  for (uint32_t i = v->vps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1;
-       ++i) {
+  for (uint32_t i = v->vps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1;
+       i <= maxSubLayersMinus1; ++i) {
     uint32_t dpb, reorder;
-    if (!ReadUeMax(r, kH265MaxDpbSize - 1, &dpb) || !ReadUeMax(r, dpb, &reorder) ||
+    if (!r.ReadUeMax(kH265MaxDpbSize - 1, &dpb) || !r.ReadUeMax(dpb, &reorder) ||
         !r.ReadUe(&v->vps_max_latency_increase_plus1[i]))
       return false;
     v->vps_max_dec_pic_buffering_minus1[i] = static_cast<uint8_t>(dpb);
@@ -56,12 +60,13 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   uint32_t maxLayerId;
   if (!r.ReadBits(6, &maxLayerId) || maxLayerId > 62) return false;
   v->vps_max_layer_id = maxLayerId;
-  if (!ReadUeMax(r, kH265MaxLayerSets - 1, &v->vps_num_layer_sets_minus1)) return false;
+  if (!r.ReadUeMax(kH265MaxLayerSets - 1, &v->vps_num_layer_sets_minus1)) return false;
   for (uint32_t i = 1; i <= v->vps_num_layer_sets_minus1; ++i) {
     for (uint32_t j = 0; j <= maxLayerId; ++j) {
       uint32_t flag;
       if (!r.ReadFlag(&flag)) return false;
-      if (i < kH265StoredLayerSets && j < kH265StoredLayerIds) v->layer_id_included_flag[i][j] = static_cast<uint8_t>(flag);
+      if (i < kH265StoredLayerSets && j < kH265StoredLayerIds)
+        v->layer_id_included_flag[i][j] = static_cast<uint8_t>(flag);
     }
   }
 
@@ -72,9 +77,10 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     v->vps_num_units_in_tick = ticks;
     v->vps_time_scale = scale;
     if (!r.ReadFlag(&v->vps_poc_proportional_to_timing_flag)) return false;
-    if (v->vps_poc_proportional_to_timing_flag && !r.ReadUe(&v->vps_num_ticks_poc_diff_one_minus1)) return false;
+    if (v->vps_poc_proportional_to_timing_flag && !r.ReadUe(&v->vps_num_ticks_poc_diff_one_minus1))
+      return false;
     uint32_t numHrd;
-    if (!ReadUeMax(r, v->vps_num_layer_sets_minus1 + 1, &numHrd)) return false;
+    if (!r.ReadUeMax(v->vps_num_layer_sets_minus1 + 1, &numHrd)) return false;
     if (numHrd) {
       v->hrd.reset(new (std::nothrow) H265VpsHrdEntry[numHrd]());
       if (!v->hrd) {
@@ -85,23 +91,25 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     }
     for (uint32_t i = 0; i < numHrd; ++i) {
       H265VpsHrdEntry& e = v->hrd[i];
-      if (!ReadUeMax(r, v->vps_num_layer_sets_minus1, &e.hrd_layer_set_idx)) return false;
+      if (!r.ReadUeMax(v->vps_num_layer_sets_minus1, &e.hrd_layer_set_idx)) return false;
       e.cprms_present_flag = 1;
       if (i > 0 && !r.ReadFlag(&e.cprms_present_flag)) return false;
-      if (!ParseHrdParameters(r, e.cprms_present_flag != 0, maxSubLayersMinus1, &e.hrd_parameters)) return false;
+      if (!ParseHrdParameters(r, e.cprms_present_flag != 0, maxSubLayersMinus1, &e.hrd_parameters))
+        return false;
     }
   }
   return r.ReadFlag(&v->vps_extension_flag);
 }
 
-[[nodiscard]] bool ParseConformanceWindow(NalBitReader& r, H265SeqParameterSet* s) {
+[[nodiscard]] bool ParseConformanceWindow(BitReader& r, H265SeqParameterSet* s) {
   if (!r.ReadFlag(&s->conformance_window_flag)) return false;
   if (!s->conformance_window_flag) return true;
   uint32_t left, right, top, bottom;
   if (!r.ReadUe(&left) || !r.ReadUe(&right) || !r.ReadUe(&top) || !r.ReadUe(&bottom)) return false;
   // The window must keep at least one sample in each direction.
   const bool colourPlanes = s->separate_colour_plane_flag != 0;
-  const uint64_t SubWidthC = (!colourPlanes && (s->chroma_format_idc == 1 || s->chroma_format_idc == 2)) ? 2 : 1;
+  const uint64_t SubWidthC =
+      (!colourPlanes && (s->chroma_format_idc == 1 || s->chroma_format_idc == 2)) ? 2 : 1;
   const uint64_t SubHeightC = (!colourPlanes && s->chroma_format_idc == 1) ? 2 : 1;
   if (SubWidthC * (uint64_t{left} + right) >= s->pic_width_in_luma_samples) return false;
   if (SubHeightC * (uint64_t{top} + bottom) >= s->pic_height_in_luma_samples) return false;
@@ -112,41 +120,31 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   return true;
 }
 
-[[nodiscard]] bool ParseSps(NalBitReader& r, H265SeqParameterSet* s) {
-  uint32_t maxSubLayersMinus1;
-  if (!r.ReadBits(4, &s->sps_video_parameter_set_id) || !r.ReadBits(3, &maxSubLayersMinus1) ||
-      maxSubLayersMinus1 >= kH265MaxSubLayers)
-    return false;
-  s->sps_max_sub_layers_minus1 = maxSubLayersMinus1;
-  if (!r.ReadFlag(&s->sps_temporal_id_nesting_flag)) return false;
-  if (!ParseProfileTierLevel(r, maxSubLayersMinus1, &s->profile_tier_level)) return false;
-  if (!ReadUeMax(r, 15, &s->sps_seq_parameter_set_id) || !ReadUeMax(r, 3, &s->chroma_format_idc)) return false;
-  if (s->chroma_format_idc == 3 && !r.ReadFlag(&s->separate_colour_plane_flag)) return false;
-  if (!r.ReadUe(&s->pic_width_in_luma_samples) || !r.ReadUe(&s->pic_height_in_luma_samples)) return false;
-  if (!ParseConformanceWindow(r, s)) return false;
-  if (!ReadUeMax(r, 8, &s->bit_depth_luma_minus8) || !ReadUeMax(r, 8, &s->bit_depth_chroma_minus8) ||
-      !ReadUeMax(r, 12, &s->log2_max_pic_order_cnt_lsb_minus4))
-    return false;
-
+[[nodiscard]] bool ParseSpsSubLayerOrdering(BitReader& r, uint32_t maxSubLayersMinus1,
+                                            H265SeqParameterSet* s) {
   if (!r.ReadFlag(&s->sps_sub_layer_ordering_info_present_flag)) return false;
-  for (uint32_t i = s->sps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1;
-       ++i) {
-    if (!ReadUeMax(r, kH265MaxDpbSize - 1, &s->sps_max_dec_pic_buffering_minus1[i]) ||
-        !ReadUeMax(r, s->sps_max_dec_pic_buffering_minus1[i], &s->sps_max_num_reorder_pics[i]) ||
+  for (uint32_t i = s->sps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1;
+       i <= maxSubLayersMinus1; ++i) {
+    if (!r.ReadUeMax(kH265MaxDpbSize - 1, &s->sps_max_dec_pic_buffering_minus1[i]) ||
+        !r.ReadUeMax(s->sps_max_dec_pic_buffering_minus1[i], &s->sps_max_num_reorder_pics[i]) ||
         !r.ReadUe(&s->sps_max_latency_increase_plus1[i]))
       return false;
   }
   InferSubLayerOrdering(s->sps_sub_layer_ordering_info_present_flag, maxSubLayersMinus1,
                         s->sps_max_dec_pic_buffering_minus1, s->sps_max_num_reorder_pics,
                         s->sps_max_latency_increase_plus1);
+  return true;
+}
 
+// Block sizes, scaling lists and the coding tools up to PCM.
+[[nodiscard]] bool ParseSpsCodingTools(BitReader& r, H265SeqParameterSet* s) {
   // Coding blocks span 8 to 64 samples, transform blocks 4 to 32.
-  if (!ReadUeMax(r, 3, &s->log2_min_luma_coding_block_size_minus3) ||
-      !ReadUeMax(r, 3, &s->log2_diff_max_min_luma_coding_block_size) ||
-      !ReadUeMax(r, 3, &s->log2_min_luma_transform_block_size_minus2) ||
-      !ReadUeMax(r, 3, &s->log2_diff_max_min_luma_transform_block_size) ||
-      !ReadUeMax(r, 4, &s->max_transform_hierarchy_depth_inter) ||
-      !ReadUeMax(r, 4, &s->max_transform_hierarchy_depth_intra))
+  if (!r.ReadUeMax(3, &s->log2_min_luma_coding_block_size_minus3) ||
+      !r.ReadUeMax(3, &s->log2_diff_max_min_luma_coding_block_size) ||
+      !r.ReadUeMax(3, &s->log2_min_luma_transform_block_size_minus2) ||
+      !r.ReadUeMax(3, &s->log2_diff_max_min_luma_transform_block_size) ||
+      !r.ReadUeMax(4, &s->max_transform_hierarchy_depth_inter) ||
+      !r.ReadUeMax(4, &s->max_transform_hierarchy_depth_intra))
     return false;
 
   if (!r.ReadFlag(&s->scaling_list_enabled_flag)) return false;
@@ -161,23 +159,28 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   if (!r.ReadFlag(&s->amp_enabled_flag) || !r.ReadFlag(&s->sample_adaptive_offset_enabled_flag) ||
       !r.ReadFlag(&s->pcm_enabled_flag))
     return false;
-  if (s->pcm_enabled_flag &&
-      (!r.ReadBits(4, &s->pcm_sample_bit_depth_luma_minus1) || !r.ReadBits(4, &s->pcm_sample_bit_depth_chroma_minus1) ||
-       !ReadUeMax(r, 2, &s->log2_min_pcm_luma_coding_block_size_minus3) ||
-       !ReadUeMax(r, 2, &s->log2_diff_max_min_pcm_luma_coding_block_size) ||
-       !r.ReadFlag(&s->pcm_loop_filter_disabled_flag)))
+  if (s->pcm_enabled_flag && (!r.ReadBits(4, &s->pcm_sample_bit_depth_luma_minus1) ||
+                              !r.ReadBits(4, &s->pcm_sample_bit_depth_chroma_minus1) ||
+                              !r.ReadUeMax(2, &s->log2_min_pcm_luma_coding_block_size_minus3) ||
+                              !r.ReadUeMax(2, &s->log2_diff_max_min_pcm_luma_coding_block_size) ||
+                              !r.ReadFlag(&s->pcm_loop_filter_disabled_flag)))
     return false;
+  return true;
+}
 
-  if (!ReadUeMax(r, kH265MaxShortTermRefPicSets, &s->num_short_term_ref_pic_sets)) return false;
+[[nodiscard]] bool ParseSpsReferencePictures(BitReader& r, uint32_t maxSubLayersMinus1,
+                                             H265SeqParameterSet* s) {
+  if (!r.ReadUeMax(kH265MaxShortTermRefPicSets, &s->num_short_term_ref_pic_sets)) return false;
   for (uint32_t i = 0; i < s->num_short_term_ref_pic_sets; ++i) {
     if (!ParseStRefPicSet(r, i, s->num_short_term_ref_pic_sets,
-                          s->sps_max_dec_pic_buffering_minus1[maxSubLayersMinus1], s->st_ref_pic_set))
+                          s->sps_max_dec_pic_buffering_minus1[maxSubLayersMinus1],
+                          s->st_ref_pic_set))
       return false;
   }
 
   if (!r.ReadFlag(&s->long_term_ref_pics_present_flag)) return false;
   if (s->long_term_ref_pics_present_flag) {
-    if (!ReadUeMax(r, kH265MaxLongTermRefPicsSps, &s->num_long_term_ref_pics_sps)) return false;
+    if (!r.ReadUeMax(kH265MaxLongTermRefPicsSps, &s->num_long_term_ref_pics_sps)) return false;
     const int lsbBits = static_cast<int>(s->log2_max_pic_order_cnt_lsb_minus4) + 4;
     for (uint32_t i = 0; i < s->num_long_term_ref_pics_sps; ++i) {
       uint32_t used;
@@ -185,17 +188,46 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
       s->used_by_curr_pic_lt_sps_flag[i] = static_cast<uint8_t>(used);
     }
   }
+  return true;
+}
 
-  if (!r.ReadFlag(&s->sps_temporal_mvp_enabled_flag) || !r.ReadFlag(&s->strong_intra_smoothing_enabled_flag) ||
+[[nodiscard]] bool ParseSps(BitReader& r, H265SeqParameterSet* s) {
+  uint32_t maxSubLayersMinus1;
+  if (!r.ReadBits(4, &s->sps_video_parameter_set_id) || !r.ReadBits(3, &maxSubLayersMinus1) ||
+      maxSubLayersMinus1 >= kH265MaxSubLayers)
+    return false;
+  s->sps_max_sub_layers_minus1 = maxSubLayersMinus1;
+  if (!r.ReadFlag(&s->sps_temporal_id_nesting_flag)) return false;
+  if (!ParseProfileTierLevel(r, maxSubLayersMinus1, &s->profile_tier_level)) return false;
+  if (!r.ReadUeMax(15, &s->sps_seq_parameter_set_id) || !r.ReadUeMax(3, &s->chroma_format_idc))
+    return false;
+  if (s->chroma_format_idc == 3 && !r.ReadFlag(&s->separate_colour_plane_flag)) return false;
+  if (!r.ReadUe(&s->pic_width_in_luma_samples) || !r.ReadUe(&s->pic_height_in_luma_samples))
+    return false;
+  if (!ParseConformanceWindow(r, s)) return false;
+  if (!r.ReadUeMax(8, &s->bit_depth_luma_minus8) || !r.ReadUeMax(8, &s->bit_depth_chroma_minus8) ||
+      !r.ReadUeMax(12, &s->log2_max_pic_order_cnt_lsb_minus4))
+    return false;
+
+  if (!ParseSpsSubLayerOrdering(r, maxSubLayersMinus1, s)) return false;
+
+  if (!ParseSpsCodingTools(r, s)) return false;
+
+  if (!ParseSpsReferencePictures(r, maxSubLayersMinus1, s)) return false;
+
+  if (!r.ReadFlag(&s->sps_temporal_mvp_enabled_flag) ||
+      !r.ReadFlag(&s->strong_intra_smoothing_enabled_flag) ||
       !r.ReadFlag(&s->vui_parameters_present_flag))
     return false;
-  if (s->vui_parameters_present_flag && !ParseVuiParameters(r, maxSubLayersMinus1, &s->vui)) return false;
+  if (s->vui_parameters_present_flag && !ParseVuiParameters(r, maxSubLayersMinus1, &s->vui))
+    return false;
   return r.ReadFlag(&s->sps_extension_present_flag);
 }
 
-[[nodiscard]] bool ParseTiles(NalBitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
-  if (!ReadUeMax(r, kH265MaxTilesPerSide - 1, &p->num_tile_columns_minus1) ||
-      !ReadUeMax(r, kH265MaxTilesPerSide - 1, &p->num_tile_rows_minus1) || !r.ReadFlag(&p->uniform_spacing_flag))
+[[nodiscard]] bool ParseTiles(BitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
+  if (!r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->num_tile_columns_minus1) ||
+      !r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->num_tile_rows_minus1) ||
+      !r.ReadFlag(&p->uniform_spacing_flag))
     return false;
   if (!p->uniform_spacing_flag) {
     if (p->num_tile_columns_minus1) {
@@ -208,30 +240,35 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     }
     if (*pbOutOfMemory) return false;
     for (uint32_t i = 0; i < p->num_tile_columns_minus1; ++i)
-      if (!ReadUeMax(r, kH265MaxTilesPerSide - 1, &p->column_width_minus1[i])) return false;
+      if (!r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->column_width_minus1[i])) return false;
     for (uint32_t i = 0; i < p->num_tile_rows_minus1; ++i)
-      if (!ReadUeMax(r, kH265MaxTilesPerSide - 1, &p->row_height_minus1[i])) return false;
+      if (!r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->row_height_minus1[i])) return false;
   }
   return r.ReadFlag(&p->loop_filter_across_tiles_enabled_flag);
 }
 
-[[nodiscard]] bool ParsePps(NalBitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
-  if (!ReadUeMax(r, 63, &p->pps_pic_parameter_set_id) || !ReadUeMax(r, 15, &p->pps_seq_parameter_set_id) ||
-      !r.ReadFlag(&p->dependent_slice_segments_enabled_flag) || !r.ReadFlag(&p->output_flag_present_flag) ||
-      !r.ReadBits(3, &p->num_extra_slice_header_bits) || !r.ReadFlag(&p->sign_data_hiding_enabled_flag) ||
-      !r.ReadFlag(&p->cabac_init_present_flag) || !ReadUeMax(r, 14, &p->num_ref_idx_l0_default_active_minus1) ||
-      !ReadUeMax(r, 14, &p->num_ref_idx_l1_default_active_minus1))
+[[nodiscard]] bool ParsePps(BitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
+  if (!r.ReadUeMax(63, &p->pps_pic_parameter_set_id) ||
+      !r.ReadUeMax(15, &p->pps_seq_parameter_set_id) ||
+      !r.ReadFlag(&p->dependent_slice_segments_enabled_flag) ||
+      !r.ReadFlag(&p->output_flag_present_flag) ||
+      !r.ReadBits(3, &p->num_extra_slice_header_bits) ||
+      !r.ReadFlag(&p->sign_data_hiding_enabled_flag) || !r.ReadFlag(&p->cabac_init_present_flag) ||
+      !r.ReadUeMax(14, &p->num_ref_idx_l0_default_active_minus1) ||
+      !r.ReadUeMax(14, &p->num_ref_idx_l1_default_active_minus1))
     return false;
   // QpBdOffsetY is at most 48 (16-bit samples).
   if (!ReadSeRange(r, -(26 + 48), 25, &p->init_qp_minus26)) return false;
-  if (!r.ReadFlag(&p->constrained_intra_pred_flag) || !r.ReadFlag(&p->transform_skip_enabled_flag) ||
-      !r.ReadFlag(&p->cu_qp_delta_enabled_flag))
+  if (!r.ReadFlag(&p->constrained_intra_pred_flag) ||
+      !r.ReadFlag(&p->transform_skip_enabled_flag) || !r.ReadFlag(&p->cu_qp_delta_enabled_flag))
     return false;
-  if (p->cu_qp_delta_enabled_flag && !ReadUeMax(r, 3, &p->diff_cu_qp_delta_depth)) return false;
-  if (!ReadSeRange(r, -12, 12, &p->pps_cb_qp_offset) || !ReadSeRange(r, -12, 12, &p->pps_cr_qp_offset) ||
-      !r.ReadFlag(&p->pps_slice_chroma_qp_offsets_present_flag) || !r.ReadFlag(&p->weighted_pred_flag) ||
-      !r.ReadFlag(&p->weighted_bipred_flag) || !r.ReadFlag(&p->transquant_bypass_enabled_flag) ||
-      !r.ReadFlag(&p->tiles_enabled_flag) || !r.ReadFlag(&p->entropy_coding_sync_enabled_flag))
+  if (p->cu_qp_delta_enabled_flag && !r.ReadUeMax(3, &p->diff_cu_qp_delta_depth)) return false;
+  if (!ReadSeRange(r, -12, 12, &p->pps_cb_qp_offset) ||
+      !ReadSeRange(r, -12, 12, &p->pps_cr_qp_offset) ||
+      !r.ReadFlag(&p->pps_slice_chroma_qp_offsets_present_flag) ||
+      !r.ReadFlag(&p->weighted_pred_flag) || !r.ReadFlag(&p->weighted_bipred_flag) ||
+      !r.ReadFlag(&p->transquant_bypass_enabled_flag) || !r.ReadFlag(&p->tiles_enabled_flag) ||
+      !r.ReadFlag(&p->entropy_coding_sync_enabled_flag))
     return false;
   if (p->tiles_enabled_flag && !ParseTiles(r, p, pbOutOfMemory)) return false;
   if (!r.ReadFlag(&p->pps_loop_filter_across_slices_enabled_flag) ||
@@ -242,12 +279,15 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
         !r.ReadFlag(&p->pps_deblocking_filter_disabled_flag))
       return false;
     if (!p->pps_deblocking_filter_disabled_flag &&
-        (!ReadSeRange(r, -6, 6, &p->pps_beta_offset_div2) || !ReadSeRange(r, -6, 6, &p->pps_tc_offset_div2)))
+        (!ReadSeRange(r, -6, 6, &p->pps_beta_offset_div2) ||
+         !ReadSeRange(r, -6, 6, &p->pps_tc_offset_div2)))
       return false;
   }
   if (!r.ReadFlag(&p->pps_scaling_list_data_present_flag)) return false;
-  if (p->pps_scaling_list_data_present_flag && !ParseScalingListData(r, &p->scaling_list_data)) return false;
-  return r.ReadFlag(&p->lists_modification_present_flag) && ReadUeMax(r, 4, &p->log2_parallel_merge_level_minus2) &&
+  if (p->pps_scaling_list_data_present_flag && !ParseScalingListData(r, &p->scaling_list_data))
+    return false;
+  return r.ReadFlag(&p->lists_modification_present_flag) &&
+         r.ReadUeMax(4, &p->log2_parallel_merge_level_minus2) &&
          r.ReadFlag(&p->slice_segment_header_extension_present_flag);
 }
 
@@ -266,21 +306,21 @@ void ResetPicParameterSet(H265PicParameterSet* pPps) {
   pPps->uniform_spacing_flag = 1;
 }
 
-HRESULT ParseVideoParameterSet(NalBitReader& r, H265VideoParameterSet* pVps) {
+H265SetResult ParseVideoParameterSet(BitReader& r, H265VideoParameterSet* pVps) {
   ResetVideoParameterSet(pVps);
   bool outOfMemory = false;
-  return ParseVps(r, pVps, &outOfMemory) ? S_OK : StoppedEarly(r, outOfMemory);
+  return ParseVps(r, pVps, &outOfMemory) ? H265SetResult::kParsed : StoppedEarly(r, outOfMemory);
 }
 
-HRESULT ParseSeqParameterSet(NalBitReader& r, H265SeqParameterSet* pSps) {
+H265SetResult ParseSeqParameterSet(BitReader& r, H265SeqParameterSet* pSps) {
   ResetSeqParameterSet(pSps);
-  return ParseSps(r, pSps) ? S_OK : StoppedEarly(r, false);
+  return ParseSps(r, pSps) ? H265SetResult::kParsed : StoppedEarly(r, false);
 }
 
-HRESULT ParsePicParameterSet(NalBitReader& r, H265PicParameterSet* pPps) {
+H265SetResult ParsePicParameterSet(BitReader& r, H265PicParameterSet* pPps) {
   ResetPicParameterSet(pPps);
   bool outOfMemory = false;
-  return ParsePps(r, pPps, &outOfMemory) ? S_OK : StoppedEarly(r, outOfMemory);
+  return ParsePps(r, pPps, &outOfMemory) ? H265SetResult::kParsed : StoppedEarly(r, outOfMemory);
 }
 
 }  // namespace flvdmx

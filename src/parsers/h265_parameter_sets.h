@@ -9,14 +9,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/bit_reader.h"
 #include "parsers/h265_syntax.h"
-#include "parsers/nal_bit_reader.h"
 #include "platform/com.h"
 
 namespace flvdmx {
 
-// Result of a parameter-set parse that the set's data does not allow.
-inline constexpr HRESULT kH265SetRejected = 2;
+// Outcome of one parameter-set parse.
+enum class H265SetResult { kParsed, kRejected, kOutOfMemory };
 
 inline constexpr uint32_t kH265MaxLayerSets = 1024;   // vps_num_layer_sets_minus1 <= 1023
 inline constexpr uint32_t kH265StoredLayerSets = 32;  // rows kept of layer_id_included_flag
@@ -134,7 +134,7 @@ struct H265PicParameterSet {
   uint32_t entropy_coding_sync_enabled_flag;
   uint32_t num_tile_columns_minus1;
   uint32_t num_tile_rows_minus1;
-  uint32_t uniform_spacing_flag;  // 1 when absent
+  uint32_t uniform_spacing_flag;                    // 1 when absent
   std::unique_ptr<uint32_t[]> column_width_minus1;  // num_tile_columns_minus1 entries
   std::unique_ptr<uint32_t[]> row_height_minus1;    // num_tile_rows_minus1 entries
   uint32_t loop_filter_across_tiles_enabled_flag;
@@ -152,13 +152,13 @@ struct H265PicParameterSet {
 };
 
 // Each parses one set from a reader over the unit's payload into the record
-// (reset first). S_OK when parsed; a unit that ends early counts as parsed,
-// the fields it did not reach reading as zero. kH265SetRejected when a value
-// breaks the standard's limits; E_OUTOFMEMORY when an owned array cannot be
-// allocated.
-HRESULT ParseVideoParameterSet(NalBitReader& r, H265VideoParameterSet* pVps);
-HRESULT ParseSeqParameterSet(NalBitReader& r, H265SeqParameterSet* pSps);
-HRESULT ParsePicParameterSet(NalBitReader& r, H265PicParameterSet* pPps);
+// (reset first). kParsed when parsed; a unit that ends early counts as
+// parsed, the fields it did not reach reading as zero. kRejected when a
+// value breaks the standard's limits; kOutOfMemory when an owned array
+// cannot be allocated.
+H265SetResult ParseVideoParameterSet(BitReader& r, H265VideoParameterSet* pVps);
+H265SetResult ParseSeqParameterSet(BitReader& r, H265SeqParameterSet* pSps);
+H265SetResult ParsePicParameterSet(BitReader& r, H265PicParameterSet* pPps);
 
 void ResetVideoParameterSet(H265VideoParameterSet* pVps);
 void ResetSeqParameterSet(H265SeqParameterSet* pSps);

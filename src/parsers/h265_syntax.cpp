@@ -18,12 +18,16 @@ constexpr uint8_t kDefaultInter8x8[64] = {
     20, 20, 20, 20, 20, 20, 24, 24, 24, 24, 24, 24, 24, 24, 25, 25, 25, 25, 25, 25, 25, 28,
     28, 28, 28, 28, 28, 33, 33, 33, 33, 33, 41, 41, 41, 41, 54, 54, 54, 71, 71, 91};
 
-uint32_t ScalingCoefCount(uint32_t sizeId) { return std::min<uint32_t>(64, 1u << (4 + (sizeId << 1))); }
+uint32_t ScalingCoefCount(uint32_t sizeId) {
+  return std::min<uint32_t>(64, 1u << (4 + (sizeId << 1)));
+}
 
 // The 88 bits that describe the profile of one layer.
-[[nodiscard]] bool ReadProfileBits(NalBitReader& r, uint32_t* profile_space, uint32_t* tier_flag, uint32_t* profile_idc,
-                                   uint32_t* compatibility_flags, uint32_t* progressive_source_flag,
-                                   uint32_t* interlaced_source_flag, uint32_t* non_packed_constraint_flag,
+[[nodiscard]] bool ReadProfileBits(BitReader& r, uint32_t* profile_space, uint32_t* tier_flag,
+                                   uint32_t* profile_idc, uint32_t* compatibility_flags,
+                                   uint32_t* progressive_source_flag,
+                                   uint32_t* interlaced_source_flag,
+                                   uint32_t* non_packed_constraint_flag,
                                    uint32_t* frame_only_constraint_flag) {
   // 43 reserved or constraint bits, then one more (general_inbld_flag or
   // reserved): neither matters here.
@@ -35,7 +39,8 @@ uint32_t ScalingCoefCount(uint32_t sizeId) { return std::min<uint32_t>(64, 1u <<
 
 // Equations 7-61 and 7-62: the delta-POC lists of a set predicted from
 // `ref` by deltaRps. A list that would outgrow its capacity is rejected.
-[[nodiscard]] bool DerivePredictedSet(const H265StRefPicSet& ref, int32_t deltaRps, H265StRefPicSet* s) {
+[[nodiscard]] bool DerivePredictedSet(const H265StRefPicSet& ref, int32_t deltaRps,
+                                      H265StRefPicSet* s) {
   uint32_t i = 0;
   for (int j = static_cast<int>(ref.NumPositivePics) - 1; j >= 0; --j) {
     const int32_t dPoc = ref.DeltaPocS1[j] + deltaRps;
@@ -86,13 +91,16 @@ uint32_t ScalingCoefCount(uint32_t sizeId) { return std::min<uint32_t>(64, 1u <<
   return true;
 }
 
-[[nodiscard]] bool ParseCodedSet(NalBitReader& r, uint32_t maxDecPicBufferingMinus1, H265StRefPicSet* s) {
-  if (!ReadUeMax(r, maxDecPicBufferingMinus1, &s->num_negative_pics)) return false;
-  if (!ReadUeMax(r, maxDecPicBufferingMinus1 - s->num_negative_pics, &s->num_positive_pics)) return false;
+[[nodiscard]] bool ParseCodedSet(BitReader& r, uint32_t maxDecPicBufferingMinus1,
+                                 H265StRefPicSet* s) {
+  if (!r.ReadUeMax(maxDecPicBufferingMinus1, &s->num_negative_pics)) return false;
+  if (!r.ReadUeMax(maxDecPicBufferingMinus1 - s->num_negative_pics, &s->num_positive_pics))
+    return false;
   int32_t poc = 0;
   for (uint32_t i = 0; i < s->num_negative_pics; ++i) {
     uint32_t delta_poc_s0_minus1, used_by_curr_pic_s0_flag;
-    if (!ReadUeMax(r, 32767, &delta_poc_s0_minus1) || !r.ReadFlag(&used_by_curr_pic_s0_flag)) return false;
+    if (!r.ReadUeMax(32767, &delta_poc_s0_minus1) || !r.ReadFlag(&used_by_curr_pic_s0_flag))
+      return false;
     poc -= static_cast<int32_t>(delta_poc_s0_minus1) + 1;
     s->DeltaPocS0[i] = poc;
     s->UsedByCurrPicS0[i] = static_cast<uint8_t>(used_by_curr_pic_s0_flag);
@@ -101,7 +109,8 @@ uint32_t ScalingCoefCount(uint32_t sizeId) { return std::min<uint32_t>(64, 1u <<
   poc = 0;
   for (uint32_t i = 0; i < s->num_positive_pics; ++i) {
     uint32_t delta_poc_s1_minus1, used_by_curr_pic_s1_flag;
-    if (!ReadUeMax(r, 32767, &delta_poc_s1_minus1) || !r.ReadFlag(&used_by_curr_pic_s1_flag)) return false;
+    if (!r.ReadUeMax(32767, &delta_poc_s1_minus1) || !r.ReadFlag(&used_by_curr_pic_s1_flag))
+      return false;
     poc += static_cast<int32_t>(delta_poc_s1_minus1) + 1;
     s->DeltaPocS1[i] = poc;
     s->UsedByCurrPicS1[i] = static_cast<uint8_t>(used_by_curr_pic_s1_flag);
@@ -112,21 +121,14 @@ uint32_t ScalingCoefCount(uint32_t sizeId) { return std::min<uint32_t>(64, 1u <<
 
 }  // namespace
 
-bool ReadUeMax(NalBitReader& r, uint32_t max, uint32_t* pField) {
-  uint32_t v;
-  if (!r.ReadUe(&v) || v > max) return false;
-  *pField = v;
-  return true;
-}
-
-bool ReadSeRange(NalBitReader& r, int32_t min, int32_t max, int32_t* pField) {
+bool ReadSeRange(BitReader& r, int32_t min, int32_t max, int32_t* pField) {
   int32_t v;
   if (!r.ReadSe(&v) || v < min || v > max) return false;
   *pField = v;
   return true;
 }
 
-bool ParseProfileTierLevel(NalBitReader& r, uint32_t maxNumSubLayersMinus1, H265ProfileTierLevel* p) {
+bool ParseProfileTierLevel(BitReader& r, uint32_t maxNumSubLayersMinus1, H265ProfileTierLevel* p) {
   std::memset(p, 0, sizeof(*p));
   if (maxNumSubLayersMinus1 >= kH265MaxSubLayers) return false;
   if (!ReadProfileBits(r, &p->general_profile_space, &p->general_tier_flag, &p->general_profile_idc,
@@ -147,8 +149,8 @@ bool ParseProfileTierLevel(NalBitReader& r, uint32_t maxNumSubLayersMinus1, H265
   for (uint32_t i = 0; i < maxNumSubLayersMinus1; ++i) {
     if (p->sub_layer_profile_present_flag[i]) {
       uint32_t space, tier, idc, progressive, interlaced, nonPacked, frameOnly;
-      if (!ReadProfileBits(r, &space, &tier, &idc, &p->sub_layer_profile_compatibility_flags[i], &progressive,
-                           &interlaced, &nonPacked, &frameOnly))
+      if (!ReadProfileBits(r, &space, &tier, &idc, &p->sub_layer_profile_compatibility_flags[i],
+                           &progressive, &interlaced, &nonPacked, &frameOnly))
         return false;
       p->sub_layer_profile_space[i] = static_cast<uint8_t>(space);
       p->sub_layer_tier_flag[i] = static_cast<uint8_t>(tier);
@@ -172,13 +174,14 @@ void SetDefaultScalingLists(H265ScalingListData* d) {
   for (uint32_t matrixId = 0; matrixId < 6; ++matrixId) {
     std::memset(d->ScalingList[0][matrixId], 16, 16);
     for (uint32_t sizeId = 1; sizeId < 4; ++sizeId)
-      std::memcpy(d->ScalingList[sizeId][matrixId], matrixId < 3 ? kDefaultIntra8x8 : kDefaultInter8x8, 64);
+      std::memcpy(d->ScalingList[sizeId][matrixId],
+                  matrixId < 3 ? kDefaultIntra8x8 : kDefaultInter8x8, 64);
     d->scaling_list_dc_coef_minus8[0][matrixId] = 8;  // a DC value of 16
     d->scaling_list_dc_coef_minus8[1][matrixId] = 8;
   }
 }
 
-bool ParseScalingListData(NalBitReader& r, H265ScalingListData* d) {
+bool ParseScalingListData(BitReader& r, H265ScalingListData* d) {
   SetDefaultScalingLists(d);
   for (uint32_t sizeId = 0; sizeId < 4; ++sizeId) {
     const uint32_t step = sizeId == 3 ? 3 : 1;
@@ -189,18 +192,20 @@ bool ParseScalingListData(NalBitReader& r, H265ScalingListData* d) {
       d->scaling_list_pred_mode_flag[sizeId][matrixId] = static_cast<uint8_t>(predModeFlag);
       if (!predModeFlag) {
         uint32_t delta;
-        if (!ReadUeMax(r, matrixId / step, &delta)) return false;
+        if (!r.ReadUeMax(matrixId / step, &delta)) return false;
         d->scaling_list_pred_matrix_id_delta[sizeId][matrixId] = delta;
         if (delta == 0) continue;  // the default list, already in place
         const uint32_t refMatrixId = matrixId - delta * step;
         std::memcpy(d->ScalingList[sizeId][matrixId], d->ScalingList[sizeId][refMatrixId], coefNum);
         if (sizeId > 1)
-          d->scaling_list_dc_coef_minus8[sizeId - 2][matrixId] = d->scaling_list_dc_coef_minus8[sizeId - 2][refMatrixId];
+          d->scaling_list_dc_coef_minus8[sizeId - 2][matrixId] =
+              d->scaling_list_dc_coef_minus8[sizeId - 2][refMatrixId];
         continue;
       }
       int32_t nextCoef = 8;
       if (sizeId > 1) {
-        if (!ReadSeRange(r, -7, 247, &d->scaling_list_dc_coef_minus8[sizeId - 2][matrixId])) return false;
+        if (!ReadSeRange(r, -7, 247, &d->scaling_list_dc_coef_minus8[sizeId - 2][matrixId]))
+          return false;
         nextCoef = d->scaling_list_dc_coef_minus8[sizeId - 2][matrixId] + 8;
       }
       for (uint32_t i = 0; i < coefNum; ++i) {
@@ -214,7 +219,7 @@ bool ParseScalingListData(NalBitReader& r, H265ScalingListData* d) {
   return true;
 }
 
-bool ParseStRefPicSet(NalBitReader& r, uint32_t stRpsIdx, uint32_t num_short_term_ref_pic_sets,
+bool ParseStRefPicSet(BitReader& r, uint32_t stRpsIdx, uint32_t num_short_term_ref_pic_sets,
                       uint32_t maxDecPicBufferingMinus1, H265StRefPicSet* sets) {
   H265StRefPicSet* s = &sets[stRpsIdx];
   std::memset(s, 0, sizeof(*s));
@@ -225,9 +230,11 @@ bool ParseStRefPicSet(NalBitReader& r, uint32_t stRpsIdx, uint32_t num_short_ter
     return true;
   }
 
-  if (stRpsIdx == num_short_term_ref_pic_sets && !ReadUeMax(r, stRpsIdx - 1, &s->delta_idx_minus1)) return false;
+  if (stRpsIdx == num_short_term_ref_pic_sets && !r.ReadUeMax(stRpsIdx - 1, &s->delta_idx_minus1))
+    return false;
   const H265StRefPicSet& ref = sets[stRpsIdx - (s->delta_idx_minus1 + 1)];
-  if (!r.ReadFlag(&s->delta_rps_sign) || !ReadUeMax(r, 32767, &s->abs_delta_rps_minus1)) return false;
+  if (!r.ReadFlag(&s->delta_rps_sign) || !r.ReadUeMax(32767, &s->abs_delta_rps_minus1))
+    return false;
   const int32_t magnitude = static_cast<int32_t>(s->abs_delta_rps_minus1) + 1;
   const int32_t deltaRps = s->delta_rps_sign ? -magnitude : magnitude;
   // ref.NumDeltaPocs is at most twice the list capacity, so j stays inside
@@ -244,12 +251,13 @@ bool ParseStRefPicSet(NalBitReader& r, uint32_t stRpsIdx, uint32_t num_short_ter
   return true;
 }
 
-bool ParseSubLayerHrdParameters(NalBitReader& r, uint32_t CpbCnt, bool sub_pic_hrd_params_present_flag,
+bool ParseSubLayerHrdParameters(BitReader& r, uint32_t CpbCnt, bool sub_pic_hrd_params_present_flag,
                                 H265SubLayerHrdParameters* p) {
   if (CpbCnt > kH265MaxCpbCount) return false;
   for (uint32_t i = 0; i < CpbCnt; ++i) {
     uint32_t cbr;
-    if (!r.ReadUe(&p->bit_rate_value_minus1[i]) || !r.ReadUe(&p->cpb_size_value_minus1[i])) return false;
+    if (!r.ReadUe(&p->bit_rate_value_minus1[i]) || !r.ReadUe(&p->cpb_size_value_minus1[i]))
+      return false;
     if (sub_pic_hrd_params_present_flag &&
         (!r.ReadUe(&p->cpb_size_du_value_minus1[i]) || !r.ReadUe(&p->bit_rate_du_value_minus1[i])))
       return false;
@@ -259,83 +267,63 @@ bool ParseSubLayerHrdParameters(NalBitReader& r, uint32_t CpbCnt, bool sub_pic_h
   return true;
 }
 
-bool ParseHrdParameters(NalBitReader& r, bool commonInfPresentFlag, uint32_t maxNumSubLayersMinus1,
+bool ParseHrdParameters(BitReader& r, bool commonInfPresentFlag, uint32_t maxNumSubLayersMinus1,
                         H265HrdParameters* h) {
   std::memset(h, 0, sizeof(*h));
   if (maxNumSubLayersMinus1 >= kH265MaxSubLayers) return false;
   if (commonInfPresentFlag) {
-    if (!r.ReadFlag(&h->nal_hrd_parameters_present_flag) || !r.ReadFlag(&h->vcl_hrd_parameters_present_flag))
+    if (!r.ReadFlag(&h->nal_hrd_parameters_present_flag) ||
+        !r.ReadFlag(&h->vcl_hrd_parameters_present_flag))
       return false;
     if (h->nal_hrd_parameters_present_flag || h->vcl_hrd_parameters_present_flag) {
       if (!r.ReadFlag(&h->sub_pic_hrd_params_present_flag)) return false;
       if (h->sub_pic_hrd_params_present_flag &&
-          (!r.ReadBits(8, &h->tick_divisor_minus2) || !r.ReadBits(5, &h->du_cpb_removal_delay_increment_length_minus1) ||
+          (!r.ReadBits(8, &h->tick_divisor_minus2) ||
+           !r.ReadBits(5, &h->du_cpb_removal_delay_increment_length_minus1) ||
            !r.ReadFlag(&h->sub_pic_cpb_params_in_pic_timing_sei_flag) ||
            !r.ReadBits(5, &h->dpb_output_delay_du_length_minus1)))
         return false;
       if (!r.ReadBits(4, &h->bit_rate_scale) || !r.ReadBits(4, &h->cpb_size_scale)) return false;
       if (h->sub_pic_hrd_params_present_flag && !r.ReadBits(4, &h->cpb_size_du_scale)) return false;
       if (!r.ReadBits(5, &h->initial_cpb_removal_delay_length_minus1) ||
-          !r.ReadBits(5, &h->au_cpb_removal_delay_length_minus1) || !r.ReadBits(5, &h->dpb_output_delay_length_minus1))
+          !r.ReadBits(5, &h->au_cpb_removal_delay_length_minus1) ||
+          !r.ReadBits(5, &h->dpb_output_delay_length_minus1))
         return false;
     }
   }
   for (uint32_t i = 0; i <= maxNumSubLayersMinus1; ++i) {
     uint32_t generalFlag, withinCvsFlag = 1, lowDelay = 0;
     if (!r.ReadFlag(&generalFlag)) return false;
-    if (!generalFlag && !r.ReadFlag(&withinCvsFlag)) return false;  // inferred 1 after a set general flag
+    if (!generalFlag && !r.ReadFlag(&withinCvsFlag))
+      return false;  // inferred 1 after a set general flag
     h->fixed_pic_rate_general_flag[i] = static_cast<uint8_t>(generalFlag);
     h->fixed_pic_rate_within_cvs_flag[i] = static_cast<uint8_t>(withinCvsFlag);
     if (withinCvsFlag) {
-      if (!ReadUeMax(r, 2047, &h->elemental_duration_in_tc_minus1[i])) return false;
+      if (!r.ReadUeMax(2047, &h->elemental_duration_in_tc_minus1[i])) return false;
     } else if (!r.ReadFlag(&lowDelay)) {
       return false;
     }
     h->low_delay_hrd_flag[i] = static_cast<uint8_t>(lowDelay);
-    if (!lowDelay && !ReadUeMax(r, kH265MaxCpbCount - 1, &h->cpb_cnt_minus1[i])) return false;
+    if (!lowDelay && !r.ReadUeMax(kH265MaxCpbCount - 1, &h->cpb_cnt_minus1[i])) return false;
     const uint32_t CpbCnt = h->cpb_cnt_minus1[i] + 1;
     if (h->nal_hrd_parameters_present_flag &&
-        !ParseSubLayerHrdParameters(r, CpbCnt, h->sub_pic_hrd_params_present_flag, &h->sub_layer_hrd_parameters[i]))
+        !ParseSubLayerHrdParameters(r, CpbCnt, h->sub_pic_hrd_params_present_flag,
+                                    &h->sub_layer_hrd_parameters[i]))
       return false;
     if (h->vcl_hrd_parameters_present_flag &&
-        !ParseSubLayerHrdParameters(r, CpbCnt, h->sub_pic_hrd_params_present_flag, &h->sub_layer_hrd_parameters[i]))
+        !ParseSubLayerHrdParameters(r, CpbCnt, h->sub_pic_hrd_params_present_flag,
+                                    &h->sub_layer_hrd_parameters[i]))
       return false;
   }
   return true;
 }
 
-bool ParseVuiParameters(NalBitReader& r, uint32_t sps_max_sub_layers_minus1, H265VuiParameters* v) {
+bool ParseVuiParameters(BitReader& r, uint32_t sps_max_sub_layers_minus1, H265VuiParameters* v) {
   std::memset(v, 0, sizeof(*v));
-  if (!r.ReadFlag(&v->aspect_ratio_info_present_flag)) return false;
-  if (v->aspect_ratio_info_present_flag) {
-    uint32_t idc;
-    if (!r.ReadBits(8, &idc)) return false;
-    v->aspect_ratio_idc = static_cast<uint8_t>(idc);
-    if (idc == 255) {  // EXTENDED_SAR
-      uint32_t sarWidth, sarHeight;
-      if (!r.ReadBits(16, &sarWidth) || !r.ReadBits(16, &sarHeight)) return false;
-      v->sar_width = static_cast<uint16_t>(sarWidth);
-      v->sar_height = static_cast<uint16_t>(sarHeight);
-    }
-  }
-  if (!r.ReadFlag(&v->overscan_info_present_flag)) return false;
-  if (v->overscan_info_present_flag && !r.ReadFlag(&v->overscan_appropriate_flag)) return false;
-  if (!r.ReadFlag(&v->video_signal_type_present_flag)) return false;
-  if (v->video_signal_type_present_flag) {
-    if (!r.ReadBits(3, &v->video_format) || !r.ReadFlag(&v->video_full_range_flag) ||
-        !r.ReadFlag(&v->colour_description_present_flag))
-      return false;
-    if (v->colour_description_present_flag &&
-        (!r.ReadBits(8, &v->colour_primaries) || !r.ReadBits(8, &v->transfer_characteristics) ||
-         !r.ReadBits(8, &v->matrix_coeffs)))
-      return false;
-  }
-  if (!r.ReadFlag(&v->chroma_loc_info_present_flag)) return false;
-  if (v->chroma_loc_info_present_flag && (!ReadUeMax(r, 5, &v->chroma_sample_loc_type_top_field) ||
-                                          !ReadUeMax(r, 5, &v->chroma_sample_loc_type_bottom_field)))
-    return false;
+  if (!ParseVuiVideoDescription(r, v)) return false;
   if (!r.ReadFlag(&v->neutral_chroma_indication_flag) || !r.ReadFlag(&v->field_seq_flag) ||
-      !r.ReadFlag(&v->frame_field_info_present_flag) || !r.ReadFlag(&v->default_display_window_flag))
+      !r.ReadFlag(&v->frame_field_info_present_flag) ||
+      !r.ReadFlag(&v->default_display_window_flag))
     return false;
   if (v->default_display_window_flag &&
       (!r.ReadUe(&v->def_disp_win_left_offset) || !r.ReadUe(&v->def_disp_win_right_offset) ||
@@ -346,18 +334,22 @@ bool ParseVuiParameters(NalBitReader& r, uint32_t sps_max_sub_layers_minus1, H26
     if (!r.ReadBits(32, &v->vui_num_units_in_tick) || !r.ReadBits(32, &v->vui_time_scale) ||
         !r.ReadFlag(&v->vui_poc_proportional_to_timing_flag))
       return false;
-    if (v->vui_poc_proportional_to_timing_flag && !r.ReadUe(&v->vui_num_ticks_poc_diff_one_minus1)) return false;
+    if (v->vui_poc_proportional_to_timing_flag && !r.ReadUe(&v->vui_num_ticks_poc_diff_one_minus1))
+      return false;
     if (!r.ReadFlag(&v->vui_hrd_parameters_present_flag)) return false;
     if (v->vui_hrd_parameters_present_flag &&
         !ParseHrdParameters(r, true, sps_max_sub_layers_minus1, &v->hrd_parameters))
       return false;
   }
   if (!r.ReadFlag(&v->bitstream_restriction_flag)) return false;
-  if (v->bitstream_restriction_flag &&
-      (!r.ReadFlag(&v->tiles_fixed_structure_flag) || !r.ReadFlag(&v->motion_vectors_over_pic_boundaries_flag) ||
-       !r.ReadFlag(&v->restricted_ref_pic_lists_flag) || !ReadUeMax(r, 4095, &v->min_spatial_segmentation_idc) ||
-       !ReadUeMax(r, 16, &v->max_bytes_per_pic_denom) || !ReadUeMax(r, 16, &v->max_bits_per_min_cu_denom) ||
-       !ReadUeMax(r, 15, &v->log2_max_mv_length_horizontal) || !ReadUeMax(r, 15, &v->log2_max_mv_length_vertical)))
+  if (v->bitstream_restriction_flag && (!r.ReadFlag(&v->tiles_fixed_structure_flag) ||
+                                        !r.ReadFlag(&v->motion_vectors_over_pic_boundaries_flag) ||
+                                        !r.ReadFlag(&v->restricted_ref_pic_lists_flag) ||
+                                        !r.ReadUeMax(4095, &v->min_spatial_segmentation_idc) ||
+                                        !r.ReadUeMax(16, &v->max_bytes_per_pic_denom) ||
+                                        !r.ReadUeMax(16, &v->max_bits_per_min_cu_denom) ||
+                                        !r.ReadUeMax(15, &v->log2_max_mv_length_horizontal) ||
+                                        !r.ReadUeMax(15, &v->log2_max_mv_length_vertical)))
     return false;
   return true;
 }

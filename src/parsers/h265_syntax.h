@@ -13,16 +13,17 @@
 
 #include <cstdint>
 
-#include "parsers/nal_bit_reader.h"
+#include "base/bit_reader.h"
+#include "nal/vui.h"
 
 namespace flvdmx {
 
-inline constexpr uint32_t kH265MaxSubLayers = 7;         // sub_layers_minus1 <= 6
-inline constexpr uint32_t kH265MaxDpbSize = 16;          // max_dec_pic_buffering_minus1 <= 15
+inline constexpr uint32_t kH265MaxSubLayers = 7;  // sub_layers_minus1 <= 6
+inline constexpr uint32_t kH265MaxDpbSize = 16;   // max_dec_pic_buffering_minus1 <= 15
 inline constexpr uint32_t kH265MaxShortTermRefPicSets = 64;
 inline constexpr uint32_t kH265MaxLongTermRefPicsSps = 32;
-inline constexpr uint32_t kH265MaxCpbCount = 32;          // cpb_cnt_minus1 <= 31
-inline constexpr uint32_t kH265MaxDeltaPocs = 16;         // entries in each delta-POC list
+inline constexpr uint32_t kH265MaxCpbCount = 32;   // cpb_cnt_minus1 <= 31
+inline constexpr uint32_t kH265MaxDeltaPocs = 16;  // entries in each delta-POC list
 
 struct H265ProfileTierLevel {
   uint32_t general_profile_space;
@@ -63,7 +64,7 @@ struct H265StRefPicSet {
   uint8_t use_delta_flag[2 * kH265MaxDeltaPocs + 1];
   uint32_t num_negative_pics;  // as coded (0 for a predicted set)
   uint32_t num_positive_pics;
-  uint32_t NumNegativePics;    // derived, for either kind of set
+  uint32_t NumNegativePics;  // derived, for either kind of set
   uint32_t NumPositivePics;
   uint32_t NumDeltaPocs;
   int32_t DeltaPocS0[kH265MaxDeltaPocs];
@@ -103,23 +104,7 @@ struct H265HrdParameters {
   H265SubLayerHrdParameters sub_layer_hrd_parameters[8];
 };
 
-struct H265VuiParameters {
-  uint32_t aspect_ratio_info_present_flag;
-  uint8_t aspect_ratio_idc;
-  uint16_t sar_width;
-  uint16_t sar_height;
-  uint32_t overscan_info_present_flag;
-  uint32_t overscan_appropriate_flag;
-  uint32_t video_signal_type_present_flag;
-  uint32_t video_format;
-  uint32_t video_full_range_flag;
-  uint32_t colour_description_present_flag;
-  uint32_t colour_primaries;
-  uint32_t transfer_characteristics;
-  uint32_t matrix_coeffs;
-  uint32_t chroma_loc_info_present_flag;
-  uint32_t chroma_sample_loc_type_top_field;
-  uint32_t chroma_sample_loc_type_bottom_field;
+struct H265VuiParameters : VuiVideoDescription {
   uint32_t neutral_chroma_indication_flag;
   uint32_t field_seq_flag;
   uint32_t frame_field_info_present_flag;
@@ -146,36 +131,38 @@ struct H265VuiParameters {
   uint32_t log2_max_mv_length_vertical;
 };
 
-// One ue(v) read and range-checked in one step; *pField is written only when
-// the value lies in [0, max].
-[[nodiscard]] bool ReadUeMax(NalBitReader& r, uint32_t max, uint32_t* pField);
-// The same for se(v) and [min, max].
-[[nodiscard]] bool ReadSeRange(NalBitReader& r, int32_t min, int32_t max, int32_t* pField);
+// One se(v) read and range-checked in one step; *pField is written only when
+// the value lies in [min, max].
+[[nodiscard]] bool ReadSeRange(BitReader& r, int32_t min, int32_t max, int32_t* pField);
 
 // profile_tier_level(1, maxNumSubLayersMinus1); maxNumSubLayersMinus1 < 7.
-[[nodiscard]] bool ParseProfileTierLevel(NalBitReader& r, uint32_t maxNumSubLayersMinus1, H265ProfileTierLevel* pPtl);
+[[nodiscard]] bool ParseProfileTierLevel(BitReader& r, uint32_t maxNumSubLayersMinus1,
+                                         H265ProfileTierLevel* pPtl);
 
 // scaling_list_data(). The record is filled with the default lists first.
-[[nodiscard]] bool ParseScalingListData(NalBitReader& r, H265ScalingListData* pData);
+[[nodiscard]] bool ParseScalingListData(BitReader& r, H265ScalingListData* pData);
 // The lists inferred when a set enables scaling lists without coding them.
 void SetDefaultScalingLists(H265ScalingListData* pData);
 
 // st_ref_pic_set(stRpsIdx): sets[0 .. stRpsIdx - 1] are the sets parsed
 // before it (a set may be predicted from one of them), sets[stRpsIdx] is
 // filled. maxDecPicBufferingMinus1 bounds the pictures of a coded set.
-[[nodiscard]] bool ParseStRefPicSet(NalBitReader& r, uint32_t stRpsIdx, uint32_t num_short_term_ref_pic_sets,
+[[nodiscard]] bool ParseStRefPicSet(BitReader& r, uint32_t stRpsIdx,
+                                    uint32_t num_short_term_ref_pic_sets,
                                     uint32_t maxDecPicBufferingMinus1, H265StRefPicSet* sets);
 
 // hrd_parameters(commonInfPresentFlag, maxNumSubLayersMinus1); the second
 // argument is below 7.
-[[nodiscard]] bool ParseHrdParameters(NalBitReader& r, bool commonInfPresentFlag, uint32_t maxNumSubLayersMinus1,
-                                      H265HrdParameters* pHrd);
+[[nodiscard]] bool ParseHrdParameters(BitReader& r, bool commonInfPresentFlag,
+                                      uint32_t maxNumSubLayersMinus1, H265HrdParameters* pHrd);
 
 // sub_layer_hrd_parameters(subLayerId) with its CpbCnt (1 to 32).
-[[nodiscard]] bool ParseSubLayerHrdParameters(NalBitReader& r, uint32_t CpbCnt, bool sub_pic_hrd_params_present_flag,
+[[nodiscard]] bool ParseSubLayerHrdParameters(BitReader& r, uint32_t CpbCnt,
+                                              bool sub_pic_hrd_params_present_flag,
                                               H265SubLayerHrdParameters* pSubLayer);
 
 // vui_parameters(); sps_max_sub_layers_minus1 is below 7.
-[[nodiscard]] bool ParseVuiParameters(NalBitReader& r, uint32_t sps_max_sub_layers_minus1, H265VuiParameters* pVui);
+[[nodiscard]] bool ParseVuiParameters(BitReader& r, uint32_t sps_max_sub_layers_minus1,
+                                      H265VuiParameters* pVui);
 
 }  // namespace flvdmx

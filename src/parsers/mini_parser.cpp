@@ -2,19 +2,16 @@
 
 #include <cstring>
 
-#include "baseclasses/mediatype.h"
 #include "parsers/start_code.h"
-#include "platform/mediatypes.h"
 
 namespace flvdmx {
 
 namespace {
-constexpr uint32_t kVideoInfoHeaderSize = 88;
 constexpr int kCarryOverBytes = 4;  // a start code and a header byte
 }
 
-CMiniParser::CMiniParser(uint8_t triggerMask, uint8_t triggerValue, int groupSize, uint32_t fourcc)
-    : m_bTriggerMask(triggerMask), m_bTriggerValue(triggerValue), m_iGroupSize(groupSize), m_dwFourcc(fourcc) {}
+CMiniParser::CMiniParser(uint8_t triggerMask, uint8_t triggerValue, int groupSize)
+    : m_bTriggerMask(triggerMask), m_bTriggerValue(triggerValue), m_iGroupSize(groupSize) {}
 
 CMiniParser::~CMiniParser() = default;
 
@@ -24,8 +21,9 @@ HRESULT CMiniParser::Parse(const uint8_t* pData, uint32_t cbData) {
   const int cbIn = cbData > static_cast<uint32_t>(INT32_MAX) ? -1 : static_cast<int>(cbData);
 
   if (m_dwState == kSearching && m_ParameterSets.Size() > 0) {
-    if (ParseParameterSets(&m_Info, m_ParameterSets.Data(), static_cast<uint32_t>(m_ParameterSets.Size())) ==
-        kParameterSetsParsed) {
+    if (ParseParameterSets(&m_Info, m_ParameterSets.Data(),
+                           static_cast<uint32_t>(m_ParameterSets.Size())) ==
+        ParameterSetsResult::kParsed) {
       m_dwState = kDone;
       return kMiniParserFound;
     }
@@ -66,8 +64,8 @@ HRESULT CMiniParser::Search(const uint8_t* pInput, const uint8_t* pEnd, bool inC
     if ((*pHeader & m_bTriggerMask) == m_bTriggerValue) {
       const uint8_t* pStartCode = pHeader - 3;
       const uint32_t cbGroup = static_cast<uint32_t>(pEnd - pStartCode);
-      const HRESULT hr = ParseParameterSets(&m_Info, pStartCode, cbGroup);
-      if (hr == kParameterSetsIncomplete) {
+      const ParameterSetsResult result = ParseParameterSets(&m_Info, pStartCode, cbGroup);
+      if (result == ParameterSetsResult::kIncomplete) {
         // Hold the group before dropping the carry-over it may live in.
         if (FAILED(m_ParameterSets.Assign(pStartCode, static_cast<int>(cbGroup)))) {
           KeepTail(pInput, pHeader + 1, pEnd, inCarryOver);
@@ -77,7 +75,7 @@ HRESULT CMiniParser::Search(const uint8_t* pInput, const uint8_t* pEnd, bool inC
         m_dwState = kWaitingForRest;
         return kMiniParserIncomplete;
       }
-      if (hr == kParameterSetsParsed) return KeepGroup(pStartCode, pEnd);
+      if (result == ParameterSetsResult::kParsed) return KeepGroup(pStartCode, pEnd);
     }
     pCur = pHeader + 1;
     if (pEnd - pCur < 5) {
@@ -105,7 +103,8 @@ HRESULT CMiniParser::KeepGroup(const uint8_t* pStartCode, const uint8_t* pEnd) {
   return FAILED(hr) ? hr : kMiniParserFound;
 }
 
-void CMiniParser::KeepTail(const uint8_t* pInput, const uint8_t* pCur, const uint8_t* pEnd, bool inCarryOver) {
+void CMiniParser::KeepTail(const uint8_t* pInput, const uint8_t* pCur, const uint8_t* pEnd,
+                           bool inCarryOver) {
   if (pEnd - pCur >= 4) {
     // Only a unit that begins in the last bytes can still be found. Four
     // are kept, not three: a start code whose header byte ends the input
@@ -120,40 +119,8 @@ void CMiniParser::KeepTail(const uint8_t* pInput, const uint8_t* pCur, const uin
     return;
   }
   // Too little was left to search: keep the whole input for the next call.
-  if (!inCarryOver && FAILED(m_CarryOver.Assign(pInput, static_cast<int>(pEnd - pInput)))) m_CarryOver.Clear();
-}
-
-HRESULT CMiniParser::GetMediaType(CMediaType* pmt) {
-  if (!pmt) return E_POINTER;
-  const uint32_t cbSets = static_cast<uint32_t>(m_ParameterSets.Size());
-  BYTE* pFormat = pmt->AllocFormatBuffer(kVideoInfoHeaderSize + cbSets);
-  if (!pFormat) return E_OUTOFMEMORY;
-
-  const GUID subtype = FourccGuid(m_dwFourcc);
-  pmt->SetType(&MEDIATYPE_Video);
-  pmt->SetSubtype(&subtype);
-  pmt->SetFormatType(&FORMAT_VideoInfo);
-  pmt->SetTemporalCompression(TRUE);
-
-  VIDEOINFOHEADER vih;
-  std::memset(&vih, 0, sizeof(vih));
-  // A rate of zero means nothing was parsed: no frame time rather than a
-  // division by zero.
-  if (m_Info.m_dFrameRate > 0) vih.AvgTimePerFrame = static_cast<REFERENCE_TIME>(10000000.0 / m_Info.m_dFrameRate);
-  vih.bmiHeader.biSize = 40 + cbSets;
-  vih.bmiHeader.biWidth = static_cast<LONG>(m_Info.m_dwWidth);
-  vih.bmiHeader.biHeight = static_cast<LONG>(m_Info.m_dwHeight);
-  vih.bmiHeader.biPlanes = 1;
-  vih.bmiHeader.biBitCount = 24;
-  vih.bmiHeader.biCompression = m_dwFourcc;
-  // Computed wide: a hostile size must not overflow.
-  const int64_t stride = (int64_t{vih.bmiHeader.biWidth} * 24 + 31) / 32 * 4;
-  const int64_t rows = vih.bmiHeader.biHeight < 0 ? -int64_t{vih.bmiHeader.biHeight} : vih.bmiHeader.biHeight;
-  vih.bmiHeader.biSizeImage = static_cast<DWORD>(static_cast<uint64_t>(stride * rows));
-
-  std::memcpy(pFormat, &vih, kVideoInfoHeaderSize);
-  if (cbSets) std::memcpy(pFormat + kVideoInfoHeaderSize, m_ParameterSets.Data(), cbSets);
-  return S_OK;
+  if (!inCarryOver && FAILED(m_CarryOver.Assign(pInput, static_cast<int>(pEnd - pInput))))
+    m_CarryOver.Clear();
 }
 
 }  // namespace flvdmx

@@ -20,17 +20,18 @@
 
 namespace flvdmx {
 
-class CMediaType;
-
 // Statuses of Parse. Negative HRESULTs (E_OUTOFMEMORY) are failures.
 inline constexpr HRESULT kMiniParserFound = 0;
 inline constexpr HRESULT kMiniParserNothingYet = 1;  // S_FALSE: nothing yet, or already done
 inline constexpr HRESULT kMiniParserIncomplete = 7;  // a group began; waiting for its end
 
-// Statuses of ParseParameterSets.
-inline constexpr HRESULT kParameterSetsParsed = 0;
-inline constexpr HRESULT kParameterSetsNotFound = 2;  // absent or not parsable
-inline constexpr HRESULT kParameterSetsIncomplete = 7;
+// Outcome of ParseParameterSets; it stays between a parser and its base.
+enum class ParameterSetsResult {
+  kParsed,
+  kNotFound,  // absent or not parsable
+  kIncomplete,
+  kOutOfMemory,
+};
 
 class CMiniParser {
  public:
@@ -45,11 +46,6 @@ class CMiniParser {
   // or E_OUTOFMEMORY.
   virtual HRESULT Parse(const uint8_t* pData, uint32_t cbData);
 
-  // A VIDEOINFOHEADER video type with the FOURCC subtype of the concrete
-  // parser, the held parameter-set bytes behind the header. Fields of the
-  // type that this does not name stay as the caller left them.
-  virtual HRESULT GetMediaType(CMediaType* pmt);
-
   const VideoStreamInfo& GetStreamInfo() const { return m_Info; }
   uint32_t GetState() const { return m_dwState; }
   // The units of the parsed group (or, while waiting, of the incomplete one).
@@ -59,12 +55,12 @@ class CMiniParser {
   // triggerMask/triggerValue: a unit whose header byte & mask == value starts
   // a group. groupSize: start codes that follow the trigger unit in a
   // complete group.
-  CMiniParser(uint8_t triggerMask, uint8_t triggerValue, int groupSize, uint32_t fourcc);
+  CMiniParser(uint8_t triggerMask, uint8_t triggerValue, int groupSize);
 
   // Parses the group whose trigger unit's start code begins at pData:
-  // kParameterSetsParsed (info filled), kParameterSetsNotFound,
-  // kParameterSetsIncomplete, or a failure HRESULT.
-  virtual HRESULT ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) = 0;
+  // kParsed (info filled), kNotFound, kIncomplete or kOutOfMemory.
+  virtual ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData,
+                                                 uint32_t cbData) = 0;
 
  private:
   HRESULT Search(const uint8_t* pInput, const uint8_t* pEnd, bool inCarryOver);
@@ -80,7 +76,6 @@ class CMiniParser {
   const uint8_t m_bTriggerMask;
   const uint8_t m_bTriggerValue;
   const int m_iGroupSize;
-  const uint32_t m_dwFourcc;
 };
 
 }  // namespace flvdmx

@@ -1,7 +1,7 @@
 // CMiniParserH264: the H.264 mini-parser. A group starts at a sequence
 // parameter set and spans it and the picture parameter set after it; only
 // the sequence parameter set is parsed (by the H.264 library), the picture
-// parameter set just marks where it ends. FOURCC "H264".
+// parameter set just marks where it ends.
 //
 // Created and owned by the video stream description; see CMiniParser.
 #pragma once
@@ -15,11 +15,12 @@ class CMiniParserH264 : public CMiniParser {
   CMiniParserH264();
   ~CMiniParserH264() override;
 
-  // kParameterSetsParsed, kParameterSetsNotFound (no sequence parameter set,
-  // or the library rejected it; *pInfo unchanged), kParameterSetsIncomplete
-  // (no start code after it yet) or E_OUTOFMEMORY. Public so that the
+  // kParsed, kNotFound (no sequence parameter set, or the library rejected
+  // it; *pInfo unchanged), kIncomplete (no start code after it yet) or
+  // kOutOfMemory. Public so that the
   // parameter sets of a decoder configuration can be parsed directly.
-  HRESULT ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) override;
+  ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData,
+                                         uint32_t cbData) override;
 };
 
 }  // namespace flvdmx

@@ -11,28 +11,28 @@ enum UnitKind : uint32_t { kVps = 1, kSps = 2, kPps = 4, kAllKinds = 7 };
 // Sample aspect ratios of Table E-1 for aspect_ratio_idc 2 to 16 (1 is
 // square samples, which needs no flag).
 constexpr uint16_t kSampleAspect[15][2] = {
-    {12, 11}, {10, 11}, {16, 11}, {40, 33}, {24, 11}, {20, 11}, {32, 11}, {80, 33},
-    {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},  {3, 2},   {2, 1},
+    {12, 11}, {10, 11}, {16, 11}, {40, 33},  {24, 11}, {20, 11}, {32, 11}, {80, 33},
+    {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1},
 };
 
 }  // namespace
 
-CMiniParserH265::CMiniParserH265()
-    : CMiniParser(0xFE, 0x40, 3, MakeFourcc('H', '2', '6', '5')) {
+CMiniParserH265::CMiniParserH265() : CMiniParser(0xFE, 0x40, 3) {
   ResetVideoParameterSet(&m_Vps);
   ResetPicParameterSet(&m_Pps);
 }
 
 CMiniParserH265::~CMiniParserH265() = default;
 
-HRESULT CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) {
-  if (!pData || cbData < 1) return kParameterSetsNotFound;
+ParameterSetsResult CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo,
+                                                        const uint8_t* pData, uint32_t cbData) {
+  if (!pData || cbData < 1) return ParameterSetsResult::kNotFound;
   const uint8_t* const pEnd = pData + cbData;
   uint32_t seen = 0;
   const uint8_t* pSearch = pData;
   for (;;) {
     const uint8_t* pHeader = FindStartCode(pSearch, static_cast<size_t>(pEnd - pSearch));
-    if (!pHeader || pEnd - (pHeader - 3) < 9) return kParameterSetsNotFound;
+    if (!pHeader || pEnd - (pHeader - 3) < 9) return ParameterSetsResult::kNotFound;
     // A set forbidden_zero_bit lifts the type out of the range of any kind.
     const uint32_t nal_unit_type = pHeader[0] >> 1;
     const uint8_t* pPayload = pHeader + 2;
@@ -43,26 +43,28 @@ HRESULT CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo, const uint8_
     // The window runs to the next unit's header byte: its start code lies
     // inside, behind the bits the syntax consumes.
     const uint8_t* pNext = FindStartCode(pPayload, static_cast<size_t>(pEnd - pPayload));
-    if (!pNext && nal_unit_type != 34) return kParameterSetsNotFound;
-    NalBitReader reader(pPayload, pNext ? pNext : pEnd);
-    HRESULT hr;
+    if (!pNext && nal_unit_type != 34) return ParameterSetsResult::kNotFound;
+    const uint8_t* const pUnitEnd = pNext ? pNext : pEnd;
+    BitReader reader(pPayload, pUnitEnd > pPayload ? static_cast<size_t>(pUnitEnd - pPayload) : 0,
+                     BitReader::EmulationPrevention::kStrip);
+    H265SetResult result;
     if (nal_unit_type == 32) {
-      hr = ParseVideoParameterSet(reader, &m_Vps);
+      result = ParseVideoParameterSet(reader, &m_Vps);
       seen |= kVps;
     } else if (nal_unit_type == 33) {
-      hr = ParseSeqParameterSet(reader, &m_Sps);
+      result = ParseSeqParameterSet(reader, &m_Sps);
       seen |= kSps;
     } else {
-      hr = ParsePicParameterSet(reader, &m_Pps);
+      result = ParsePicParameterSet(reader, &m_Pps);
       seen |= kPps;
     }
-    if (FAILED(hr)) return hr;
-    if (hr == kH265SetRejected) return kParameterSetsNotFound;
+    if (result == H265SetResult::kOutOfMemory) return ParameterSetsResult::kOutOfMemory;
+    if (result == H265SetResult::kRejected) return ParameterSetsResult::kNotFound;
     if (seen == kAllKinds) {
       FillStreamInfo(pInfo);
-      return kParameterSetsParsed;
+      return ParameterSetsResult::kParsed;
     }
-    if (!pNext) return kParameterSetsNotFound;
+    if (!pNext) return ParameterSetsResult::kNotFound;
     pSearch = pNext - 3;
   }
 }
@@ -76,7 +78,8 @@ void CMiniParserH265::FillStreamInfo(VideoStreamInfo* pInfo) const {
   pInfo->m_dwHeight = sps.pic_height_in_luma_samples;
   if (sps.conformance_window_flag) {
     const bool colourPlanes = sps.separate_colour_plane_flag != 0;
-    const uint32_t SubWidthC = (!colourPlanes && (sps.chroma_format_idc == 1 || sps.chroma_format_idc == 2)) ? 2 : 1;
+    const uint32_t SubWidthC =
+        (!colourPlanes && (sps.chroma_format_idc == 1 || sps.chroma_format_idc == 2)) ? 2 : 1;
     const uint32_t SubHeightC = (!colourPlanes && sps.chroma_format_idc == 1) ? 2 : 1;
     pInfo->m_dwWidth -= (sps.conf_win_left_offset + sps.conf_win_right_offset) * SubWidthC;
     pInfo->m_dwHeight -= (sps.conf_win_top_offset + sps.conf_win_bottom_offset) * SubHeightC;
@@ -88,7 +91,8 @@ void CMiniParserH265::FillStreamInfo(VideoStreamInfo* pInfo) const {
   const H265VuiParameters& vui = sps.vui;
   if (m_Vps.vps_timing_info_present_flag && m_Vps.vps_num_units_in_tick != 0)
     pInfo->m_dFrameRate = static_cast<double>(m_Vps.vps_time_scale) / m_Vps.vps_num_units_in_tick;
-  else if (sps.vui_parameters_present_flag && vui.vui_timing_info_present_flag && vui.vui_num_units_in_tick != 0)
+  else if (sps.vui_parameters_present_flag && vui.vui_timing_info_present_flag &&
+           vui.vui_num_units_in_tick != 0)
     pInfo->m_dFrameRate = static_cast<double>(vui.vui_time_scale) / vui.vui_num_units_in_tick;
   else
     pInfo->m_dFrameRate = 30.0;

@@ -1,7 +1,7 @@
 // CMiniParserH265: the H.265 mini-parser. A group starts at a video
 // parameter set; the parser needs a video, a sequence and a picture
 // parameter set (in any order after the first video parameter set), parses
-// all three and derives the stream information from them. FOURCC "H265".
+// all three and derives the stream information from them.
 //
 // Created and owned by the video stream description; it owns the three
 // records, each holding the last set of its kind that was parsed.
@@ -17,16 +17,12 @@ class CMiniParserH265 : public CMiniParser {
   CMiniParserH265();
   ~CMiniParserH265() override;
 
-  // kParameterSetsParsed (info filled), kParameterSetsNotFound (a kind is
-  // missing, a unit is too short or rejected, or a video or sequence
-  // parameter set has no start code after it) or E_OUTOFMEMORY. Never
-  // kParameterSetsIncomplete. Public so that the parameter sets of a decoder
-  // configuration can be parsed directly.
-  HRESULT ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData, uint32_t cbData) override;
-
-  const H265VideoParameterSet& GetVps() const { return m_Vps; }
-  const H265SeqParameterSet& GetSps() const { return m_Sps; }
-  const H265PicParameterSet& GetPps() const { return m_Pps; }
+  // kParsed (info filled), kNotFound (a kind is missing, a unit is too
+  // short or rejected, or a video or sequence parameter set has no start
+  // code after it) or kOutOfMemory. Never kIncomplete. Public so that the parameter sets of a
+  // decoder configuration can be parsed directly.
+  ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData,
+                                         uint32_t cbData) override;
 
  private:
   void FillStreamInfo(VideoStreamInfo* pInfo) const;

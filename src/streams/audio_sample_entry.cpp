@@ -29,14 +29,18 @@ bool IsSupportedSoundFormat(int32_t iSoundFormat) {
 }
 
 // Window of a reader over the payload after the flags byte.
-uint32_t PayloadAfterFlagsByte(const FlvTag& tag) { return tag.DataSize > 0 ? tag.DataSize - 1 : 0; }
+uint32_t PayloadAfterFlagsByte(const FlvTag& tag) {
+  return tag.DataSize > 0 ? tag.DataSize - 1 : 0;
+}
 
 }  // namespace
 
-AudioSampleEntry::AudioSampleEntry() : SampleEntry(kFlvTagAudio) { std::memset(&m_Format, 0, sizeof(m_Format)); }
+AudioSampleEntry::AudioSampleEntry() : SampleEntry(kFlvTagAudio) {
+  std::memset(&m_Format, 0, sizeof(m_Format));
+}
 
-HRESULT AudioSampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
-                                            uint32_t dwDuration) {
+HRESULT AudioSampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition,
+                                            const FlvTag* pTag, uint32_t dwDuration) {
   if (pReader == nullptr || pTag == nullptr) return E_POINTER;
   uint8_t flags = 0;
   const HRESULT hr = pReader->SyncRead(llDataPosition, 1, &flags);
@@ -78,26 +82,33 @@ HRESULT AudioSampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDat
   wfx.nAvgBytesPerSec = uint32_t{bits} * channels * rate / 8;
   wfx.cbSize = 0;
 
-  if (m_iSoundFormat == kSoundFormatMp3) return ReadMpeg1AudioHeader(pReader, llDataPosition + 1, pTag, dwDuration);
-  if (m_iSoundFormat == kSoundFormatAac) return ReadAacHeader(pReader, llDataPosition + 1, pTag, dwDuration);
+  if (m_iSoundFormat == kSoundFormatMp3)
+    return ReadMpeg1AudioHeader(pReader, llDataPosition + 1, pTag, dwDuration);
+  if (m_iSoundFormat == kSoundFormatAac)
+    return ReadAacHeader(pReader, llDataPosition + 1, pTag, dwDuration);
   return S_OK;
 }
 
-HRESULT AudioSampleEntry::ReadAacHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag,
-                                        uint32_t dwDuration) {
+HRESULT AudioSampleEntry::ReadAacHeader(IAsyncReader* pReader, int64_t llPosition,
+                                        const FlvTag* pTag, uint32_t dwDuration) {
   if (pTag == nullptr) return E_POINTER;
-  StreamBitReader reader;
-  HRESULT hr = reader.Init(pReader, llPosition, PayloadAfterFlagsByte(*pTag));
+  StreamWindow window;
+  HRESULT hr = window.Init(pReader, llPosition, PayloadAfterFlagsByte(*pTag));
   if (hr != S_OK) return hr;
   // The AudioSpecificConfig must fit the 20 bytes behind the two header bytes.
   if (pTag->DataSize > 2 + 20) return S_FALSE;
   uint32_t packetType = 0;
-  hr = reader.ReadBits(8, &packetType);
+  hr = window.ParseBits(
+      [&packetType](BitReader& r) { return r.ReadBits(8, &packetType) ? S_OK : kStreamDataShort; });
   if (hr != S_OK) return hr;
   if (packetType != kFlvPacketSequenceHeader) return S_FALSE;
   // DataSize is at least 2 here: the packet type byte was inside the window.
   m_Format.wfx.cbSize = static_cast<WORD>(pTag->DataSize - 2);
-  return reader.ReadBytes(m_Format.wfx.cbSize, m_Format.ext.abExtra);
+  hr = window.Fetch(1u + m_Format.wfx.cbSize);
+  // A SyncRead that failed still leaves what it delivered.
+  if (m_Format.wfx.cbSize != 0 && window.BytesReadInto() >= 1u + m_Format.wfx.cbSize)
+    std::memcpy(m_Format.ext.abExtra, window.Data() + 1, m_Format.wfx.cbSize);
+  return hr;
 }
 
 HRESULT AudioSampleEntry::GetAudioSubtype(GUID* pSubtype) const {
@@ -108,7 +119,7 @@ HRESULT AudioSampleEntry::GetAudioSubtype(GUID* pSubtype) const {
       return S_OK;
     case kSoundFormatMp3:
       *pSubtype = m_Format.wfx.wFormatTag == WAVE_FORMAT_MPEG ? FourccGuid(WAVE_FORMAT_MPEG)
-                                                             : FourccGuid(WAVE_FORMAT_MPEGLAYER3);
+                                                              : FourccGuid(WAVE_FORMAT_MPEGLAYER3);
       return S_OK;
     case kSoundFormatNellymoser16k:
     case kSoundFormatNellymoser8k:
@@ -138,7 +149,8 @@ HRESULT AudioSampleEntry::GetMediaType(int iPosition, CMediaType* pmt) {
   pmt->SetType(&MEDIATYPE_Audio);
   pmt->SetSubtype(&subtype);
   pmt->SetFormatType(&FORMAT_WaveFormatEx);
-  const ULONG cbFormat = sizeof(WAVEFORMATEX) + std::min<ULONG>(m_Format.wfx.cbSize, kAudioExtraSize);
+  const ULONG cbFormat =
+      sizeof(WAVEFORMATEX) + std::min<ULONG>(m_Format.wfx.cbSize, kAudioExtraSize);
   if (!pmt->SetFormat(reinterpret_cast<const BYTE*>(&m_Format), cbFormat)) return E_OUTOFMEMORY;
   if (m_Format.wfx.nAvgBytesPerSec != 0) {
     pmt->lSampleSize = m_Format.wfx.nAvgBytesPerSec;

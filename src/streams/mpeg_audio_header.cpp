@@ -49,28 +49,23 @@ struct MpegAudioFrameHeader {
 
 // Reads the header fields in order, stopping at the first field that is
 // invalid (layer 0, bitrate_index 15, sampling_frequency 3).
-HRESULT ReadFrameHeader(StreamBitReader& reader, MpegAudioFrameHeader* h) {
-  HRESULT hr = reader.ReadBits(12, &h->syncword);
-  if (hr == S_OK) hr = reader.ReadBits(1, &h->ID);
-  if (hr == S_OK) hr = reader.ReadBits(2, &h->layer);
-  if (hr != S_OK) return hr;
+HRESULT ReadFrameHeader(BitReader& r, MpegAudioFrameHeader* h) {
+  if (!r.ReadBits(12, &h->syncword) || !r.ReadBits(1, &h->ID) || !r.ReadBits(2, &h->layer))
+    return kStreamDataShort;
   if (h->layer == 0) return kStreamDataShort;
-  hr = reader.ReadBits(1, &h->protection_bit);
-  if (hr == S_OK) hr = reader.ReadBits(4, &h->bitrate_index);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(1, &h->protection_bit) || !r.ReadBits(4, &h->bitrate_index))
+    return kStreamDataShort;
   if (h->bitrate_index == 15) return kStreamDataShort;
-  hr = reader.ReadBits(2, &h->sampling_frequency);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(2, &h->sampling_frequency)) return kStreamDataShort;
   if (h->sampling_frequency == 3) return kStreamDataShort;
   const struct {
-    uint32_t bits;
+    int bits;
     uint32_t* field;
-  } rest[] = {{1, &h->padding_bit}, {1, &h->private_bit},   {2, &h->mode},          {2, &h->mode_extension},
-              {1, &h->copyright},   {1, &h->original_copy}, {2, &h->emphasis}};
-  for (const auto& f : rest) {
-    hr = reader.ReadBits(f.bits, f.field);
-    if (hr != S_OK) return hr;
-  }
+  } rest[] = {{1, &h->padding_bit},    {1, &h->private_bit}, {2, &h->mode},
+              {2, &h->mode_extension}, {1, &h->copyright},   {1, &h->original_copy},
+              {2, &h->emphasis}};
+  for (const auto& f : rest)
+    if (!r.ReadBits(f.bits, f.field)) return kStreamDataShort;
   return S_OK;
 }
 
@@ -79,16 +74,74 @@ uint32_t SampleRate(const MpegAudioFrameHeader& h) {
   return kSampleRates[row][h.sampling_frequency];
 }
 
+// Layer III: the bit rate the tag's size and play time show, when known,
+// replaces the header's.
+uint32_t ObservedBitRate(uint32_t tableRate, uint32_t dataSize, uint32_t dwDuration) {
+  if (dwDuration == 0) return tableRate;
+  // Bits of the payload after the flags byte over the time the tag plays.
+  // DataSize is at least 5 here, and the 64-bit product cannot wrap.
+  const uint64_t observed = (uint64_t{dataSize} * 8000 - 8000) / dwDuration;
+  const uint32_t observedRate = static_cast<uint32_t>(std::min<uint64_t>(observed, 0x7FFFFFFF));
+  if (observedRate == tableRate) return tableRate;
+  Trace("\n(FLVDmx)ReadMpeg1AudioHeader: bitrate was corrected from %dbps to %dbps!",
+        static_cast<int>(tableRate), static_cast<int>(observedRate));
+  return observedRate;
+}
+
+void FillLayer3Format(uint32_t rate, AudioFormatBlock* f) {
+  WAVEFORMATEX& wfx = f->wfx;
+  wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
+  wfx.nAvgBytesPerSec = rate / 8;
+  wfx.nBlockAlign = 1;
+  wfx.cbSize = MPEGLAYER3_WFX_EXTRA_BYTES;
+  f->mp3.wID = MPEGLAYER3_ID_MPEG;
+  f->mp3.fdwFlags = MPEGLAYER3_FLAG_PADDING_OFF;
+  f->mp3.nBlockSize = 1152;
+  f->mp3.nFramesPerBlock = 1;
+  f->mp3.nCodecDelay = 1393;
+}
+
+void FillLayer12Format(const MpegAudioFrameHeader& h, uint32_t tableRate, uint32_t sampleRate,
+                       AudioFormatBlock* f) {
+  WAVEFORMATEX& wfx = f->wfx;
+  MPEG1WAVEFORMAT& mpeg = f->mpeg1;
+  mpeg.fwHeadLayer = h.layer == kLayerI ? ACM_MPEG_LAYER1 : ACM_MPEG_LAYER2;
+  mpeg.dwHeadBitrate = tableRate;
+  mpeg.fwHeadMode = kHeadModes[h.mode];
+  mpeg.fwHeadModeExt = static_cast<WORD>(1u << h.mode_extension);
+  mpeg.wHeadEmphasis = static_cast<WORD>(h.emphasis);
+  mpeg.fwHeadFlags = static_cast<WORD>(
+      ACM_MPEG_ID_MPEG1 | (h.protection_bit ? ACM_MPEG_PROTECTIONBIT : 0) |
+      (h.original_copy ? ACM_MPEG_ORIGINALHOME : 0) | (h.copyright ? ACM_MPEG_COPYRIGHT : 0) |
+      (h.private_bit ? ACM_MPEG_PRIVATEBIT : 0));
+  mpeg.dwPTSLow = 0;
+  mpeg.dwPTSHigh = 0;
+  wfx.wFormatTag = WAVE_FORMAT_MPEG;
+  wfx.nAvgBytesPerSec = tableRate / 8;
+  wfx.cbSize = sizeof(MPEG1WAVEFORMAT) - sizeof(WAVEFORMATEX);
+  if (tableRate == 0) {
+    wfx.nBlockAlign = 1;
+  } else if (h.layer == kLayerI) {
+    // Layer I frames are counted in 4-byte slots; padding is not counted.
+    wfx.nBlockAlign = static_cast<WORD>(tableRate * 12 / sampleRate * 4);
+  } else {
+    wfx.nBlockAlign = static_cast<WORD>(tableRate * 144 / sampleRate);
+  }
+}
+
 }  // namespace
 
-HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag,
-                                               uint32_t dwDuration) {
+HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t llPosition,
+                                               const FlvTag* pTag, uint32_t dwDuration) {
   if (pTag == nullptr) return E_POINTER;
-  StreamBitReader reader;
-  HRESULT hr = reader.Init(pReader, llPosition, pTag->DataSize > 0 ? pTag->DataSize - 1 : 0);
+  StreamWindow window;
+  HRESULT hr = window.Init(pReader, llPosition, pTag->DataSize > 0 ? pTag->DataSize - 1 : 0);
   if (hr != S_OK) return hr;
   MpegAudioFrameHeader h;
-  hr = ReadFrameHeader(reader, &h);
+  hr = window.ParseBits([&h](BitReader& r) {
+    h = MpegAudioFrameHeader();
+    return ReadFrameHeader(r, &h);
+  });
   if (hr != S_OK) return hr;
 
   const uint32_t tableRate = uint32_t{kBitRatesKbps[kLayerI - h.layer][h.bitrate_index]} * 1000;
@@ -102,52 +155,9 @@ HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t ll
   wfx.wBitsPerSample = 0;
 
   if (h.layer == kLayerIII) {
-    uint32_t rate = tableRate;
-    if (dwDuration != 0) {
-      // Bits of the payload after the flags byte over the time the tag plays.
-      // DataSize is at least 5 here, and the 64-bit product cannot wrap.
-      const uint64_t observed = (uint64_t{pTag->DataSize} * 8000 - 8000) / dwDuration;
-      const uint32_t observedRate = static_cast<uint32_t>(std::min<uint64_t>(observed, 0x7FFFFFFF));
-      if (observedRate != tableRate) {
-        Trace("\n(FLVDmx)ReadMpeg1AudioHeader: bitrate was corrected from %dbps to %dbps!",
-              static_cast<int>(tableRate), static_cast<int>(observedRate));
-        rate = observedRate;
-      }
-    }
-    wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
-    wfx.nAvgBytesPerSec = rate / 8;
-    wfx.nBlockAlign = 1;
-    wfx.cbSize = MPEGLAYER3_WFX_EXTRA_BYTES;
-    m_Format.mp3.wID = MPEGLAYER3_ID_MPEG;
-    m_Format.mp3.fdwFlags = MPEGLAYER3_FLAG_PADDING_OFF;
-    m_Format.mp3.nBlockSize = 1152;
-    m_Format.mp3.nFramesPerBlock = 1;
-    m_Format.mp3.nCodecDelay = 1393;
-    return S_OK;
-  }
-
-  MPEG1WAVEFORMAT& mpeg = m_Format.mpeg1;
-  mpeg.fwHeadLayer = h.layer == kLayerI ? ACM_MPEG_LAYER1 : ACM_MPEG_LAYER2;
-  mpeg.dwHeadBitrate = tableRate;
-  mpeg.fwHeadMode = kHeadModes[h.mode];
-  mpeg.fwHeadModeExt = static_cast<WORD>(1u << h.mode_extension);
-  mpeg.wHeadEmphasis = static_cast<WORD>(h.emphasis);
-  mpeg.fwHeadFlags = static_cast<WORD>(ACM_MPEG_ID_MPEG1 | (h.protection_bit ? ACM_MPEG_PROTECTIONBIT : 0) |
-                                       (h.original_copy ? ACM_MPEG_ORIGINALHOME : 0) |
-                                       (h.copyright ? ACM_MPEG_COPYRIGHT : 0) |
-                                       (h.private_bit ? ACM_MPEG_PRIVATEBIT : 0));
-  mpeg.dwPTSLow = 0;
-  mpeg.dwPTSHigh = 0;
-  wfx.wFormatTag = WAVE_FORMAT_MPEG;
-  wfx.nAvgBytesPerSec = tableRate / 8;
-  wfx.cbSize = sizeof(MPEG1WAVEFORMAT) - sizeof(WAVEFORMATEX);
-  if (tableRate == 0) {
-    wfx.nBlockAlign = 1;
-  } else if (h.layer == kLayerI) {
-    // Layer I frames are counted in 4-byte slots; padding is not counted.
-    wfx.nBlockAlign = static_cast<WORD>(tableRate * 12 / sampleRate * 4);
+    FillLayer3Format(ObservedBitRate(tableRate, pTag->DataSize, dwDuration), &m_Format);
   } else {
-    wfx.nBlockAlign = static_cast<WORD>(tableRate * 144 / sampleRate);
+    FillLayer12Format(h, tableRate, sampleRate, &m_Format);
   }
   return S_OK;
 }

@@ -11,11 +11,11 @@
 
 #include <cstdint>
 
-#include "flvdefs/flv_tag.h"
 #include "base/buffer.h"
+#include "flvdefs/flv_tag.h"
 #include "platform/com.h"
 #include "platform/dshow.h"
-#include "streams/stream_bit_reader.h"
+#include "streams/stream_window.h"
 
 namespace flvdmx {
 
@@ -35,8 +35,8 @@ class SampleEntry {
   // the stream (0 when unknown). Returns S_OK, S_FALSE (this tag does not
   // carry what is needed), kStreamDataShort (try a later tag) or a failure.
   // Fields written before a failure stay written.
-  virtual HRESULT ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
-                                    uint32_t dwDuration);
+  virtual HRESULT ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition,
+                                    const FlvTag* pTag, uint32_t dwDuration);
 
   // Buffer size the output pin's allocator must provide.
   virtual uint32_t GetMaxSampleSize() = 0;

@@ -35,57 +35,59 @@ VideoSampleEntry::VideoSampleEntry() : SampleEntry(kFlvTagVideo) {}
 // the parsers are deleted before the configuration bytes are released.
 VideoSampleEntry::~VideoSampleEntry() = default;
 
-HRESULT VideoSampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
-                                            uint32_t dwDuration) {
+HRESULT VideoSampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition,
+                                            const FlvTag* pTag, uint32_t dwDuration) {
   if (pTag == nullptr) return E_POINTER;
-  StreamBitReader reader;
-  HRESULT hr = reader.Init(pReader, llDataPosition, pTag->DataSize);
+  StreamWindow window;
+  HRESULT hr = window.Init(pReader, llDataPosition, pTag->DataSize);
   if (hr != S_OK) return hr;
+  hr = window.ParseBits([this](BitReader& r) { return ReadCodecHeader(r); });
+  if (hr != S_OK) return hr;
+  if (m_iCodecID == kVideoCodecAvc || m_iCodecID == kVideoCodecHevc)
+    return ReadDecoderConfiguration(window, *pTag);
+  return S_OK;
+}
+
+HRESULT VideoSampleEntry::ReadCodecHeader(BitReader& r) {
   uint32_t frameType = 0;
   uint32_t codecId = 0;
-  hr = reader.ReadBits(4, &frameType);
-  if (hr == S_OK) hr = reader.ReadBits(4, &codecId);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(4, &frameType) || !r.ReadBits(4, &codecId)) return kStreamDataShort;
   // Recorded even when unsupported, so that GetMediaType refuses it too.
   m_iCodecID = static_cast<int32_t>(codecId);
 
   switch (m_iCodecID) {
     case kVideoCodecH263:
-      return ReadH263Header(reader);
+      return ReadH263Header(r);
     case kVideoCodecScreen:
     case kVideoCodecScreen2:
-      return ReadScreenVideoHeader(reader);
+      return ReadScreenVideoHeader(r);
     case kVideoCodecVp6:
-      return ReadVp6Header(reader);
+      return ReadVp6Header(r);
     case kVideoCodecAvc:
     case kVideoCodecHevc:
-      return ReadDecoderConfiguration(reader, *pTag);
+      return S_OK;  // the decoder configuration is read as bytes
     default:
       return VFW_E_UNSUPPORTED_VIDEO;
   }
 }
 
-HRESULT VideoSampleEntry::ReadH263Header(StreamBitReader& reader) {
+HRESULT VideoSampleEntry::ReadH263Header(BitReader& r) {
   uint32_t pictureStartCode = 0;
-  HRESULT hr = reader.ReadBits(17, &pictureStartCode);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(17, &pictureStartCode)) return kStreamDataShort;
   if (pictureStartCode != 1) return VFW_E_INVALID_FILE_FORMAT;
   uint32_t version = 0;
   uint32_t temporalReference = 0;
   uint32_t pictureSize = 0;
-  hr = reader.ReadBits(5, &version);
-  if (hr == S_OK) hr = reader.ReadBits(8, &temporalReference);
-  if (hr == S_OK) hr = reader.ReadBits(3, &pictureSize);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(5, &version) || !r.ReadBits(8, &temporalReference) ||
+      !r.ReadBits(3, &pictureSize))
+    return kStreamDataShort;
 
   if (pictureSize == 0 || pictureSize == 1) {
-    const uint32_t bits = pictureSize == 0 ? 8 : 16;
+    const int bits = pictureSize == 0 ? 8 : 16;
     uint32_t value = 0;
-    hr = reader.ReadBits(bits, &value);
-    if (hr != S_OK) return hr;
+    if (!r.ReadBits(bits, &value)) return kStreamDataShort;
     m_wWidth = static_cast<uint16_t>(value);
-    hr = reader.ReadBits(bits, &value);
-    if (hr != S_OK) return hr;
+    if (!r.ReadBits(bits, &value)) return kStreamDataShort;
     m_wHeight = static_cast<uint16_t>(value);
     return S_OK;
   }
@@ -95,73 +97,68 @@ HRESULT VideoSampleEntry::ReadH263Header(StreamBitReader& reader) {
   return S_OK;
 }
 
-HRESULT VideoSampleEntry::ReadScreenVideoHeader(StreamBitReader& reader) {
+HRESULT VideoSampleEntry::ReadScreenVideoHeader(BitReader& r) {
   uint32_t blockSize = 0;
   uint32_t value = 0;
-  HRESULT hr = reader.ReadBits(4, &blockSize);
-  if (hr == S_OK) hr = reader.ReadBits(12, &value);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(4, &blockSize) || !r.ReadBits(12, &value)) return kStreamDataShort;
   m_wWidth = static_cast<uint16_t>(value);
-  hr = reader.ReadBits(4, &blockSize);
-  if (hr == S_OK) hr = reader.ReadBits(12, &value);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(4, &blockSize) || !r.ReadBits(12, &value)) return kStreamDataShort;
   m_wHeight = static_cast<uint16_t>(value);
   return S_OK;
 }
 
-HRESULT VideoSampleEntry::ReadVp6Header(StreamBitReader& reader) {
+HRESULT VideoSampleEntry::ReadVp6Header(BitReader& r) {
   uint32_t adjustment = 0;
   uint32_t interFrame = 0;
-  HRESULT hr = reader.ReadBits(8, &adjustment);
-  if (hr == S_OK) hr = reader.ReadBits(1, &interFrame);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(8, &adjustment) || !r.ReadBits(1, &interFrame)) return kStreamDataShort;
   // Only an intra frame carries the picture size.
   if (interFrame != 0) return S_FALSE;
   uint32_t value = 0;
-  hr = reader.ReadBits(7, &value);
-  if (hr == S_OK) hr = reader.ReadBits(8, &value);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(7, &value) || !r.ReadBits(8, &value)) return kStreamDataShort;
   if (value != kVp6HeaderByte) return VFW_E_INVALID_FILE_FORMAT;
   // Macroblock rows, then columns: the coded size, not the display size.
-  hr = reader.ReadBits(8, &value);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(8, &value)) return kStreamDataShort;
   m_wHeight = static_cast<uint16_t>(16 * value);
-  hr = reader.ReadBits(8, &value);
-  if (hr != S_OK) return hr;
+  if (!r.ReadBits(8, &value)) return kStreamDataShort;
   m_wWidth = static_cast<uint16_t>(16 * value);
   return S_OK;
 }
 
-HRESULT VideoSampleEntry::ReadDecoderConfiguration(StreamBitReader& reader, const FlvTag& tag) {
+HRESULT VideoSampleEntry::ReadDecoderConfiguration(StreamWindow& window, const FlvTag& tag) {
   if (tag.DataSize < 10) return S_OK;
-  // AVCPacketType, CompositionTime, and the first six record bytes.
-  uint8_t head[10];
-  HRESULT hr = reader.ReadBytes(sizeof(head), head);
+  // The codec byte, AVCPacketType, CompositionTime, and the first six
+  // record bytes.
+  constexpr uint32_t kHeadSize = 11;
+  HRESULT hr = window.Fetch(kHeadSize);
   if (hr != S_OK) return hr;
+  const uint8_t* head = window.Data() + 1;
   // Not a sequence header (or a non-zero composition time): nothing to learn.
   if (head[0] != 0 || head[1] != 0 || head[2] != 0 || head[3] != 0) return S_OK;
 
   // The box: size DataSize + 3, "avcC", then the record (DataSize - 5 bytes).
   const uint32_t cbBox = tag.DataSize + 3;
-  uint8_t boxStart[kConfigBoxHeaderSize + 6] = {
-      static_cast<uint8_t>(cbBox >> 24), static_cast<uint8_t>(cbBox >> 16), static_cast<uint8_t>(cbBox >> 8),
-      static_cast<uint8_t>(cbBox), 'a', 'v', 'c', 'C'};
+  uint8_t boxStart[kConfigBoxHeaderSize + 6] = {static_cast<uint8_t>(cbBox >> 24),
+                                                static_cast<uint8_t>(cbBox >> 16),
+                                                static_cast<uint8_t>(cbBox >> 8),
+                                                static_cast<uint8_t>(cbBox),
+                                                'a',
+                                                'v',
+                                                'c',
+                                                'C'};
   std::memcpy(boxStart + kConfigBoxHeaderSize, head + 4, 6);
   hr = m_ConfigBytes.Assign(boxStart, sizeof(boxStart));
   if (FAILED(hr)) return hr;
-  // At least 11 here: a DataSize of 10 has failed the 10-byte read above.
-  const uint32_t cbRest = tag.DataSize - 11;
-  uint8_t* pRest = nullptr;
-  hr = m_ConfigBytes.ReserveTail(static_cast<int>(cbRest), &pRest);
-  if (FAILED(hr)) return hr;
-  hr = reader.ReadBytes(cbRest, pRest);
+  // At least 11 here: a DataSize of 10 has failed the fetch above.
+  hr = window.Fetch(tag.DataSize);
   if (hr != S_OK) return hr;
-  m_ConfigBytes.SetSize(m_ConfigBytes.Size() + static_cast<int>(cbRest));
+  hr = m_ConfigBytes.Append(window.Data() + kHeadSize, static_cast<int>(tag.DataSize - kHeadSize));
+  if (FAILED(hr)) return hr;
 
   CBuffer units;
-  hr = AppendParameterSetsFromRecord(m_ConfigBytes.Data() + kConfigBoxHeaderSize,
-                                     static_cast<size_t>(m_ConfigBytes.Size()) - kConfigBoxHeaderSize,
-                                     m_iCodecID == kVideoCodecHevc, &units);
+  hr = AppendParameterSetsFromRecord(
+      m_ConfigBytes.Data() + kConfigBoxHeaderSize,
+      static_cast<size_t>(m_ConfigBytes.Size()) - kConfigBoxHeaderSize,
+      m_iCodecID == kVideoCodecHevc, &units);
   if (FAILED(hr)) return hr;
   return ParsePictureSize(units.Data(), static_cast<uint32_t>(units.Size()));
 }

@@ -44,9 +44,10 @@ class VideoSampleEntry final : public SampleEntry {
   // sizes no allocator could serve.
   uint32_t GetMaxSampleSize() override;
 
-  void SetAvgTimePerFrame(REFERENCE_TIME llAvgTimePerFrame) { m_llAvgTimePerFrame = llAvgTimePerFrame; }
+  void SetAvgTimePerFrame(REFERENCE_TIME llAvgTimePerFrame) {
+    m_llAvgTimePerFrame = llAvgTimePerFrame;
+  }
   bool IsVp6() const { return m_iCodecID == kVideoCodecVp6; }
-  bool IsAvcLike() const { return m_iCodecID == kVideoCodecAvc || m_iCodecID == kVideoCodecHevc; }
 
   // The FOURCC subtype for the stored CodecID, or VFW_E_UNSUPPORTED_VIDEO.
   HRESULT GetVideoSubtype(GUID* pSubtype) const;
@@ -61,10 +62,13 @@ class VideoSampleEntry final : public SampleEntry {
   std::unique_ptr<CMiniParserH265> m_pH265Parser;
 
  private:
-  HRESULT ReadH263Header(StreamBitReader& reader);
-  HRESULT ReadScreenVideoHeader(StreamBitReader& reader);
-  HRESULT ReadVp6Header(StreamBitReader& reader);
-  HRESULT ReadDecoderConfiguration(StreamBitReader& reader, const FlvTag& tag);
+  // Each parses from the window's start (the codec byte); kStreamDataShort
+  // when the bytes run out.
+  HRESULT ReadCodecHeader(BitReader& r);
+  HRESULT ReadH263Header(BitReader& r);
+  HRESULT ReadScreenVideoHeader(BitReader& r);
+  HRESULT ReadVp6Header(BitReader& r);
+  HRESULT ReadDecoderConfiguration(StreamWindow& window, const FlvTag& tag);
   HRESULT ParsePictureSize(const uint8_t* pUnits, uint32_t cbUnits);
 };
 

@@ -16,10 +16,10 @@ namespace {
 
 using test::H264Sps;
 
-const HRESULT kOk = kParameterSetsParsed;
-const HRESULT kNo = kParameterSetsNotFound;
+const ParameterSetsResult kOk = ParameterSetsResult::kParsed;
+const ParameterSetsResult kNo = ParameterSetsResult::kNotFound;
 
-HRESULT ParseH264(const std::vector<uint8_t>& sps, VideoStreamInfo* info) {
+ParameterSetsResult ParseH264(const std::vector<uint8_t>& sps, VideoStreamInfo* info) {
   const std::vector<uint8_t> stream = test::AnnexB({sps, test::H264PpsUnit()});
   CMiniParserH264 parser;
   return parser.ParseParameterSets(info, stream.data(), static_cast<uint32_t>(stream.size()));
@@ -42,15 +42,18 @@ TEST(H264Sps, LimitsRejectTheSetAndEdgeValuesStillGiveTheInformation) {
   const Case cases[] = {
       {"RateAboveHundredFallsBackToThirty", [](H264Sps& s) { Timing(s, 1, 1000); }, 320, 240, 30.0},
       {"LargestPictureAnyLevelAllows",
-       [](H264Sps& s) { s.pic_width_in_mbs_minus1 = s.pic_height_in_map_units_minus1 = 1054; }, 16880, 16880, 30.0},
-      {"ScalingListFallingBackToDefault", [](H264Sps& s) { s.scaling_matrix = true, s.first_delta_scale = -8; }, 320,
-       240, 30.0},
-      {"High444PredictiveProfile", [](H264Sps& s) { s.profile_idc = 244, s.chroma_format_idc = 3; }},
+       [](H264Sps& s) { s.pic_width_in_mbs_minus1 = s.pic_height_in_map_units_minus1 = 1054; },
+       16880, 16880, 30.0},
+      {"ScalingListFallingBackToDefault",
+       [](H264Sps& s) { s.scaling_matrix = true, s.first_delta_scale = -8; }, 320, 240, 30.0},
+      {"High444PredictiveProfile",
+       [](H264Sps& s) { s.profile_idc = 244, s.chroma_format_idc = 3; }},
       {"UnknownProfile", [](H264Sps& s) { s.profile_idc = 0; }},
       {"SpsIdAbove31", [](H264Sps& s) { s.seq_parameter_set_id = 32; }},
       {"ChromaFormatAbove3", [](H264Sps& s) { s.chroma_format_idc = 4; }},
       {"LumaDeeperThan14Bits", [](H264Sps& s) { s.bit_depth_luma_minus8 = 7; }},
-      {"DeltaScaleOutOfRange", [](H264Sps& s) { s.scaling_matrix = true, s.first_delta_scale = 128; }},
+      {"DeltaScaleOutOfRange",
+       [](H264Sps& s) { s.scaling_matrix = true, s.first_delta_scale = 128; }},
       {"Log2MaxFrameNumAbove16", [](H264Sps& s) { s.log2_max_frame_num_minus4 = 13; }},
       {"PicOrderCntTypeAbove2", [](H264Sps& s) { s.pic_order_cnt_type = 3; }},
       {"PocCycleLongerThan255",
@@ -60,7 +63,8 @@ TEST(H264Sps, LimitsRejectTheSetAndEdgeValuesStillGiveTheInformation) {
       {"HugeWidthCode", [](H264Sps& s) { s.pic_width_in_mbs_minus1 = 0xFFFFFFFEu; }},
       {"FieldPictureTallerThanAnyLevel",
        [](H264Sps& s) { s.frame_mbs_only_flag = 0, s.pic_height_in_map_units_minus1 = 528; }},
-      {"CropTallerThanThePicture", [](H264Sps& s) { s.frame_cropping_flag = 1, s.crop_bottom = 0x7FFFFFFF; }},
+      {"CropTallerThanThePicture",
+       [](H264Sps& s) { s.frame_cropping_flag = 1, s.crop_bottom = 0x7FFFFFFF; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -80,7 +84,8 @@ TEST(H264Sps, LimitsRejectTheSetAndEdgeValuesStillGiveTheInformation) {
 // inside the VUI keeps what was read.
 TEST(H264Sps, TruncationIsRejectedBeforeTheVuiAndToleratedInsideIt) {
   H264Sps sps;
-  sps.aspect_ratio_info_present_flag = 1, sps.aspect_ratio_idc = 255, sps.sar_width = 4, sps.sar_height = 3;
+  sps.aspect_ratio_info_present_flag = 1, sps.aspect_ratio_idc = 255, sps.sar_width = 4,
+  sps.sar_height = 3;
   Timing(sps, 1, 50);
   const std::vector<uint8_t> rbsp = test::H264SpsRbsp(sps);
   int accepted = 0;
@@ -94,7 +99,8 @@ TEST(H264Sps, TruncationIsRejectedBeforeTheVuiAndToleratedInsideIt) {
     const int result = Q264_ProcessSPS(decoder, &nal, &info);
     Q264_FreeDecoderObject(decoder);
     Q264SeqParameterSet partial;
-    ASSERT_EQ(Q264_ParseSeqParameterSet(rbsp.data(), cut, &partial), Q264ParseResult::kTruncated) << cut;
+    ASSERT_EQ(Q264_ParseSeqParameterSet(rbsp.data(), cut, &partial), Q264ParseResult::kTruncated)
+        << cut;
     EXPECT_EQ(result, partial.vui_parameters_present_flag ? 1 : 0) << "cut at " << cut;
     if (result == 1) {
       ++accepted;
@@ -106,8 +112,9 @@ TEST(H264Sps, TruncationIsRejectedBeforeTheVuiAndToleratedInsideIt) {
 }
 
 // Real libx265 sets (320x180); hostile H.265 sets are in the fuzz test.
-HRESULT ParseUnits(CMiniParserH265& parser, std::initializer_list<std::vector<uint8_t>> units,
-                   VideoStreamInfo* info) {
+ParameterSetsResult ParseUnits(CMiniParserH265& parser,
+                               std::initializer_list<std::vector<uint8_t>> units,
+                               VideoStreamInfo* info) {
   const std::vector<uint8_t> stream = test::AnnexB(units);
   return parser.ParseParameterSets(info, stream.data(), static_cast<uint32_t>(stream.size()));
 }
@@ -130,11 +137,12 @@ TEST(H265Sets, TruncatedSetReadsAsZerosAndStaysParsed) {
   bool sawWidthWithoutHeight = false;
   H265SeqParameterSet s{};
   for (size_t cut = 2; cut <= kH265Sps.size(); ++cut) {
-    NalBitReader r(kH265Sps.data() + 2, kH265Sps.data() + cut);
-    ASSERT_EQ(ParseSeqParameterSet(r, &s), S_OK) << "cut at " << cut;
+    BitReader r(kH265Sps.data() + 2, cut - 2, BitReader::EmulationPrevention::kStrip);
+    ASSERT_EQ(ParseSeqParameterSet(r, &s), H265SetResult::kParsed) << "cut at " << cut;
     EXPECT_TRUE(s.pic_width_in_luma_samples == 0 || s.pic_width_in_luma_samples == 320) << cut;
     EXPECT_TRUE(s.pic_height_in_luma_samples == 0 || s.pic_height_in_luma_samples == 184) << cut;
-    sawWidthWithoutHeight |= s.pic_width_in_luma_samples == 320 && s.pic_height_in_luma_samples == 0;
+    sawWidthWithoutHeight |=
+        s.pic_width_in_luma_samples == 320 && s.pic_height_in_luma_samples == 0;
   }
   EXPECT_TRUE(sawWidthWithoutHeight);
   EXPECT_EQ(s.sps_temporal_mvp_enabled_flag, 1u);

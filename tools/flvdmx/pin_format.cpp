@@ -6,7 +6,7 @@
 
 #include "base/byte_reader.h"
 #include "platform/mediatypes.h"
-#include "stream_writers.h"
+#include "streams/audio_specific_config.h"
 
 namespace flvdmx::cli {
 
@@ -63,13 +63,13 @@ DecodedFormat DecodeVideo(const CMediaType& mt) {
 // stereo for AAC.
 void DecodeAudioSpecificConfig(const CMediaType& mt, const WAVEFORMATEX& wfx,
                                DecodedFormat* pDecoded) {
-  AdtsConfig config;
+  AudioSpecificConfig config;
   const ULONG cbExtra = std::min<ULONG>(wfx.cbSize, mt.FormatLength() - sizeof(WAVEFORMATEX));
   if (*mt.Subtype() != MEDIASUBTYPE_mp4a ||
       !ParseAudioSpecificConfig(mt.Format() + sizeof(WAVEFORMATEX), cbExtra, &config)) {
     return;
   }
-  const uint32_t rate = SamplingFrequency(config.samplingFrequencyIndex);
+  const uint32_t rate = AacSamplingFrequency(config.samplingFrequencyIndex);
   pDecoded->fields["aac_object_type"] = config.profile + 1;
   pDecoded->fields["aac_sample_rate"] = rate;
   pDecoded->fields["aac_channels"] = config.channelConfiguration;

@@ -8,12 +8,11 @@
 #include <functional>
 #include <vector>
 
-#include "streams_test_util.h"
-
 namespace flvdmx {
 namespace {
 
-const std::vector<uint8_t> kWave = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 0, 0};
+const std::vector<uint8_t> kWave = {1,    0, 2, 0, 0x44, 0xAC, 0, 0, 0x10,
+                                    0xB1, 2, 0, 4, 0,    16,   0, 0, 0};
 
 // A video format block built field by field.
 struct VideoBlock {
@@ -74,20 +73,35 @@ TEST(CMediaTypeEqualityTest, VideoBlocksFollowTheVideoComparison) {
   const EqualityCase cases[] = {
       {"OppositeHeightForNv12", [](VideoBlock&, VideoBlock& b) { b.height = -240; }, true},
       {"OppositeHeightForRgb",
-       [](VideoBlock& a, VideoBlock& b) { a.compression = b.compression = BI_RGB, b.height = -240; }, false},
+       [](VideoBlock& a, VideoBlock& b) {
+         a.compression = b.compression = BI_RGB, b.height = -240;
+       },
+       false},
       {"FrameTimeWithinOne", [](VideoBlock&, VideoBlock& b) { b.avgTimePerFrame = 400001; }, true},
-      {"ZeroFrameTimeIs333334", [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 333334, b.avgTimePerFrame = 0; },
+      {"ZeroFrameTimeIs333334",
+       [](VideoBlock& a, VideoBlock& b) { a.avgTimePerFrame = 333334, b.avgTimePerFrame = 0; },
        true},
-      {"FullFrameSourceMatchesEmpty", [](VideoBlock&, VideoBlock& b) { b.source = {0, 0, 320, 240}; }, true},
+      {"FullFrameSourceMatchesEmpty",
+       [](VideoBlock&, VideoBlock& b) {
+         b.source = {0, 0, 320, 240};
+       },
+       true},
       {"LongerBlockOfMpeg2VideoNever",
-       [](VideoBlock& a, VideoBlock& b) { a.formattype = b.formattype = FORMAT_MPEG2Video, b.tail = kConfig; }, false},
+       [](VideoBlock& a, VideoBlock& b) {
+         a.formattype = b.formattype = FORMAT_MPEG2Video, b.tail = kConfig;
+       },
+       false},
       {"BlocksBelowTheMinimumNever",
-       [](VideoBlock& a, VideoBlock& b) { a.sizeOverride = b.sizeOverride = 80, b.avgTimePerFrame = 400001; }, false},
+       [](VideoBlock& a, VideoBlock& b) {
+         a.sizeOverride = b.sizeOverride = 80, b.avgTimePerFrame = 400001;
+       },
+       false},
       {"VideoInfoAgainstVideoInfo2ComparesWidthWithAspect",
        [](VideoBlock&, VideoBlock& b) { b.formattype = FORMAT_VideoInfo2; }, false},
       {"GreyHeaderLongerThanTheBlockNever",
        [](VideoBlock& a, VideoBlock& b) {
-         a.compression = b.compression = kFourccQGRY, a.biSize = b.biSize = 84, b.avgTimePerFrame = 400001;
+         a.compression = b.compression = kFourccQGRY, a.biSize = b.biSize = 84,
+         b.avgTimePerFrame = 400001;
        },
        false}};
   for (const EqualityCase& c : cases) {

@@ -1,17 +1,17 @@
-#include "parsers/nal_bit_reader.h"
+#include "base/bit_reader.h"
 
 #include <cassert>
 
 namespace flvdmx {
 
-NalBitReader::NalBitReader(const uint8_t* payload, const uint8_t* end)
-    : m_pData(payload), m_cbSize(payload && end > payload ? static_cast<size_t>(end - payload) : 0) {}
+BitReader::BitReader(const uint8_t* data, size_t size, EmulationPrevention epb)
+    : m_pData(data), m_cbSize(data ? size : 0), m_bStrip(epb == EmulationPrevention::kStrip) {}
 
-void NalBitReader::MoveToNextByte() {
+void BitReader::MoveToNextByte() {
   m_iBit = 7;
   if (m_cbPos == m_cbSize) return;
   ++m_cbPos;
-  if (m_cbPos == m_cbSize) {
+  if (m_cbPos == m_cbSize || !m_bStrip) {
     m_iZeroRun = 0;
     return;
   }
@@ -26,7 +26,7 @@ void NalBitReader::MoveToNextByte() {
   }
 }
 
-bool NalBitReader::NextBit(uint32_t* pBit) {
+bool BitReader::NextBit(uint32_t* pBit) {
   if (m_iBit < 0) MoveToNextByte();
   if (m_cbPos == m_cbSize) {
     m_bOverrun = true;
@@ -37,10 +37,9 @@ bool NalBitReader::NextBit(uint32_t* pBit) {
   return true;
 }
 
-bool NalBitReader::ReadFlag(uint32_t* pValue) { return ReadBits(1, pValue); }
-
-bool NalBitReader::ReadBits(int n, uint32_t* pValue) {
+bool BitReader::ReadBits(int n, uint32_t* pValue) {
   assert(n >= 0 && n <= 32);
+  if (n < 0 || n > 32) return false;
   uint64_t value = 0;
   for (int i = 0; i < n; ++i) {
     uint32_t bit;
@@ -51,7 +50,7 @@ bool NalBitReader::ReadBits(int n, uint32_t* pValue) {
   return true;
 }
 
-bool NalBitReader::SkipBits(uint32_t n) {
+bool BitReader::SkipBits(uint32_t n) {
   for (uint32_t i = 0; i < n; ++i) {
     uint32_t bit;
     if (!NextBit(&bit)) return false;
@@ -59,7 +58,7 @@ bool NalBitReader::SkipBits(uint32_t n) {
   return true;
 }
 
-bool NalBitReader::ReadUe(uint32_t* pValue) {
+bool BitReader::ReadUe(uint32_t* pValue) {
   int leadingZeros = 0;
   for (;;) {
     uint32_t bit;
@@ -73,7 +72,14 @@ bool NalBitReader::ReadUe(uint32_t* pValue) {
   return true;
 }
 
-bool NalBitReader::ReadSe(int32_t* pValue) {
+bool BitReader::ReadUeMax(uint32_t max, uint32_t* pValue) {
+  uint32_t v;
+  if (!ReadUe(&v) || v > max) return false;
+  *pValue = v;
+  return true;
+}
+
+bool BitReader::ReadSe(int32_t* pValue) {
   uint32_t k;
   if (!ReadUe(&k)) return false;
   const int64_t magnitude = (int64_t{k} + 1) / 2;
