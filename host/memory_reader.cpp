@@ -33,11 +33,6 @@ void CMemoryReader::FailReadsAt(int64_t llOffset, HRESULT hr) {
   m_Failures.push_back(ReadFailure{llOffset, hr});
 }
 
-void CMemoryReader::ResetCounters() {
-  m_cReads = 0;
-  m_cbRead = 0;
-}
-
 HRESULT CMemoryReader::ReadAt(int64_t llPosition, uint32_t cb, uint8_t* pBuffer,
                               uint32_t* pcbRead) {
   ++m_cReads;

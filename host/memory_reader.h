@@ -45,7 +45,6 @@ class CMemoryReader : public CAsyncReaderBase {
   const std::vector<uint8_t>& Bytes() const { return m_Bytes; }
   uint64_t ReadCount() const { return m_cReads.load(); }
   uint64_t BytesRead() const { return m_cbRead.load(); }
-  void ResetCounters();
 
  private:
   ~CMemoryReader() override = default;
