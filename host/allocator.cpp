@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "base/com_ptr.h"
+
 namespace flvdmx {
 
 namespace {
@@ -25,12 +27,9 @@ HRESULT CMemAllocator::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** p
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
-  auto* pAllocator = new (std::nothrow) CMemAllocator();
-  if (pAllocator == nullptr) return E_OUTOFMEMORY;
-  pAllocator->AddRef();
-  const HRESULT hr = pAllocator->QueryInterface(riid, ppv);
-  pAllocator->Release();
-  return hr;
+  const ComPtr<CMemAllocator> pAllocator(new (std::nothrow) CMemAllocator());
+  if (!pAllocator) return E_OUTOFMEMORY;
+  return pAllocator->QueryInterface(riid, ppv);
 }
 
 CMemAllocator::~CMemAllocator() {
@@ -183,11 +182,6 @@ STDMETHODIMP CMemAllocator::ReleaseBuffer(IMediaSample* pBuffer) {
   m_BufferReturned.notify_one();
   Release();  // may delete this allocator
   return S_OK;
-}
-
-bool CMemAllocator::HasMemory() {
-  std::lock_guard<std::mutex> lock(m_Mutex);
-  return m_pMemory != nullptr;
 }
 
 int CMemAllocator::OutstandingCount() {

@@ -54,9 +54,7 @@ class CMemAllocator final : public IMemAllocator {
   // that is not one of ours.
   STDMETHODIMP ReleaseBuffer(IMediaSample* pBuffer) override;
 
-  // For tests: whether buffer memory is allocated, and how many samples are
-  // lent out.
-  bool HasMemory();
+  // For tests: how many samples are lent out.
   int OutstandingCount();
 
  private:

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/com_ptr.h"
 #include "host/allocator.h"
 #include "module/class_table.h"
 #include "module/module_entry.h"
@@ -17,20 +18,18 @@ namespace {
 // The module's filter, built through its own class factory as the component
 // runtime would after loading the DLL.
 HRESULT CreateModuleFilter(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
-  IClassFactory* pFactory = nullptr;
-  HRESULT hr = GetClassObject(GetModuleClassTable(), kClsidFlvDmx, IID_IClassFactory,
-                              reinterpret_cast<void**>(&pFactory));
+  ComPtr<IClassFactory> pFactory;
+  const HRESULT hr = GetClassObject(GetModuleClassTable(), kClsidFlvDmx, IID_IClassFactory,
+                                    reinterpret_cast<void**>(pFactory.Put()));
   if (FAILED(hr)) return hr;
-  hr = pFactory->CreateInstance(pUnkOuter, riid, ppv);
-  pFactory->Release();
-  return hr;
+  return pFactory->CreateInstance(pUnkOuter, riid, ppv);
 }
 
 struct Registration {
   DWORD m_dwCookie;
   CLSID m_Clsid;
-  HostClassCreator m_pfnCreate;  // or
-  IClassFactory* m_pFactory;     // holding a reference
+  HostClassCreator m_pfnCreate;          // or
+  ComPtr<IClassFactory> m_pFactory;
 };
 
 class CClassTable {
@@ -48,34 +47,32 @@ class CClassTable {
               DWORD* pdwCookie) {
     std::lock_guard<std::mutex> lock(m_Mutex);
     const DWORD dwCookie = ++m_dwLastCookie;
-    if (pFactory != nullptr) pFactory->AddRef();
-    m_Entries.push_back(Registration{dwCookie, clsid, pfnCreate, pFactory});
+    m_Entries.push_back(
+        Registration{dwCookie, clsid, pfnCreate, ComPtr<IClassFactory>(pFactory)});
     if (pdwCookie != nullptr) *pdwCookie = dwCookie;
     return S_OK;
   }
 
   HRESULT Remove(DWORD dwCookie) {
     if (dwCookie == kBuiltIn) return E_INVALIDARG;
-    IClassFactory* pFactory = nullptr;
+    ComPtr<IClassFactory> pFactory;  // released outside the lock
     {
       std::lock_guard<std::mutex> lock(m_Mutex);
       auto it = std::find_if(m_Entries.begin(), m_Entries.end(),
                              [dwCookie](const Registration& r) { return r.m_dwCookie == dwCookie; });
       if (it == m_Entries.end()) return E_INVALIDARG;
-      pFactory = it->m_pFactory;
+      pFactory = std::move(it->m_pFactory);
       m_Entries.erase(it);
     }
-    if (pFactory != nullptr) pFactory->Release();
     return S_OK;
   }
 
-  // The newest registration of clsid, with a reference on its factory.
+  // A copy of the newest registration of clsid.
   bool Find(REFCLSID clsid, Registration* pFound) {
     std::lock_guard<std::mutex> lock(m_Mutex);
     for (auto it = m_Entries.rbegin(); it != m_Entries.rend(); ++it) {
       if (it->m_Clsid != clsid) continue;
       *pFound = *it;
-      if (pFound->m_pFactory != nullptr) pFound->m_pFactory->AddRef();
       return true;
     }
     return false;
@@ -118,8 +115,6 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
   if (pUnkOuter != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
   flvdmx::Registration found{};
   if (!flvdmx::CClassTable::Instance().Find(rclsid, &found)) return REGDB_E_CLASSNOTREG;
-  if (found.m_pFactory == nullptr) return found.m_pfnCreate(pUnkOuter, riid, ppv);
-  const HRESULT hr = found.m_pFactory->CreateInstance(pUnkOuter, riid, ppv);
-  found.m_pFactory->Release();
-  return hr;
+  if (!found.m_pFactory) return found.m_pfnCreate(pUnkOuter, riid, ppv);
+  return found.m_pFactory->CreateInstance(pUnkOuter, riid, ppv);
 }

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <new>
 
+#include "base/com_ptr.h"
+
 namespace flvdmx {
 
 namespace {
@@ -45,12 +47,9 @@ class CCreatorFactory final : public IClassFactory {
 
 HRESULT RegisterHostClass(REFCLSID clsid, HostClassCreator pfnCreate, DWORD* pdwCookie) {
   if (pfnCreate == nullptr) return E_POINTER;
-  auto* pFactory = new (std::nothrow) CCreatorFactory(pfnCreate);
-  if (pFactory == nullptr) return E_OUTOFMEMORY;
-  pFactory->AddRef();
-  const HRESULT hr = RegisterHostClassFactory(clsid, pFactory, pdwCookie);
-  pFactory->Release();
-  return hr;
+  const ComPtr<CCreatorFactory> pFactory(new (std::nothrow) CCreatorFactory(pfnCreate));
+  if (!pFactory) return E_OUTOFMEMORY;
+  return RegisterHostClassFactory(clsid, pFactory.Get(), pdwCookie);
 }
 
 HRESULT RegisterHostClassFactory(REFCLSID clsid, IClassFactory* pFactory, DWORD* pdwCookie) {

@@ -18,7 +18,7 @@ class CFileSource::CSourcePin : public CBasePin {
 
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IAsyncReader) return GetInterface(m_pSource->m_pReader, ppv);
+    if (riid == IID_IAsyncReader) return GetInterface(m_pSource->m_pReader.Get(), ppv);
     return CBasePin::NonDelegatingQueryInterface(riid, ppv);
   }
 
@@ -46,7 +46,6 @@ class CFileSource::CSourcePin : public CBasePin {
 
 CFileSource::CFileSource(IAsyncReader* pReader, HRESULT* phr)
     : CBaseFilter(L"CFileSource", nullptr, &m_Lock, CLSID_HostFileSource), m_pReader(pReader) {
-  m_pReader->AddRef();
   m_mt.SetType(&MEDIATYPE_Stream);
   m_mt.SetFormatType(&GUID_NULL);
   BYTE signature[3] = {};
@@ -59,7 +58,6 @@ CFileSource::CFileSource(IAsyncReader* pReader, HRESULT* phr)
 
 CFileSource::~CFileSource() {
   m_pPin.reset();
-  m_pReader->Release();
 }
 
 HRESULT CFileSource::Create(IAsyncReader* pReader, CFileSource** ppSource) {
@@ -81,12 +79,10 @@ HRESULT CFileSource::Create(IAsyncReader* pReader, CFileSource** ppSource) {
 HRESULT CFileSource::Open(const char* pszPath, CFileSource** ppSource) {
   if (ppSource == nullptr) return E_POINTER;
   *ppSource = nullptr;
-  CFileReader* pReader = nullptr;
-  const HRESULT hr = CFileReader::Open(pszPath, &pReader);
+  ComPtr<CFileReader> pReader;
+  const HRESULT hr = CFileReader::Open(pszPath, pReader.Put());
   if (FAILED(hr)) return hr;
-  const HRESULT hrCreate = Create(pReader, ppSource);
-  pReader->Release();
-  return hrCreate;
+  return Create(pReader.Get(), ppSource);
 }
 
 int CFileSource::GetPinCount() { return 1; }

@@ -19,6 +19,7 @@
 #include "baseclasses/critsec.h"
 #include "baseclasses/filter.h"
 #include "baseclasses/mediatype.h"
+#include "base/com_ptr.h"
 #include "baseclasses/pin.h"
 #include "platform/dshow.h"
 
@@ -53,7 +54,7 @@ class CFileSource : public CBaseFilter {
   ~CFileSource() override;
 
   CCritSec m_Lock;
-  IAsyncReader* const m_pReader;
+  const ComPtr<IAsyncReader> m_pReader;
   CMediaType m_mt;
   std::unique_ptr<CSourcePin> m_pPin;
 };

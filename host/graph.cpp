@@ -4,6 +4,8 @@
 #include <chrono>
 #include <new>
 
+#include "base/com_ptr.h"
+
 namespace flvdmx {
 
 namespace {
@@ -14,36 +16,27 @@ class CPinSnapshot {
   explicit CPinSnapshot(IBaseFilter* pFilter) {
     // A filter whose pins change under the walk (a demultiplexer adding its
     // outputs) puts the enumerator out of sync: start over a few times.
-    IEnumPins* pEnum = nullptr;
-    if (FAILED(pFilter->EnumPins(&pEnum)) || pEnum == nullptr) return;
+    ComPtr<IEnumPins> pEnum;
+    if (FAILED(pFilter->EnumPins(pEnum.Put())) || !pEnum) return;
     for (int attempt = 0; attempt < 4; ++attempt) {
-      Clear();
+      m_Pins.clear();
       HRESULT hr = S_OK;
       for (;;) {
-        IPin* pPin = nullptr;
+        ComPtr<IPin> pPin;
         ULONG cFetched = 0;
-        hr = pEnum->Next(1, &pPin, &cFetched);
-        if (hr != S_OK || cFetched != 1 || pPin == nullptr) break;
-        m_Pins.push_back(pPin);
+        hr = pEnum->Next(1, pPin.Put(), &cFetched);
+        if (hr != S_OK || cFetched != 1 || !pPin) break;
+        m_Pins.push_back(std::move(pPin));
       }
       if (hr != VFW_E_ENUM_OUT_OF_SYNC) break;
       pEnum->Reset();
     }
-    pEnum->Release();
   }
-  ~CPinSnapshot() { Clear(); }
-  CPinSnapshot(const CPinSnapshot&) = delete;
-  CPinSnapshot& operator=(const CPinSnapshot&) = delete;
 
-  const std::vector<IPin*>& Pins() const { return m_Pins; }
+  const std::vector<ComPtr<IPin>>& Pins() const { return m_Pins; }
 
  private:
-  void Clear() {
-    for (IPin* pPin : m_Pins) pPin->Release();
-    m_Pins.clear();
-  }
-
-  std::vector<IPin*> m_Pins;
+  std::vector<ComPtr<IPin>> m_Pins;
 };
 
 PIN_DIRECTION DirectionOf(IPin* pPin) {
@@ -52,29 +45,28 @@ PIN_DIRECTION DirectionOf(IPin* pPin) {
   return dir;
 }
 
-// The peer of pPin with a reference, or null.
-IPin* PeerOf(IPin* pPin) {
-  IPin* pPeer = nullptr;
-  if (FAILED(pPin->ConnectedTo(&pPeer))) return nullptr;
+// The peer of pPin, or null.
+ComPtr<IPin> PeerOf(IPin* pPin) {
+  ComPtr<IPin> pPeer;
+  if (FAILED(pPin->ConnectedTo(pPeer.Put()))) return nullptr;
   return pPeer;
 }
 
-// The filter's own IBaseFilter pointer, the identity the graph compares.
-// With a reference; null when it has none.
-IBaseFilter* CanonicalFilter(IUnknown* pUnk) {
-  IBaseFilter* pFilter = nullptr;
-  if (FAILED(pUnk->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&pFilter))))
+// The filter's own IBaseFilter pointer, the identity the graph compares;
+// null when it has none.
+ComPtr<IBaseFilter> CanonicalFilter(IUnknown* pUnk) {
+  ComPtr<IBaseFilter> pFilter;
+  if (FAILED(pUnk->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(pFilter.Put()))))
     return nullptr;
   return pFilter;
 }
 
-// The filter that owns pPin, with a reference; null when it does not say.
-IBaseFilter* FilterOf(IPin* pPin) {
+// The filter that owns pPin; null when it does not say.
+ComPtr<IBaseFilter> FilterOf(IPin* pPin) {
   PIN_INFO info{};
   if (FAILED(pPin->QueryPinInfo(&info)) || info.pFilter == nullptr) return nullptr;
-  IBaseFilter* pFilter = CanonicalFilter(info.pFilter);
-  info.pFilter->Release();
-  return pFilter;
+  const auto pOwner = ComPtr<IBaseFilter>::Attach(info.pFilter);
+  return CanonicalFilter(pOwner.Get());
 }
 
 bool IsAbort(LONG lCode) {
@@ -117,12 +109,9 @@ STDMETHODIMP CHostGraph::AddFilter(IBaseFilter* pFilter, LPCWSTR pName) {
   if (pFilter == nullptr) return E_POINTER;
   std::lock_guard<std::recursive_mutex> lock(m_GraphMutex);
   if (m_State != State_Stopped) return VFW_E_NOT_STOPPED;
-  IBaseFilter* pCanonical = CanonicalFilter(pFilter);
-  if (pCanonical == nullptr) return E_NOINTERFACE;
-  if (HoldsFilter(pCanonical)) {
-    pCanonical->Release();
-    return E_INVALIDARG;
-  }
+  ComPtr<IBaseFilter> pCanonical = CanonicalFilter(pFilter);
+  if (!pCanonical) return E_NOINTERFACE;
+  if (HoldsFilter(pCanonical.Get())) return E_INVALIDARG;
   const std::wstring base = pName != nullptr && pName[0] != L'\0' ? pName : L"Filter";
   std::wstring name = base;
   for (int n = 1; FindFilterByName(name.c_str(), nullptr) == S_OK; ++n) {
@@ -131,11 +120,8 @@ STDMETHODIMP CHostGraph::AddFilter(IBaseFilter* pFilter, LPCWSTR pName) {
     name = base + L" " + number;
   }
   const HRESULT hr = pCanonical->JoinFilterGraph(static_cast<IFilterGraph*>(this), name.c_str());
-  if (FAILED(hr)) {
-    pCanonical->Release();
-    return hr;
-  }
-  m_Filters.push_back(Entry{pCanonical, name});
+  if (FAILED(hr)) return hr;
+  m_Filters.push_back(Entry{std::move(pCanonical), name});
   return S_OK;
 }
 
@@ -143,21 +129,20 @@ STDMETHODIMP CHostGraph::RemoveFilter(IBaseFilter* pFilter) {
   if (pFilter == nullptr) return E_POINTER;
   std::lock_guard<std::recursive_mutex> lock(m_GraphMutex);
   if (m_State != State_Stopped) return VFW_E_NOT_STOPPED;
-  IBaseFilter* pCanonical = CanonicalFilter(pFilter);
+  // Only its address is compared from here on.
+  IBaseFilter* const pCanonical = CanonicalFilter(pFilter).Get();
   if (pCanonical == nullptr) return VFW_E_NOT_FOUND;
-  pCanonical->Release();  // only its address is compared from here on
   auto it = std::find_if(m_Filters.begin(), m_Filters.end(),
-                         [&](const Entry& e) { return e.pFilter == pCanonical; });
+                         [&](const Entry& e) { return e.pFilter.Get() == pCanonical; });
   if (it == m_Filters.end()) return VFW_E_NOT_FOUND;
-  DisconnectFilter(it->pFilter);
+  DisconnectFilter(it->pFilter.Get());
   // Disconnecting may have called back into the graph; find it again.
   it = std::find_if(m_Filters.begin(), m_Filters.end(),
-                    [&](const Entry& e) { return e.pFilter == pCanonical; });
+                    [&](const Entry& e) { return e.pFilter.Get() == pCanonical; });
   if (it == m_Filters.end()) return VFW_E_NOT_FOUND;
-  IBaseFilter* pHeld = it->pFilter;
+  const ComPtr<IBaseFilter> pHeld = std::move(it->pFilter);
   m_Filters.erase(it);
   pHeld->JoinFilterGraph(nullptr, nullptr);
-  pHeld->Release();
   return S_OK;
 }
 
@@ -172,10 +157,7 @@ STDMETHODIMP CHostGraph::FindFilterByName(LPCWSTR pName, IBaseFilter** ppFilter)
   std::lock_guard<std::recursive_mutex> lock(m_GraphMutex);
   for (const Entry& e : m_Filters) {
     if (e.name != pName) continue;
-    if (ppFilter != nullptr) {
-      *ppFilter = e.pFilter;
-      e.pFilter->AddRef();
-    }
+    if (ppFilter != nullptr) *ppFilter = ComPtr<IBaseFilter>(e.pFilter).Detach();
     return S_OK;
   }
   return VFW_E_NOT_FOUND;
@@ -319,13 +301,12 @@ HRESULT CHostGraph::GetSeeking(IMediaSeeking** ppSeeking) {
   std::lock_guard<std::recursive_mutex> lock(m_GraphMutex);
   for (IBaseFilter* pSink : Sinks()) {
     CPinSnapshot pins(pSink);
-    for (IPin* pPin : pins.Pins()) {
-      if (DirectionOf(pPin) != PINDIR_INPUT) continue;
-      IPin* pPeer = PeerOf(pPin);
-      if (pPeer == nullptr) continue;
+    for (const ComPtr<IPin>& pPin : pins.Pins()) {
+      if (DirectionOf(pPin.Get()) != PINDIR_INPUT) continue;
+      const ComPtr<IPin> pPeer = PeerOf(pPin.Get());
+      if (!pPeer) continue;
       const HRESULT hr =
           pPeer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(ppSeeking));
-      pPeer->Release();
       if (SUCCEEDED(hr) && *ppSeeking != nullptr) return S_OK;
       *ppSeeking = nullptr;
     }
@@ -336,16 +317,14 @@ HRESULT CHostGraph::GetSeeking(IMediaSeeking** ppSeeking) {
 HRESULT CHostGraph::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                                  DWORD dwStopFlags) {
   std::lock_guard<std::recursive_mutex> lock(m_GraphMutex);
-  IMediaSeeking* pSeeking = nullptr;
-  HRESULT hr = GetSeeking(&pSeeking);
+  ComPtr<IMediaSeeking> pSeeking;
+  const HRESULT hr = GetSeeking(pSeeking.Put());
   if (FAILED(hr)) return hr;
   if (((dwCurrentFlags | dwStopFlags) & AM_SEEKING_NoFlush) == 0) {
     std::lock_guard<std::mutex> eventLock(m_EventMutex);
     RestartCompletionLocked();
   }
-  hr = pSeeking->SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
-  pSeeking->Release();
-  return hr;
+  return pSeeking->SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
 }
 
 HRESULT CHostGraph::RemoveAllFilters() {
@@ -356,27 +335,19 @@ HRESULT CHostGraph::RemoveAllFilters() {
   filters.swap(m_Filters);
   for (Entry& e : filters) {
     e.pFilter->JoinFilterGraph(nullptr, nullptr);
-    e.pFilter->Release();
+    e.pFilter.Reset();
   }
   return hr;
 }
 
-int CHostGraph::FilterCount() {
-  std::lock_guard<std::recursive_mutex> lock(m_GraphMutex);
-  return static_cast<int>(m_Filters.size());
-}
-
 bool CHostGraph::HoldsFilter(IBaseFilter* pFilter) {
   return std::any_of(m_Filters.begin(), m_Filters.end(),
-                     [&](const Entry& e) { return e.pFilter == pFilter; });
+                     [&](const Entry& e) { return e.pFilter.Get() == pFilter; });
 }
 
 bool CHostGraph::HoldsPinOf(IPin* pPin) {
-  IBaseFilter* pFilter = FilterOf(pPin);
-  if (pFilter == nullptr) return false;
-  const bool bHeld = HoldsFilter(pFilter);
-  pFilter->Release();
-  return bHeld;
+  const ComPtr<IBaseFilter> pFilter = FilterOf(pPin);
+  return pFilter && HoldsFilter(pFilter.Get());
 }
 
 std::vector<IBaseFilter*> CHostGraph::DownstreamFirst() {
@@ -384,17 +355,15 @@ std::vector<IBaseFilter*> CHostGraph::DownstreamFirst() {
   // feeds[i]: the filters that filter i's connected output pins lead to.
   std::vector<std::vector<size_t>> feeds(n);
   for (size_t i = 0; i < n; ++i) {
-    CPinSnapshot pins(m_Filters[i].pFilter);
-    for (IPin* pPin : pins.Pins()) {
-      if (DirectionOf(pPin) != PINDIR_OUTPUT) continue;
-      IPin* pPeer = PeerOf(pPin);
-      if (pPeer == nullptr) continue;
-      IBaseFilter* pDown = FilterOf(pPeer);
-      pPeer->Release();
-      if (pDown == nullptr) continue;
+    CPinSnapshot pins(m_Filters[i].pFilter.Get());
+    for (const ComPtr<IPin>& pPin : pins.Pins()) {
+      if (DirectionOf(pPin.Get()) != PINDIR_OUTPUT) continue;
+      const ComPtr<IPin> pPeer = PeerOf(pPin.Get());
+      if (!pPeer) continue;
+      const ComPtr<IBaseFilter> pDown = FilterOf(pPeer.Get());
+      if (!pDown) continue;
       for (size_t j = 0; j < n; ++j)
-        if (m_Filters[j].pFilter == pDown) feeds[i].push_back(j);
-      pDown->Release();
+        if (m_Filters[j].pFilter.Get() == pDown.Get()) feeds[i].push_back(j);
     }
   }
   // Distance from the sinks; n rounds settle any graph without a cycle and
@@ -418,7 +387,7 @@ std::vector<IBaseFilter*> CHostGraph::DownstreamFirst() {
                    [&](size_t a, size_t b) { return depth[a] < depth[b]; });
   std::vector<IBaseFilter*> filters;
   filters.reserve(n);
-  for (size_t i : order) filters.push_back(m_Filters[i].pFilter);
+  for (size_t i : order) filters.push_back(m_Filters[i].pFilter.Get());
   return filters;
 }
 
@@ -427,14 +396,12 @@ std::vector<IBaseFilter*> CHostGraph::Sinks() {
   for (const Entry& e : m_Filters) {
     bool bFed = false;
     bool bFeeds = false;
-    CPinSnapshot pins(e.pFilter);
-    for (IPin* pPin : pins.Pins()) {
-      IPin* pPeer = PeerOf(pPin);
-      if (pPeer == nullptr) continue;
-      pPeer->Release();
-      (DirectionOf(pPin) == PINDIR_INPUT ? bFed : bFeeds) = true;
+    CPinSnapshot pins(e.pFilter.Get());
+    for (const ComPtr<IPin>& pPin : pins.Pins()) {
+      if (!PeerOf(pPin.Get())) continue;
+      (DirectionOf(pPin.Get()) == PINDIR_INPUT ? bFed : bFeeds) = true;
     }
-    if (bFed && !bFeeds) sinks.push_back(e.pFilter);
+    if (bFed && !bFeeds) sinks.push_back(e.pFilter.Get());
   }
   return sinks;
 }
@@ -466,12 +433,11 @@ HRESULT CHostGraph::StopFilters() {
 
 HRESULT CHostGraph::DisconnectFilter(IBaseFilter* pFilter) {
   CPinSnapshot pins(pFilter);
-  for (IPin* pPin : pins.Pins()) {
-    IPin* pPeer = PeerOf(pPin);
-    if (pPeer == nullptr) continue;
+  for (const ComPtr<IPin>& pPin : pins.Pins()) {
+    const ComPtr<IPin> pPeer = PeerOf(pPin.Get());
+    if (!pPeer) continue;
     pPeer->Disconnect();
     pPin->Disconnect();
-    pPeer->Release();
   }
   return S_OK;
 }

@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_ptr.h"
 #include "platform/dshow.h"
 
 namespace flvdmx {
@@ -114,11 +115,10 @@ class CHostGraph final : public IFilterGraph, public IMediaEventSink {
 
   // Stops, disconnects every pin and lets go of every filter.
   HRESULT RemoveAllFilters();
-  int FilterCount();
 
  private:
   struct Entry {
-    IBaseFilter* pFilter;  // one reference
+    ComPtr<IBaseFilter> pFilter;
     std::wstring name;
   };
 

@@ -21,13 +21,7 @@ class CRecordingSink::CSinkPin : public CBaseInputPin {
 
   STDMETHODIMP Receive(IMediaSample* pSample) override {
     const HRESULT hr = CBaseInputPin::Receive(pSample);
-    if (hr != S_OK) {
-      if (pSample != nullptr) {
-        std::lock_guard<std::mutex> lock(m_pSink->m_RecordMutex);
-        ++m_pSink->m_cRejected;
-      }
-      return hr;
-    }
+    if (hr != S_OK) return hr;
     SinkEvent event;
     event.kind = SinkEvent::kSample;
     event.hrTime = pSample->GetTime(&event.tStart, &event.tStop);
@@ -47,16 +41,10 @@ class CRecordingSink::CSinkPin : public CBaseInputPin {
       std::lock_guard<std::mutex> lock(m_pSink->m_RecordMutex);
       // A flush or a stop that began after the check above has been recorded
       // already (under this lock); the sample must not appear after it.
-      if (IsFlushing() || !m_pSink->m_bStreaming) {
-        ++m_pSink->m_cRejected;
-        return IsFlushing() ? S_FALSE : VFW_E_WRONG_STATE;
-      }
+      if (IsFlushing() || !m_pSink->m_bStreaming) return IsFlushing() ? S_FALSE : VFW_E_WRONG_STATE;
       ++m_pSink->m_cSamples;
       m_pSink->Record(event, pData);
-      if (m_pSink->m_bHoldSamples) {
-        pSample->AddRef();
-        m_pSink->m_Held.push_back(pSample);
-      }
+      if (m_pSink->m_bHoldSamples) m_pSink->m_Held.emplace_back(pSample);
       delay = m_pSink->m_SampleDelay;
     }
     // Outside every lock: a flush or a stop must not wait for the nap.
@@ -183,13 +171,13 @@ void CRecordingSink::SetHoldSamples(bool bHold) {
 }
 
 void CRecordingSink::ReleaseHeldSamples() {
-  std::vector<IMediaSample*> held;
+  std::vector<ComPtr<IMediaSample>> held;
   {
     std::lock_guard<std::mutex> lock(m_RecordMutex);
     held.swap(m_Held);
   }
-  // Outside the lock: a sample going back may wake the upstream thread.
-  for (IMediaSample* pSample : held) pSample->Release();
+  // Released here, outside the lock: a sample going back may wake the
+  // upstream thread.
 }
 
 std::vector<SinkEvent> CRecordingSink::Events() {
@@ -197,19 +185,9 @@ std::vector<SinkEvent> CRecordingSink::Events() {
   return m_Events;
 }
 
-void CRecordingSink::ClearEvents() {
-  std::lock_guard<std::mutex> lock(m_RecordMutex);
-  m_Events.clear();
-}
-
 uint64_t CRecordingSink::SampleCount() {
   std::lock_guard<std::mutex> lock(m_RecordMutex);
   return m_cSamples;
-}
-
-uint64_t CRecordingSink::RejectedSampleCount() {
-  std::lock_guard<std::mutex> lock(m_RecordMutex);
-  return m_cRejected;
 }
 
 bool CRecordingSink::IsEndOfStream() {

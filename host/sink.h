@@ -36,6 +36,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/com_ptr.h"
 #include "baseclasses/critsec.h"
 #include "baseclasses/filter.h"
 #include "host/sink_filter.h"
@@ -91,11 +92,8 @@ class CRecordingSink : public CSinkFilter {
   void ReleaseHeldSamples();
 
   std::vector<SinkEvent> Events();
-  void ClearEvents();
-  // Samples accepted since the sink was made (ClearEvents keeps it), and
-  // samples refused because the sink was stopped or flushing.
+  // Samples accepted since the sink was made.
   uint64_t SampleCount();
-  uint64_t RejectedSampleCount();
   // End-of-stream reported to the graph in the current run.
   bool IsEndOfStream();
   int HeldSampleCount();
@@ -122,14 +120,13 @@ class CRecordingSink : public CSinkFilter {
   CCritSec m_Lock;
   std::mutex m_RecordMutex;
   std::vector<SinkEvent> m_Events;
-  std::vector<IMediaSample*> m_Held;
+  std::vector<ComPtr<IMediaSample>> m_Held;
   EventCallback m_Callback;
   std::chrono::milliseconds m_SampleDelay{0};
   bool m_bHoldSamples = false;
   bool m_bStreaming = false;  // the pin is active: a run is on
   bool m_bEndOfStream = false;
   uint64_t m_cSamples = 0;
-  uint64_t m_cRejected = 0;
   std::unique_ptr<CSinkPin> m_pPin;
 };
 

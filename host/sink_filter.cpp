@@ -1,5 +1,7 @@
 #include "host/sink_filter.h"
 
+#include "base/com_ptr.h"
+
 namespace flvdmx {
 
 CSinkFilter::CSinkFilter(const wchar_t* pName, CCritSec* pLock, REFCLSID clsid)
@@ -23,22 +25,18 @@ STDMETHODIMP_(ULONG) CSinkFilter::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_I
 HRESULT CSinkFilter::GetUpstreamSeeking(IMediaSeeking** ppSeeking) {
   *ppSeeking = nullptr;
   IPin* pInput = SeekingInputPin();
-  IPin* pPeer = nullptr;
-  if (pInput == nullptr || FAILED(pInput->ConnectedTo(&pPeer)) || pPeer == nullptr)
+  ComPtr<IPin> pPeer;
+  if (pInput == nullptr || FAILED(pInput->ConnectedTo(pPeer.Put())) || !pPeer)
     return VFW_E_NOT_CONNECTED;
-  const HRESULT hr = pPeer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(ppSeeking));
-  pPeer->Release();
-  return hr;
+  return pPeer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(ppSeeking));
 }
 
 template <typename Call>
 HRESULT CSinkFilter::CUpstreamSeeking::Forward(Call call) {
-  IMediaSeeking* pSeeking = nullptr;
-  HRESULT hr = m_pFilter->GetUpstreamSeeking(&pSeeking);
+  ComPtr<IMediaSeeking> pSeeking;
+  const HRESULT hr = m_pFilter->GetUpstreamSeeking(pSeeking.Put());
   if (FAILED(hr)) return hr;
-  hr = call(pSeeking);
-  pSeeking->Release();
-  return hr;
+  return call(pSeeking.Get());
 }
 
 STDMETHODIMP CSinkFilter::CUpstreamSeeking::QueryInterface(REFIID riid, void** ppv) {

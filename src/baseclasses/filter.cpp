@@ -22,7 +22,6 @@ CBaseFilter::CBaseFilter(const wchar_t* pName, IUnknown* pUnk, CCritSec* pLock, 
 
 CBaseFilter::~CBaseFilter() {
   delete[] m_pName;
-  if (m_pClock != nullptr) m_pClock->Release();
 }
 
 STDMETHODIMP CBaseFilter::QueryInterface(REFIID riid, void** ppv) {
@@ -105,24 +104,21 @@ STDMETHODIMP CBaseFilter::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE* State
 
 STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
   CAutoLock lock(m_pLock);
-  if (pClock != nullptr) pClock->AddRef();
-  if (m_pClock != nullptr) m_pClock->Release();
-  m_pClock = pClock;
+  m_pClock = ComPtr<IReferenceClock>(pClock);
   return S_OK;
 }
 
 STDMETHODIMP CBaseFilter::GetSyncSource(IReferenceClock** pClock) {
   if (pClock == nullptr) return E_POINTER;
   CAutoLock lock(m_pLock);
-  *pClock = m_pClock;
-  if (m_pClock != nullptr) m_pClock->AddRef();
+  *pClock = ComPtr<IReferenceClock>(m_pClock).Detach();
   return S_OK;
 }
 
 HRESULT CBaseFilter::StreamTime(REFERENCE_TIME* prtStream) {
   if (prtStream == nullptr) return E_POINTER;
   CAutoLock lock(m_pLock);
-  if (m_pClock == nullptr) return VFW_E_NO_CLOCK;
+  if (!m_pClock) return VFW_E_NO_CLOCK;
   REFERENCE_TIME rtNow = 0;
   const HRESULT hr = m_pClock->GetTime(&rtNow);
   if (FAILED(hr)) return hr;
@@ -205,29 +201,26 @@ HRESULT CBaseFilter::NotifyEvent(LONG EventCode, LONG_PTR EventParam1, LONG_PTR 
 STDMETHODIMP CBaseFilter::Register() {
   const AMOVIESETUP_FILTER* pSetup = GetSetupData();
   if (pSetup == nullptr) return S_FALSE;
-  IFilterMapper2* pMapper = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IFilterMapper2, reinterpret_cast<void**>(&pMapper));
+  ComPtr<IFilterMapper2> pMapper;
+  const HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IFilterMapper2, reinterpret_cast<void**>(pMapper.Put()));
   if (FAILED(hr)) return hr;
   REGFILTER2 rf2{};
   rf2.dwVersion = 1;
   rf2.dwMerit = pSetup->dwMerit;
   rf2.cPins = pSetup->nPins;
   rf2.rgPins = pSetup->lpPin;
-  hr = pMapper->RegisterFilter(*pSetup->clsID, pSetup->strName, nullptr, nullptr, nullptr, &rf2);
-  pMapper->Release();
-  return hr;
+  return pMapper->RegisterFilter(*pSetup->clsID, pSetup->strName, nullptr, nullptr, nullptr, &rf2);
 }
 
 STDMETHODIMP CBaseFilter::Unregister() {
   const AMOVIESETUP_FILTER* pSetup = GetSetupData();
   if (pSetup == nullptr) return S_FALSE;
-  IFilterMapper2* pMapper = nullptr;
+  ComPtr<IFilterMapper2> pMapper;
   HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IFilterMapper2, reinterpret_cast<void**>(&pMapper));
+                                IID_IFilterMapper2, reinterpret_cast<void**>(pMapper.Put()));
   if (FAILED(hr)) return hr;
   hr = pMapper->UnregisterFilter(nullptr, nullptr, *pSetup->clsID);
-  pMapper->Release();
   return hr == kNotRegistered ? S_OK : hr;
 }
 

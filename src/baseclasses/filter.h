@@ -17,6 +17,7 @@
 
 #include <atomic>
 
+#include "base/com_ptr.h"
 #include "baseclasses/critsec.h"
 #include "baseclasses/unknown.h"
 #include "platform/dshow.h"
@@ -100,9 +101,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   HRESULT NotifyEvent(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2);
 
   BOOL IsStopped() const { return m_State == State_Stopped; }
-  BOOL IsActive() const { return m_State != State_Stopped; }
   FILTER_STATE GetFilterState() const { return m_State; }
-  CCritSec* StateLock() const { return m_pLock; }
   IFilterGraph* GetFilterGraph() const { return m_pGraph; }
   IMediaEventSink* GetEventSink() const { return m_pSink; }
   // The name given by JoinFilterGraph, or null.
@@ -110,7 +109,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
 
  protected:
   std::atomic<FILTER_STATE> m_State{State_Stopped};
-  IReferenceClock* m_pClock = nullptr;
+  ComPtr<IReferenceClock> m_pClock;
   REFERENCE_TIME m_tStart = 0;
   CLSID m_clsid;
   CCritSec* const m_pLock;

@@ -35,9 +35,7 @@ CBaseInputPin::CBaseInputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, C
                              HRESULT* phr, const wchar_t* pName)
     : CBasePin(pObjectName, pFilter, pLock, phr, pName, PINDIR_INPUT) {}
 
-CBaseInputPin::~CBaseInputPin() {
-  if (m_pAllocator != nullptr) m_pAllocator->Release();
-}
+CBaseInputPin::~CBaseInputPin() = default;
 
 STDMETHODIMP CBaseInputPin::QueryInterface(REFIID riid, void** ppv) {
   return GetOwner()->QueryInterface(riid, ppv);
@@ -55,25 +53,23 @@ STDMETHODIMP CBaseInputPin::GetAllocator(IMemAllocator** ppAllocator) {
   if (ppAllocator == nullptr) return E_POINTER;
   CAutoLock lock(m_pLock);
   *ppAllocator = nullptr;
-  if (m_pAllocator == nullptr) {
-    const HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_IMemAllocator, reinterpret_cast<void**>(&m_pAllocator));
+  if (!m_pAllocator) {
+    const HRESULT hr =
+        CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                         reinterpret_cast<void**>(m_pAllocator.Put()));
     if (FAILED(hr)) {
-      m_pAllocator = nullptr;
+      m_pAllocator.Reset();
       return hr;
     }
   }
-  *ppAllocator = m_pAllocator;
-  m_pAllocator->AddRef();
+  *ppAllocator = ComPtr<IMemAllocator>(m_pAllocator).Detach();
   return S_OK;
 }
 
 STDMETHODIMP CBaseInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) {
   if (pAllocator == nullptr) return E_POINTER;
   CAutoLock lock(m_pLock);
-  pAllocator->AddRef();
-  if (m_pAllocator != nullptr) m_pAllocator->Release();
-  m_pAllocator = pAllocator;
+  m_pAllocator = ComPtr<IMemAllocator>(pAllocator);
   m_bReadOnly = bReadOnly;
   return S_OK;
 }
@@ -170,17 +166,16 @@ STDMETHODIMP CBaseInputPin::EndFlush() {
 
 HRESULT CBaseInputPin::Inactive() {
   m_bRunTimeError = FALSE;
-  if (m_pAllocator == nullptr) return VFW_E_NO_ALLOCATOR;
+  if (!m_pAllocator) return VFW_E_NO_ALLOCATOR;
   m_bFlushing = FALSE;
   return m_pAllocator->Decommit();
 }
 
 HRESULT CBaseInputPin::BreakConnect() {
-  if (m_pAllocator != nullptr) {
+  if (m_pAllocator) {
     const HRESULT hr = m_pAllocator->Decommit();
     if (FAILED(hr)) return hr;
-    m_pAllocator->Release();
-    m_pAllocator = nullptr;
+    m_pAllocator.Reset();
   }
   return S_OK;
 }

@@ -16,6 +16,7 @@
 
 #include <atomic>
 
+#include "base/com_ptr.h"
 #include "baseclasses/pin.h"
 
 namespace flvdmx {
@@ -63,16 +64,14 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
   // run-time error, else S_OK.
   virtual HRESULT CheckStreaming();
 
-  BOOL IsReadOnly() const { return m_bReadOnly; }
   BOOL IsFlushing() const { return m_bFlushing; }
-  // The properties of the last sample received (its media type pointer is
-  // valid only while that sample is).
-  const AM_SAMPLE2_PROPERTIES& SampleProps() const { return m_SampleProps; }
 
  protected:
-  IMemAllocator* m_pAllocator = nullptr;
+  ComPtr<IMemAllocator> m_pAllocator;
   BOOL m_bReadOnly = FALSE;
   std::atomic<BOOL> m_bFlushing{FALSE};
+  // The properties of the last sample received (its media type pointer is
+  // valid only while that sample is).
   AM_SAMPLE2_PROPERTIES m_SampleProps{};
 };
 

@@ -247,8 +247,6 @@ void CMediaType::InitMediaType() {
   lSampleSize = 1;
 }
 
-BOOL CMediaType::IsValid() const { return majortype != GUID_NULL ? TRUE : FALSE; }
-
 void CMediaType::SetSampleSize(ULONG sz) {
   if (sz == 0) {
     SetVariableSize();
@@ -282,21 +280,6 @@ BYTE* CMediaType::AllocFormatBuffer(ULONG length) {
   if (cbFormat == length && pbFormat != nullptr) return pbFormat;
   auto* pb = static_cast<BYTE*>(CoTaskMemAlloc(length));
   if (pb == nullptr) return nullptr;
-  ResetFormatBuffer();
-  pbFormat = pb;
-  cbFormat = length;
-  return pb;
-}
-
-BYTE* CMediaType::ReallocFormatBuffer(ULONG length) {
-  if (length == 0) {
-    ResetFormatBuffer();
-    return nullptr;
-  }
-  if (cbFormat == length && pbFormat != nullptr) return pbFormat;
-  auto* pb = static_cast<BYTE*>(CoTaskMemAlloc(length));
-  if (pb == nullptr) return nullptr;
-  if (pbFormat != nullptr && cbFormat != 0) std::memcpy(pb, pbFormat, std::min(cbFormat, length));
   ResetFormatBuffer();
   pbFormat = pb;
   cbFormat = length;

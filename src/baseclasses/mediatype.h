@@ -40,8 +40,6 @@ class CMediaType : public AM_MEDIA_TYPE {
   // Releases pUnk and the format block, then back to the new-type state.
   void InitMediaType();
 
-  BOOL IsValid() const;  // a major type is set
-
   const GUID* Type() const { return &majortype; }
   void SetType(const GUID* ptype) { majortype = *ptype; }
   const GUID* Subtype() const { return &subtype; }
@@ -51,8 +49,6 @@ class CMediaType : public AM_MEDIA_TYPE {
 
   BOOL IsFixedSize() const { return bFixedSizeSamples; }
   BOOL IsTemporalCompressed() const { return bTemporalCompression; }
-  // 0 for variable-size samples.
-  ULONG GetSampleSize() const { return bFixedSizeSamples ? lSampleSize : 0; }
   // A size of 0 means variable-size samples.
   void SetSampleSize(ULONG sz);
   void SetVariableSize() { bFixedSizeSamples = FALSE; }
@@ -67,9 +63,6 @@ class CMediaType : public AM_MEDIA_TYPE {
   // block already had that length (then it is kept). Null on failure, with
   // the old block unchanged; a length of 0 frees the block and gives null.
   BYTE* AllocFormatBuffer(ULONG length);
-  // Resizes the block keeping the leading bytes; null on failure, with the
-  // old block unchanged.
-  BYTE* ReallocFormatBuffer(ULONG length);
   void ResetFormatBuffer();
 
   // TRUE when every identity that `ppartial` sets (not GUID_NULL) is equal

@@ -1,5 +1,8 @@
 #include "baseclasses/output_pin.h"
 
+#include "diag/media_type_text.h"
+#include "diag/trace.h"
+
 namespace flvdmx {
 
 CBaseOutputPin::CBaseOutputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
@@ -28,7 +31,9 @@ HRESULT CBaseOutputPin::CheckConnect(IPin* pPin) {
 }
 
 HRESULT CBaseOutputPin::CompleteConnect(IPin* pReceivePin) {
-  return DecideAllocator(m_pInputPin, &m_pAllocator);
+  const HRESULT hr = DecideAllocator(m_pInputPin, &m_pAllocator);
+  if (SUCCEEDED(hr)) Trace("\n%S: connected with %s", Name(), DescribeMediaType(&m_mt));
+  return hr;
 }
 
 HRESULT CBaseOutputPin::BreakConnect() {

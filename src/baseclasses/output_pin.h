@@ -31,7 +31,8 @@ class CBaseOutputPin : public CBasePin {
 
   // The base direction check, then the peer must offer IMemInputPin (held).
   HRESULT CheckConnect(IPin* pPin) override;
-  // Negotiates the allocator (DecideAllocator).
+  // Negotiates the allocator (DecideAllocator); once it succeeds, traces the
+  // pin's name and its media type.
   HRESULT CompleteConnect(IPin* pReceivePin) override;
   // Decommits and releases the allocator, releases the peer's IMemInputPin.
   HRESULT BreakConnect() override;
@@ -69,7 +70,6 @@ class CBaseOutputPin : public CBasePin {
   virtual HRESULT OnError(HRESULT hr);
 
   IMemAllocator* GetAllocatorNoRef() const { return m_pAllocator; }
-  IMemInputPin* GetInputPinNoRef() const { return m_pInputPin; }
 
  protected:
   IMemAllocator* m_pAllocator = nullptr;

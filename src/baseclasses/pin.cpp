@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "base/com_ptr.h"
 #include "baseclasses/enum_media_types.h"
 #include "baseclasses/filter.h"
 #include "baseclasses/wide_string.h"
@@ -74,11 +75,10 @@ HRESULT CBasePin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
   for (int pass = 0; pass < 2; ++pass) {
     // Pass 0 asks the peer first unless this pin's types are to go first.
     const bool bPeer = (pass == 0) != (m_bTryMyTypesFirst != FALSE);
-    IEnumMediaTypes* pEnum = nullptr;
-    HRESULT hr = bPeer ? pReceivePin->EnumMediaTypes(&pEnum) : EnumMediaTypes(&pEnum);
-    if (FAILED(hr) || pEnum == nullptr) continue;
-    hr = TryMediaTypes(pReceivePin, pmt, pEnum);
-    pEnum->Release();
+    ComPtr<IEnumMediaTypes> pEnum;
+    HRESULT hr = bPeer ? pReceivePin->EnumMediaTypes(pEnum.Put()) : EnumMediaTypes(pEnum.Put());
+    if (FAILED(hr) || !pEnum) continue;
+    hr = TryMediaTypes(pReceivePin, pmt, pEnum.Get());
     if (SUCCEEDED(hr)) return S_OK;
     if (!IsVagueRefusal(hr) && hr != VFW_E_NO_ACCEPTABLE_TYPES) hrFailure = hr;
   }

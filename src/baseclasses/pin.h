@@ -97,11 +97,6 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   BOOL IsStopped() const;
   LPCWSTR Name() const { return m_pName; }
   const CMediaType& CurrentMediaType() const { return m_mt; }
-  REFERENCE_TIME CurrentStartTime() const { return m_tStart; }
-  REFERENCE_TIME CurrentStopTime() const { return m_tStop; }
-  double CurrentRate() const { return m_dRate; }
-  BOOL CanReconnectWhenActive() const { return m_bCanReconnectWhenActive; }
-  void IncrementTypeVersion() { ++m_TypeVersion; }
 
  protected:
   // The agreement: a fully specified type is tried alone; else the peer's

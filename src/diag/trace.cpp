@@ -79,8 +79,6 @@ HRESULT SetTraceFilePath(const char* pszPath) {
   return TheTraceHolder().SetPath(traceos::WidenPath(pszPath).c_str());
 }
 
-std::wstring GetTraceFilePath() { return TheTraceHolder().Path(); }
-
 void CloseTraceWriter() { TheTraceHolder().Close(); }
 
 }  // namespace flvdmx

@@ -48,7 +48,6 @@ inline void Trace(const char* format, ...) {
 HRESULT SetTraceFilePath(const wchar_t* pszPath);
 // The same from a narrow path (UTF-8 on Linux, the ANSI code page on Windows).
 HRESULT SetTraceFilePath(const char* pszPath);
-std::wstring GetTraceFilePath();
 
 // Writes out what is pending and lets go of the module's trace writer: from
 // DllCanUnloadNow, and at the end of a program that traced to the file.

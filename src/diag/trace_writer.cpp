@@ -118,7 +118,7 @@ void CTraceHolder::Append(const char* pszLine, size_t cb) {
     LockTraceSlot(data);
     CTraceWriter* writer = static_cast<CTraceWriter*>(data->pWriter);
     if (!writer) {
-      writer = CTraceWriter::Create(m_szPath, m_pFs ? *m_pFs : CTraceFileSystem::Platform());
+      writer = CTraceWriter::Create(m_szPath, CTraceFileSystem::Platform());
       data->pWriter = writer;
     }
     if (writer) ++writer->m_lUsers;
@@ -169,16 +169,6 @@ HRESULT CTraceHolder::SetPath(const wchar_t* pszPath) {
   CloseLocked();
   std::wmemcpy(m_szPath, pszPath, length + 1);
   return S_OK;
-}
-
-std::wstring CTraceHolder::Path() {
-  std::lock_guard<std::mutex> guard(m_Lock);
-  return m_szPath;
-}
-
-void CTraceHolder::SetFileSystem(CTraceFileSystem* pFs) {
-  std::lock_guard<std::mutex> guard(m_Lock);
-  m_pFs = pFs;
 }
 
 }  // namespace flvdmx

@@ -97,10 +97,6 @@ class CTraceHolder {
   // The path for the next writer; closes the current one when it differs.
   // E_POINTER for null, E_INVALIDARG for an empty or too long path.
   HRESULT SetPath(const wchar_t* pszPath);
-  std::wstring Path();
-
-  // The writer's file system; tests substitute one (only before a writer exists).
-  void SetFileSystem(CTraceFileSystem* pFs);
 
  private:
   void CloseLocked();
@@ -108,7 +104,6 @@ class CTraceHolder {
   std::mutex m_Lock;
   TraceSlotHandle m_hSlot = nullptr;
   CTraceWriter* m_pWriter = nullptr;
-  CTraceFileSystem* m_pFs = nullptr;  // null: the platform's
   wchar_t m_szPath[kMaxTracePath] = L"c:\\OrvexTrace.txt";
 };
 

@@ -1,10 +1,12 @@
 #include "module/system_registration_host.h"
 
 #include <new>
+#include <utility>
 #include <vector>
 
 #include <winver.h>
 
+#include "base/com_ptr.h"
 #include "platform/dshow.h"
 
 namespace flvdmx {
@@ -17,8 +19,7 @@ HRESULT LastError() {
 
 class CMapperV2 : public IFilterMapperV2 {
  public:
-  explicit CMapperV2(IFilterMapper2* pMapper) : m_pMapper(pMapper) {}
-  ~CMapperV2() override { m_pMapper->Release(); }
+  explicit CMapperV2(ComPtr<IFilterMapper2> pMapper) : m_pMapper(std::move(pMapper)) {}
   CMapperV2(const CMapperV2&) = delete;
   CMapperV2& operator=(const CMapperV2&) = delete;
 
@@ -55,13 +56,12 @@ class CMapperV2 : public IFilterMapperV2 {
   }
 
  private:
-  IFilterMapper2* const m_pMapper;
+  const ComPtr<IFilterMapper2> m_pMapper;
 };
 
 class CMapperV1 : public IFilterMapperV1 {
  public:
-  explicit CMapperV1(IFilterMapper* pMapper) : m_pMapper(pMapper) {}
-  ~CMapperV1() override { m_pMapper->Release(); }
+  explicit CMapperV1(ComPtr<IFilterMapper> pMapper) : m_pMapper(std::move(pMapper)) {}
   CMapperV1(const CMapperV1&) = delete;
   CMapperV1& operator=(const CMapperV1&) = delete;
 
@@ -78,7 +78,7 @@ class CMapperV1 : public IFilterMapperV1 {
   }
 
  private:
-  IFilterMapper* const m_pMapper;
+  const ComPtr<IFilterMapper> m_pMapper;
 };
 
 }  // namespace
@@ -122,29 +122,23 @@ HRESULT CSystemRegistrationHost::InitializeComponentRuntime() { return CoInitial
 void CSystemRegistrationHost::UninitializeComponentRuntime() { CoUninitialize(); }
 
 HRESULT CSystemRegistrationHost::CreateFilterMapperV2(std::unique_ptr<IFilterMapperV2>* ppMapper) {
-  IFilterMapper2* pMapper = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                reinterpret_cast<void**>(&pMapper));
+  ComPtr<IFilterMapper2> pMapper;
+  const HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IFilterMapper2, reinterpret_cast<void**>(pMapper.Put()));
   if (FAILED(hr)) return hr;
-  ppMapper->reset(new (std::nothrow) CMapperV2(pMapper));
-  if (!*ppMapper) {
-    pMapper->Release();
-    return E_OUTOFMEMORY;
-  }
-  return S_OK;
+  // Without the memory for the wrapper, pMapper lets go of the mapper.
+  ppMapper->reset(new (std::nothrow) CMapperV2(std::move(pMapper)));
+  return *ppMapper ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT CSystemRegistrationHost::CreateFilterMapperV1(std::unique_ptr<IFilterMapperV1>* ppMapper) {
-  IFilterMapper* pMapper = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
-                                reinterpret_cast<void**>(&pMapper));
+  ComPtr<IFilterMapper> pMapper;
+  const HRESULT hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IFilterMapper, reinterpret_cast<void**>(pMapper.Put()));
   if (FAILED(hr)) return hr;
-  ppMapper->reset(new (std::nothrow) CMapperV1(pMapper));
-  if (!*ppMapper) {
-    pMapper->Release();
-    return E_OUTOFMEMORY;
-  }
-  return S_OK;
+  // Without the memory for the wrapper, pMapper lets go of the mapper.
+  ppMapper->reset(new (std::nothrow) CMapperV1(std::move(pMapper)));
+  return *ppMapper ? S_OK : E_OUTOFMEMORY;
 }
 
 void CSystemRegistrationHost::FreeUnusedLibraries() { CoFreeUnusedLibraries(); }

@@ -166,8 +166,15 @@ inline constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106u);
 inline constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0u);
 inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3u);
 
-// The component runtime. CoCreateInstance is served by the host that links
-// this code (its class table); the rest are self-contained.
+// The component runtime. The platform layer defines all of these but
+// CoCreateInstance: off Windows that one is defined by the host
+// (host/class_table_posix.cpp, over the host's class table), so every program
+// that links the core library also links the host library (src/CMakeLists.txt
+// says so to the linker). Code under src/ only calls it and never includes
+// the host. It stays a link-time dependency rather than a hook the host
+// installs at start-up because a static library's start-up code is not
+// linked unless something names it, and the first call may come from any
+// pin at any time.
 HRESULT CoInitializeEx(void* pvReserved, DWORD dwCoInit);
 void CoUninitialize();
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,

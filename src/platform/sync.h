@@ -19,7 +19,6 @@ class CCriticalSection {
 
   void Lock() { m_Mutex.lock(); }
   void Unlock() { m_Mutex.unlock(); }
-  bool TryLock() { return m_Mutex.try_lock(); }
 
  private:
   std::recursive_mutex m_Mutex;

@@ -9,10 +9,7 @@ std::unique_ptr<CThreadHandle> CThreadHandle::Start(ThreadProc pfn, void* pArg) 
   std::unique_ptr<CThreadHandle> handle(new (std::nothrow) CThreadHandle());
   if (!handle) return nullptr;
   try {
-    // Written by the thread, read only after join.
-    auto pExitCode = std::make_shared<DWORD>(0);
-    handle->m_pExitCode = pExitCode;
-    handle->m_Thread = std::thread([pExitCode, pfn, pArg] { *pExitCode = pfn(pArg); });
+    handle->m_Thread = std::thread([pfn, pArg] { pfn(pArg); });
   } catch (const std::system_error&) {
     return nullptr;
   } catch (const std::bad_alloc&) {

@@ -39,16 +39,12 @@ class CThreadHandle {
   // itself (IsCurrentThread tells).
   void Wait();
   bool IsCurrentThread() const { return std::this_thread::get_id() == m_Id; }
-  // The thread procedure's result, once Wait has returned.
-  DWORD ExitCode() const { return *m_pExitCode; }
 
  private:
   CThreadHandle() = default;
 
   std::thread m_Thread;
   std::thread::id m_Id;
-  // Shared with the thread, which may outlive a handle destroyed early.
-  std::shared_ptr<DWORD> m_pExitCode;
 };
 
 }  // namespace flvdmx

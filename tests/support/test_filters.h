@@ -1,12 +1,14 @@
 // Test doubles for the base layer: a filter whose pins the test adds, pins
-// driven by a script, a graph that keeps events, and reference-count checks
-// that report the caller's line.
+// driven by a script, a graph that keeps events, reference-count checks that
+// report the caller's line, and a fixture with one pin of each direction.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "baseclasses/filter.h"
 #include "baseclasses/input_pin.h"
@@ -156,6 +158,37 @@ class CTestGraph : public IFilterGraph, public IMediaEventSink {
  private:
   std::mutex m_Mutex;
   std::vector<Event> m_Events;
+};
+
+// An upstream filter with one output pin and a downstream filter with one
+// input pin, both released and checked back to their counts at the end.
+class PinPairTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_pUp = new CTestFilter();
+    m_pUp->AsBaseFilter()->AddRef();
+    m_pDown = new CTestFilter();
+    m_pDown->AsBaseFilter()->AddRef();
+    m_pOut = m_pUp->AddOutputPin(L"Out");
+    m_pIn = m_pDown->AddInputPin(L"In");
+  }
+  void TearDown() override {
+    m_pUp->Stop();
+    m_pDown->Stop();
+    m_pOut->Disconnect();
+    m_pIn->Disconnect();
+    ExpectRefCount(m_pUp->AsBaseFilter(), 1);
+    ExpectRefCount(m_pDown->AsBaseFilter(), 1);
+    m_pUp->AsBaseFilter()->Release();
+    m_pDown->AsBaseFilter()->Release();
+    ExpectObjectsActive(m_cObjectsBefore);
+  }
+
+  const LONG m_cObjectsBefore = CUnknown::ObjectsActive();
+  CTestFilter* m_pUp = nullptr;
+  CTestFilter* m_pDown = nullptr;
+  CTestOutputPin* m_pOut = nullptr;
+  CTestInputPin* m_pIn = nullptr;
 };
 
 }  // namespace flvdmx

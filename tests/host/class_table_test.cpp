@@ -1,23 +1,13 @@
+// The host's class table behind CoCreateInstance.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 
 #include "host/class_table.h"
 #include "platform/dshow.h"
 
 namespace flvdmx {
 namespace {
-
-TEST(ComRuntimeTest, InitialisationIsCountedPerThread) {
-  std::thread([] {
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
-    CoUninitialize();
-    CoUninitialize();
-  }).join();
-}
 
 std::atomic<int> g_cCreated{0};
 
