@@ -16,9 +16,9 @@
 // by reference count; CSeeking shares the filter's count and identity. The
 // stream descriptions, the fix-up table and the seek start point live in the
 // file state; the output pins hold non-owning pointers to the descriptions,
-// which live as long as the filter. Every new input connection rebuilds the
-// scan results and the pins; the seek start point survives it (a point before
-// the new file's data is ignored).
+// which live as long as the filter. Every new input connection starts from a
+// clean file state (descriptions, fix-ups, seek start point) and rebuilds
+// the scan results and the pins.
 //
 // Threads and locks: connection, state changes and seeking run on the graph's
 // thread under the filter lock; UpdateCurrentPosition takes it as well and
