@@ -206,6 +206,15 @@ HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reade
   m_File.GetSeekStartPoint(dwTarget, &dwStartTime, &llStartPos, &bNear);
   if (bNear) seekLock.unlock();
 
+  if (llStartPos == llDataOffset) {
+    // Without a stored point the search starts at the stream's first tag,
+    // whose own time is the one to trust: a recording need not start at 0.
+    FlvTag first;
+    int64_t llFirst = 0;
+    if (FindNextTagOfType(reader, llStartPos, 0, 0, type, first, llFirst) == S_OK) {
+      dwStartTime = first.TimeStamp;
+    }
+  }
   int64_t llSampleCount = 0;
   llPosition = llStartPos;
   const uint32_t dwRequested = dwTarget;

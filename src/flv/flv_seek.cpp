@@ -202,7 +202,8 @@ HRESULT FindPrevTagOfType(const CFlvReader& reader, int64_t llPosition, uint8_t 
     t = prev;
     p = q;
   } while (t.TagType != type);
-  WraparoundDetected(dwReference > kReferenceBackOff ? dwReference - kReferenceBackOff : 0, t);
+  // The tag lies before the reference, however far (sparse streams).
+  WraparoundBackward(dwReference, t);
   tag = t;
   llFoundPosition = p;
   return S_OK;

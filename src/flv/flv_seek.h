@@ -21,8 +21,6 @@ namespace flvdmx {
 
 // FindPreviousFrame trusts its start point's time over the tag's beyond this.
 inline constexpr uint32_t kOverrideLimit = 1000;
-// FindPrevTagOfType carries times on from its reference minus this.
-inline constexpr uint32_t kReferenceBackOff = 1000;
 // The search runs only for gaps above this and stops within it.
 inline constexpr uint32_t kSearchTolerance = 5000;
 // Largest step of one probe when the low and high times differ in their top byte.
@@ -64,7 +62,7 @@ HRESULT FindPredecessorTag(const CFlvReader& reader, int64_t llPosition, const F
 
 // The nearest tag of `type` before the tag at llPosition, whose record `tag`
 // holds on entry; each step back is FindPredecessorTag. The found
-// tag's time is carried on from dwReference minus kReferenceBackOff. S_OK;
+// tag's time is carried back from dwReference (WraparoundBackward). S_OK;
 // S_FALSE when there is no earlier tag; a read failure. `tag` and
 // `llFoundPosition` change only on S_OK.
 HRESULT FindPrevTagOfType(const CFlvReader& reader, int64_t llPosition, uint8_t type, FlvTag& tag,

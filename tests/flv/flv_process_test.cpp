@@ -5,12 +5,18 @@
 // segment from the right place to its end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <random>
 #include <thread>
 #include <vector>
 
 #include "flv/filter_rig.h"
+#include "support/ffprobe.h"
+#include "support/media.h"
 #include "support/test_filters.h"
 
 namespace flvdmx::filtertest {
@@ -108,6 +114,167 @@ TEST_F(StreamingLoopTest, BadTagsEndOrSkipCleanly) {
       if (!bAborted) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(bAborted, c.bAbort);
+  }
+}
+
+// Each pin delivers every tag of its stream from the start, one sample per
+// tag with its time and size; the first sample and the first one after the
+// break (file position llBreak, -1: none) carry a discontinuity.
+void ExpectPlayedThrough(const std::vector<SinkEvent>& events, const std::vector<FileTag>& tags, int64_t llBreak,
+                         const char* what) {
+  SCOPED_TRACE(what);
+  const std::vector<SinkEvent> samples = SamplesOf(events);
+  ASSERT_EQ(samples.size(), tags.size()) << "samples delivered against tags in the file";
+  bool bAfterBreak = false;
+  for (size_t i = 0; i < tags.size(); ++i) {
+    SCOPED_TRACE("tag at " + std::to_string(tags[i].timeMs) + " ms");
+    const bool bFirstAfterBreak = llBreak >= 0 && !bAfterBreak && tags[i].position >= llBreak;
+    bAfterBreak = bAfterBreak || bFirstAfterBreak;
+    EXPECT_EQ(samples[i].tStart, tags[i].timeMs * kMs);
+    EXPECT_EQ(samples[i].lActual, static_cast<LONG>(tags[i].payloadSize));
+    EXPECT_EQ(samples[i].bDiscontinuity, i == 0 || bFirstAfterBreak);
+  }
+  EXPECT_EQ(events.back().kind, SinkEvent::kEndOfStream);
+}
+
+// 30 s with metadata: the scan stops after ten seconds and never sees the
+// damage at 20 s (or 11.5 s of 12), so only the loops meet it.
+TEST_F(StreamingLoopTest, ABreakInTheTagChainIsCrossedAndPlaysToTheEnd) {
+  const struct {
+    const char* name;
+    uint32_t durationMs, breakMs;
+    size_t cGarbage;  // 0: the back-link of the tag at breakMs is wrong
+  } cases[] = {
+      {"a bad back-link mid-file resynchronises and plays to the end", 30000, 20000, 0},
+      {"a bad back-link just before the end still plays the rest", 12000, 11500, 0},
+      {"garbage between tags is skipped", 30000, 20000, 37},
+      {"a long run of garbage is skipped", 30000, 20000, 20000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Layout layout;
+    layout.durationMs = c.durationMs;
+    CraftedFlv file = MakeFlv(layout);
+    size_t k = 0;
+    while (file.tags[k].timeMs < c.breakMs) ++k;
+    const int64_t llBreak = file.tags[k].position;
+    if (c.cGarbage == 0) {
+      file.bytes[static_cast<size_t>(llBreak) + 3] ^= 0x55;
+    } else {
+      std::vector<uint8_t> garbage(c.cGarbage);
+      for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(0xA5 ^ (i * 7));
+      file.bytes.insert(file.bytes.begin() + llBreak, garbage.begin(), garbage.end());
+    }
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    EXPECT_EQ(rig.Dmx()->FileState().TagLinkFixups().Count(), 0u) << "the scan must not have seen it";
+    rig.ConnectAllSinks();
+    EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ExpectPlayedThrough(rig.Sink("Video")->Events(), file.Of(kFlvTagVideo), llBreak, "Video");
+    ExpectPlayedThrough(rig.Sink("Audio")->Events(), file.Of(kFlvTagAudio), llBreak, "Audio");
+  }
+}
+
+// Seeks land where they should whatever the file: video on the last key
+// frame at or before the target, audio on the tag that covers it; targets on
+// a key frame, on an audio tag, between tags, just after a key frame. Each
+// is played several times: which pin positions first must not matter.
+TEST_F(StreamingLoopTest, SeekLandsOnTheKeyFrameAndAudioTagOfTheTarget) {
+  const struct {
+    const char* name;
+    Layout layout;
+  } files[] = {
+      {"back-links right", [] { Layout l; l.durationMs = 30000; l.audioIntervalMs = 23; return l; }()},
+      {"every back-link 0", [] { Layout l; l.durationMs = 30000; l.audioIntervalMs = 23; l.zeroBackLinks = true; return l; }()},
+  };
+  const uint32_t targets[] = {0, 3000, 7000, 12000, 12001, 12006, 17950, 21000, 25500, 28999};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.name);
+    const CraftedFlv file = MakeFlv(f.layout);
+    for (const uint32_t targetMs : targets) {
+      for (int run = 0; run < (kSanitized ? 1 : 3); ++run) {
+        SCOPED_TRACE("target " + std::to_string(targetMs));
+        FilterRig rig(file.bytes);
+        ASSERT_EQ(rig.ConnectInput(), S_OK);
+        rig.ConnectAllSinks();
+        ASSERT_EQ(rig.Seek(targetMs), S_OK);
+        EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+        ExpectBothDelivered(rig, file, 30000 * kMs);
+      }
+    }
+  }
+}
+
+// A five-hour recording without a metadata duration: the 24-bit times wrap
+// at 4 h 39 min. Few tags (one of each stream every two seconds) keep it small.
+TEST_F(StreamingLoopTest, SeekBeyondTheTimestampWrapOfALongRecording) {
+  const struct {
+    const char* name;
+    bool extendedTime;
+    uint32_t startMs;
+  } cases[] = {
+      {"TimestampExtended filled", true, 0},
+      {"TimestampExtended always 0", false, 0},
+      {"the wrap inside the scanned part", false, 0x1000000 - 5000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Layout layout;
+    layout.durationMs = 5 * 3600 * 1000;
+    layout.startMs = c.startMs;
+    layout.videoIntervalMs = 2000;
+    layout.keyIntervalMs = 10000;
+    layout.audioIntervalMs = 2000;
+    layout.metadata = false;
+    layout.extendedTime = c.extendedTime;
+    const CraftedFlv file = MakeFlv(layout);
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    EXPECT_EQ(rig.Dmx()->FileState().Duration(), file.tags.back().timeMs);
+    EXPECT_EQ(rig.Dmx()->FileState().AvgTimePerFrame(), 2000 * kMs);
+    rig.ConnectAllSinks();
+    const uint32_t targetMs = c.startMs + (4 * 60 + 50) * 60 * 1000 + 1000;
+    ASSERT_EQ(rig.Seek(targetMs), S_OK);
+    EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ExpectBothDelivered(rig, file, static_cast<REFERENCE_TIME>(file.tags.back().timeMs) * kMs);
+  }
+}
+
+// The 21-minute ffmpeg file against ffprobe: seeks onto key frames (every
+// 5 s at 46 ms past) and beside them start video on the last key frame at or
+// before the target and audio on the last packet at or before it, whichever
+// pin positions first.
+TEST_F(StreamingLoopTest, SeekInALongEncoderFileStartsWhereFfprobeSays) {
+  const std::string path = MediaPath("h264_aac_long.flv");
+  std::vector<uint8_t> bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_FALSE(bytes.empty()) << path;
+  const std::vector<ProbePacket> packets = ProbePackets(path);
+  for (const uint32_t targetMs : {60000u, 60046u, 300046u, 600046u, 600047u, 1000000u}) {
+    int64_t videoMs = -1, audioMs = -1;
+    for (const ProbePacket& p : packets) {
+      if (p.dts_ms > targetMs) continue;
+      if (p.codec_type == "video" && p.key) videoMs = std::max(videoMs, p.dts_ms);
+      if (p.codec_type == "audio") audioMs = std::max(audioMs, p.dts_ms);
+    }
+    for (int run = 0; run < (kSanitized ? 1 : 3); ++run) {
+      SCOPED_TRACE("target " + std::to_string(targetMs));
+      FilterRig rig(bytes);
+      ASSERT_EQ(rig.ConnectInput(), S_OK);
+      rig.ConnectAllSinks();
+      ASSERT_EQ(rig.Seek(targetMs, targetMs + 200), S_OK);
+      EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+      const auto video = SamplesOf(rig.Sink("Video")->Events());
+      const auto audio = SamplesOf(rig.Sink("Audio")->Events());
+      ASSERT_FALSE(video.empty());
+      ASSERT_FALSE(audio.empty());
+      EXPECT_EQ(video[0].tStart + targetMs * kMs, videoMs * kMs);
+      EXPECT_TRUE(video[0].bSyncPoint);
+      EXPECT_EQ(audio[0].tStart + targetMs * kMs, audioMs * kMs);
+    }
   }
 }
 
