@@ -16,7 +16,8 @@
 // by reference count; CSeeking shares the filter's count and identity. The
 // stream descriptions, the fix-up table and the seek start point live in the
 // file state; the output pins hold non-owning pointers to the descriptions,
-// which live as long as the filter. Every new input connection starts from a
+// which live until the next input connection (the pins go first). Every new
+// input connection starts from a
 // clean file state (descriptions, fix-ups, seek start point) and rebuilds
 // the scan results and the pins.
 //
