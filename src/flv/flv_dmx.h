@@ -17,9 +17,8 @@
 // stream descriptions, the fix-up table and the seek start point live in the
 // file state; the output pins hold non-owning pointers to the descriptions,
 // which live until the next input connection (the pins go first). Every new
-// input connection starts from a
-// clean file state (descriptions, fix-ups, seek start point) and rebuilds
-// the scan results and the pins.
+// input connection starts from a clean file state (descriptions, fix-ups,
+// seek start point) and rebuilds the scan results and the pins.
 //
 // Threads and locks: connection, state changes and seeking run on the graph's
 // thread under the filter lock; UpdateCurrentPosition takes it as well and
