@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "baseclasses/mediatype.h"
 #include "flv/filter_rig.h"
 #include "support/ffprobe.h"
 #include "support/media.h"
@@ -237,6 +238,50 @@ TEST_F(StreamingLoopTest, SeekBeyondTheTimestampWrapOfALongRecording) {
     ASSERT_EQ(rig.Seek(targetMs), S_OK);
     EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
     ExpectBothDelivered(rig, file, static_cast<REFERENCE_TIME>(file.tags.back().timeMs) * kMs);
+  }
+}
+
+// AAC joined late: the sequence header describes the stream, the scan
+// reaches the real duration and frame duration, and the raw frames before
+// the header and after it are all delivered (the header itself is not).
+TEST_F(StreamingLoopTest, AacStartingWithRawFramesPlays) {
+  FlvWriter w;
+  std::vector<FileTag> audio;
+  size_t cVideo = 0;
+  for (uint32_t v = 0, a = 0, i = 0; v < 12000 || a < 12000; ++i) {
+    if (v < 12000 && (a >= 12000 || v <= a)) {
+      w.Video(v, VideoPayload(false, v % 1000 == 0, 20));
+      ++cVideo;
+      v += 40;
+      continue;
+    }
+    if (i == 5) {
+      w.Audio(a, {0xAF, 0x00, 0x12, 0x10});  // the sequence header: AAC LC, 44.1 kHz, stereo
+    } else {
+      std::vector<uint8_t> raw = {0xAF, 0x01};
+      raw.resize(10 + i % 13, static_cast<uint8_t>(i));
+      audio.push_back({w.Audio(a, raw), kFlvTagAudio, a, true, static_cast<uint32_t>(raw.size() - 2)});
+    }
+    a += 23;
+  }
+  FilterRig rig(w.Bytes());
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  EXPECT_EQ(rig.OutputPinNames(), (std::vector<std::string>{"Video", "Audio"}));
+  EXPECT_EQ(rig.Dmx()->FileState().Duration(), std::max(11960u, audio.back().timeMs));
+  EXPECT_EQ(rig.Dmx()->FileState().AvgTimePerFrame(), 40 * kMs);
+  CMediaType mt;
+  ASSERT_EQ(rig.OutputPin("Audio")->GetSampleEntry()->GetMediaType(0, &mt), S_OK);
+  ASSERT_EQ(mt.cbFormat, 20u);
+  EXPECT_EQ(mt.pbFormat[18], 0x12) << "the AudioSpecificConfig of the sequence header";
+  EXPECT_EQ(mt.pbFormat[19], 0x10);
+  rig.ConnectAllSinks();
+  EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+  EXPECT_EQ(SamplesOf(rig.Sink("Video")->Events()).size(), cVideo);
+  const auto samples = SamplesOf(rig.Sink("Audio")->Events());
+  ASSERT_EQ(samples.size(), audio.size());
+  for (size_t i = 0; i < audio.size(); ++i) {
+    EXPECT_EQ(samples[i].tStart, audio[i].timeMs * kMs) << i;
+    EXPECT_EQ(samples[i].lActual, static_cast<LONG>(audio[i].payloadSize)) << i;
   }
 }
 
