@@ -120,7 +120,8 @@ inline int CountOf(const std::vector<SinkEvent>& events, SinkEvent::Kind kind) {
 
 // One pin's events from its last new segment on against the file: the tags
 // from the first one delivered (one of `allowedMs`, else for video the last
-// key frame at or before the start, for audio the last tag at or before it), relative to the segment at its rate, stops at the next
+// key frame at or before the start, for audio the last tag at or before it),
+// relative to the segment at its rate, stops at the next
 // tag (the last lasts 26 ms), key frames as sync points, a discontinuity
 // first, preroll before the start, up to the segment stop; one end-of-stream.
 inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<FileTag>& tags, bool video,
@@ -149,7 +150,8 @@ inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<
   } else if (video) {
     EXPECT_TRUE(tags[first].key) << firstMs;
     // Not a group of pictures too early: no key frame after it up to the target.
-    for (const FileTag& t : tags) EXPECT_FALSE(t.key && t.timeMs > firstMs && t.timeMs <= targetMs) << t.timeMs;
+    for (const FileTag& t : tags)
+      EXPECT_FALSE(t.key && t.timeMs > firstMs && t.timeMs <= targetMs) << t.timeMs;
   } else if (first + 1 < tags.size()) {
     // The audio tag whose span covers the target.
     EXPECT_GT(tags[first + 1].timeMs, targetMs);

@@ -90,7 +90,9 @@ TEST_F(FlvDmxTest, ASecondFileStartsFromACleanState) {
   for (uint32_t t = 0; t < 20000; t += 50) {
     if (t % 1000 == 0) w.Video(t, VideoPayload(false, true, 10));
     const std::vector<uint8_t> payload = AudioPayload(30 + t % 7, 0x3F);
-    fileB.tags.push_back({w.Audio(t, payload), kFlvTagAudio, t, true, static_cast<uint32_t>(payload.size() - 1)});
+    const int64_t position = w.Audio(t, payload);
+    const uint32_t cbPayload = static_cast<uint32_t>(payload.size() - 1);
+    fileB.tags.push_back({position, kFlvTagAudio, t, true, cbPayload});
   }
   fileB.bytes = w.Bytes();
 

@@ -171,12 +171,14 @@ TEST(FindPrevTagOfType, WalksBackWithoutUsableBackLinks) {
     size_t cFound = 0;
     for (size_t i = tags.size() - 1; i-- > 0;) {
       if (tags[i].type != kFlvTagVideo) continue;
-      ASSERT_EQ(FindPrevTagOfType(reader, pos, kFlvTagVideo, tag, pos, tag.TimeStamp), S_OK) << tags[i].timeMs;
+      ASSERT_EQ(FindPrevTagOfType(reader, pos, kFlvTagVideo, tag, pos, tag.TimeStamp), S_OK)
+          << tags[i].timeMs;
       ASSERT_EQ(pos, tags[i].position);
       EXPECT_EQ(tag.TimeStamp, tags[i].timeMs);
       ++cFound;
     }
-    EXPECT_EQ(FindPrevTagOfType(reader, pos, kFlvTagVideo, tag, pos, tag.TimeStamp), S_FALSE) << "before the first";
+    EXPECT_EQ(FindPrevTagOfType(reader, pos, kFlvTagVideo, tag, pos, tag.TimeStamp), S_FALSE)
+        << "before the first";
     EXPECT_GT(cFound, 4000u);
     EXPECT_GE(fixups.Count(), 1u);
     if (!c.damageOne) EXPECT_GE(fixups.Count(), tags.size() - 1) << "every link learned once";
