@@ -126,7 +126,9 @@ class CFlvDmx : public CBaseDmx, public CSeeking {
   HRESULT CreateStreamPin(SampleEntry* pEntry, const wchar_t* pName, CBaseDmxOutputPin** ppPin);
   // One segment of the loop: its bounds as GetSegment gave them.
   struct Segment;
-  // Positions pPin's stream for a segment that starts at llSegmentStart.
+  // Positions pPin's stream for a segment that starts at llSegmentStart: on
+  // the stream's last tag at or before it (the same whichever pin searches
+  // first), for video then the key frame at or before that tag.
   // S_OK with the first tag to deliver; S_FALSE when no tag of the stream is
   // left; else the search's failure. Resets the pin's sample count.
   HRESULT PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reader, LONGLONG llSegmentStart,
