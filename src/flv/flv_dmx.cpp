@@ -133,7 +133,9 @@ HRESULT CFlvDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
   if (iPin != 0) return CBaseDmx::PinCompleteConnect(iPin, pPeer);
 
   RemoveAllOutputPins();
-  m_File.TagLinkFixups().Clear();
+  // Nothing of an earlier file may leak into this one: its stream
+  // descriptions, repaired links or the point the last seek started from.
+  m_File.Reset();
   IAsyncReader* pReader = GetReader();
   if (pReader == nullptr) return E_FAIL;
 

@@ -16,9 +16,9 @@
 // by reference count; CSeeking shares the filter's count and identity. The
 // stream descriptions, the fix-up table and the seek start point live in the
 // file state; the output pins hold non-owning pointers to the descriptions,
-// which live as long as the filter. Every new input connection rebuilds the
-// scan results and the pins; the seek start point survives it (a point before
-// the new file's data is ignored).
+// which live until the next input connection (the pins go first). Every new
+// input connection starts from a clean file state (descriptions, fix-ups,
+// seek start point) and rebuilds the scan results and the pins.
 //
 // Threads and locks: connection, state changes and seeking run on the graph's
 // thread under the filter lock; UpdateCurrentPosition takes it as well and
@@ -126,7 +126,9 @@ class CFlvDmx : public CBaseDmx, public CSeeking {
   HRESULT CreateStreamPin(SampleEntry* pEntry, const wchar_t* pName, CBaseDmxOutputPin** ppPin);
   // One segment of the loop: its bounds as GetSegment gave them.
   struct Segment;
-  // Positions pPin's stream for a segment that starts at llSegmentStart.
+  // Positions pPin's stream for a segment that starts at llSegmentStart: on
+  // the stream's last tag at or before it (the same whichever pin searches
+  // first), for video then the key frame at or before that tag.
   // S_OK with the first tag to deliver; S_FALSE when no tag of the stream is
   // left; else the search's failure. Resets the pin's sample count.
   HRESULT PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reader, LONGLONG llSegmentStart,

@@ -1,6 +1,7 @@
 #include "flv/flv_file_state.h"
 
 #include <cstdlib>
+#include <mutex>
 
 namespace flvdmx {
 
@@ -22,6 +23,19 @@ void CFlvFileState::GetSeekStartPoint(uint32_t dwTarget, uint32_t* pdwStartTime,
     *pllStartPos = m_FlvHeader.DataOffset;
     *pbNear = dwTarget < kNearStartPoint;
   }
+}
+
+void CFlvFileState::Reset() {
+  m_FlvHeader = FlvHeader();
+  m_dwDuration = 0;
+  m_dwStreamsSeen = 0;
+  m_llAvgTimePerFrame = 0;
+  m_pVideoEntry = std::make_unique<VideoSampleEntry>();
+  m_pAudioEntry = std::make_unique<AudioSampleEntry>();
+  m_TagLinkFixups.Clear();
+  std::lock_guard<std::recursive_mutex> lock(m_SeekLock);
+  m_dwSeekStartTime = 0;
+  m_llSeekStartPos = 0;
 }
 
 void CFlvFileState::SetSeekStartPoint(uint32_t dwTime, int64_t llPos) {

@@ -4,7 +4,8 @@
 // and the seek start point that the two delivery threads share. The filter
 // owns one as a member; the header scan (ReadAndParseHeader) fills it before
 // any delivery thread runs, and the delivery threads only read it, apart from
-// the fix-up table and the seek start point.
+// the fix-up table and the seek start point. Each new input connection
+// starts from a clean state (Reset).
 //
 // Locks: the fix-up table has its own; SeekLock() is held by a delivery thread
 // across one search so that the other pin reuses its result. Neither nests
@@ -12,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "flv/tag_link_fixups.h"
@@ -41,10 +43,10 @@ class CFlvFileState {
   uint32_t StreamsSeen() const { return m_dwStreamsSeen; }
   // Average video frame duration, 100 ns units.
   int64_t AvgTimePerFrame() const { return m_llAvgTimePerFrame; }
-  VideoSampleEntry& VideoEntry() { return m_VideoEntry; }
-  const VideoSampleEntry& VideoEntry() const { return m_VideoEntry; }
-  AudioSampleEntry& AudioEntry() { return m_AudioEntry; }
-  const AudioSampleEntry& AudioEntry() const { return m_AudioEntry; }
+  VideoSampleEntry& VideoEntry() { return *m_pVideoEntry; }
+  const VideoSampleEntry& VideoEntry() const { return *m_pVideoEntry; }
+  AudioSampleEntry& AudioEntry() { return *m_pAudioEntry; }
+  const AudioSampleEntry& AudioEntry() const { return *m_pAudioEntry; }
   CTagLinkFixups& TagLinkFixups() { return m_TagLinkFixups; }
   const CTagLinkFixups& TagLinkFixups() const { return m_TagLinkFixups; }
 
@@ -59,6 +61,12 @@ class CFlvFileState {
   void SetSeekStartPoint(uint32_t dwTime, int64_t llPos);
   std::recursive_mutex& SeekLock() { return m_SeekLock; }
 
+  // Forgets everything about the last file: scan results, fresh stream
+  // descriptions, an empty fix-up table and the seek start point. Called for
+  // every new input connection, while no delivery thread runs and no pin
+  // refers to the descriptions.
+  void Reset();
+
  private:
   friend class CFlvHeaderScan;  // the scan fills everything but the seek point
 
@@ -66,8 +74,9 @@ class CFlvFileState {
   uint32_t m_dwDuration = 0;
   uint32_t m_dwStreamsSeen = 0;
   int64_t m_llAvgTimePerFrame = 0;
-  VideoSampleEntry m_VideoEntry;
-  AudioSampleEntry m_AudioEntry;
+  // Replaced by Reset: a description keeps no field of an earlier file.
+  std::unique_ptr<VideoSampleEntry> m_pVideoEntry = std::make_unique<VideoSampleEntry>();
+  std::unique_ptr<AudioSampleEntry> m_pAudioEntry = std::make_unique<AudioSampleEntry>();
   CTagLinkFixups m_TagLinkFixups;
 
   std::recursive_mutex m_SeekLock;

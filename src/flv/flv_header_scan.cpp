@@ -1,9 +1,12 @@
 #include "flv/flv_header_scan.h"
 
+#include <algorithm>
+
 #include "diag/trace.h"
 #include "flv/amf0.h"
 #include "flv/flv_reader.h"
 #include "flv/flv_seek.h"
+#include "flv/flv_timestamps.h"
 
 namespace flvdmx {
 
@@ -27,6 +30,58 @@ constexpr uint32_t kScanAudio = kScanAudioDescription | kScanFirstAudioTag;  // 
 constexpr uint32_t kTimeUnset = 0xFFFFFFFF;
 // Media seen before the tail search is worth its reads, in ms.
 constexpr uint32_t kTenSeconds = 10000;
+
+// The tail search probes the part it skips at most this much media apart
+// (at the rate of the scanned part), well inside one 24-bit wrap period...
+constexpr double kProbeSpanMs = 60.0 * 60 * 1000;
+// ...and at least this many bytes apart.
+constexpr int64_t kMinProbeStep = 64 * 1024;
+
+// A lower bound for the time of the tags at llTo, carried on from the time
+// dwFrom at llFrom by a probe of the chain every kProbeSpanMs of media, each
+// probe's time carried on from the one before.
+uint32_t CarryTimeForward(const CFlvReader& reader, int64_t llFrom, uint32_t dwFrom, int64_t llTo) {
+  const double dStep = dwFrom == 0 ? 0 : static_cast<double>(llFrom) / dwFrom * kProbeSpanMs;
+  const int64_t step = dStep > 1e15 ? INT64_C(1000000000000000)
+                                    : std::max(kMinProbeStep, static_cast<int64_t>(dStep));
+  uint32_t dwTime = dwFrom;
+  for (int64_t p = llFrom + step; p < llTo; p += step) {
+    FlvTag tag;
+    int64_t pos = 0;
+    if (FindTagHeaderInRange(reader, p, std::min(p + step, llTo), dwTime, tag, pos) == S_OK &&
+        dwTime < tag.TimeStamp) {
+      dwTime = tag.TimeStamp;
+    }
+  }
+  return dwTime;
+}
+
+// From the tail tag at llPos to the end of the data: raises *pdwDuration to
+// each tag's time (carried on from the tag before) and repairs back-links
+// that do not lead to the tag before.
+void WalkTailToEnd(const CFlvReader& reader, int64_t llPos, FlvTag tag, uint32_t* pdwDuration,
+                   CTagLinkFixups& fixups) {
+  for (;;) {
+    if (*pdwDuration < tag.TimeStamp) *pdwDuration = tag.TimeStamp;
+    const int64_t next = NextTagPosition(llPos, tag);
+    FlvTag nextTag;
+    if (ReadTagHeader(reader, next, nextTag) != S_OK) return;
+    // No size is expected after script data: some writers patch the metadata
+    // tag in place and leave the back-link behind it stale.
+    const uint32_t expected = tag.TagType == kFlvTagScript ? 0 : ExpectedPreviousTagSize(tag);
+    if (expected != 0 && nextTag.PreviousTagSize != 0 && nextTag.PreviousTagSize != expected) {
+      Trace(
+          "\nCFlvDmx::FindTimestampOfLastSample: Invalid last tag size: received %x instead of %x",
+          nextTag.PreviousTagSize, expected);
+    }
+    if (PreviousTagPosition(next, nextTag) != llPos) (void)fixups.Add(llPos, next);
+    if (nextTag.TagType == kFlvTagVideo || nextTag.TagType == kFlvTagAudio) {
+      WraparoundDetected(tag.TimeStamp, nextTag);
+    }
+    tag = nextTag;
+    llPos = next;
+  }
+}
 
 uint32_t InitialScanFlags(uint8_t headerFlags) {
   uint32_t flags = kScanDurationOpen;
@@ -55,6 +110,10 @@ class CFlvHeaderScan {
   // False when the walk is over: the end of the data or no readable header.
   bool ReadNextTag(FlvTag& tag);
   void CheckBackLink(const FlvTag& tag);
+  // Carries the time of an audio or video tag on past the 24-bit wrap.
+  void UnwrapTime(FlvTag& tag);
+  // Whether the audio tag here is an AAC raw frame (AACPacketType 1).
+  bool IsAacRawFrame(const FlvTag& tag) const;
   void RaiseDuration(uint32_t dwTime);
   HRESULT OnVideoTag(const FlvTag& tag);
   HRESULT OnAudioTag(const FlvTag& tag);
@@ -80,6 +139,14 @@ class CFlvHeaderScan {
   uint32_t m_dwFirstVideoTime = kTimeUnset;
   uint32_t m_dwLastVideoTime = kTimeUnset;
   uint32_t m_cVideoTags = 0;
+  // The latest audio or video time so far: the wraparound reference.
+  uint32_t m_dwLatestTime = 0;
+  // Every audio and video tag so far carried the upper bits of its time in
+  // TimestampExtended (for short files: zero).
+  bool m_bExtendedTimeConsistent = true;
+  // An AAC raw frame that came before any sequence header: the first audio
+  // tag only when the stream has no sequence header at all.
+  bool m_bFirstAudioIsFallback = false;
 };
 
 HRESULT CFlvHeaderScan::Run() {
@@ -90,6 +157,7 @@ HRESULT CFlvHeaderScan::Run() {
   while (m_dwFlags != 0) {
     FlvTag tag;
     if (!ReadNextTag(tag)) break;
+    UnwrapTime(tag);
     if (tag.DataSize != 0 && tag.TagType == kFlvTagVideo) {
       const HRESULT hr = OnVideoTag(tag);
       if (hr != S_OK) return hr;
@@ -110,7 +178,7 @@ HRESULT CFlvHeaderScan::Run() {
 
   FinishAudioDescription();
   FinishFrameDuration();
-  m_File.m_VideoEntry.SetAvgTimePerFrame(m_File.m_llAvgTimePerFrame);
+  m_File.VideoEntry().SetAvgTimePerFrame(m_File.m_llAvgTimePerFrame);
   return S_OK;
 }
 
@@ -133,6 +201,21 @@ void CFlvHeaderScan::CheckBackLink(const FlvTag& tag) {
   }
 }
 
+void CFlvHeaderScan::UnwrapTime(FlvTag& tag) {
+  if (tag.DataSize == 0 || (tag.TagType != kFlvTagVideo && tag.TagType != kFlvTagAudio)) return;
+  WraparoundDetected(m_dwLatestTime, tag);
+  if (m_dwLatestTime < tag.TimeStamp) m_dwLatestTime = tag.TimeStamp;
+  if ((tag.ExtendedTimeStampAndStreamId >> 24) != (tag.TimeStamp >> 24)) {
+    m_bExtendedTimeConsistent = false;
+  }
+}
+
+bool CFlvHeaderScan::IsAacRawFrame(const FlvTag& tag) const {
+  uint8_t prefix[2] = {};
+  return tag.DataSize >= 2 && m_Reader.Read(m_llPos + kFlvTagPayloadOffset, 2, prefix) == S_OK &&
+         (prefix[0] >> 4) == kSoundFormatAac && prefix[1] == kFlvPacketCodedData;
+}
+
 void CFlvHeaderScan::RaiseDuration(uint32_t dwTime) {
   if ((m_dwFlags & kScanDurationOpen) && m_File.m_dwDuration < dwTime) {
     m_File.m_dwDuration = dwTime;
@@ -151,7 +234,7 @@ HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
   }
   if (m_dwFlags & kScanVideoDescription) {
     m_dwFlags &= ~kScanVideoDescription;
-    if (m_File.m_VideoEntry.ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag,
+    if (m_File.VideoEntry().ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag,
                                               0) != S_OK) {
       return VFW_E_INVALID_FILE_FORMAT;
     }
@@ -177,13 +260,18 @@ HRESULT CFlvHeaderScan::OnAudioTag(const FlvTag& tag) {
   RaiseDuration(tag.TimeStamp);
   if (!(m_dwFlags & kScanAudioDescription)) return S_OK;
   if (m_dwFlags & kScanFirstAudioTag) {
+    // AAC is described by its sequence header, wherever it comes; raw frames
+    // before it (a recording joined late) cannot describe the stream.
+    const bool bRawAac = IsAacRawFrame(tag);
+    if (bRawAac && m_bFirstAudioIsFallback) return S_OK;
     // Built when the next audio tag tells how long this one plays.
     m_FirstAudioTag = tag;
     m_llFirstAudioPos = m_llPos;
-    m_dwFlags &= ~kScanFirstAudioTag;
+    m_bFirstAudioIsFallback = bRawAac;
+    if (!bRawAac) m_dwFlags &= ~kScanFirstAudioTag;
     return S_OK;
   }
-  const HRESULT hr = m_File.m_AudioEntry.ReadFormatFromTag(
+  const HRESULT hr = m_File.AudioEntry().ReadFormatFromTag(
       m_pReader, m_llFirstAudioPos + kFlvTagPayloadOffset, &m_FirstAudioTag,
       tag.TimeStamp - m_FirstAudioTag.TimeStamp);
   if (hr == S_OK || hr == VFW_E_UNSUPPORTED_AUDIO) {
@@ -222,7 +310,8 @@ bool CFlvHeaderScan::SettleDurationEarly() {
     // file is cheaper than the rest of the walk.
     if (m_File.m_dwDuration > kTenSeconds) {
       if (SUCCEEDED(FindTimestampOfLastSample(m_Reader, m_llPrevPos, &m_File.m_dwDuration,
-                                              m_File.m_TagLinkFixups))) {
+                                              m_File.m_TagLinkFixups,
+                                              m_bExtendedTimeConsistent))) {
         return false;
       }
       m_dwFlags = kScanTailSearchFailed | kScanDurationOpen;
@@ -234,9 +323,10 @@ bool CFlvHeaderScan::SettleDurationEarly() {
 }
 
 void CFlvHeaderScan::FinishAudioDescription() {
-  if ((m_dwFlags & kScanAudioDescription) && !(m_dwFlags & kScanFirstAudioTag)) {
+  if ((m_dwFlags & kScanAudioDescription) &&
+      (!(m_dwFlags & kScanFirstAudioTag) || m_bFirstAudioIsFallback)) {
     // A single audio tag, or one whose header never became readable.
-    (void)m_File.m_AudioEntry.ReadFormatFromTag(
+    (void)m_File.AudioEntry().ReadFormatFromTag(
         m_pReader, m_llFirstAudioPos + kFlvTagPayloadOffset, &m_FirstAudioTag, 0);
   }
 }
@@ -269,38 +359,30 @@ HRESULT ReadAndParseHeader(IAsyncReader* pReader, CFlvFileState& file) {
 }
 
 HRESULT FindTimestampOfLastSample(const CFlvReader& reader, int64_t llLowerBound,
-                                  uint32_t* pdwDuration, CTagLinkFixups& fixups) {
+                                  uint32_t* pdwDuration, CTagLinkFixups& fixups,
+                                  bool bTrustExtendedTime) {
   const int64_t llAvailable = reader.Available();
   int64_t w = llAvailable - kScanWindow;
   if (w <= llLowerBound) return E_FAIL;
+  // The tail may lie several wraps of the 24-bit time beyond the scanned part.
+  const uint32_t dwReference = CarryTimeForward(reader, llLowerBound, *pdwDuration, w);
   FlvTag tag;
   int64_t pos = 0;
   // Each step back searches only its own window: the windows after it were
   // searched by the steps before, with the same result.
   int64_t end = llAvailable;
-  while (FindTagHeaderInRange(reader, w, end, *pdwDuration, tag, pos) != S_OK) {
+  while (FindTagHeaderInRange(reader, w, end, dwReference, tag, pos) != S_OK) {
     end = w;
     w -= kScanWindow;
     if (w <= llLowerBound) return E_FAIL;
   }
-
-  for (;;) {
-    if (*pdwDuration < tag.TimeStamp) *pdwDuration = tag.TimeStamp;
-    const int64_t next = NextTagPosition(pos, tag);
-    FlvTag nextTag;
-    if (ReadTagHeader(reader, next, nextTag) != S_OK) return S_OK;
-    // No size is expected after script data: some writers patch the metadata
-    // tag in place and leave the back-link behind it stale.
-    const uint32_t expected = tag.TagType == kFlvTagScript ? 0 : ExpectedPreviousTagSize(tag);
-    if (expected != 0 && nextTag.PreviousTagSize != 0 && nextTag.PreviousTagSize != expected) {
-      Trace(
-          "\nCFlvDmx::FindTimestampOfLastSample: Invalid last tag size: received %x instead of %x",
-          nextTag.PreviousTagSize, expected);
-    }
-    if (PreviousTagPosition(next, nextTag) != pos) (void)fixups.Add(pos, next);
-    tag = nextTag;
-    pos = next;
-  }
+  // The probes can miss a wrap, never add one: a file that fills
+  // TimestampExtended may only raise the time.
+  const uint32_t dwExtended = (tag.ExtendedTimeStampAndStreamId & 0xFF000000u) |
+                              (tag.TimeStamp & 0x00FFFFFFu);
+  if (bTrustExtendedTime && dwExtended > tag.TimeStamp) tag.TimeStamp = dwExtended;
+  WalkTailToEnd(reader, pos, tag, pdwDuration, fixups);
+  return S_OK;
 }
 
 }  // namespace flvdmx

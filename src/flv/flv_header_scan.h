@@ -39,9 +39,13 @@ HRESULT ReadAndParseHeader(IAsyncReader* pReader, CFlvFileState& file);
 // header from 8192 bytes before the reader's available length and steps back
 // 8192 bytes at a time while none is found above `llLowerBound`; then walks
 // to the end, raising *pdwDuration to each tag's time and adding a fix-up to
-// `fixups` for every back-link that does not lead to the tag before. S_OK or
-// E_FAIL.
+// `fixups` for every back-link that does not lead to the tag before. Times
+// are carried on past the 24-bit wrap from *pdwDuration (the time reached at
+// llLowerBound) through probes of the part in between; with
+// bTrustExtendedTime (the file fills TimestampExtended consistently) that
+// byte may raise the tail's time further. S_OK or E_FAIL.
 HRESULT FindTimestampOfLastSample(const CFlvReader& reader, int64_t llLowerBound,
-                                  uint32_t* pdwDuration, CTagLinkFixups& fixups);
+                                  uint32_t* pdwDuration, CTagLinkFixups& fixups,
+                                  bool bTrustExtendedTime = false);
 
 }  // namespace flvdmx

@@ -160,6 +160,36 @@ HRESULT DeliveryFailed(CBaseDmx* pDmx, HRESULT hr) {
   return hr;
 }
 
+// From a tag of `type` near the target to the last one at or before it (the
+// tag whose time span covers the target; for video the frame shown there),
+// or the stream's first tag when none lies at or before it. The walks are
+// exact where the search is not: the search stops within a tolerance, on
+// whatever tag its probe met.
+void SettleOnTarget(const CFlvReader& reader, uint8_t type, uint32_t dwTarget,
+                    int64_t& llPosition, FlvTag& tag, int64_t& llSampleCount) {
+  while (tag.TimeStamp > dwTarget) {
+    FlvTag prev = tag;
+    int64_t llPrev = 0;
+    if (FindPrevTagOfType(reader, llPosition, type, prev, llPrev, tag.TimeStamp) != S_OK) break;
+    tag = prev;
+    llPosition = llPrev;
+    --llSampleCount;
+  }
+  if (tag.TimeStamp > dwTarget) return;
+  for (;;) {
+    FlvTag next;
+    int64_t llNext = 0;
+    if (FindNextTagResync(reader, NextTagPosition(llPosition, tag), tag.TimeStamp,
+                          ExpectedPreviousTagSize(tag), type, next, llNext, nullptr) != S_OK ||
+        next.TimeStamp > dwTarget) {
+      return;
+    }
+    tag = next;
+    llPosition = llNext;
+    ++llSampleCount;
+  }
+}
+
 }  // namespace
 
 struct CFlvDmx::Segment {
@@ -185,6 +215,15 @@ HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reade
   m_File.GetSeekStartPoint(dwTarget, &dwStartTime, &llStartPos, &bNear);
   if (bNear) seekLock.unlock();
 
+  if (llStartPos == llDataOffset) {
+    // Without a stored point the search starts at the stream's first tag,
+    // whose own time is the one to trust: a recording need not start at 0.
+    FlvTag first;
+    int64_t llFirst = 0;
+    if (FindNextTagOfType(reader, llStartPos, 0, 0, type, first, llFirst) == S_OK) {
+      dwStartTime = first.TimeStamp;
+    }
+  }
   int64_t llSampleCount = 0;
   llPosition = llStartPos;
   const uint32_t dwRequested = dwTarget;
@@ -205,10 +244,12 @@ HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reade
                              llSampleCount);
     }
   }
+  // Whichever pin searched first, each stream starts from the same tag.
+  if (hr == S_OK) SettleOnTarget(reader, type, dwRequested, llPosition, tag, llSampleCount);
   if (!bNear) {
     // Only a found tag is a start point: after S_FALSE the position and the
     // target would not belong together.
-    if (hr == S_OK) m_File.SetSeekStartPoint(dwTarget, llPosition);
+    if (hr == S_OK) m_File.SetSeekStartPoint(tag.TimeStamp, llPosition);
     seekLock.unlock();
   }
   pPin->SetSampleCount(llSampleCount);
@@ -216,7 +257,7 @@ HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reade
   if (hr == S_OK && type == kFlvTagVideo) hr = PositionAtKeyFrame(pPin, reader, llPosition, tag);
   if (FAILED(hr)) return hr;
 
-  return FindNextTagOfType(reader, llPosition, tag.TimeStamp, 0, type, tag, llPosition);
+  return FindNextTagResync(reader, llPosition, tag.TimeStamp, 0, type, tag, llPosition, nullptr);
 }
 
 HRESULT CFlvDmx::PositionAtKeyFrame(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
@@ -292,9 +333,12 @@ HRESULT CFlvDmx::DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reade
     // of file, a read failure, a broken chain) this is the last sample.
     FlvTag next;
     int64_t llNextPosition = 0;
-    const bool bLast = FindNextTagOfType(reader, NextTagPosition(llPosition, tag), tag.TimeStamp,
-                                         ExpectedPreviousTagSize(tag), type, next,
-                                         llNextPosition) != S_OK;
+    // A break in the chain (a wrong back-link, garbage between tags) is
+    // crossed; the sample after it starts a new run of continuous data.
+    bool bResynchronised = false;
+    const bool bLast = FindNextTagResync(reader, NextTagPosition(llPosition, tag), tag.TimeStamp,
+                                         ExpectedPreviousTagSize(tag), type, next, llNextPosition,
+                                         &bResynchronised) != S_OK;
     const REFERENCE_TIME tStart = static_cast<REFERENCE_TIME>(tag.TimeStamp) * kUnitsPerMs;
     const REFERENCE_TIME tStop = bLast ? tStart + kLastSampleDuration
                                        : static_cast<REFERENCE_TIME>(next.TimeStamp) * kUnitsPerMs;
@@ -303,7 +347,7 @@ HRESULT CFlvDmx::DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reade
                                   bDiscontinuity, &tRelStop);
     if (hr != S_OK) return hr;
     // A tag that is not delivered still uses the discontinuity up.
-    bDiscontinuity = FALSE;
+    bDiscontinuity = bResynchronised ? TRUE : FALSE;
 
     pPin->SetSampleCount(pPin->GetSampleCount() + 1);
     tag = next;

@@ -29,6 +29,11 @@ bool CFlvReader::FindPredecessor(int64_t llValue, int64_t* pllKey) const {
   return m_pFixups != nullptr && m_pFixups->FindPredecessor(llValue, pllKey);
 }
 
+void CFlvReader::AddFixup(int64_t llKey, int64_t llValue) const {
+  // Out of memory leaves the link unrepaired; the next walk finds it again.
+  if (m_pFixups != nullptr) (void)m_pFixups->Add(llKey, llValue);
+}
+
 namespace {
 
 constexpr uint32_t kFlvHeaderSize = 9;

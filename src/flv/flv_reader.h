@@ -33,6 +33,8 @@ class CFlvReader {
 
   // The fix-up table's FindPredecessor; false without a table.
   bool FindPredecessor(int64_t llValue, int64_t* pllKey) const;
+  // Records a repaired link in the fix-up table (none: nothing happens).
+  void AddFixup(int64_t llKey, int64_t llValue) const;
 
  private:
   IAsyncReader* m_pReader;

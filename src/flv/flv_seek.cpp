@@ -42,15 +42,19 @@ int32_t Low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v))
 
 HRESULT FindNextTagOfType(const CFlvReader& reader, int64_t llPosition, uint32_t dwReference,
                           uint32_t dwExpectedPrevSize, uint8_t type, FlvTag& tag,
-                          int64_t& llFoundPosition) {
+                          int64_t& llFoundPosition, int64_t* pllBrokenAt) {
+  if (pllBrokenAt) *pllBrokenAt = -1;
   if (!reader.Reader()) return E_POINTER;
   int64_t p = llPosition;
+  // The first tag of unknown type: where garbage between tags would begin.
+  int64_t suspect = -1;
   uint32_t expected = dwExpectedPrevSize;
   FlvTag t;
   HRESULT hr = ReadTagHeader(reader, p, t);
   while (hr == S_OK) {
     if (expected != 0 && t.PreviousTagSize != 0 && t.PreviousTagSize != expected &&
         !reader.FindPredecessor(p, nullptr)) {
+      if (pllBrokenAt) *pllBrokenAt = suspect >= 0 ? suspect : p;
       return VFW_E_INVALID_FILE_FORMAT;
     }
     if (t.TagType == type) {
@@ -59,11 +63,131 @@ HRESULT FindNextTagOfType(const CFlvReader& reader, int64_t llPosition, uint32_t
       llFoundPosition = p;
       return S_OK;
     }
+    if (suspect < 0 && !IsKnownFlvTagType(t.TagType)) suspect = p;
     expected = ExpectedPreviousTagSize(t);
     p = NextTagPosition(p, t);
     hr = ReadTagHeader(reader, p, t);
   }
+  if (pllBrokenAt) *pllBrokenAt = suspect;
   return p >= reader.Total() ? S_FALSE : hr;
+}
+
+HRESULT FindNextTagResync(const CFlvReader& reader, int64_t llPosition, uint32_t dwReference,
+                          uint32_t dwExpectedPrevSize, uint8_t type, FlvTag& tag,
+                          int64_t& llFoundPosition, bool* pbResynchronised) {
+  if (pbResynchronised) *pbResynchronised = false;
+  int64_t p = llPosition;
+  uint32_t expected = dwExpectedPrevSize;
+  for (;;) {
+    int64_t broken = -1;
+    const HRESULT hr =
+        FindNextTagOfType(reader, p, dwReference, expected, type, tag, llFoundPosition, &broken);
+    if (hr == S_OK || broken < 0) return hr;
+    FlvTag found;
+    int64_t foundPos = 0;
+    if (FindNextTagHeaderSlow(reader, broken, dwReference, found, foundPos) != S_OK) return hr;
+    // Each round starts further on: the tag found is not checked against
+    // the one before it, so the next break lies beyond it.
+    if (foundPos < p || (foundPos == p && expected == 0)) return hr;
+    Trace("\nFindNextTagResync: chain broken at %s, resumed at %s", FormatByteCount(broken),
+          FormatByteCount(foundPos));
+    if (pbResynchronised) *pbResynchronised = true;
+    p = foundPos;
+    expected = 0;
+  }
+}
+
+namespace {
+
+// The first span searched back for an anchor tag when a back-link cannot be
+// followed; each failed span is made 16 times larger.
+constexpr int64_t kWalkBackSpan = 64 * 1024;
+
+// Walks the chain from the tag at llFrom up to the tag at llPosition (whose
+// PreviousTagSize is dwPrevSizeAt), adding each link whose back-link does
+// not lead back to the fix-up table. S_OK with the tag before llPosition;
+// S_FALSE when the chain passes llPosition by; a read failure.
+HRESULT WalkForwardTo(const CFlvReader& reader, int64_t llFrom, int64_t llPosition,
+                      uint32_t dwPrevSizeAt, FlvTag& prev, int64_t& llPrevPosition) {
+  int64_t q = llFrom;
+  FlvTag t;
+  HRESULT hr = ReadTagHeader(reader, q, t);
+  while (hr == S_OK) {
+    const int64_t next = NextTagPosition(q, t);
+    if (next > llPosition) return S_FALSE;
+    uint32_t prevSize = dwPrevSizeAt;
+    FlvTag n;
+    if (next < llPosition) {
+      hr = ReadTagHeader(reader, next, n);
+      if (hr != S_OK) return hr;
+      prevSize = n.PreviousTagSize;
+    }
+    if (next - static_cast<int64_t>(prevSize) - 4 != q) reader.AddFixup(q, next);
+    if (next == llPosition) {
+      prev = t;
+      llPrevPosition = q;
+      return S_OK;
+    }
+    q = next;
+    t = n;
+  }
+  return hr;
+}
+
+// The tag before llPosition when its back-link is of no use (0, or leading
+// elsewhere): a forward walk from a tag found a little earlier with the
+// header search, from further back each time that fails, and at last from
+// the first tag.
+HRESULT WalkToPredecessor(const CFlvReader& reader, int64_t llPosition, uint32_t dwPrevSizeAt,
+                          FlvTag& prev, int64_t& llPrevPosition) {
+  FlvHeader header;
+  if (ReadFlvHeader(reader, header) != S_OK) return S_FALSE;
+  const int64_t first = header.DataOffset;
+  if (llPosition <= first) return S_FALSE;
+  for (int64_t span = kWalkBackSpan;; span *= 16) {
+    int64_t anchor = first;
+    if (llPosition - span > first) {
+      FlvTag t;
+      if (FindTagHeaderInRange(reader, llPosition - span, llPosition, 0, t, anchor) != S_OK ||
+          anchor >= llPosition) {
+        continue;
+      }
+    }
+    const HRESULT hr = WalkForwardTo(reader, anchor, llPosition, dwPrevSizeAt, prev,
+                                     llPrevPosition);
+    if (hr == S_OK || anchor == first) return hr;
+  }
+}
+
+}  // namespace
+
+HRESULT FindPredecessorTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tagAt,
+                           FlvTag& prev, int64_t& llPrevPosition) {
+  int64_t q = 0;
+  FlvTag t;
+  if (reader.FindPredecessor(llPosition, &q)) {
+    // A link that does not lead back would let a walk go round for ever.
+    if (q <= 0 || q >= llPosition) return S_FALSE;
+    const HRESULT hr = ReadTagHeader(reader, q, t);
+    if (hr != S_OK) return hr;
+    prev = t;
+    llPrevPosition = q;
+    return S_OK;
+  }
+  if (tagAt.PreviousTagSize != 0) {
+    q = PreviousTagPosition(llPosition, tagAt);
+    if (q > 0 && q < llPosition) {
+      const HRESULT hr = ReadTagHeader(reader, q, t);
+      if (hr != S_OK) return hr;
+      if (NextTagPosition(q, t) == llPosition) {
+        prev = t;
+        llPrevPosition = q;
+        return S_OK;
+      }
+    }
+  }
+  // Some live writers put 0 in every back-link; a damaged one leads nowhere.
+  return WalkToPredecessor(reader, llPosition, tagAt.PreviousTagSize, prev, llPrevPosition);
 }
 
 HRESULT FindPrevTagOfType(const CFlvReader& reader, int64_t llPosition, uint8_t type, FlvTag& tag,
@@ -71,16 +195,15 @@ HRESULT FindPrevTagOfType(const CFlvReader& reader, int64_t llPosition, uint8_t 
   int64_t p = llPosition;
   FlvTag t = tag;
   do {
-    if (t.PreviousTagSize == 0) return S_FALSE;
+    FlvTag prev;
     int64_t q = 0;
-    if (!reader.FindPredecessor(p, &q)) q = PreviousTagPosition(p, t);
-    // A link that does not lead back would let the walk go round for ever.
-    if (q <= 0 || q >= p) return S_FALSE;
-    HRESULT hr = ReadTagHeader(reader, q, t);
+    const HRESULT hr = FindPredecessorTag(reader, p, t, prev, q);
     if (hr != S_OK) return hr;
+    t = prev;
     p = q;
   } while (t.TagType != type);
-  WraparoundDetected(dwReference > kReferenceBackOff ? dwReference - kReferenceBackOff : 0, t);
+  // The tag lies before the reference, however far (sparse streams).
+  WraparoundBackward(dwReference, t);
   tag = t;
   llFoundPosition = p;
   return S_OK;

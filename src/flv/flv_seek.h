@@ -21,8 +21,6 @@ namespace flvdmx {
 
 // FindPreviousFrame trusts its start point's time over the tag's beyond this.
 inline constexpr uint32_t kOverrideLimit = 1000;
-// FindPrevTagOfType carries times on from its reference minus this.
-inline constexpr uint32_t kReferenceBackOff = 1000;
 // The search runs only for gaps above this and stops within it.
 inline constexpr uint32_t kSearchTolerance = 5000;
 // Largest step of one probe when the low and high times differ in their top byte.
@@ -37,13 +35,34 @@ inline constexpr int64_t kScanWindow = 8192;
 // the first, 0 = unchecked) and is not repaired in the fix-up table breaks the
 // chain. S_OK; S_FALSE at the end of the file; VFW_E_INVALID_FILE_FORMAT for a
 // broken chain; E_POINTER without a reader; another read failure unchanged.
+// pllBrokenAt, when given, receives where the chain stopped being trusted on
+// a broken chain or on an end reached through a tag of unknown type (the
+// first such tag), else -1.
 HRESULT FindNextTagOfType(const CFlvReader& reader, int64_t llPosition, uint32_t dwReference,
                           uint32_t dwExpectedPrevSize, uint8_t type, FlvTag& tag,
-                          int64_t& llFoundPosition);
+                          int64_t& llFoundPosition, int64_t* pllBrokenAt = nullptr);
+
+// FindNextTagOfType that does not give up at a break in the chain (a wrong
+// PreviousTagSize, garbage between tags): it searches for the next plausible
+// tag header from the break (FindNextTagHeaderSlow) and walks on from there.
+// *pbResynchronised (may be null) tells that a break was crossed. Results as
+// FindNextTagOfType's; a break with nothing after it gives the walk's result.
+HRESULT FindNextTagResync(const CFlvReader& reader, int64_t llPosition, uint32_t dwReference,
+                          uint32_t dwExpectedPrevSize, uint8_t type, FlvTag& tag,
+                          int64_t& llFoundPosition, bool* pbResynchronised);
+
+// The tag just before the tag at llPosition (record `tagAt`): through the
+// fix-up table, else through its back-link when that leads to a tag ending
+// at llPosition, else by walking forward from an earlier tag (found with the
+// header search, or the first tag) up to it; the links that walk learns go
+// into the fix-up table. S_OK; S_FALSE for the first tag, or a position the
+// chain does not reach; a read failure.
+HRESULT FindPredecessorTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tagAt,
+                           FlvTag& prev, int64_t& llPrevPosition);
 
 // The nearest tag of `type` before the tag at llPosition, whose record `tag`
-// holds on entry; back-links go through the fix-up table first. The found
-// tag's time is carried on from dwReference minus kReferenceBackOff. S_OK;
+// holds on entry; each step back is FindPredecessorTag. The found
+// tag's time is carried back from dwReference (WraparoundBackward). S_OK;
 // S_FALSE when there is no earlier tag; a read failure. `tag` and
 // `llFoundPosition` change only on S_OK.
 HRESULT FindPrevTagOfType(const CFlvReader& reader, int64_t llPosition, uint8_t type, FlvTag& tag,

@@ -14,10 +14,17 @@ inline constexpr uint32_t kWrapThreshold = 0x10000;
 // The size of one wrap.
 inline constexpr uint32_t kWrapPeriod = 0x1000000;
 
-// Raises tag.TimeStamp to the first value at or after `dwReference` whose low
-// 24 bits equal the raw timestamp, when the reference lies more than
-// kWrapThreshold above it; otherwise leaves it alone. Returns whether it
-// changed the time. Traces the change.
+// For a tag at or after a tag at `dwReference` (forward walks, searches from
+// a lower bound): when the reference lies more than kWrapThreshold above the
+// raw timestamp, raises tag.TimeStamp to the first value at or after
+// dwReference - kWrapThreshold whose low 24 bits equal it; otherwise leaves
+// it alone. Returns whether it changed the time. Traces the change.
 bool WraparoundDetected(uint32_t dwReference, FlvTag& tag);
+
+// For a tag before a tag at `dwReference` (backward walks): the latest time
+// at or below dwReference + kWrapThreshold whose low 24 bits equal the raw
+// timestamp; before the first wrap the raw time stands. Returns whether it
+// changed the time. Traces the change.
+bool WraparoundBackward(uint32_t dwReference, FlvTag& tag);
 
 }  // namespace flvdmx

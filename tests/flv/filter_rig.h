@@ -48,6 +48,10 @@ struct Layout {
   uint32_t keyIntervalMs = 1000;
   uint32_t audioIntervalMs = 50;   // 0: no audio
   bool vp6 = false;
+  uint32_t startMs = 0;
+  bool metadata = true;       // onMetaData with the duration first
+  bool zeroBackLinks = false;  // every PreviousTagSize 0
+  bool extendedTime = true;   // TimestampExtended filled
 };
 
 struct FileTag {
@@ -75,14 +79,19 @@ struct CraftedFlv {
 inline CraftedFlv MakeFlv(const Layout& layout) {
   const bool video = layout.videoIntervalMs != 0, audio = layout.audioIntervalMs != 0;
   FlvWriter w(static_cast<uint8_t>((video ? kFlvHasVideo : 0) | (audio ? kFlvHasAudio : 0)));
-  w.Script(OnMetaData(layout.durationMs / 1000.0, audio ? std::optional<double>(3) : std::nullopt,
-                      video ? std::optional<double>(layout.vp6 ? 4 : 3) : std::nullopt));
+  w.SetZeroBackLinks(layout.zeroBackLinks);
+  w.SetExtendedTime(layout.extendedTime);
+  if (layout.metadata) {
+    w.Script(OnMetaData(layout.durationMs / 1000.0, audio ? std::optional<double>(3) : std::nullopt,
+                        video ? std::optional<double>(layout.vp6 ? 4 : 3) : std::nullopt));
+  }
   CraftedFlv f;
-  uint32_t v = 0, a = 0;
-  for (int i = 0; (video && v < layout.durationMs) || (audio && a < layout.durationMs); ++i) {
+  const uint32_t end = layout.startMs + layout.durationMs;
+  uint32_t v = layout.startMs, a = layout.startMs;
+  for (int i = 0; (video && v < end) || (audio && a < end); ++i) {
     const size_t filler = 20 + static_cast<size_t>(i % 17);
-    if (video && v < layout.durationMs && (!audio || a >= layout.durationMs || v <= a)) {
-      const bool key = v % layout.keyIntervalMs == 0;
+    if (video && v < end && (!audio || a >= end || v <= a)) {
+      const bool key = (v - layout.startMs) % layout.keyIntervalMs == 0;
       const auto payload = VideoPayload(layout.vp6, key, filler, static_cast<uint8_t>(i));
       f.tags.push_back({w.Video(v, payload), kFlvTagVideo, v, key,
                         static_cast<uint32_t>(payload.size() - (layout.vp6 ? 2 : 1))});
@@ -111,8 +120,8 @@ inline int CountOf(const std::vector<SinkEvent>& events, SinkEvent::Kind kind) {
 
 // One pin's events from its last new segment on against the file: the tags
 // from the first one delivered (one of `allowedMs`, else for video the last
-// key frame at or before the start, for audio the last tag before it or the
-// one at it), relative to the segment at its rate, stops at the next
+// key frame at or before the start, for audio the last tag at or before it),
+// relative to the segment at its rate, stops at the next
 // tag (the last lasts 26 ms), key frames as sync points, a discontinuity
 // first, preroll before the start, up to the segment stop; one end-of-stream.
 inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<FileTag>& tags, bool video,
@@ -140,9 +149,12 @@ inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<
     EXPECT_NE(std::find(allowedMs.begin(), allowedMs.end(), firstMs), allowedMs.end()) << "started at " << firstMs;
   } else if (video) {
     EXPECT_TRUE(tags[first].key) << firstMs;
-    for (const FileTag& t : tags) EXPECT_FALSE(t.key && t.timeMs > firstMs && t.timeMs < targetMs) << t.timeMs;
+    // Not a group of pictures too early: no key frame after it up to the target.
+    for (const FileTag& t : tags)
+      EXPECT_FALSE(t.key && t.timeMs > firstMs && t.timeMs <= targetMs) << t.timeMs;
   } else if (first + 1 < tags.size()) {
-    EXPECT_GE(tags[first + 1].timeMs, targetMs);
+    // The audio tag whose span covers the target.
+    EXPECT_GT(tags[first + 1].timeMs, targetMs);
   }
   for (size_t j = first; j < tags.size(); ++j) {
     SCOPED_TRACE("tag at " + std::to_string(tags[j].timeMs) + " ms");
@@ -192,6 +204,23 @@ class FilterRig {
   FilterRig& operator=(const FilterRig&) = delete;
 
   HRESULT ConnectInput() { return m_pGraph->Connect(m_pSource->OutputPin(), m_pDmx->GetPin(0)); }
+  // The same filter, a new file: the sinks and the old source leave the
+  // graph (which disconnects the filter's input), a source over `bytes`
+  // takes its place, unconnected.
+  void ReplaceSource(const std::vector<uint8_t>& bytes) {
+    EXPECT_EQ(m_pGraph->Stop(), S_OK);
+    for (auto& [name, pSink] : m_Sinks) {
+      EXPECT_EQ(m_pGraph->RemoveFilter(pSink->AsBaseFilter()), S_OK);
+      pSink->Release();
+    }
+    m_Sinks.clear();
+    EXPECT_EQ(m_pGraph->RemoveFilter(m_pSource->AsBaseFilter()), S_OK);
+    m_pSource->Release();
+    m_pReader->Release();
+    m_pReader = new CMemoryReader(bytes);
+    EXPECT_EQ(CFileSource::Create(m_pReader, &m_pSource), S_OK);
+    EXPECT_EQ(m_pGraph->AddFilter(m_pSource->AsBaseFilter(), L"Source"), S_OK);
+  }
   CFlvDmx* Dmx() { return m_pDmx; }
   CHostGraph* Graph() { return m_pGraph; }
 

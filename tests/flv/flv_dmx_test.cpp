@@ -1,4 +1,4 @@
-// CFlvDmx's buffer sizes.
+// CFlvDmx's buffer sizes, and what a new input connection starts from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -72,6 +72,46 @@ TEST_F(FlvDmxTest, BuffersFillAboutOneHundredTwentyEightMebibytes) {
     EXPECT_EQ(allocator.m_Requested.cbAlign, 16);
     EXPECT_EQ(allocator.m_Requested.cbPrefix, 8);
   }
+}
+
+// One filter, two files: after a seek and a run in file A (VP6 video and
+// audio), file B (audio, and video tags its header does not announce) gets
+// only what B is: no description left over from A, a seek that starts from
+// B's own tags, no repaired links of A.
+TEST_F(FlvDmxTest, ASecondFileStartsFromACleanState) {
+  Layout layoutA;
+  layoutA.vp6 = true;
+  layoutA.durationMs = 30000;
+  const CraftedFlv fileA = MakeFlv(layoutA);
+  std::vector<uint8_t> bytesA = fileA.bytes;
+  bytesA[static_cast<size_t>(fileA.tags[40].position) + 3] ^= 0x55;  // a fix-up in A
+  FlvWriter w(kFlvHasAudio);
+  CraftedFlv fileB;
+  for (uint32_t t = 0; t < 20000; t += 50) {
+    if (t % 1000 == 0) w.Video(t, VideoPayload(false, true, 10));
+    const std::vector<uint8_t> payload = AudioPayload(30 + t % 7, 0x3F);
+    const int64_t position = w.Audio(t, payload);
+    const uint32_t cbPayload = static_cast<uint32_t>(payload.size() - 1);
+    fileB.tags.push_back({position, kFlvTagAudio, t, true, cbPayload});
+  }
+  fileB.bytes = w.Bytes();
+
+  FilterRig rig(bytesA);
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  EXPECT_GE(rig.Dmx()->FileState().TagLinkFixups().Count(), 1u);
+  rig.ConnectAllSinks();
+  ASSERT_EQ(rig.Seek(25000), S_OK);
+  EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+
+  rig.ReplaceSource(fileB.bytes);
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  EXPECT_EQ(rig.OutputPinNames(), std::vector<std::string>{"Audio"});
+  EXPECT_EQ(rig.Dmx()->FileState().VideoEntry().m_iCodecID, VideoSampleEntry().m_iCodecID);
+  EXPECT_EQ(rig.Dmx()->FileState().TagLinkFixups().Count(), 0u);
+  rig.ConnectAllSinks();
+  ASSERT_EQ(rig.Seek(13010), S_OK);
+  EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+  ExpectDelivery(rig.Sink("Audio")->Events(), fileB.Of(kFlvTagAudio), false, 19950 * kMs, "Audio");
 }
 
 }  // namespace

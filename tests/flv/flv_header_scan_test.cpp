@@ -151,17 +151,82 @@ TEST(HeaderScanTest, BrokenBackLinksAreRepairedWhereTheScanWalks) {
   }
 }
 
-TEST(HeaderScanTest, AacStreamStartingWithARawFrameEndsTheScanWithSFalse) {
-  FlvWriter w;
-  for (uint32_t t = 0; t <= 80; t += 40) {
-    w.Video(t, ScreenVideo());
-    if (t < 80) w.Audio(t * 23 / 40, {0xAF, 0x01, 0x21, 0x10, 0x05});
+// AAC joined late: raw frames (AACPacketType 1) come before the sequence
+// header. The first sequence header describes the stream wherever it comes,
+// and the scan goes on to the real duration and frame duration. Without any
+// sequence header there is no AudioSpecificConfig to offer, but the scan
+// still ends normally with everything else it found.
+TEST(HeaderScanTest, AacIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
+  const struct {
+    const char* name;
+    int cRawBefore;
+    bool bHeader;
+  } cases[] = {
+      {"HeaderFirst", 0, true},
+      {"OneRawFrameFirst", 1, true},
+      {"ThreeRawFramesFirst", 3, true},
+      {"NoHeaderAtAll", 2, false},
+  };
+  const std::vector<uint8_t> kHeader = {0xAF, 0x00, 0x12, 0x10};  // AAC LC, 44.1 kHz, stereo
+  const std::vector<uint8_t> kRaw = {0xAF, 0x01, 0x21, 0x10, 0x05};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlvWriter w;
+    int cAudio = 0;
+    for (uint32_t v = 0, a = 0; v <= 12000 || a <= 12000;) {
+      if (v <= 12000 && (a > 12000 || v <= a)) {
+        w.Video(v, ScreenVideo());
+        v += 40;
+      } else {
+        w.Audio(a, c.bHeader && cAudio++ == c.cRawBefore ? kHeader : kRaw);
+        a += 23;
+      }
+    }
+    const ScanResult r = Scan(w.Bytes());
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_EQ(r.scan->Duration(), 12000u);
+    EXPECT_EQ(r.scan->AvgTimePerFrame(), 400000);
+    CMediaType mt;
+    EXPECT_EQ(r.scan->VideoEntry().GetMediaType(0, &mt), S_OK);
+    if (c.bHeader) {
+      ASSERT_EQ(r.scan->AudioEntry().GetMediaType(0, &mt), S_OK);
+      EXPECT_EQ(Hex(mt.pbFormat + 18, mt.cbFormat - 18), "1210") << "the AudioSpecificConfig";
+    } else if (r.scan->AudioEntry().GetMediaType(0, &mt) == S_OK) {
+      EXPECT_LE(mt.cbFormat, 18u) << "no AudioSpecificConfig to offer";
+    }
   }
-  const ScanResult r = Scan(w.Bytes());
-  EXPECT_EQ(r.hr, S_FALSE);
-  EXPECT_EQ(r.scan->Duration(), 40u) << "as far as the scan got";
-  CMediaType mt;
-  EXPECT_EQ(r.scan->VideoEntry().GetMediaType(0, &mt), S_OK);
+}
+
+// Five hours without a metadata duration: the 24-bit times wrap once. One
+// tag of each stream every two seconds keeps the file small; the tail search
+// still has to carry its times over the wrap from the first seconds.
+TEST(HeaderScanTest, LongRecordingsGetTheirDurationAcrossTheTimestampWrap) {
+  const struct {
+    const char* name;
+    bool bExtendedTime;
+    uint32_t startMs;
+  } cases[] = {
+      {"TimestampExtendedFilled", true, 0},
+      {"TimestampExtendedAlwaysZero", false, 0},
+      // Starting 5 s before the first wrap, the file reaches past the second.
+      {"WrapInsideTheScannedPartAndOneMore", false, 0x1000000 - 5000},
+      {"WrapInsideTheScannedPartExtendedFilled", true, 0x1000000 - 5000},
+      {"StartingThreeHoursIn", false, 3 * 3600 * 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlvWriter w;
+    w.SetExtendedTime(c.bExtendedTime);
+    const uint32_t endMs = c.startMs + 5 * 3600 * 1000;
+    for (uint32_t t = c.startMs; t <= endMs; t += 2000) {
+      w.Video(t, ScreenVideo());
+      w.Audio(t + 1, PcmAudio());
+    }
+    const ScanResult r = Scan(w.Bytes());
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_EQ(r.scan->Duration(), endMs + 1);
+    EXPECT_EQ(r.scan->AvgTimePerFrame(), 2000 * 10000) << "not one frame per wrap";
+  }
 }
 
 std::vector<uint8_t> FirstVideo(const std::vector<uint8_t>& payload) {

@@ -5,13 +5,20 @@
 // segment from the right place to its end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "baseclasses/mediatype.h"
 #include "flv/filter_rig.h"
+#include "support/ffprobe.h"
+#include "support/media.h"
 #include "support/test_filters.h"
 
 namespace flvdmx::filtertest {
@@ -109,6 +116,209 @@ TEST_F(StreamingLoopTest, BadTagsEndOrSkipCleanly) {
       if (!bAborted) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(bAborted, c.bAbort);
+  }
+}
+
+// Each pin delivers every tag of its stream from the start, one sample per
+// tag with its time and size; the first sample and the first one after the
+// break (file position llBreak, -1: none) carry a discontinuity.
+void ExpectPlayedThrough(const std::vector<SinkEvent>& events, const std::vector<FileTag>& tags,
+                         int64_t llBreak, const char* what) {
+  SCOPED_TRACE(what);
+  const std::vector<SinkEvent> samples = SamplesOf(events);
+  ASSERT_EQ(samples.size(), tags.size()) << "samples delivered against tags in the file";
+  bool bAfterBreak = false;
+  for (size_t i = 0; i < tags.size(); ++i) {
+    SCOPED_TRACE("tag at " + std::to_string(tags[i].timeMs) + " ms");
+    const bool bFirstAfterBreak = llBreak >= 0 && !bAfterBreak && tags[i].position >= llBreak;
+    bAfterBreak = bAfterBreak || bFirstAfterBreak;
+    EXPECT_EQ(samples[i].tStart, tags[i].timeMs * kMs);
+    EXPECT_EQ(samples[i].lActual, static_cast<LONG>(tags[i].payloadSize));
+    EXPECT_EQ(samples[i].bDiscontinuity, i == 0 || bFirstAfterBreak);
+  }
+  EXPECT_EQ(events.back().kind, SinkEvent::kEndOfStream);
+}
+
+// 30 s with metadata: the scan stops after ten seconds and never sees the
+// damage at 20 s (or 11.5 s of 12), so only the loops meet it.
+TEST_F(StreamingLoopTest, ABreakInTheTagChainIsCrossedAndPlaysToTheEnd) {
+  const struct {
+    const char* name;
+    uint32_t durationMs, breakMs;
+    size_t cGarbage;  // 0: the back-link of the tag at breakMs is wrong
+  } cases[] = {
+      {"a bad back-link mid-file resynchronises and plays to the end", 30000, 20000, 0},
+      {"a bad back-link just before the end still plays the rest", 12000, 11500, 0},
+      {"garbage between tags is skipped", 30000, 20000, 37},
+      {"a long run of garbage is skipped", 30000, 20000, 20000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Layout layout;
+    layout.durationMs = c.durationMs;
+    CraftedFlv file = MakeFlv(layout);
+    size_t k = 0;
+    while (file.tags[k].timeMs < c.breakMs) ++k;
+    const int64_t llBreak = file.tags[k].position;
+    if (c.cGarbage == 0) {
+      file.bytes[static_cast<size_t>(llBreak) + 3] ^= 0x55;
+    } else {
+      std::vector<uint8_t> garbage(c.cGarbage);
+      for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(0xA5 ^ (i * 7));
+      file.bytes.insert(file.bytes.begin() + llBreak, garbage.begin(), garbage.end());
+    }
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    EXPECT_EQ(rig.Dmx()->FileState().TagLinkFixups().Count(), 0u) << "the scan saw it";
+    rig.ConnectAllSinks();
+    EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ExpectPlayedThrough(rig.Sink("Video")->Events(), file.Of(kFlvTagVideo), llBreak, "Video");
+    ExpectPlayedThrough(rig.Sink("Audio")->Events(), file.Of(kFlvTagAudio), llBreak, "Audio");
+  }
+}
+
+// Seeks land where they should whatever the file: video on the last key
+// frame at or before the target, audio on the tag that covers it; targets on
+// a key frame, on an audio tag, between tags, just after a key frame. Each
+// is played several times: which pin positions first must not matter.
+TEST_F(StreamingLoopTest, SeekLandsOnTheKeyFrameAndAudioTagOfTheTarget) {
+  const uint32_t targets[] = {0, 3000, 7000, 12000, 12001, 12006, 17950, 21000, 25500, 28999};
+  for (const bool zeroBackLinks : {false, true}) {
+    SCOPED_TRACE(zeroBackLinks ? "every back-link 0" : "back-links right");
+    Layout layout;
+    layout.durationMs = 30000;
+    layout.audioIntervalMs = 23;
+    layout.zeroBackLinks = zeroBackLinks;
+    const CraftedFlv file = MakeFlv(layout);
+    for (const uint32_t targetMs : targets) {
+      for (int run = 0; run < (kSanitized ? 1 : 3); ++run) {
+        SCOPED_TRACE("target " + std::to_string(targetMs));
+        FilterRig rig(file.bytes);
+        ASSERT_EQ(rig.ConnectInput(), S_OK);
+        rig.ConnectAllSinks();
+        ASSERT_EQ(rig.Seek(targetMs), S_OK);
+        EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+        ExpectBothDelivered(rig, file, 30000 * kMs);
+      }
+    }
+  }
+}
+
+// A five-hour recording without a metadata duration: the 24-bit times wrap
+// at 4 h 39 min. Few tags (one of each stream every two seconds) keep it small.
+TEST_F(StreamingLoopTest, SeekBeyondTheTimestampWrapOfALongRecording) {
+  const struct {
+    const char* name;
+    bool extendedTime;
+    uint32_t startMs;
+  } cases[] = {
+      {"TimestampExtended filled", true, 0},
+      {"TimestampExtended always 0", false, 0},
+      {"the wrap inside the scanned part", false, 0x1000000 - 5000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Layout layout;
+    layout.durationMs = 5 * 3600 * 1000;
+    layout.startMs = c.startMs;
+    layout.videoIntervalMs = 2000;
+    layout.keyIntervalMs = 10000;
+    layout.audioIntervalMs = 2000;
+    layout.metadata = false;
+    layout.extendedTime = c.extendedTime;
+    const CraftedFlv file = MakeFlv(layout);
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    EXPECT_EQ(rig.Dmx()->FileState().Duration(), file.tags.back().timeMs);
+    EXPECT_EQ(rig.Dmx()->FileState().AvgTimePerFrame(), 2000 * kMs);
+    rig.ConnectAllSinks();
+    const uint32_t targetMs = c.startMs + (4 * 60 + 50) * 60 * 1000 + 1000;
+    ASSERT_EQ(rig.Seek(targetMs), S_OK);
+    EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ExpectBothDelivered(rig, file, static_cast<REFERENCE_TIME>(file.tags.back().timeMs) * kMs);
+  }
+}
+
+// AAC joined late: the sequence header describes the stream, the scan
+// reaches the real duration and frame duration, and the raw frames before
+// the header and after it are all delivered (the header itself is not).
+TEST_F(StreamingLoopTest, AacStartingWithRawFramesPlays) {
+  FlvWriter w;
+  std::vector<FileTag> audio;
+  size_t cVideo = 0;
+  for (uint32_t v = 0, a = 0, i = 0; v < 12000 || a < 12000; ++i) {
+    if (v < 12000 && (a >= 12000 || v <= a)) {
+      w.Video(v, VideoPayload(false, v % 1000 == 0, 20));
+      ++cVideo;
+      v += 40;
+      continue;
+    }
+    if (i == 5) {
+      w.Audio(a, {0xAF, 0x00, 0x12, 0x10});  // the sequence header: AAC LC, 44.1 kHz, stereo
+    } else {
+      std::vector<uint8_t> raw = {0xAF, 0x01};
+      raw.resize(10 + i % 13, static_cast<uint8_t>(i));
+      const int64_t position = w.Audio(a, raw);
+      audio.push_back({position, kFlvTagAudio, a, true, static_cast<uint32_t>(raw.size() - 2)});
+    }
+    a += 23;
+  }
+  FilterRig rig(w.Bytes());
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  EXPECT_EQ(rig.OutputPinNames(), (std::vector<std::string>{"Video", "Audio"}));
+  EXPECT_EQ(rig.Dmx()->FileState().Duration(), std::max(11960u, audio.back().timeMs));
+  EXPECT_EQ(rig.Dmx()->FileState().AvgTimePerFrame(), 40 * kMs);
+  CMediaType mt;
+  ASSERT_EQ(rig.OutputPin("Audio")->GetSampleEntry()->GetMediaType(0, &mt), S_OK);
+  ASSERT_EQ(mt.cbFormat, 20u);
+  EXPECT_EQ(mt.pbFormat[18], 0x12) << "the AudioSpecificConfig of the sequence header";
+  EXPECT_EQ(mt.pbFormat[19], 0x10);
+  rig.ConnectAllSinks();
+  EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+  EXPECT_EQ(SamplesOf(rig.Sink("Video")->Events()).size(), cVideo);
+  const auto samples = SamplesOf(rig.Sink("Audio")->Events());
+  ASSERT_EQ(samples.size(), audio.size());
+  for (size_t i = 0; i < audio.size(); ++i) {
+    EXPECT_EQ(samples[i].tStart, audio[i].timeMs * kMs) << i;
+    EXPECT_EQ(samples[i].lActual, static_cast<LONG>(audio[i].payloadSize)) << i;
+  }
+}
+
+// The 21-minute ffmpeg file against ffprobe: seeks onto key frames (every
+// 5 s at 46 ms past) and beside them start video on the last key frame at or
+// before the target and audio on the last packet at or before it, whichever
+// pin positions first.
+TEST_F(StreamingLoopTest, SeekInALongEncoderFileStartsWhereFfprobeSays) {
+  const std::string path = MediaPath("h264_aac_long.flv");
+  std::vector<uint8_t> bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_FALSE(bytes.empty()) << path;
+  const std::vector<ProbePacket> packets = ProbePackets(path);
+  for (const uint32_t targetMs : {60000u, 60046u, 300046u, 600046u, 600047u, 1000000u}) {
+    int64_t videoMs = -1, audioMs = -1;
+    for (const ProbePacket& p : packets) {
+      if (p.dts_ms > targetMs) continue;
+      if (p.codec_type == "video" && p.key) videoMs = std::max(videoMs, p.dts_ms);
+      if (p.codec_type == "audio") audioMs = std::max(audioMs, p.dts_ms);
+    }
+    for (int run = 0; run < (kSanitized ? 1 : 3); ++run) {
+      SCOPED_TRACE("target " + std::to_string(targetMs));
+      FilterRig rig(bytes);
+      ASSERT_EQ(rig.ConnectInput(), S_OK);
+      rig.ConnectAllSinks();
+      ASSERT_EQ(rig.Seek(targetMs, targetMs + 200), S_OK);
+      EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+      const auto video = SamplesOf(rig.Sink("Video")->Events());
+      const auto audio = SamplesOf(rig.Sink("Audio")->Events());
+      ASSERT_FALSE(video.empty());
+      ASSERT_FALSE(audio.empty());
+      EXPECT_EQ(video[0].tStart + targetMs * kMs, videoMs * kMs);
+      EXPECT_TRUE(video[0].bSyncPoint);
+      EXPECT_EQ(audio[0].tStart + targetMs * kMs, audioMs * kMs);
+    }
   }
 }
 

@@ -142,5 +142,48 @@ TEST(FindPreviousFrame, BrokenBackLinkIsCrossedThroughTheFixupTable) {
   EXPECT_EQ(pos, VideoAt(f, 10 * kMinute - 1)) << "back through the repair";
 }
 
+// Some live muxers write 0 in every back-link, and a damaged one can lead
+// anywhere: a backward walk then finds each tag before by walking forward
+// from an earlier one, and keeps what it learned in the fix-up table.
+TEST(FindPrevTagOfType, WalksBackWithoutUsableBackLinks) {
+  const struct {
+    const char* name;
+    bool zeroBackLinks;
+    bool damageOne;  // one back-link in the middle leads into a payload
+  } cases[] = {
+      {"EveryBackLinkZero", true, false},
+      {"OneBackLinkWrong", false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlvWriter w;
+    w.SetZeroBackLinks(c.zeroBackLinks);
+    const std::vector<CraftedTag> tags = WriteAvTags(w, {3 * kMinute});
+    std::vector<uint8_t> bytes = w.Bytes();
+    const CraftedTag& middle = tags[tags.size() / 2];
+    if (c.damageOne) bytes[static_cast<size_t>(middle.position) + 3] ^= 0x40;
+    TestReader r(bytes);
+    CTagLinkFixups fixups;
+    CFlvReader reader(r.get(), 3 * kMinute, &fixups);
+    FlvTag tag;
+    int64_t pos = tags.back().position;
+    ASSERT_EQ(ReadTagHeader(reader, pos, tag), S_OK);
+    size_t cFound = 0;
+    for (size_t i = tags.size() - 1; i-- > 0;) {
+      if (tags[i].type != kFlvTagVideo) continue;
+      ASSERT_EQ(FindPrevTagOfType(reader, pos, kFlvTagVideo, tag, pos, tag.TimeStamp), S_OK)
+          << tags[i].timeMs;
+      ASSERT_EQ(pos, tags[i].position);
+      EXPECT_EQ(tag.TimeStamp, tags[i].timeMs);
+      ++cFound;
+    }
+    EXPECT_EQ(FindPrevTagOfType(reader, pos, kFlvTagVideo, tag, pos, tag.TimeStamp), S_FALSE)
+        << "before the first";
+    EXPECT_GT(cFound, 4000u);
+    EXPECT_GE(fixups.Count(), 1u);
+    if (!c.damageOne) EXPECT_GE(fixups.Count(), tags.size() - 1) << "every link learned once";
+  }
+}
+
 }  // namespace
 }  // namespace flvdmx

@@ -14,11 +14,11 @@ FlvWriter::FlvWriter(uint8_t flags) : m_Bytes{'F', 'L', 'V', 1, flags, 0, 0, 0, 
 int64_t FlvWriter::Tag(uint8_t type, uint32_t timeMs, const std::vector<uint8_t>& payload,
                        const TagOptions& options) {
   const int64_t position = NextPosition();
-  PutBE(m_Bytes, options.previousTagSize.value_or(m_dwLastTagSize), 4);
+  PutBE(m_Bytes, options.previousTagSize.value_or(m_bZeroBackLinks ? 0 : m_dwLastTagSize), 4);
   m_Bytes.push_back(type);
   PutBE(m_Bytes, options.dataSize.value_or(static_cast<uint32_t>(payload.size())), 3);
   PutBE(m_Bytes, timeMs & 0xFFFFFF, 3);
-  m_Bytes.push_back(static_cast<uint8_t>(timeMs >> 24));
+  m_Bytes.push_back(m_bExtendedTime ? static_cast<uint8_t>(timeMs >> 24) : 0);
   PutBE(m_Bytes, 0, 3);
   m_Bytes.insert(m_Bytes.end(), payload.begin(), payload.end());
   m_dwLastTagSize = static_cast<uint32_t>(payload.size()) + kFlvTagHeaderSize;

@@ -30,6 +30,11 @@ class FlvWriter {
   // Bytes as they are; the next back-link still names the last tag.
   void Raw(const std::vector<uint8_t>& bytes) { m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end()); }
 
+  // How some live muxers write: every back-link 0 (unless a tag's options
+  // give one), or TimestampExtended always 0 whatever the time.
+  void SetZeroBackLinks(bool zero) { m_bZeroBackLinks = zero; }
+  void SetExtendedTime(bool filled) { m_bExtendedTime = filled; }
+
   int64_t NextPosition() const { return static_cast<int64_t>(m_Bytes.size()); }
   uint32_t LastTagSize() const { return m_dwLastTagSize; }
 
@@ -40,6 +45,8 @@ class FlvWriter {
  private:
   std::vector<uint8_t> m_Bytes;
   uint32_t m_dwLastTagSize = 0;
+  bool m_bZeroBackLinks = false;
+  bool m_bExtendedTime = true;
 };
 
 // Video: FrameType (key 1, inter 2) and CodecID, then `size` filler bytes.
