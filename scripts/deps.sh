@@ -3,7 +3,8 @@
 # Usage: scripts/deps.sh build|test|wine
 set -euo pipefail
 build_pkgs=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
-test_pkgs=(googletest libgtest-dev libgmock-dev ffmpeg g++-mingw-w64-x86-64 mingw-w64-tools)
+test_pkgs=(googletest libgtest-dev libgmock-dev ffmpeg g++-mingw-w64-x86-64 mingw-w64-tools
+  clang-format)
 # plugins-good brings mpg123, which Wine's MPEG Layer-3 Decoder needs; never
 # gstreamer1.0-libav, which carries an FLV demultiplexer.
 wine_pkgs=(wine64 gstreamer1.0-plugins-good)

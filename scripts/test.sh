@@ -5,6 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
 
+# Source checks first: they take a second and name the offending lines.
+bash scripts/check-layers.sh
+
 jobs=$(nproc)
 run_preset() {
   local preset=$1
