@@ -12,11 +12,11 @@ constexpr int kVideoCodecJpeg = 1;
 
 const CodecInfo kCodecs[] = {
     {true, kVideoCodecJpeg, nullptr, nullptr, "JPEG"},
-    {true, kVideoCodecH263, &MEDIASUBTYPE_S263, "sorenson_h263", "Sorenson H.263"},
-    {true, kVideoCodecScreen, &MEDIASUBTYPE_FSV1, "screen_video", "screen video"},
-    {true, kVideoCodecVp6, &MEDIASUBTYPE_VP6F, "vp6", "VP6"},
+    {true, kVideoCodecH263, &MEDIASUBTYPE_S263, "sorenson_h263", "Sorenson H.263", ".s263"},
+    {true, kVideoCodecScreen, &MEDIASUBTYPE_FSV1, "screen_video", "screen video", ".fsv1"},
+    {true, kVideoCodecVp6, &MEDIASUBTYPE_VP6F, "vp6", "VP6", ".vp6f"},
     {true, kVideoCodecVp6Alpha, nullptr, nullptr, "VP6 with alpha"},
-    {true, kVideoCodecScreen2, &MEDIASUBTYPE_FSV2, "screen_video_2", "screen video 2"},
+    {true, kVideoCodecScreen2, &MEDIASUBTYPE_FSV2, "screen_video_2", "screen video 2", ".fsv2"},
     {true, kVideoCodecAvc, &MEDIASUBTYPE_avc1, "h264", "H.264"},
     {true, kVideoCodecHevc, &MEDIASUBTYPE_hvc1, "hevc", "H.265"},
     {false, kSoundFormatPcmPlatform, &MEDIASUBTYPE_PCM, "pcm", "PCM"},
@@ -26,13 +26,13 @@ const CodecInfo kCodecs[] = {
     {false, kSoundFormatMp38k, &MEDIASUBTYPE_MP3, "mp3", "MP3"},
     // MP3 tags whose frames are MPEG Layer I or II.
     {false, -1, &MEDIASUBTYPE_MPEG1AudioPayload, "mpeg_audio", "MPEG audio"},
-    {false, kSoundFormatNellymoser16k, &MEDIASUBTYPE_NELL, "nellymoser", "Nellymoser"},
-    {false, kSoundFormatNellymoser8k, &MEDIASUBTYPE_NELL, "nellymoser", "Nellymoser"},
-    {false, kSoundFormatNellymoser, &MEDIASUBTYPE_NELL, "nellymoser", "Nellymoser"},
+    {false, kSoundFormatNellymoser16k, &MEDIASUBTYPE_NELL, "nellymoser", "Nellymoser", ".nelly"},
+    {false, kSoundFormatNellymoser8k, &MEDIASUBTYPE_NELL, "nellymoser", "Nellymoser", ".nelly"},
+    {false, kSoundFormatNellymoser, &MEDIASUBTYPE_NELL, "nellymoser", "Nellymoser", ".nelly"},
     {false, kSoundFormatG711ALaw, nullptr, nullptr, "G.711 A-law"},
     {false, kSoundFormatG711MuLaw, nullptr, nullptr, "G.711 mu-law"},
     {false, kSoundFormatAac, &MEDIASUBTYPE_mp4a, "aac", "AAC"},
-    {false, kSoundFormatSpeex, &MEDIASUBTYPE_spex, "speex", "Speex"},
+    {false, kSoundFormatSpeex, &MEDIASUBTYPE_spex, "speex", "Speex", ".speex"},
     {false, kSoundFormatDeviceSpecific, nullptr, nullptr, "device-specific"},
 };
 

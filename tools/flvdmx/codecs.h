@@ -1,6 +1,6 @@
 // The tool's one table of codecs: each FLV video CodecID and SoundFormat, the
 // media subtype the filter offers for it when it plays it, the word
-// `probe --json` prints and the name for people. `probe` looks rows up by
+// `probe --json` prints, the name for people and demux's raw file extension. `probe` looks rows up by
 // the pin's subtype, the no-playable-stream message by the FLV id.
 #pragma once
 
@@ -14,6 +14,9 @@ struct CodecInfo {
   const GUID* pSubtype;  // null: the filter offers no pin for it
   const char* pszWord;   // "h264"; null without a subtype
   const char* pszName;   // "H.264"
+  // Streams with no standard raw form: demux writes their payloads as they
+  // come, with an index, to a file of this extension (".s263"); else null.
+  const char* pszRawExtension = nullptr;
 };
 
 // The first row offering `subtype`, or null.

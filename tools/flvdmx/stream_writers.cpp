@@ -6,6 +6,7 @@
 
 #include "adts_writer.h"
 #include "annexb_writer.h"
+#include "codecs.h"
 #include "concat_writer.h"
 #include "platform/mediatypes.h"
 #include "raw_index_writer.h"
@@ -101,21 +102,10 @@ std::unique_ptr<StreamWriter> CreateStreamWriter(const AM_MEDIA_TYPE& mt, const 
     return Make<WavWriter>(stem + ".wav", pError, *pwfx);
   }
 
-  static const struct {
-    const GUID* pSubtype;
-    const char* pszExtension;
-    const char* pszKind;
-  } kRawKinds[] = {
-      {&MEDIASUBTYPE_S263, ".s263", "Sorenson H.263 payloads"},
-      {&MEDIASUBTYPE_FSV1, ".fsv1", "screen video payloads"},
-      {&MEDIASUBTYPE_FSV2, ".fsv2", "screen video 2 payloads"},
-      {&MEDIASUBTYPE_VP6F, ".vp6f", "VP6 payloads"},
-      {&MEDIASUBTYPE_NELL, ".nelly", "Nellymoser payloads"},
-      {&MEDIASUBTYPE_spex, ".speex", "Speex payloads"},
-  };
-  for (const auto& kind : kRawKinds) {
-    if (subtype == *kind.pSubtype)
-      return Make<RawIndexWriter>(stem + kind.pszExtension, pError, kind.pszKind);
+  const CodecInfo* pCodec = FindCodecBySubtype(subtype);
+  if (pCodec != nullptr && pCodec->pszRawExtension != nullptr) {
+    return Make<RawIndexWriter>(stem + pCodec->pszRawExtension, pError,
+                                std::string(pCodec->pszName) + " payloads");
   }
   *pError = "no writer for this media subtype";
   return nullptr;
