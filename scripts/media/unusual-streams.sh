@@ -27,7 +27,8 @@ make() {
   tmp="$dir/.$name.$$.tmp"
   ffmpeg "${quiet[@]}" "$@" "${exact[@]}" -f "$format" "$tmp"
   local got
-  got=$(ffprobe -v error -show_entries stream=codec_name,profile -of csv=p=0 "$tmp" | sort | paste -sd';' -)
+  got=$(ffprobe -v error -show_entries stream=codec_name,profile -of csv=p=0 "$tmp" |
+    sort | paste -sd';' -)
   if [ "$got" != "$expect" ]; then
     echo "unusual-streams: $name has '$got', expected '$expect'" >&2
     exit 1

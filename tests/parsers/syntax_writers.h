@@ -141,7 +141,8 @@ inline void H265ProfileTierLevel(BitWriter& w) {
 
 inline std::vector<uint8_t> H265VpsUnit(const H265Sets& s) {
   BitWriter w;
-  w.Bits(0, 4).Flag(1).Flag(1).Bits(0, 6).Bits(s.vps_max_sub_layers_minus1, 3).Flag(1).Bits(0xFFFF, 16);
+  w.Bits(0, 4).Flag(1).Flag(1).Bits(0, 6).Bits(s.vps_max_sub_layers_minus1, 3).Flag(1);
+  w.Bits(0xFFFF, 16);
   H265ProfileTierLevel(w);
   w.Flag(1).Ue(s.max_dec_pic_buffering_minus1).Ue(s.max_num_reorder_pics).Ue(0);
   w.Bits(0, 6).Ue(0).Flag(0).Flag(0);  // layer id, layer sets, no timing, no extension

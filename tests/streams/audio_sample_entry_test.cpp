@@ -77,7 +77,8 @@ TEST(AudioSampleEntryTest, TagGivesTheWaveFormat) {
       // Layer II at ID 0, bitrate_index 9 (80 kbit/s) and 24000 Hz: a frame
       // is 144 x 80000 / 24000 = 480 bytes.
       {"Layer2LowerRates", Mp3Payload({0xFF, 0xF5, 0x94, 0xC0}), 0,
-       "5000 0100 c05d0000 10270000 e001 0000 1600 | 0200 80380100 0800 0100 0000 1800 00000000 00000000"},
+       "5000 0100 c05d0000 10270000 e001 0000 1600 | "
+       "0200 80380100 0800 0100 0000 1800 00000000 00000000"},
       {"Layer3FreeFormat", Mp3Payload({0xFF, 0xFB, 0x00, 0xC4}), 0,
        "5500 0100 44ac0000 00000000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
       {"Layer1At288kMono", Mp3Payload({0xFF, 0xFF, 0x90, 0xC0}), 0,

@@ -92,8 +92,8 @@ TEST(VideoSampleEntryTest, Vp6FourccAndTwoPicturesAsMaxSampleClampedToLongMax) {
 // HEVCDecoderConfigurationRecord; the structure tells which, and the box
 // says which to the decoder.
 TEST(DecoderConfigurationTest, HevcInEitherLayoutGivesThePictureAndItsBox) {
-  const std::vector<uint8_t> hvcc =
-      HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}, {39, {{0x4E, 0x01, 0x80}}}});
+  const std::vector<uint8_t> hvcc = HvccRecord(
+      {{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}, {39, {{0x4E, 0x01, 0x80}}}});
   const struct {
     const char* name;
     std::vector<uint8_t> record;
