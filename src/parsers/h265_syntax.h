@@ -23,7 +23,6 @@
 namespace flvdmx {
 
 inline constexpr uint32_t kH265MaxSubLayers = 7;  // sub_layers_minus1 <= 6
-inline constexpr uint32_t kH265MaxDpbSize = 16;   // max_dec_pic_buffering_minus1 <= 15
 inline constexpr uint32_t kH265MaxShortTermRefPicSets = 64;
 inline constexpr uint32_t kH265MaxLongTermRefPicsSps = 32;
 inline constexpr uint32_t kH265MaxCpbCount = 32;   // cpb_cnt_minus1 <= 31
