@@ -37,9 +37,11 @@ void Q264_FreeDecoderObject(Q264DecoderObject* pDecoder);
 uint32_t Q264_EBSPtoRBSP(uint8_t* buf, uint32_t len);
 
 // Parses the unit (already in payload form) as a sequence parameter set and
-// fills *pInfo from it. 1 on success; 0 when the set is rejected (not
-// parsable, outside the standard's limits, or of a profile this product
-// does not take), in which case *pInfo is left as it was.
+// fills *pInfo from it. 1 on success, whatever the profile, and also when
+// only the VUI could not be read (cut short or out of range: the size is
+// known by then); 0 when the set is rejected before its VUI (cut short, or
+// a value outside the standard's limits), in which case *pInfo is left as
+// it was.
 int Q264_ProcessSPS(Q264DecoderObject* pDecoder, const Q264NalUnit* pNal, VideoStreamInfo* pInfo);
 
 }  // namespace flvdmx

@@ -12,15 +12,6 @@ constexpr uint16_t kSampleAspect[16][2] = {
     {80, 33}, {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},  {3, 2},   {2, 1},
 };
 
-bool IsAcceptedProfile(uint32_t profile_idc) {
-  switch (profile_idc) {
-    case 66: case 77: case 88: case 100: case 110: case 122: case 144:
-      return true;
-    default:
-      return false;
-  }
-}
-
 void FillStreamInfo(const Q264SeqParameterSet& s, VideoStreamInfo* pInfo) {
   *pInfo = VideoStreamInfo{};
   pInfo->m_dwProfile = s.profile_idc;
@@ -83,11 +74,13 @@ int Q264_ProcessSPS(Q264DecoderObject* pDecoder, const Q264NalUnit* pNal, VideoS
   if (!pDecoder || !pNal || !pNal->buf || pNal->len < 1 || !pInfo) return 0;
   Q264SeqParameterSet sps;
   const Q264ParseResult result = Q264_ParseSeqParameterSet(pNal->buf + 1, pNal->len - 1, &sps);
-  // A VUI cut short still leaves a usable picture size; anything cut short
-  // before it does not.
-  const bool usable = result == Q264ParseResult::kOk ||
-                      (result == Q264ParseResult::kTruncated && sps.vui_parameters_present_flag);
-  if (!usable || !IsAcceptedProfile(sps.profile_idc)) return 0;
+  // Every profile_idc has its syntax (the high profiles with the chroma
+  // format fields, all others without), so none is refused for its number.
+  // The picture size and cropping come before vui_parameters_present_flag:
+  // a set that went wrong inside the VUI (cut short or out of range) still
+  // has them; one that went wrong before it does not.
+  const bool usable = result == Q264ParseResult::kOk || sps.vui_parameters_present_flag;
+  if (!usable) return 0;
   pDecoder->sps[sps.seq_parameter_set_id] = sps;
   pDecoder->sps_present[sps.seq_parameter_set_id] = 1;
   FillStreamInfo(sps, pInfo);

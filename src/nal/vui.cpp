@@ -23,9 +23,9 @@ bool ParseVuiVideoDescription(BitReader& r, VuiVideoDescription* v) {
       return false;
   }
   if (!r.ReadFlag(&v->chroma_loc_info_present_flag)) return false;
-  return !v->chroma_loc_info_present_flag ||
-         (r.ReadUeMax(5, &v->chroma_sample_loc_type_top_field) &&
-          r.ReadUeMax(5, &v->chroma_sample_loc_type_bottom_field));
+  // Chroma sample locations above 5 are out of range but harmless here.
+  return !v->chroma_loc_info_present_flag || (r.ReadUe(&v->chroma_sample_loc_type_top_field) &&
+                                              r.ReadUe(&v->chroma_sample_loc_type_bottom_field));
 }
 
 }  // namespace flvdmx

@@ -32,9 +32,10 @@ struct VuiVideoDescription {
 // aspect_ratio_idc value that carries sar_width and sar_height.
 inline constexpr uint32_t kVuiExtendedSar = 255;
 
-// Reads the fields in order; false when the reader ran out (Overrun()) or a
-// chroma sample location is over 5. Fields read before stay written: a
-// truncated VUI keeps what it had.
+// Reads the fields in order; false when the reader ran out (Overrun()) or
+// an Exp-Golomb code is longer than 32 bits. Values outside the standard's
+// ranges are kept as read. Fields read before stay written: a truncated VUI
+// keeps what it had.
 [[nodiscard]] bool ParseVuiVideoDescription(BitReader& r, VuiVideoDescription* v);
 
 }  // namespace flvdmx

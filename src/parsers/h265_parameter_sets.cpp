@@ -17,6 +17,9 @@ H265SetResult StoppedEarly(const BitReader& r, bool outOfMemory) {
   return r.Overrun() ? H265SetResult::kParsed : H265SetResult::kRejected;
 }
 
+// An 8-bit field keeps a larger value as its largest.
+uint8_t Saturated8(uint32_t value) { return static_cast<uint8_t>(value > 255 ? 255 : value); }
+
 // Sub-layers below the highest that carry no ordering values take the
 // highest sub-layer's.
 template <typename T>
@@ -47,18 +50,17 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   for (uint32_t i = v->vps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1;
        i <= maxSubLayersMinus1; ++i) {
     uint32_t dpb, reorder;
-    if (!r.ReadUeMax(kH265MaxDpbSize - 1, &dpb) || !r.ReadUeMax(dpb, &reorder) ||
-        !r.ReadUe(&v->vps_max_latency_increase_plus1[i]))
+    if (!r.ReadUe(&dpb) || !r.ReadUe(&reorder) || !r.ReadUe(&v->vps_max_latency_increase_plus1[i]))
       return false;
-    v->vps_max_dec_pic_buffering_minus1[i] = static_cast<uint8_t>(dpb);
-    v->vps_max_num_reorder_pics[i] = static_cast<uint8_t>(reorder);
+    v->vps_max_dec_pic_buffering_minus1[i] = Saturated8(dpb);
+    v->vps_max_num_reorder_pics[i] = Saturated8(reorder);
   }
   InferSubLayerOrdering(v->vps_sub_layer_ordering_info_present_flag, maxSubLayersMinus1,
                         v->vps_max_dec_pic_buffering_minus1, v->vps_max_num_reorder_pics,
                         v->vps_max_latency_increase_plus1);
 
   uint32_t maxLayerId;
-  if (!r.ReadBits(6, &maxLayerId) || maxLayerId > 62) return false;
+  if (!r.ReadBits(6, &maxLayerId)) return false;
   v->vps_max_layer_id = maxLayerId;
   if (!r.ReadUeMax(kH265MaxLayerSets - 1, &v->vps_num_layer_sets_minus1)) return false;
   for (uint32_t i = 1; i <= v->vps_num_layer_sets_minus1; ++i) {
@@ -91,7 +93,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     }
     for (uint32_t i = 0; i < numHrd; ++i) {
       H265VpsHrdEntry& e = v->hrd[i];
-      if (!r.ReadUeMax(v->vps_num_layer_sets_minus1, &e.hrd_layer_set_idx)) return false;
+      if (!r.ReadUe(&e.hrd_layer_set_idx)) return false;
       e.cprms_present_flag = 1;
       if (i > 0 && !r.ReadFlag(&e.cprms_present_flag)) return false;
       if (!ParseHrdParameters(r, e.cprms_present_flag != 0, maxSubLayersMinus1, &e.hrd_parameters))
@@ -104,20 +106,10 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
 [[nodiscard]] bool ParseConformanceWindow(BitReader& r, H265SeqParameterSet* s) {
   if (!r.ReadFlag(&s->conformance_window_flag)) return false;
   if (!s->conformance_window_flag) return true;
-  uint32_t left, right, top, bottom;
-  if (!r.ReadUe(&left) || !r.ReadUe(&right) || !r.ReadUe(&top) || !r.ReadUe(&bottom)) return false;
-  // The window must keep at least one sample in each direction.
-  const bool colourPlanes = s->separate_colour_plane_flag != 0;
-  const uint64_t SubWidthC =
-      (!colourPlanes && (s->chroma_format_idc == 1 || s->chroma_format_idc == 2)) ? 2 : 1;
-  const uint64_t SubHeightC = (!colourPlanes && s->chroma_format_idc == 1) ? 2 : 1;
-  if (SubWidthC * (uint64_t{left} + right) >= s->pic_width_in_luma_samples) return false;
-  if (SubHeightC * (uint64_t{top} + bottom) >= s->pic_height_in_luma_samples) return false;
-  s->conf_win_left_offset = left;
-  s->conf_win_right_offset = right;
-  s->conf_win_top_offset = top;
-  s->conf_win_bottom_offset = bottom;
-  return true;
+  // Kept as read, even a window that leaves no picture: the size is taken
+  // from the whole picture then (see the mini-parser).
+  return r.ReadUe(&s->conf_win_left_offset) && r.ReadUe(&s->conf_win_right_offset) &&
+         r.ReadUe(&s->conf_win_top_offset) && r.ReadUe(&s->conf_win_bottom_offset);
 }
 
 [[nodiscard]] bool ParseSpsSubLayerOrdering(BitReader& r, uint32_t maxSubLayersMinus1,
@@ -125,8 +117,8 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   if (!r.ReadFlag(&s->sps_sub_layer_ordering_info_present_flag)) return false;
   for (uint32_t i = s->sps_sub_layer_ordering_info_present_flag ? 0 : maxSubLayersMinus1;
        i <= maxSubLayersMinus1; ++i) {
-    if (!r.ReadUeMax(kH265MaxDpbSize - 1, &s->sps_max_dec_pic_buffering_minus1[i]) ||
-        !r.ReadUeMax(s->sps_max_dec_pic_buffering_minus1[i], &s->sps_max_num_reorder_pics[i]) ||
+    if (!r.ReadUe(&s->sps_max_dec_pic_buffering_minus1[i]) ||
+        !r.ReadUe(&s->sps_max_num_reorder_pics[i]) ||
         !r.ReadUe(&s->sps_max_latency_increase_plus1[i]))
       return false;
   }
@@ -138,13 +130,12 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
 
 // Block sizes, scaling lists and the coding tools up to PCM.
 [[nodiscard]] bool ParseSpsCodingTools(BitReader& r, H265SeqParameterSet* s) {
-  // Coding blocks span 8 to 64 samples, transform blocks 4 to 32.
-  if (!r.ReadUeMax(3, &s->log2_min_luma_coding_block_size_minus3) ||
-      !r.ReadUeMax(3, &s->log2_diff_max_min_luma_coding_block_size) ||
-      !r.ReadUeMax(3, &s->log2_min_luma_transform_block_size_minus2) ||
-      !r.ReadUeMax(3, &s->log2_diff_max_min_luma_transform_block_size) ||
-      !r.ReadUeMax(4, &s->max_transform_hierarchy_depth_inter) ||
-      !r.ReadUeMax(4, &s->max_transform_hierarchy_depth_intra))
+  if (!r.ReadUe(&s->log2_min_luma_coding_block_size_minus3) ||
+      !r.ReadUe(&s->log2_diff_max_min_luma_coding_block_size) ||
+      !r.ReadUe(&s->log2_min_luma_transform_block_size_minus2) ||
+      !r.ReadUe(&s->log2_diff_max_min_luma_transform_block_size) ||
+      !r.ReadUe(&s->max_transform_hierarchy_depth_inter) ||
+      !r.ReadUe(&s->max_transform_hierarchy_depth_intra))
     return false;
 
   if (!r.ReadFlag(&s->scaling_list_enabled_flag)) return false;
@@ -161,8 +152,8 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     return false;
   if (s->pcm_enabled_flag && (!r.ReadBits(4, &s->pcm_sample_bit_depth_luma_minus1) ||
                               !r.ReadBits(4, &s->pcm_sample_bit_depth_chroma_minus1) ||
-                              !r.ReadUeMax(2, &s->log2_min_pcm_luma_coding_block_size_minus3) ||
-                              !r.ReadUeMax(2, &s->log2_diff_max_min_pcm_luma_coding_block_size) ||
+                              !r.ReadUe(&s->log2_min_pcm_luma_coding_block_size_minus3) ||
+                              !r.ReadUe(&s->log2_diff_max_min_pcm_luma_coding_block_size) ||
                               !r.ReadFlag(&s->pcm_loop_filter_disabled_flag)))
     return false;
   return true;
@@ -172,9 +163,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
                                              H265SeqParameterSet* s) {
   if (!r.ReadUeMax(kH265MaxShortTermRefPicSets, &s->num_short_term_ref_pic_sets)) return false;
   for (uint32_t i = 0; i < s->num_short_term_ref_pic_sets; ++i) {
-    if (!ParseStRefPicSet(r, i, s->num_short_term_ref_pic_sets,
-                          s->sps_max_dec_pic_buffering_minus1[maxSubLayersMinus1],
-                          s->st_ref_pic_set))
+    if (!ParseStRefPicSet(r, i, s->num_short_term_ref_pic_sets, s->st_ref_pic_set))
       return false;
   }
 
@@ -199,13 +188,13 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
   s->sps_max_sub_layers_minus1 = maxSubLayersMinus1;
   if (!r.ReadFlag(&s->sps_temporal_id_nesting_flag)) return false;
   if (!ParseProfileTierLevel(r, maxSubLayersMinus1, &s->profile_tier_level)) return false;
-  if (!r.ReadUeMax(15, &s->sps_seq_parameter_set_id) || !r.ReadUeMax(3, &s->chroma_format_idc))
-    return false;
+  if (!r.ReadUe(&s->sps_seq_parameter_set_id) || !r.ReadUe(&s->chroma_format_idc)) return false;
   if (s->chroma_format_idc == 3 && !r.ReadFlag(&s->separate_colour_plane_flag)) return false;
   if (!r.ReadUe(&s->pic_width_in_luma_samples) || !r.ReadUe(&s->pic_height_in_luma_samples))
     return false;
   if (!ParseConformanceWindow(r, s)) return false;
-  if (!r.ReadUeMax(8, &s->bit_depth_luma_minus8) || !r.ReadUeMax(8, &s->bit_depth_chroma_minus8) ||
+  // The POC bit count bounds the width of later reads, so it is checked.
+  if (!r.ReadUe(&s->bit_depth_luma_minus8) || !r.ReadUe(&s->bit_depth_chroma_minus8) ||
       !r.ReadUeMax(12, &s->log2_max_pic_order_cnt_lsb_minus4))
     return false;
 
@@ -240,31 +229,27 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
     }
     if (*pbOutOfMemory) return false;
     for (uint32_t i = 0; i < p->num_tile_columns_minus1; ++i)
-      if (!r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->column_width_minus1[i])) return false;
+      if (!r.ReadUe(&p->column_width_minus1[i])) return false;
     for (uint32_t i = 0; i < p->num_tile_rows_minus1; ++i)
-      if (!r.ReadUeMax(kH265MaxTilesPerSide - 1, &p->row_height_minus1[i])) return false;
+      if (!r.ReadUe(&p->row_height_minus1[i])) return false;
   }
   return r.ReadFlag(&p->loop_filter_across_tiles_enabled_flag);
 }
 
 [[nodiscard]] bool ParsePps(BitReader& r, H265PicParameterSet* p, bool* pbOutOfMemory) {
-  if (!r.ReadUeMax(63, &p->pps_pic_parameter_set_id) ||
-      !r.ReadUeMax(15, &p->pps_seq_parameter_set_id) ||
+  if (!r.ReadUe(&p->pps_pic_parameter_set_id) || !r.ReadUe(&p->pps_seq_parameter_set_id) ||
       !r.ReadFlag(&p->dependent_slice_segments_enabled_flag) ||
       !r.ReadFlag(&p->output_flag_present_flag) ||
       !r.ReadBits(3, &p->num_extra_slice_header_bits) ||
       !r.ReadFlag(&p->sign_data_hiding_enabled_flag) || !r.ReadFlag(&p->cabac_init_present_flag) ||
-      !r.ReadUeMax(14, &p->num_ref_idx_l0_default_active_minus1) ||
-      !r.ReadUeMax(14, &p->num_ref_idx_l1_default_active_minus1))
+      !r.ReadUe(&p->num_ref_idx_l0_default_active_minus1) ||
+      !r.ReadUe(&p->num_ref_idx_l1_default_active_minus1) || !r.ReadSe(&p->init_qp_minus26))
     return false;
-  // QpBdOffsetY is at most 48 (16-bit samples).
-  if (!ReadSeRange(r, -(26 + 48), 25, &p->init_qp_minus26)) return false;
   if (!r.ReadFlag(&p->constrained_intra_pred_flag) ||
       !r.ReadFlag(&p->transform_skip_enabled_flag) || !r.ReadFlag(&p->cu_qp_delta_enabled_flag))
     return false;
-  if (p->cu_qp_delta_enabled_flag && !r.ReadUeMax(3, &p->diff_cu_qp_delta_depth)) return false;
-  if (!ReadSeRange(r, -12, 12, &p->pps_cb_qp_offset) ||
-      !ReadSeRange(r, -12, 12, &p->pps_cr_qp_offset) ||
+  if (p->cu_qp_delta_enabled_flag && !r.ReadUe(&p->diff_cu_qp_delta_depth)) return false;
+  if (!r.ReadSe(&p->pps_cb_qp_offset) || !r.ReadSe(&p->pps_cr_qp_offset) ||
       !r.ReadFlag(&p->pps_slice_chroma_qp_offsets_present_flag) ||
       !r.ReadFlag(&p->weighted_pred_flag) || !r.ReadFlag(&p->weighted_bipred_flag) ||
       !r.ReadFlag(&p->transquant_bypass_enabled_flag) || !r.ReadFlag(&p->tiles_enabled_flag) ||
@@ -279,15 +264,14 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
         !r.ReadFlag(&p->pps_deblocking_filter_disabled_flag))
       return false;
     if (!p->pps_deblocking_filter_disabled_flag &&
-        (!ReadSeRange(r, -6, 6, &p->pps_beta_offset_div2) ||
-         !ReadSeRange(r, -6, 6, &p->pps_tc_offset_div2)))
+        (!r.ReadSe(&p->pps_beta_offset_div2) || !r.ReadSe(&p->pps_tc_offset_div2)))
       return false;
   }
   if (!r.ReadFlag(&p->pps_scaling_list_data_present_flag)) return false;
   if (p->pps_scaling_list_data_present_flag && !ParseScalingListData(r, &p->scaling_list_data))
     return false;
   return r.ReadFlag(&p->lists_modification_present_flag) &&
-         r.ReadUeMax(4, &p->log2_parallel_merge_level_minus2) &&
+         r.ReadUe(&p->log2_parallel_merge_level_minus2) &&
          r.ReadFlag(&p->slice_segment_header_extension_present_flag);
 }
 

@@ -153,9 +153,11 @@ struct H265PicParameterSet {
 
 // Each parses one set from a reader over the unit's payload into the record
 // (reset first). kParsed when parsed; a unit that ends early counts as
-// parsed, the fields it did not reach reading as zero. kRejected when a
-// value breaks the standard's limits; kOutOfMemory when an owned array
-// cannot be allocated.
+// parsed, the fields it did not reach reading as zero. Values the standard
+// forbids are kept as read when they fit the record. kRejected when a value
+// would not fit the record (a count beyond an array, an Exp-Golomb code
+// beyond 32 bits): the fields read before it stay, the rest read as zero.
+// kOutOfMemory when an owned array cannot be allocated.
 H265SetResult ParseVideoParameterSet(BitReader& r, H265VideoParameterSet* pVps);
 H265SetResult ParseSeqParameterSet(BitReader& r, H265SeqParameterSet* pSps);
 H265SetResult ParsePicParameterSet(BitReader& r, H265PicParameterSet* pPps);

@@ -91,10 +91,11 @@ uint32_t ScalingCoefCount(uint32_t sizeId) {
   return true;
 }
 
-[[nodiscard]] bool ParseCodedSet(BitReader& r, uint32_t maxDecPicBufferingMinus1,
-                                 H265StRefPicSet* s) {
-  if (!r.ReadUeMax(maxDecPicBufferingMinus1, &s->num_negative_pics)) return false;
-  if (!r.ReadUeMax(maxDecPicBufferingMinus1 - s->num_negative_pics, &s->num_positive_pics))
+// The picture counts are bounded by the lists' capacity, not by the
+// decoded-picture-buffer size: a set that only breaks the latter still fits.
+[[nodiscard]] bool ParseCodedSet(BitReader& r, H265StRefPicSet* s) {
+  if (!r.ReadUeMax(kH265MaxDeltaPocs, &s->num_negative_pics) ||
+      !r.ReadUeMax(kH265MaxDeltaPocs, &s->num_positive_pics))
     return false;
   int32_t poc = 0;
   for (uint32_t i = 0; i < s->num_negative_pics; ++i) {
@@ -220,12 +221,12 @@ bool ParseScalingListData(BitReader& r, H265ScalingListData* d) {
 }
 
 bool ParseStRefPicSet(BitReader& r, uint32_t stRpsIdx, uint32_t num_short_term_ref_pic_sets,
-                      uint32_t maxDecPicBufferingMinus1, H265StRefPicSet* sets) {
+                      H265StRefPicSet* sets) {
   H265StRefPicSet* s = &sets[stRpsIdx];
   std::memset(s, 0, sizeof(*s));
   if (stRpsIdx != 0 && !r.ReadFlag(&s->inter_ref_pic_set_prediction_flag)) return false;
   if (!s->inter_ref_pic_set_prediction_flag) {
-    if (!ParseCodedSet(r, maxDecPicBufferingMinus1, s)) return false;
+    if (!ParseCodedSet(r, s)) return false;
     s->NumDeltaPocs = s->NumNegativePics + s->NumPositivePics;
     return true;
   }
@@ -299,7 +300,7 @@ bool ParseHrdParameters(BitReader& r, bool commonInfPresentFlag, uint32_t maxNum
     h->fixed_pic_rate_general_flag[i] = static_cast<uint8_t>(generalFlag);
     h->fixed_pic_rate_within_cvs_flag[i] = static_cast<uint8_t>(withinCvsFlag);
     if (withinCvsFlag) {
-      if (!r.ReadUeMax(2047, &h->elemental_duration_in_tc_minus1[i])) return false;
+      if (!r.ReadUe(&h->elemental_duration_in_tc_minus1[i])) return false;
     } else if (!r.ReadFlag(&lowDelay)) {
       return false;
     }
@@ -345,11 +346,11 @@ bool ParseVuiParameters(BitReader& r, uint32_t sps_max_sub_layers_minus1, H265Vu
   if (v->bitstream_restriction_flag && (!r.ReadFlag(&v->tiles_fixed_structure_flag) ||
                                         !r.ReadFlag(&v->motion_vectors_over_pic_boundaries_flag) ||
                                         !r.ReadFlag(&v->restricted_ref_pic_lists_flag) ||
-                                        !r.ReadUeMax(4095, &v->min_spatial_segmentation_idc) ||
-                                        !r.ReadUeMax(16, &v->max_bytes_per_pic_denom) ||
-                                        !r.ReadUeMax(16, &v->max_bits_per_min_cu_denom) ||
-                                        !r.ReadUeMax(15, &v->log2_max_mv_length_horizontal) ||
-                                        !r.ReadUeMax(15, &v->log2_max_mv_length_vertical)))
+                                        !r.ReadUe(&v->min_spatial_segmentation_idc) ||
+                                        !r.ReadUe(&v->max_bytes_per_pic_denom) ||
+                                        !r.ReadUe(&v->max_bits_per_min_cu_denom) ||
+                                        !r.ReadUe(&v->log2_max_mv_length_horizontal) ||
+                                        !r.ReadUe(&v->log2_max_mv_length_vertical)))
     return false;
   return true;
 }

@@ -5,10 +5,14 @@
 // the parse function of each.
 //
 // Every record has fixed capacities that the standard's limits respect, and
-// every count is checked against its limit before it bounds a loop or an
-// index. A parse function returns false when it stopped early: either the
-// unit ran out (the reader's Overrun() is set; the fields not reached stay
-// zero, which is how a truncated unit reads) or a value broke a limit.
+// every count is checked against its capacity before it bounds a loop or an
+// index. Values the standard forbids but that fit the records (reorder
+// counts above the buffer size, out-of-range VUI fields) are kept as read:
+// encoders write them and decoders play them. A parse function returns
+// false when it stopped early: either the unit ran out (the reader's
+// Overrun() is set; the fields not reached stay zero, which is how a
+// truncated unit reads) or a value would not fit a record (or overflow
+// the arithmetic on it).
 #pragma once
 
 #include <cstdint>
@@ -19,7 +23,6 @@
 namespace flvdmx {
 
 inline constexpr uint32_t kH265MaxSubLayers = 7;  // sub_layers_minus1 <= 6
-inline constexpr uint32_t kH265MaxDpbSize = 16;   // max_dec_pic_buffering_minus1 <= 15
 inline constexpr uint32_t kH265MaxShortTermRefPicSets = 64;
 inline constexpr uint32_t kH265MaxLongTermRefPicsSps = 32;
 inline constexpr uint32_t kH265MaxCpbCount = 32;   // cpb_cnt_minus1 <= 31
@@ -146,10 +149,9 @@ void SetDefaultScalingLists(H265ScalingListData* pData);
 
 // st_ref_pic_set(stRpsIdx): sets[0 .. stRpsIdx - 1] are the sets parsed
 // before it (a set may be predicted from one of them), sets[stRpsIdx] is
-// filled. maxDecPicBufferingMinus1 bounds the pictures of a coded set.
+// filled. Each delta-POC list holds at most kH265MaxDeltaPocs pictures.
 [[nodiscard]] bool ParseStRefPicSet(BitReader& r, uint32_t stRpsIdx,
-                                    uint32_t num_short_term_ref_pic_sets,
-                                    uint32_t maxDecPicBufferingMinus1, H265StRefPicSet* sets);
+                                    uint32_t num_short_term_ref_pic_sets, H265StRefPicSet* sets);
 
 // hrd_parameters(commonInfPresentFlag, maxNumSubLayersMinus1); the second
 // argument is below 7.

@@ -58,8 +58,13 @@ ParameterSetsResult CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo,
       result = ParsePicParameterSet(reader, &m_Pps);
       seen |= kPps;
     }
+    // A rejected set keeps the fields read before the value that did not
+    // fit: a sequence parameter set that got as far as its picture size
+    // still gives it. One rejected before has nothing to give.
     if (result == H265SetResult::kOutOfMemory) return ParameterSetsResult::kOutOfMemory;
-    if (result == H265SetResult::kRejected) return ParameterSetsResult::kNotFound;
+    if (result == H265SetResult::kRejected && nal_unit_type == 33 &&
+        (m_Sps.pic_width_in_luma_samples == 0 || m_Sps.pic_height_in_luma_samples == 0))
+      return ParameterSetsResult::kNotFound;
     if (seen == kAllKinds) {
       FillStreamInfo(pInfo);
       return ParameterSetsResult::kParsed;
@@ -73,16 +78,22 @@ void CMiniParserH265::FillStreamInfo(VideoStreamInfo* pInfo) const {
   const H265SeqParameterSet& sps = m_Sps;
   *pInfo = VideoStreamInfo{};
 
-  // The parser has checked that the conformance window lies inside the picture.
   pInfo->m_dwWidth = sps.pic_width_in_luma_samples;
   pInfo->m_dwHeight = sps.pic_height_in_luma_samples;
   if (sps.conformance_window_flag) {
     const bool colourPlanes = sps.separate_colour_plane_flag != 0;
-    const uint32_t SubWidthC =
+    const uint64_t SubWidthC =
         (!colourPlanes && (sps.chroma_format_idc == 1 || sps.chroma_format_idc == 2)) ? 2 : 1;
-    const uint32_t SubHeightC = (!colourPlanes && sps.chroma_format_idc == 1) ? 2 : 1;
-    pInfo->m_dwWidth -= (sps.conf_win_left_offset + sps.conf_win_right_offset) * SubWidthC;
-    pInfo->m_dwHeight -= (sps.conf_win_top_offset + sps.conf_win_bottom_offset) * SubHeightC;
+    const uint64_t SubHeightC = (!colourPlanes && sps.chroma_format_idc == 1) ? 2 : 1;
+    const uint64_t cropX =
+        (uint64_t{sps.conf_win_left_offset} + sps.conf_win_right_offset) * SubWidthC;
+    const uint64_t cropY =
+        (uint64_t{sps.conf_win_top_offset} + sps.conf_win_bottom_offset) * SubHeightC;
+    // A window that leaves no picture is ignored: the whole picture shows.
+    if (cropX < pInfo->m_dwWidth && cropY < pInfo->m_dwHeight) {
+      pInfo->m_dwWidth -= static_cast<uint32_t>(cropX);
+      pInfo->m_dwHeight -= static_cast<uint32_t>(cropY);
+    }
   }
   pInfo->m_dwLumaBitDepth = sps.bit_depth_luma_minus8 + 8;
   pInfo->m_dwChromaBitDepth = sps.bit_depth_chroma_minus8 + 8;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "baseclasses/mediatype.h"
+#include "streams/audio_specific_config.h"
 
 namespace flvdmx {
 
@@ -108,7 +109,19 @@ HRESULT AudioSampleEntry::ReadAacHeader(IAsyncReader* pReader, int64_t llPositio
   // A SyncRead that failed still leaves what it delivered.
   if (m_Format.wfx.cbSize != 0 && window.BytesReadInto() >= 1u + m_Format.wfx.cbSize)
     std::memcpy(m_Format.ext.abExtra, window.Data() + 1, m_Format.wfx.cbSize);
+  if (hr == S_OK) TakeRateAndChannelsFromConfig();
   return hr;
+}
+
+void AudioSampleEntry::TakeRateAndChannelsFromConfig() {
+  WAVEFORMATEX& wfx = m_Format.wfx;
+  AudioSpecificConfig config;
+  if (!ParseAudioSpecificConfig(m_Format.ext.abExtra, wfx.cbSize, &config)) return;
+  if (config.outputSampleRate != 0) wfx.nSamplesPerSec = config.outputSampleRate;
+  if (config.outputChannels != 0) wfx.nChannels = config.outputChannels;
+  // The decoded PCM's block and byte rate, as for the flags' values.
+  wfx.nBlockAlign = static_cast<WORD>(wfx.wBitsPerSample * wfx.nChannels / 8);
+  wfx.nAvgBytesPerSec = uint32_t{wfx.nBlockAlign} * wfx.nSamplesPerSec;
 }
 
 HRESULT AudioSampleEntry::GetAudioSubtype(GUID* pSubtype) const {

@@ -1,7 +1,8 @@
 // AudioSampleEntry: the description of an FLV file's audio stream. From the
 // first audio tag it takes the codec (SoundFormat) and the format: channels,
-// sample rate and sample size from the tag's flags byte, the exact MPEG frame
-// header for MP3, the AudioSpecificConfig for AAC. It describes the stream
+// sample rate and sample size from the tag's flags byte, or where the stream
+// says more exactly from the stream: the MPEG frame header for MP3, the
+// AudioSpecificConfig (rate and channels a decoder puts out) for AAC. It describes the stream
 // as a WAVEFORMATEX media type (MPEGLAYER3WAVEFORMAT / MPEG1WAVEFORMAT for
 // MPEG audio).
 //
@@ -58,8 +59,10 @@ class AudioSampleEntry final : public SampleEntry {
                                uint32_t dwDuration);
 
   // The AudioSpecificConfig of an AAC sequence header at llPosition (the
-  // AACPacketType byte) into the extension area. S_FALSE when the tag is not
-  // a sequence header or its payload exceeds 22 bytes.
+  // AACPacketType byte) into the extension area, and the rate and channels
+  // it gives into the wave format (the flags byte always says 44 kHz stereo
+  // for AAC). S_FALSE when the tag is not a sequence header or its payload
+  // exceeds 22 bytes.
   HRESULT ReadAacHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag, uint32_t dwDuration);
 
   // The subtype for the stored SoundFormat, or VFW_E_UNSUPPORTED_AUDIO. The
@@ -74,6 +77,9 @@ class AudioSampleEntry final : public SampleEntry {
 
  private:
   HRESULT GetMpegAudioMediaType(CMediaType* pmt) const;
+  // Rate and channels from the AudioSpecificConfig in the extension area,
+  // when it parses; block alignment and byte rate follow them.
+  void TakeRateAndChannelsFromConfig();
 };
 
 }  // namespace flvdmx

@@ -103,12 +103,26 @@ DecoderConfigResult ParseDecoderConfigRecord(const uint8_t* pRecord, size_t cbRe
 }
 
 HRESULT AppendParameterSetsFromRecord(const uint8_t* pRecord, size_t cbRecord, bool bHevc,
-                                      CBaseBuffer* pOut) {
+                                      CBaseBuffer* pOut, DecoderConfigLayout* pLayout) {
   if (pOut == nullptr) return E_POINTER;
   StartCodeSink sink(pOut);
-  const DecoderConfigLayout layout =
-      bHevc ? DecoderConfigLayout::kHevcAvcLike : DecoderConfigLayout::kAvcFirstSets;
-  switch (ParseDecoderConfigRecord(pRecord, cbRecord, layout, &sink)) {
+  DecoderConfigLayout layout = DecoderConfigLayout::kAvcFirstSets;
+  DecoderConfigResult result = DecoderConfigResult::kMalformed;
+  if (bHevc) {
+    // Writers use either layout for HEVC; only a record that is exactly an
+    // hvcC parses as one, so the structure tells them apart.
+    const int cbBefore = pOut->Size();
+    layout = DecoderConfigLayout::kHvcc;
+    result = ParseDecoderConfigRecord(pRecord, cbRecord, layout, &sink);
+    if (result == DecoderConfigResult::kMalformed) {
+      pOut->SetSize(cbBefore);
+      layout = DecoderConfigLayout::kHevcAvcLike;
+    }
+  }
+  if (result == DecoderConfigResult::kMalformed)
+    result = ParseDecoderConfigRecord(pRecord, cbRecord, layout, &sink);
+  if (pLayout) *pLayout = layout;
+  switch (result) {
     case DecoderConfigResult::kParsed:
       return S_OK;
     case DecoderConfigResult::kSinkFailed:

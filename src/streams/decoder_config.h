@@ -53,11 +53,13 @@ DecoderConfigResult ParseDecoderConfigRecord(const uint8_t* pRecord, size_t cbRe
                                              DecoderConfigUnitSink* pSink,
                                              uint32_t* pcbLengthSize = nullptr);
 
-// The filter's use: the units of a kAvcFirstSets (or, `bHevc`, kHevcAvcLike)
-// record appended to pOut in start-code form (00 00 01 + unit) for the
-// mini-parsers. S_OK; VFW_E_INVALID_FILE_FORMAT when the record is malformed
-// (pOut may then hold the units before the fault); E_OUTOFMEMORY.
+// The filter's use: the units of a kAvcFirstSets record, or for HEVC (`bHevc`)
+// of a kHvcc record when it is one and else of a kHevcAvcLike record,
+// appended to pOut in start-code form (00 00 01 + unit) for the mini-parsers.
+// *pLayout (optional) gets the layout read. S_OK; VFW_E_INVALID_FILE_FORMAT
+// when the record is malformed (pOut may then hold the units before the
+// fault); E_OUTOFMEMORY.
 HRESULT AppendParameterSetsFromRecord(const uint8_t* pRecord, size_t cbRecord, bool bHevc,
-                                      CBaseBuffer* pOut);
+                                      CBaseBuffer* pOut, DecoderConfigLayout* pLayout = nullptr);
 
 }  // namespace flvdmx

@@ -10,12 +10,19 @@ namespace flvdmx {
 
 namespace {
 
-// MPEG-1 bit rates in kbit/s by layer (I, II, III) and bitrate_index 0-14;
-// also used for the half sample rates (ID 0). Index 0 is free format.
-constexpr uint16_t kBitRatesKbps[3][15] = {
-    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+// Bit rates in kbit/s by ID (0 the half and quarter rates, 1 MPEG-1), layer
+// (I, II, III) and bitrate_index 0-14. Index 0 is free format.
+constexpr uint16_t kBitRatesKbps[2][3][15] = {
+    {
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+    },
+    {
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+    },
 };
 
 // By ID (0 the half rates, 1 MPEG-1; 2 the quarter rates of MPEG-2.5) and
@@ -144,7 +151,8 @@ HRESULT AudioSampleEntry::ReadMpeg1AudioHeader(IAsyncReader* pReader, int64_t ll
   });
   if (hr != S_OK) return hr;
 
-  const uint32_t tableRate = uint32_t{kBitRatesKbps[kLayerI - h.layer][h.bitrate_index]} * 1000;
+  const uint32_t tableRate =
+      uint32_t{kBitRatesKbps[h.ID][kLayerI - h.layer][h.bitrate_index]} * 1000;
   const uint32_t sampleRate = SampleRate(h);
   const WORD channels = h.mode == 3 ? 1 : 2;
 

@@ -23,9 +23,10 @@ constexpr PictureSize kH263PictureSizes[] = {
     {352, 288}, {176, 144}, {128, 96}, {320, 240}, {160, 120},
 };
 
-// The first value of a VP6 intra frame's second header byte that this
-// system knows (version 8, profile 3, no interlace).
+// The values of a VP6 intra frame's second header byte that this system
+// knows: version 8, no interlace, the advanced (3) or the simple (0) profile.
 constexpr uint32_t kVp6HeaderByte = 0x46;
+constexpr uint32_t kVp6SimpleProfileHeaderByte = 0x40;
 
 }  // namespace
 
@@ -113,9 +114,20 @@ HRESULT VideoSampleEntry::ReadVp6Header(BitReader& r) {
   if (!r.ReadBits(8, &adjustment) || !r.ReadBits(1, &interFrame)) return kStreamDataShort;
   // Only an intra frame carries the picture size.
   if (interFrame != 0) return S_FALSE;
+  uint32_t quantizer = 0;
+  uint32_t separatedCoefficients = 0;
   uint32_t value = 0;
-  if (!r.ReadBits(7, &value) || !r.ReadBits(8, &value)) return kStreamDataShort;
-  if (value != kVp6HeaderByte) return VFW_E_INVALID_FILE_FORMAT;
+  if (!r.ReadBits(6, &quantizer) || !r.ReadBits(1, &separatedCoefficients) ||
+      !r.ReadBits(8, &value))
+    return kStreamDataShort;
+  if (value != kVp6HeaderByte && value != kVp6SimpleProfileHeaderByte)
+    return VFW_E_INVALID_FILE_FORMAT;
+  // The offset of the second partition comes first when the coefficients
+  // have a partition of their own, and always in the simple profile.
+  uint32_t offset = 0;
+  if ((separatedCoefficients != 0 || value == kVp6SimpleProfileHeaderByte) &&
+      !r.ReadBits(16, &offset))
+    return kStreamDataShort;
   // Macroblock rows, then columns: the coded size, not the display size.
   if (!r.ReadBits(8, &value)) return kStreamDataShort;
   m_wHeight = static_cast<uint16_t>(16 * value);
@@ -155,11 +167,15 @@ HRESULT VideoSampleEntry::ReadDecoderConfiguration(StreamWindow& window, const F
   if (FAILED(hr)) return hr;
 
   CBuffer units;
+  DecoderConfigLayout layout = DecoderConfigLayout::kAvcFirstSets;
   hr = AppendParameterSetsFromRecord(
       m_ConfigBytes.Data() + kConfigBoxHeaderSize,
       static_cast<size_t>(m_ConfigBytes.Size()) - kConfigBoxHeaderSize,
-      m_iCodecID == kVideoCodecHevc, &units);
+      m_iCodecID == kVideoCodecHevc, &units, &layout);
   if (FAILED(hr)) return hr;
+  // A decoder reads an HEVCDecoderConfigurationRecord only from a box that
+  // says so.
+  if (layout == DecoderConfigLayout::kHvcc) std::memcpy(m_ConfigBytes.Data() + 4, "hvcC", 4);
   return ParsePictureSize(units.Data(), static_cast<uint32_t>(units.Size()));
 }
 

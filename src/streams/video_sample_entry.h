@@ -24,7 +24,8 @@ class CMiniParserH264;
 class CMiniParserH265;
 
 // Bytes of the decoder configuration box in front of the record: a 32-bit
-// big-endian size and the type "avcC" (used for HEVC too).
+// big-endian size and the type: "avcC" for AVC and for HEVC in the AVC-like
+// layout, "hvcC" for an HEVCDecoderConfigurationRecord.
 inline constexpr uint32_t kConfigBoxHeaderSize = 8;
 
 class VideoSampleEntry final : public SampleEntry {

@@ -326,7 +326,8 @@ std::string ProbeExtradataHex(const std::string& file, const char* kind) {
 }
 
 constexpr const char* kAacBlock = "ff00 0200 44ac0000 10b10200 0400 1000 0500 | 121056e500";
-constexpr const char* kLongAacBlock = "ff00 0200 44ac0000 10b10200 0400 1000 0500 | 138856e500";
+// 22050 Hz mono by its AudioSpecificConfig, though the flags say 44 kHz stereo.
+constexpr const char* kLongAacBlock = "ff00 0100 22560000 44ac0000 0200 1000 0500 | 138856e500";
 
 struct CorpusCase {
   const char* file;

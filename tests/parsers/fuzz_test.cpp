@@ -97,7 +97,7 @@ void Mutate(std::initializer_list<const char*> files, uint32_t seed, int rounds)
 TEST(ParserFuzz, MutatedParameterSetsEndWithAStatedStatus) {
   Mutate<CMiniParserH264>(
       {"ps_h264_high_1920x1080_ntsc.h264", "ps_h264_interlaced_720x480_ntsc.h264",
-       "ps_h264_high_sar_720x576_25.h264"},
+       "ps_h264_high_sar_720x576_25.h264", "ps_h264_rgb444_322x242_25.h264"},
       264, 2000);
   if (HasFatalFailure()) return;
   Mutate<CMiniParserH265>(

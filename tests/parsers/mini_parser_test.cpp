@@ -24,7 +24,7 @@ Bytes Held(const CMiniParser& parser) {
 // checked unsplit only: a split near the PPS's end changes how much is kept.
 TEST(MiniParser, EverySplitFindsTheGroupAfterARejectedSetAndKeepsItUpToTheNextStartCode) {
   test::H264Sps bad;
-  bad.profile_idc = 244;
+  bad.seq_parameter_set_id = 32;
   test::H264Sps good;
   good.pic_width_in_mbs_minus1 = 39;
   good.vui_parameters_present_flag = good.timing_info_present_flag = 1;

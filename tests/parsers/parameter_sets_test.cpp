@@ -46,9 +46,7 @@ TEST(H264Sps, LimitsRejectTheSetAndEdgeValuesStillGiveTheInformation) {
        16880, 16880, 30.0},
       {"ScalingListFallingBackToDefault",
        [](H264Sps& s) { s.scaling_matrix = true, s.first_delta_scale = -8; }, 320, 240, 30.0},
-      {"High444PredictiveProfile",
-       [](H264Sps& s) { s.profile_idc = 244, s.chroma_format_idc = 3; }},
-      {"UnknownProfile", [](H264Sps& s) { s.profile_idc = 0; }},
+      {"UnknownProfileHasTheBasicSyntax", [](H264Sps& s) { s.profile_idc = 0; }, 320, 240, 30.0},
       {"SpsIdAbove31", [](H264Sps& s) { s.seq_parameter_set_id = 32; }},
       {"ChromaFormatAbove3", [](H264Sps& s) { s.chroma_format_idc = 4; }},
       {"LumaDeeperThan14Bits", [](H264Sps& s) { s.bit_depth_luma_minus8 = 7; }},
@@ -77,6 +75,34 @@ TEST(H264Sps, LimitsRejectTheSetAndEdgeValuesStillGiveTheInformation) {
     if (!c.width) continue;
     EXPECT_EQ(info.m_dwHeight, c.height);
     EXPECT_NEAR(info.m_dFrameRate, c.frameRate, 0.001);
+  }
+}
+
+// Deliberate: no profile is refused for its number. Each gets its size and
+// cropping in the crop units of its chroma format (4:4:4 and monochrome crop
+// by single samples, 4:2:0 by two in each direction, 4:2:2 by two across).
+TEST(H264Sps, EveryProfileGivesItsSizeAndCropping) {
+  struct ProfileCase {
+    uint32_t profile_idc, chroma_format_idc, width, height;
+  };
+  const ProfileCase cases[] = {
+      {66, 1, 314, 230},  {77, 1, 314, 230},  {88, 1, 314, 230},  {100, 1, 314, 230},
+      {100, 0, 317, 235}, {110, 1, 314, 230}, {122, 2, 314, 235}, {244, 3, 317, 235},
+      {44, 3, 317, 235},  {83, 1, 314, 230},  {86, 1, 314, 230},  {118, 1, 314, 230},
+      {128, 1, 314, 230}, {138, 1, 314, 230}, {139, 1, 314, 230}, {134, 1, 314, 230},
+      {135, 1, 314, 230}, {144, 3, 317, 235}, {1, 1, 314, 230},   {255, 1, 314, 230},
+  };
+  for (const ProfileCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "profile " << c.profile_idc << " chroma "
+                                    << c.chroma_format_idc);
+    H264Sps sps;
+    sps.profile_idc = c.profile_idc, sps.chroma_format_idc = c.chroma_format_idc;
+    sps.frame_cropping_flag = 1, sps.crop_right = 3, sps.crop_bottom = 5;
+    VideoStreamInfo info;
+    ASSERT_EQ(ParseH264(test::H264SpsUnit(sps), &info), kOk);
+    EXPECT_EQ(info.m_dwWidth, c.width);
+    EXPECT_EQ(info.m_dwHeight, c.height);
+    EXPECT_EQ(info.m_dwProfile, c.profile_idc);
   }
 }
 
@@ -130,6 +156,64 @@ TEST(H265Sets, KindsMayComeInAnyOrderButAllThreeAreNeeded) {
   EXPECT_EQ(ParseUnits(parser, {kH265Vps, kH265Sps}, &info), kNo);
   EXPECT_EQ(ParseUnits(parser, {kH265Sps, kH265Pps, sei}, &info), kNo);
   EXPECT_EQ(parser.ParseParameterSets(&info, nullptr, 0), kNo);
+}
+
+// Deliberate: values a strict reading refuses, but that fit the records,
+// are kept and the set gives its picture; a value that would not fit a
+// record refuses the set, yet a sequence parameter set still gives the size
+// it had read by then (one refused before its size gives nothing). Expected
+// values are what the writer wrote.
+struct H265Case {
+  const char* name;
+  std::function<void(test::H265Sets&)> edit;
+  uint32_t width, height;
+  double frameRate;
+};
+
+TEST(H265Sets, OnlyValuesThatOverflowARecordAreRefusedAndTheSizeIsKept) {
+  using test::H265Sets;
+  const H265Case cases[] = {
+      {"Plain", [](H265Sets&) {}, 320, 180, 30.0},
+      {"ReorderAboveTheBufferSize",
+       [](H265Sets& s) { s.max_dec_pic_buffering_minus1 = 1, s.max_num_reorder_pics = 3; }, 320,
+       180, 30.0},
+      {"BufferAbove16Pictures", [](H265Sets& s) { s.max_dec_pic_buffering_minus1 = 20; }, 320, 180,
+       30.0},
+      {"InitQpBelowAnyBitDepth", [](H265Sets& s) { s.init_qp_minus26 = -80; }, 320, 180, 30.0},
+      {"ChromaQpOffsetOutOfRange", [](H265Sets& s) { s.pps_cb_qp_offset = 20; }, 320, 180, 30.0},
+      {"WindowWiderThanThePicture", [](H265Sets& s) { s.conf_win_right_offset = 200; }, 320, 184,
+       30.0},
+      {"WindowTallerThanThePicture", [](H265Sets& s) { s.conf_win_bottom_offset = 92; }, 320, 184,
+       30.0},
+      {"VuiRangesBroken",
+       [](H265Sets& s) {
+         s.vui_parameters_present_flag = 1, s.chroma_sample_loc_type = 9;
+         s.min_spatial_segmentation_idc = 5000, s.log2_max_mv_length = 40;
+       },
+       320, 180, 25.0},
+      {"VideoSetWithTooManySubLayers", [](H265Sets& s) { s.vps_max_sub_layers_minus1 = 7; }, 320,
+       180, 30.0},
+      {"TooManyReferencePictureSetsAfterTheSize",
+       [](H265Sets& s) { s.num_short_term_ref_pic_sets = 65; }, 320, 180, 30.0},
+      {"TooManySubLayersBeforeTheSize", [](H265Sets& s) { s.sps_max_sub_layers_minus1 = 7; }, 0, 0,
+       30.0},
+  };
+  for (const H265Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    H265Sets sets;
+    c.edit(sets);
+    CMiniParserH265 parser;
+    VideoStreamInfo info;
+    ASSERT_EQ(ParseUnits(parser,
+                         {test::H265VpsUnit(sets), test::H265SpsUnit(sets),
+                          test::H265PpsUnit(sets)},
+                         &info),
+              c.width ? kOk : kNo);
+    if (!c.width) continue;
+    EXPECT_EQ(info.m_dwWidth, c.width);
+    EXPECT_EQ(info.m_dwHeight, c.height);
+    EXPECT_NEAR(info.m_dFrameRate, c.frameRate, 0.001);
+  }
 }
 
 // Deliberate: a set cut short reads as zeros from the cut on and still parses.

@@ -121,4 +121,69 @@ inline std::vector<uint8_t> H264PpsUnit() {
   return MakeUnit({0x68}, BitWriter().Ue(0).Ue(0).Flag(0).Trailing().Bytes());
 }
 
+// H.265 video, sequence and picture parameter sets from a few chosen fields
+// (one layer, no sub-layers, Main profile), values written unchecked.
+struct H265Sets {
+  uint32_t vps_max_sub_layers_minus1 = 0, sps_max_sub_layers_minus1 = 0;
+  uint32_t pic_width_in_luma_samples = 320, pic_height_in_luma_samples = 184;
+  uint32_t conf_win_right_offset = 0, conf_win_bottom_offset = 2;
+  uint32_t max_dec_pic_buffering_minus1 = 4, max_num_reorder_pics = 2;
+  uint32_t num_short_term_ref_pic_sets = 0;
+  uint32_t vui_parameters_present_flag = 0, chroma_sample_loc_type = 0;
+  uint32_t min_spatial_segmentation_idc = 0, log2_max_mv_length = 15;
+  uint32_t vui_num_units_in_tick = 1, vui_time_scale = 25;
+  int32_t init_qp_minus26 = 0, pps_cb_qp_offset = 0;
+};
+
+inline void H265ProfileTierLevel(BitWriter& w) {
+  w.Bits(0, 2).Flag(0).Bits(1, 5).Bits(0x60000000, 32).Bits(0x9, 4).Bits(0, 44).Bits(60, 8);
+}
+
+inline std::vector<uint8_t> H265VpsUnit(const H265Sets& s) {
+  BitWriter w;
+  w.Bits(0, 4).Flag(1).Flag(1).Bits(0, 6).Bits(s.vps_max_sub_layers_minus1, 3).Flag(1);
+  w.Bits(0xFFFF, 16);
+  H265ProfileTierLevel(w);
+  w.Flag(1).Ue(s.max_dec_pic_buffering_minus1).Ue(s.max_num_reorder_pics).Ue(0);
+  w.Bits(0, 6).Ue(0).Flag(0).Flag(0);  // layer id, layer sets, no timing, no extension
+  return MakeUnit({0x40, 0x01}, w.Trailing().Bytes());
+}
+
+inline void H265Vui(BitWriter& w, const H265Sets& s) {
+  w.Flag(0).Flag(0).Flag(0).Flag(1).Ue(s.chroma_sample_loc_type).Ue(s.chroma_sample_loc_type);
+  w.Flag(0).Flag(0).Flag(0).Flag(0);  // neutral chroma, field_seq, frame_field_info, display window
+  w.Flag(1).Bits(s.vui_num_units_in_tick, 32).Bits(s.vui_time_scale, 32).Flag(0).Flag(0);
+  w.Flag(1).Flag(0).Flag(0).Flag(0).Ue(s.min_spatial_segmentation_idc).Ue(2).Ue(1);
+  w.Ue(s.log2_max_mv_length).Ue(s.log2_max_mv_length);
+}
+
+inline std::vector<uint8_t> H265SpsUnit(const H265Sets& s) {
+  BitWriter w;
+  w.Bits(0, 4).Bits(s.sps_max_sub_layers_minus1, 3).Flag(1);
+  H265ProfileTierLevel(w);
+  w.Ue(0).Ue(1).Ue(s.pic_width_in_luma_samples).Ue(s.pic_height_in_luma_samples);
+  w.Flag(1).Ue(0).Ue(s.conf_win_right_offset).Ue(0).Ue(s.conf_win_bottom_offset);
+  w.Ue(0).Ue(0).Ue(4).Flag(1);  // 8-bit samples, 8 POC bits, ordering per sub-layer
+  w.Ue(s.max_dec_pic_buffering_minus1).Ue(s.max_num_reorder_pics).Ue(0);
+  w.Ue(0).Ue(2).Ue(0).Ue(3).Ue(0).Ue(0);  // block sizes 8 to 32, transforms 4 to 32
+  w.Flag(0).Flag(0).Flag(1).Flag(0);      // scaling lists, AMP, SAO, PCM
+  w.Ue(s.num_short_term_ref_pic_sets);
+  for (uint32_t i = 0; i < s.num_short_term_ref_pic_sets; ++i) {
+    if (i) w.Flag(0);
+    w.Ue(1).Ue(0).Ue(0).Flag(1);  // one picture before
+  }
+  w.Flag(0).Flag(1).Flag(1).Flag(s.vui_parameters_present_flag);
+  if (s.vui_parameters_present_flag) H265Vui(w, s);
+  return MakeUnit({0x42, 0x01}, w.Flag(0).Trailing().Bytes());
+}
+
+inline std::vector<uint8_t> H265PpsUnit(const H265Sets& s) {
+  BitWriter w;
+  w.Ue(0).Ue(0).Flag(0).Flag(0).Bits(0, 3).Flag(0).Flag(0).Ue(0).Ue(0).Se(s.init_qp_minus26);
+  w.Flag(0).Flag(0).Flag(0).Se(s.pps_cb_qp_offset).Se(0);
+  w.Flag(0).Flag(0).Flag(0).Flag(0).Flag(0).Flag(0);  // through entropy coding sync
+  w.Flag(1).Flag(0).Flag(0).Flag(0).Ue(0).Flag(0).Flag(0);
+  return MakeUnit({0x44, 0x01}, w.Trailing().Bytes());
+}
+
 }  // namespace flvdmx::test

@@ -42,21 +42,43 @@ TEST(AudioSampleEntryTest, TagGivesTheWaveFormat) {
   } cases[] = {
       {"PcmPlatform5512Mono8", {0x00, 0, 0, 0}, 0, "0100 0100 88150000 88150000 0100 0800 0000"},
       {"Nellymoser16kIgnoresRateSizeType", {0x43, 0, 0, 0}, 0, "0000 0100 803e0000 007d0000 0200 1000 0000"},
+      // Not a config a decoder takes (object type 0): the flags' values stay.
       {"AacConfigMayFillTheExtensionArea",
        {0xAF, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}, 0,
        "ff00 0200 44ac0000 10b10200 0400 1000 1400 | 0102030405060708090a0b0c0d0e0f1011121314"},
+      // The flags always say 44 kHz stereo; the config says what plays.
+      {"AacRateAndChannelsFromTheConfig", {0xAF, 0x00, 0x13, 0x88}, 0,
+       "ff00 0100 22560000 44ac0000 0200 1000 0200 | 1388"},
+      {"AacSevenChannelConfigurationIsEightChannels", {0xAF, 0x00, 0x11, 0xB8}, 0,
+       "ff00 0800 80bb0000 00b80b00 1000 1000 0200 | 11b8"},
+      // Explicit SBR: core 24000 Hz, output 48000 Hz; PS makes mono stereo.
+      {"AacExplicitSbrGivesTheOutputRate", {0xAF, 0x00, 0x2B, 0x09, 0x88, 0x00}, 0,
+       "ff00 0100 80bb0000 00770100 0200 1000 0400 | 2b098800"},
+      {"AacParametricStereoGivesTwoChannels", {0xAF, 0x00, 0xEB, 0x09, 0x88, 0x00}, 0,
+       "ff00 0200 80bb0000 00ee0200 0400 1000 0400 | eb098800"},
+      // Backward-compatible SBR signalling after the core config.
+      {"AacCompatibleSbrExtension", {0xAF, 0x00, 0x13, 0x08, 0x56, 0xE5, 0x98}, 0,
+       "ff00 0100 80bb0000 00770100 0200 1000 0500 | 130856e598"},
+      {"AacCompatibleExtensionWithoutSbr", {0xAF, 0x00, 0x12, 0x08, 0x56, 0xE5, 0x00}, 0,
+       "ff00 0100 44ac0000 88580100 0200 1000 0500 | 120856e500"},
       {"SyncwordIsNotChecked", Mp3Payload({0x00, 0x0B, 0x90, 0x64}), 0,
        "5500 0200 44ac0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
       // ID 0: the half rates, or the quarter rates of MPEG-2.5 when the
-      // syncword's last bit is 0 too.
+      // syncword's last bit is 0 too; both with the lower bit rates
+      // (bitrate_index 9 is 80 kbit/s there, not 128).
       {"Mpeg2At22050", Mp3Payload({0xFF, 0xF3, 0x90, 0xC4}), 0,
-       "5500 0100 22560000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+       "5500 0100 22560000 10270000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
       {"Mpeg25At11025", Mp3Payload({0xFF, 0xE3, 0x90, 0xC4}), 0,
-       "5500 0100 112b0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+       "5500 0100 112b0000 10270000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
       {"Mpeg25At12000", Mp3Payload({0xFF, 0xE3, 0x94, 0xC4}), 0,
-       "5500 0100 e02e0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+       "5500 0100 e02e0000 10270000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
       {"Mpeg25At8000", Mp3Payload({0xFF, 0xE3, 0x98, 0xC4}), 0,
-       "5500 0100 401f0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+       "5500 0100 401f0000 10270000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
+      // Layer II at ID 0, bitrate_index 9 (80 kbit/s) and 24000 Hz: a frame
+      // is 144 x 80000 / 24000 = 480 bytes.
+      {"Layer2LowerRates", Mp3Payload({0xFF, 0xF5, 0x94, 0xC0}), 0,
+       "5000 0100 c05d0000 10270000 e001 0000 1600 | "
+       "0200 80380100 0800 0100 0000 1800 00000000 00000000"},
       {"Layer3FreeFormat", Mp3Payload({0xFF, 0xFB, 0x00, 0xC4}), 0,
        "5500 0100 44ac0000 00000000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
       {"Layer1At288kMono", Mp3Payload({0xFF, 0xFF, 0x90, 0xC0}), 0,

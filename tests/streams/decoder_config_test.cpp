@@ -27,20 +27,8 @@ class Collector final : public DecoderConfigUnitSink {
   size_t refuseAt = 1000;
 };
 
-// An hvcC record: 22 header bytes (length size 4), then the arrays.
 std::vector<uint8_t> Hvcc(const std::vector<std::pair<uint8_t, Units>>& arrays) {
-  std::vector<uint8_t> r(22, 0);
-  r[0] = 1;
-  r[21] = 0x03;
-  r.push_back(static_cast<uint8_t>(arrays.size()));
-  for (const auto& [type, units] : arrays) {
-    r.insert(r.end(), {static_cast<uint8_t>(0x80 | type), 0, static_cast<uint8_t>(units.size())});
-    for (const auto& u : units) {
-      r.insert(r.end(), {static_cast<uint8_t>(u.size() >> 8), static_cast<uint8_t>(u.size())});
-      r.insert(r.end(), u.begin(), u.end());
-    }
-  }
-  return r;
+  return HvccRecord(arrays);
 }
 
 // Copies the record into an exactly sized block, so ASan sees an over-read.

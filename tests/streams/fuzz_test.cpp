@@ -109,6 +109,8 @@ TEST(StreamsFuzzTest, EveryReaderEndsWithAStatedStatus) {
        {{0x2F, 0xFF, 0xFB, 0x90, 0x64, 0, 0, 0},
         {0x2A, 0xFF, 0xF3, 0x40, 0xC4, 0, 0},
         {0xAF, 0x00, 0x12, 0x10, 0x56, 0xE5},
+        {0xAF, 0x00, 0x13, 0x08, 0x56, 0xE5, 0x98},
+        {0xAF, 0x00, 0xEB, 0x09, 0x88, 0x00},
         {0x3F, 1, 2, 3},
         {0x6A, 0xAD},
         {0xB6, 0x30}},
@@ -126,11 +128,15 @@ TEST(StreamsFuzzTest, EveryReaderEndsWithAStatedStatus) {
             .Bits(0x01400F0, 32)
             .Bytes(),
         {0x13, 0x30, 0xA0, 0x30, 0x78, 0x00},
-        {0x14, 0x00, 0x36, 0x46, 30, 40, 30, 40}},
+        {0x14, 0x00, 0x36, 0x46, 30, 40, 30, 40},
+        {0x14, 0x00, 0x37, 0x46, 0x12, 0x34, 30, 40, 30, 40},
+        SequenceHeaderPayload(
+            12, HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}}))},
        64},
       {"ParameterSets",
        ParameterSets,
-       {ConfigRecord({kH264Sps}, kH264Pps), ConfigRecord({kH265Vps, kH265Sps}, kH265Pps, 0x01)},
+       {ConfigRecord({kH264Sps}, kH264Pps), ConfigRecord({kH265Vps, kH265Sps}, kH265Pps, 0x01),
+        HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}})},
        64},
   };
   uint32_t seed = 1;

@@ -52,6 +52,13 @@ TEST(VideoSampleEntryTest, CodecHeaderGivesThePictureSize) {
       {"Vp6IntraFrame", Vp6(0x36, 0x46, 30, 40), S_OK, 4, 640, 480},
       {"Vp6InterFrame", Vp6(0xB6, 0x46, 30, 40), S_FALSE, 4, 1, 1},
       {"Vp6UnknownVersion", Vp6(0x36, 0x47, 30, 40), VFW_E_INVALID_FILE_FORMAT, 4, 1, 1},
+      // Separated coefficients (the first byte's last bit), and the simple
+      // profile: the 16-bit offset of the second partition comes before the
+      // size, and must not be read as the size.
+      {"Vp6SeparatedCoefficients", {0x14, 0, 0x37, 0x46, 0x12, 0x34, 30, 40, 30, 40}, S_OK, 4, 640,
+       480},
+      {"Vp6SimpleProfile", {0x14, 0, 0x36, 0x40, 0x02, 0x10, 15, 20, 15, 20}, S_OK, 4, 320, 240},
+      {"Vp6SeparatedCutInTheOffset", {0x14, 0, 0x37, 0x46, 0x12}, kStreamDataShort, 4, 1, 1},
       {"Vp6Alpha", {0x15, 0, 0x36, 0x46, 30, 40}, VFW_E_UNSUPPORTED_VIDEO, 5, 1, 1},
       {"AvcTooShortForAConfiguration", {0x17, 0, 0, 0, 0, 1, 0x64, 0, 0x0C}, S_OK, 7, 1, 1},
       {"AvcNalUnitsTag", {0x17, 1, 0, 0, 0, 1, 0x64, 0, 0x0C, 0xFF, 0xE1}, S_OK, 7, 1, 1},
@@ -79,6 +86,37 @@ TEST(VideoSampleEntryTest, Vp6FourccAndTwoPicturesAsMaxSampleClampedToLongMax) {
   entry.m_iCodecID = 4;
   ASSERT_EQ(entry.GetMediaType(0, &mt), S_OK);
   EXPECT_EQ(mt.subtype, FourccGuid(MakeFourcc('V', 'P', '6', 'F')));
+}
+
+// Writers put HEVC either in the AVC-like layout or in an
+// HEVCDecoderConfigurationRecord; the structure tells which, and the box
+// says which to the decoder.
+TEST(DecoderConfigurationTest, HevcInEitherLayoutGivesThePictureAndItsBox) {
+  const std::vector<uint8_t> hvcc = HvccRecord(
+      {{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}, {39, {{0x4E, 0x01, 0x80}}}});
+  const struct {
+    const char* name;
+    std::vector<uint8_t> record;
+    const char* boxType;
+  } cases[] = {
+      {"AvcLike", ConfigRecord({kH265Vps, kH265Sps}, kH265Pps, 0x01), "avcC"},
+      {"Hvcc", hvcc, "hvcC"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    VideoSampleEntry entry;
+    ASSERT_EQ(ReadVideo(entry, SequenceHeaderPayload(12, c.record)), S_OK);
+    EXPECT_EQ(entry.m_wWidth, 320);
+    EXPECT_EQ(entry.m_wHeight, 180);
+    CMediaType mt;
+    ASSERT_EQ(entry.GetMediaType(0, &mt), S_OK);
+    EXPECT_EQ(mt.subtype, FourccGuid(MakeFourcc('h', 'v', 'c', '1')));
+    const uint8_t* box = mt.Format() + sizeof(VIDEOINFOHEADER);
+    ASSERT_EQ(mt.FormatLength(), sizeof(VIDEOINFOHEADER) + 8 + c.record.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(box) + 4, 4), c.boxType);
+    EXPECT_EQ(box[3], 8 + c.record.size());
+    EXPECT_EQ(std::vector<uint8_t>(box + 8, box + 8 + c.record.size()), c.record);
+  }
 }
 
 TEST(DecoderConfigurationTest, BrokenRecordsAreRefused) {

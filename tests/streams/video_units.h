@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace flvdmx {
@@ -34,6 +35,24 @@ inline std::vector<uint8_t> ConfigRecord(const std::vector<std::vector<uint8_t>>
   for (const auto& u : leading) unit(u);
   r.push_back(0x01);
   unit(last);
+  return r;
+}
+
+// An HEVCDecoderConfigurationRecord: 22 header bytes (length size 4), then
+// the arrays, each of one NAL unit type.
+inline std::vector<uint8_t> HvccRecord(
+    const std::vector<std::pair<uint8_t, std::vector<std::vector<uint8_t>>>>& arrays) {
+  std::vector<uint8_t> r(22, 0);
+  r[0] = 1;
+  r[21] = 0x03;
+  r.push_back(static_cast<uint8_t>(arrays.size()));
+  for (const auto& [type, units] : arrays) {
+    r.insert(r.end(), {static_cast<uint8_t>(0x80 | type), 0, static_cast<uint8_t>(units.size())});
+    for (const auto& u : units) {
+      r.insert(r.end(), {static_cast<uint8_t>(u.size() >> 8), static_cast<uint8_t>(u.size())});
+      r.insert(r.end(), u.begin(), u.end());
+    }
+  }
   return r;
 }
 

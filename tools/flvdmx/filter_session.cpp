@@ -35,7 +35,13 @@ bool FilterSession::OpenFile(const std::string& file, SessionError* pError) {
   return true;
 }
 
-SessionError FilterSession::DescribeConnectFailure(HRESULT hr) {
+SessionError FilterSession::DescribeConnectFailure(HRESULT hr) const {
+  // The filter refuses a file whose first video tag it cannot play, as an
+  // invalid one: say which codec it was.
+  SessionError unplayable;
+  if ((hr == VFW_E_INVALID_FILE_FORMAT || hr == VFW_E_UNSUPPORTED_VIDEO) &&
+      DescribeUnsupportedVideo(m_pReader.Get(), &unplayable))
+    return unplayable;
   if (hr == VFW_E_INVALID_FILE_FORMAT)
     return {"not a valid FLV file (bad header, or a first video tag that cannot be read)", hr};
   if (hr == VFW_E_UNSUPPORTED_AUDIO || hr == VFW_E_UNSUPPORTED_VIDEO)

@@ -96,7 +96,7 @@ class FilterSession {
   // Opens the file through the tool's reader and checks its first bytes.
   bool OpenFile(const std::string& file, SessionError* pError);
   // Turns a failed connection of the source to the filter into the error.
-  static SessionError DescribeConnectFailure(HRESULT hr);
+  SessionError DescribeConnectFailure(HRESULT hr) const;
   // Lists the filter's output pins with their offers; false with *pError
   // when there are none.
   bool ListOutputPins(SessionError* pError);

@@ -58,9 +58,8 @@ DecodedFormat DecodeVideo(const CMediaType& mt) {
   return d;
 }
 
-// AAC's own rate and channels are in its AudioSpecificConfig; the wave
-// format's fields come from the FLV flags byte, which always says 44 kHz
-// stereo for AAC.
+// AAC's AudioSpecificConfig as coded: the core object type, rate and
+// channel configuration (the wave format has what a decoder puts out).
 void DecodeAudioSpecificConfig(const CMediaType& mt, const WAVEFORMATEX& wfx,
                                DecodedFormat* pDecoded) {
   AudioSpecificConfig config;

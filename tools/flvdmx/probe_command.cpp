@@ -8,6 +8,7 @@
 #include "codecs.h"
 #include "com_text.h"
 #include "commands.h"
+#include "diag/result_name.h"
 #include "file_error.h"
 #include "filter_session.h"
 #include "pin_format.h"
@@ -30,6 +31,8 @@ the filter offers, as a decoder downstream would see it:
   {"file", "duration", "pins": [{"name", "major", "subtype", "format_type",
    "format" (hex), "fixed_size", "temporal_compression", "sample_size",
    "codec", ...decoded fields}]}
+A file without a playable stream still prints the object, with a null
+duration, no pins and {"error": {"problem", "result"}}.
 Exit status: 0; 1 when the file cannot be opened, is not FLV or has no
 playable stream (with a line on stderr naming the problem and its result
 code).)";
@@ -69,6 +72,22 @@ void PrintPinText(const OutputPinInfo& pin) {
               mt.IsTemporalCompressed() ? "temporal compression" : "no temporal compression");
 }
 
+// The filter offers no pin for a stream it cannot play: a file with no other
+// stream is still an FLV file, and --json says so in its usual shape.
+bool IsNoPlayableStream(HRESULT hr) {
+  return hr == VFW_E_UNSUPPORTED_AUDIO || hr == VFW_E_UNSUPPORTED_VIDEO ||
+         hr == VFW_E_UNSUPPORTED_STREAM;
+}
+
+void PrintNoPlayableStreamJson(const std::string& file, const SessionError& error) {
+  const Json j = {{"file", file},
+                  {"duration", nullptr},
+                  {"pins", Json::array()},
+                  {"error", {{"problem", error.problem}, {"result", LookupResultName(error.hr)}}}};
+  std::printf("%s\n", j.dump().c_str());
+  std::fflush(stdout);
+}
+
 HRESULT GetDuration(FilterSession& session, LONGLONG* pllDuration) {
   ComPtr<IMediaSeeking> pSeeking;
   const HRESULT hr = session.GetAnySeeking(pSeeking.Put());
@@ -80,6 +99,7 @@ int RunProbe(const std::string& file, bool json) {
   FilterSession session;
   SessionError error;
   if (!session.Open(file, &error)) {
+    if (json && IsNoPlayableStream(error.hr)) PrintNoPlayableStreamJson(file, error);
     ReportFileError(file, error.problem, error.hr);
     return 1;
   }

@@ -48,4 +48,21 @@ SessionError DescribeNoPlayableStream(IAsyncReader* pReader) {
   return {problem + ": " + found + " not supported", hr};
 }
 
+bool DescribeUnsupportedVideo(IAsyncReader* pReader, SessionError* pError) {
+  CFlvReader reader(pReader, 0, nullptr);
+  FlvHeader header;
+  FlvTag tag;
+  int64_t llPosition = 0;
+  uint8_t flags = 0;
+  if (ReadFlvHeader(reader, header) != S_OK ||
+      FindNextTagOfType(reader, header.DataOffset, 0, 0, kFlvTagVideo, tag, llPosition) != S_OK ||
+      tag.DataSize == 0 || reader.Read(llPosition + kFlvTagPayloadOffset, 1, &flags) != S_OK)
+    return false;
+  const CodecInfo* pCodec = FindFlvCodec(true, flags & 0x0F);
+  if (pCodec != nullptr && pCodec->pSubtype != nullptr) return false;
+  *pError = {"no playable stream: " + CodecText(true, flags) + " not supported",
+             VFW_E_UNSUPPORTED_VIDEO};
+  return true;
+}
+
 }  // namespace flvdmx::cli

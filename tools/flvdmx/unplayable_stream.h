@@ -19,4 +19,9 @@ struct SessionError;
 // file has no audio or video tag).
 SessionError DescribeNoPlayableStream(IAsyncReader* pReader);
 
+// When the file's first video tag names a codec the filter offers no pin
+// for (the filter then refuses the whole file): *pError as above, naming
+// it, with VFW_E_UNSUPPORTED_VIDEO; true. False otherwise.
+bool DescribeUnsupportedVideo(IAsyncReader* pReader, SessionError* pError);
+
 }  // namespace flvdmx::cli
