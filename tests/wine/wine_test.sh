@@ -133,6 +133,26 @@ cp "$media/h264_aac_short.flv" "$work/renamed.bin"
 compare_run "probe of a file without the .flv extension" "$work/renamed.bin" probe --json
 compare_run "packets of a file without the .flv extension" "$work/renamed.bin" packets --json
 
+# Damaged copies of a corpus file: the filter plays past a wrong back-link and
+# past garbage between tags, and seeks in a file whose back-links are all 0,
+# the same through the platform's graph as natively.
+src_flv="$media/h264_aac_short.flv"
+mapfile -t tag_pos < <("$native_cli" tags "$src_flv" --json | grep '"type":"tag"' |
+  sed 's/.*"position":\([0-9]*\).*/\1/')
+mid=${tag_pos[$(( ${#tag_pos[@]} / 2 ))]}
+cp "$src_flv" "$work/badlink.flv"
+printf '\xde\xad\xbe\xef' | dd of="$work/badlink.flv" bs=1 seek="$mid" conv=notrunc status=none
+{ head -c "$mid" "$src_flv"; printf 'Z%.0s' {1..37}; tail -c +"$(( mid + 1 ))" "$src_flv"; } \
+  >"$work/garbage.flv"
+cp "$src_flv" "$work/zerolinks.flv"
+for pos in "${tag_pos[@]}"; do
+  printf '\0\0\0\0' | dd of="$work/zerolinks.flv" bs=1 seek="$pos" conv=notrunc status=none
+done
+for f in badlink garbage zerolinks; do
+  compare_run "packets $f.flv" "$work/$f.flv" packets --json
+done
+compare_run "packets zerolinks.flv --start 3000" "$work/zerolinks.flv" packets --json --start 3000
+
 echo "== tracing =="
 trace=$work/trace.txt
 (cd "$media" && "$wine" "$exe" --trace 0x0B --trace-file "$(winpath "$trace")" packets h264_aac.flv --start 1000 --count 1 >/dev/null 2>&1) || true
