@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "counting_source_pin.h"
 #include "host/file_reader.h"
 
 namespace flvdmx::cli {
@@ -17,6 +18,28 @@ std::wstring WidePath(const std::string& file) {
   MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide.data(), cch);
   wide.resize(static_cast<size_t>(cch - 1));
   return wide;
+}
+
+// Connects the source's pin to the filter through a CCountingSourcePin, so
+// that the filter reads the source's reader through a counting one, which
+// *ppReader receives with a reference.
+HRESULT ConnectCounted(IGraphBuilder* pBuilder, IPin* pOutput, IPin* pInput,
+                       CCountingReader** ppReader) {
+  IAsyncReader* pSourceReader = nullptr;
+  HRESULT hr =
+      pOutput->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&pSourceReader));
+  if (FAILED(hr)) return hr;
+  CCountingReader* pReader = new CCountingReader(pSourceReader);
+  pSourceReader->Release();
+  CCountingSourcePin* pPin = new CCountingSourcePin(pOutput, pReader);
+  hr = pBuilder->ConnectDirect(pPin, pInput, nullptr);
+  pPin->Release();  // the filter's input pin holds it while connected
+  if (FAILED(hr)) {
+    pReader->Release();
+    return hr;
+  }
+  *ppReader = pReader;
+  return S_OK;
 }
 
 template <typename T>
@@ -72,14 +95,19 @@ bool FilterSession::Open(const std::string& file, SessionError* pError) {
   }
   IPin* pOutput = FirstPin(m_pSource, PINDIR_OUTPUT);
   IPin* pInput = FirstPin(m_pFilter, PINDIR_INPUT);
-  hr = pOutput != nullptr && pInput != nullptr ? m_pBuilder->ConnectDirect(pOutput, pInput, nullptr)
-                                               : E_UNEXPECTED;
+  CCountingReader* pCounted = nullptr;
+  hr = pOutput != nullptr && pInput != nullptr
+           ? ConnectCounted(m_pBuilder, pOutput, pInput, &pCounted)
+           : E_UNEXPECTED;
   if (pOutput != nullptr) pOutput->Release();
   if (pInput != nullptr) pInput->Release();
   if (FAILED(hr)) {
     *pError = DescribeConnectFailure(hr);
     return false;
   }
+  // From here on the tool reads, and counts, what the filter reads.
+  m_pReader->Release();
+  m_pReader = pCounted;
   return ListOutputPins(pError);
 }
 
