@@ -101,16 +101,30 @@ def run(cmd):
     return elapsed, proc.stdout.decode(errors="replace"), proc.stderr.decode(errors="replace")
 
 def once(argv):
-    """Wall time, CPU time (user + system) and peak resident memory (KiB) of
-    one run, from the child's own resource usage."""
+    """Wall time, CPU time (user + system, the child's own resource usage)
+    and peak resident memory (KiB) of one run. The peak is the process's own
+    high-water mark, read from /proc while it runs: the child's ru_maxrss
+    would count this script's memory from before the exec."""
     start = time.perf_counter()
     proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(proc.pid, 0)
+    peak = 0
+    while True:
+        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+        if pid != 0:
+            break
+        try:
+            with open(f"/proc/{proc.pid}/status") as lines:
+                for line in lines:
+                    if line.startswith("VmHWM:"):
+                        peak = max(peak, int(line.split()[1]))
+        except OSError:
+            pass
+        time.sleep(0.002)
     wall = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
     if proc.returncode != 0:
         sys.exit(f"failed ({proc.returncode}): {argv}")
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+    return wall, usage.ru_utime + usage.ru_stime, peak
 
 OURS, BASE, FFMPEG, GST, CAT = ("flvdmx packets --quiet", "baseline flvdmx",
                                 "ffmpeg -c copy -f null", "gst flvdemux, fakesink per pad",

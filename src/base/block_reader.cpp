@@ -9,8 +9,9 @@ namespace flvdmx {
 
 namespace {
 
-constexpr int64_t kSparseBytesPerRead = 16 * 1024;
-constexpr int64_t kDenseBytesPerRead = 4 * 1024;
+// About what one upstream call costs in bytes copied.
+constexpr int64_t kSparseBytesPerRead = 4 * 1024;
+constexpr int64_t kDenseBytesPerRead = 1024;
 
 }  // namespace
 
@@ -121,8 +122,20 @@ uint32_t CBlockReader::NextFillSize(const Block& block) const {
   return m_cbFill;
 }
 
+int CBlockReader::Victim(int64_t llPosition) const {
+  const Block& a = m_Blocks[0];
+  const Block& b = m_Blocks[1];
+  if (a.llEnd == a.llStart) return 0;
+  if (b.llEnd == b.llStart) return 1;
+  // A walk forward keeps the block nearer its front, one backward the block
+  // nearer its back; otherwise the least recently used goes.
+  if (llPosition >= a.llStart && llPosition >= b.llStart) return a.llStart < b.llStart ? 0 : 1;
+  if (llPosition < a.llStart && llPosition < b.llStart) return a.llStart > b.llStart ? 0 : 1;
+  return 1 - m_iLastUsed;
+}
+
 int CBlockReader::Fill(int64_t llPosition, int64_t llEnd) {
-  const int iBlock = 1 - m_iLastUsed;
+  const int iBlock = Victim(llPosition);
   Block& block = m_Blocks[iBlock];
   const uint32_t cbFill = NextFillSize(block);
   int64_t llStart = llPosition & ~static_cast<int64_t>(cbFill - 1);
@@ -146,6 +159,24 @@ int CBlockReader::Fill(int64_t llPosition, int64_t llEnd) {
   return iBlock;
 }
 
+HRESULT CBlockReader::ReadLarge(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
+  // The head a block already holds (the payload after the tag header just
+  // read) is copied; the rest goes straight into the caller's buffer.
+  for (Block& block : m_Blocks) {
+    if (llPosition < block.llStart || llPosition >= block.llEnd) continue;
+    const LONG cbHead = static_cast<LONG>(block.llEnd - llPosition);
+    const HRESULT hr =
+        PassThrough(block.llEnd, lLength - cbHead, pBuffer + static_cast<size_t>(cbHead));
+    // Anything but a whole read: the read on its own gives the result.
+    if (hr != S_OK) break;
+    std::memcpy(pBuffer, block.pData.get() + (llPosition - block.llStart),
+                static_cast<size_t>(cbHead));
+    ++block.cReads;
+    return S_OK;
+  }
+  return PassThrough(llPosition, lLength, pBuffer);
+}
+
 STDMETHODIMP CBlockReader::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
   if (lLength <= 0 || pBuffer == nullptr || llPosition < 0 ||
       static_cast<uint32_t>(lLength) > m_cbBlock) {
@@ -159,7 +190,8 @@ STDMETHODIMP CBlockReader::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBu
   int iBlock = Find(llPosition, llEnd);
   if (iBlock < 0) {
     const bool bLarge = static_cast<uint32_t>(lLength) > m_cbBlock / 4;
-    if (!bLarge) iBlock = Fill(llPosition, llEnd);
+    if (bLarge) return ReadLarge(llPosition, lLength, pBuffer);
+    iBlock = Fill(llPosition, llEnd);
     if (iBlock < 0) return PassThrough(llPosition, lLength, pBuffer);
   }
   Block& block = m_Blocks[iBlock];

@@ -3,7 +3,8 @@
 // small payloads costs one upstream read per block instead of several per
 // tag. Everything else passes straight through:
 //   - a read longer than a quarter of the largest block that no cached block
-//     holds, into the caller's buffer (no extra copy);
+//     holds, into the caller's buffer (no extra copy), after the head a
+//     block holds, if one does;
 //   - a read that straddles a block boundary;
 //   - a read that reaches past the available length the reader reports (a
 //     file still being written grows: its tail block is read again once a
@@ -16,8 +17,9 @@
 //     been without this layer.
 // A block is aligned on its own size, except that it never starts before the
 // end of the last read passed through in it (a payload just read is not read
-// again). Two blocks are kept, the last used and the one before (the tag walk
-// reads the next header before the payload it delivers). The fill size
+// again). Two blocks are kept (the tag walk reads the next header before the
+// payload it delivers): a walk forward refills the one further back, a walk
+// backward the one further on. The fill size
 // adapts between cbMinFill and cbBlock: it halves after a block that served
 // few reads for its size (a walk that only touches tag headers between large
 // payloads) and doubles after one that served many.
@@ -95,10 +97,15 @@ class CBlockReader final : public IAsyncReader {
   ~CBlockReader();
   bool FlushSeen();
   HRESULT PassThrough(LONGLONG llPosition, LONG lLength, BYTE* pBuffer);
+  // A read too large for a block: its head from a block that holds it, the
+  // rest passed through.
+  HRESULT ReadLarge(LONGLONG llPosition, LONG lLength, BYTE* pBuffer);
   // The block that holds [llPosition, llEnd), or -1.
   int Find(int64_t llPosition, int64_t llEnd) const;
-  // Refills the least recently used block so that it holds [llPosition,
-  // llEnd): its index, or -1 when it cannot.
+  // The block to refill for a read at llPosition.
+  int Victim(int64_t llPosition) const;
+  // Refills a block so that it holds [llPosition, llEnd): its index, or -1
+  // when it cannot.
   int Fill(int64_t llPosition, int64_t llEnd);
   // The next fill's size, from how much the block it replaces was used.
   uint32_t NextFillSize(const Block& block) const;
