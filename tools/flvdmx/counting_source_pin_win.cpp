@@ -45,7 +45,8 @@ HRESULT CCountingSourcePin::TryConnect(IPin* pReceivePin, const AM_MEDIA_TYPE* p
 STDMETHODIMP CCountingSourcePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
   if (pReceivePin == nullptr) return E_POINTER;
   if (m_pPeer != nullptr) return VFW_E_ALREADY_CONNECTED;
-  if (pmt != nullptr && !CMediaType(*pmt).IsPartiallySpecified()) return TryConnect(pReceivePin, pmt);
+  if (pmt != nullptr && !CMediaType(*pmt).IsPartiallySpecified())
+    return TryConnect(pReceivePin, pmt);
   IEnumMediaTypes* pEnum = nullptr;
   HRESULT hr = m_pSourcePin->EnumMediaTypes(&pEnum);
   if (FAILED(hr)) return hr;
