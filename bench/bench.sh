@@ -1,32 +1,44 @@
 #!/usr/bin/env bash
-# Throughput and seek cost of the filter, measured through the flvdmx tool.
+# Throughput and read counts of the filter, measured through the flvdmx tool.
+# A benchmark, not a test: nothing here passes or fails on a time.
 #
-#   bench/bench.sh [--rounds N] [--seeks N] [--dir DIR]
+#   bench/bench.sh [--rounds N] [--seeks N] [--dir DIR] [--baseline FLVDMX]
 #
 # Makes, once (kept in DIR, default build/bench):
+#   hour.flv       one hour of 320x240 H.264 (25 frames/s) + AAC (44.1 kHz)
+#                  without metadata, about 245,000 samples in 170 MB: the
+#                  many-sample file, whose duration comes from the file's tail
 #   big.flv        >= 1 GB of H.264 + AAC (a 720p clip encoded once, then
 #                  repeated with stream copy until the file passes 1 GB)
-#   hour.flv       one hour of small H.264 + AAC without metadata, so the
-#                  duration comes from the file's tail
-# Then times, N rounds each (default 3), and prints medians and ratios:
-#   flvdmx packets big.flv --quiet        every sample through the pins
-#   ffmpeg -i big.flv -map 0 -c copy -f null -
-#   cat big.flv > /dev/null               reading the bytes, nothing more
-# with flvdmx's peak memory; then `flvdmx probe hour.flv` and N random seeks
-# (default 100) on each file (`packets --start T --count 1 --stats`), with the
-# reads and bytes read per seek.
+# Then, for each file, in the same run, N rounds each (default 3; the rounds
+# interleave the tools), prints the median wall time, the median CPU time
+# (user + system) and the peak memory of
+#   flvdmx packets F --quiet              every sample through the pins
+#   FLVDMX packets F --quiet              (--baseline: another build of the
+#                                         tool, e.g. one from before a change)
+#   ffmpeg -i F -map 0 -c copy -f null -
+#   gst-launch-1.0 filesrc ! flvdemux ! queue ! fakesink, one sink per pad
+#                                         (when gst-launch-1.0 and its
+#                                         flvdemux are installed)
+#   cat F > /dev/null                     reading the bytes, nothing more
+# and the reads the filter made through the file reader (`--stats`): to open
+# the file (the scan, as `probe` does it), per sample while playing, and per
+# seek over N random seeks (default 100; `packets --start T --count 1`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 rounds=3
 seeks=100
 dir=build/bench
+baseline=
 while [ $# -gt 0 ]; do
   case $1 in
     --rounds) rounds=$2; shift 2 ;;
     --seeks) seeks=$2; shift 2 ;;
     --dir) dir=$2; shift 2 ;;
-    *) echo "usage: bench/bench.sh [--rounds N] [--seeks N] [--dir DIR]" >&2; exit 2 ;;
+    --baseline) baseline=$2; shift 2 ;;
+    *) echo "usage: bench/bench.sh [--rounds N] [--seeks N] [--dir DIR] [--baseline FLVDMX]" >&2
+       exit 2 ;;
   esac
 done
 
@@ -51,6 +63,14 @@ make() {
   mv -f "$dir/.$name.tmp" "$dir/$name"
 }
 
+# One minute of 320x240 at 25 frames/s and 44.1 kHz AAC (43 frames/s), looped
+# to an hour: 90,000 video and 155,100 audio samples.
+make hourclip.flv -f lavfi -i testsrc2=size=320x240:rate=25:duration=60 \
+  -f lavfi -i sine=frequency=440:sample_rate=44100:duration=60 \
+  -c:v libx264 -preset ultrafast -b:v 300k -maxrate 300k -bufsize 600k -g 50 -pix_fmt yuv420p \
+  -c:a aac -b:a 64k
+make hour.flv -stream_loop 59 -i "$dir/hourclip.flv" -map 0 -c copy -flvflags no_metadata
+
 # 20 s of 720p at a high bit rate, then as many copies as make 1 GB.
 make clip.flv -f lavfi -i testsrc2=size=1280x720:rate=25:duration=20 \
   -f lavfi -i sine=frequency=440:sample_rate=44100:duration=20 \
@@ -59,88 +79,129 @@ make clip.flv -f lavfi -i testsrc2=size=1280x720:rate=25:duration=20 \
 clip_bytes=$(stat -c %s "$dir/clip.flv")
 loops=$(( (1100000000 + clip_bytes - 1) / clip_bytes ))
 make big.flv -stream_loop "$loops" -i "$dir/clip.flv" -map 0 -c copy
-make hourclip.flv -f lavfi -i testsrc2=size=160x120:rate=10:duration=60 \
-  -f lavfi -i sine=frequency=440:sample_rate=22050:duration=60 \
-  -c:v libx264 -preset ultrafast -g 50 -pix_fmt yuv420p -c:a aac -b:a 32k -ac 1
-make hour.flv -stream_loop 59 -i "$dir/hourclip.flv" -map 0 -c copy -flvflags no_metadata
 
-python3 - "$flvdmx" "$dir" "$rounds" "$seeks" <<'EOF'
-import os, random, re, statistics, subprocess, sys, time
+python3 - "$flvdmx" "$dir" "$rounds" "$seeks" "$baseline" <<'EOF'
+import os, random, re, shutil, statistics, subprocess, sys, time
 
-flvdmx, folder, rounds, seeks = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
-big = os.path.join(folder, "big.flv")
-hour = os.path.join(folder, "hour.flv")
+flvdmx, folder, rounds, seeks, baseline = sys.argv[1:6]
+rounds, seeks = int(rounds), int(seeks)
+
+def gst_available():
+    if shutil.which("gst-launch-1.0") is None or shutil.which("gst-inspect-1.0") is None:
+        return False
+    return subprocess.run(["gst-inspect-1.0", "flvdemux"], capture_output=True).returncode == 0
 
 def run(cmd):
-    """Wall time and output of one run of the tool."""
+    """Wall time, stdout and stderr of one run; a failure ends the bench."""
     start = time.perf_counter()
     proc = subprocess.run(cmd, capture_output=True)
     elapsed = time.perf_counter() - start
     if proc.returncode != 0:
         sys.exit(f"failed ({proc.returncode}): {cmd}\n{proc.stderr.decode(errors='replace')}")
-    return elapsed, proc.stdout, proc.stderr
+    return elapsed, proc.stdout.decode(errors="replace"), proc.stderr.decode(errors="replace")
 
-def timed(label, argv):
-    """Median wall time and peak resident memory (KiB) of `rounds` runs. The
-    peak is the process's own high-water mark, read from /proc while it runs
-    (the children's rusage would count this script's memory from the fork)."""
-    times, peaks = [], []
+def once(argv):
+    """Wall time, CPU time (user + system, the child's own resource usage)
+    and peak resident memory (KiB) of one run. The peak is the process's own
+    high-water mark, read from /proc while it runs: the child's ru_maxrss
+    would count this script's memory from before the exec."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    peak = 0
+    while True:
+        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+        if pid != 0:
+            break
+        try:
+            with open(f"/proc/{proc.pid}/status") as lines:
+                for line in lines:
+                    if line.startswith("VmHWM:"):
+                        peak = max(peak, int(line.split()[1]))
+        except OSError:
+            pass
+        time.sleep(0.002)
+    wall = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        sys.exit(f"failed ({proc.returncode}): {argv}")
+    return wall, usage.ru_utime + usage.ru_stime, peak
+
+OURS, BASE, FFMPEG, GST, CAT = ("flvdmx packets --quiet", "baseline flvdmx",
+                                "ffmpeg -c copy -f null", "gst flvdemux, fakesink per pad",
+                                "cat > /dev/null")
+
+def peers(path):
+    tools = [(OURS, [flvdmx, "packets", path, "--quiet"])]
+    if baseline:
+        tools.append((BASE, [baseline, "packets", path, "--quiet"]))
+    tools.append((FFMPEG, ["ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-i", path,
+                           "-map", "0", "-c", "copy", "-f", "null", "-"]))
+    if gst_available():
+        tools.append((GST, ["gst-launch-1.0", "-q", "filesrc", f"location={path}", "!",
+                            "flvdemux", "name=d", "d.video", "!", "queue", "!", "fakesink",
+                            "d.audio", "!", "queue", "!", "fakesink"]))
+    tools.append((CAT, ["cat", path]))
+    return tools
+
+def timings(path):
+    tools = peers(path)
+    runs = {label: [] for label, _ in tools}
+    # Each round runs every tool once, so a change in the machine's load
+    # touches all of them alike.
     for _ in range(rounds):
-        start = time.perf_counter()
-        proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        peak = 0
-        while proc.poll() is None:
-            try:
-                with open(f"/proc/{proc.pid}/status") as status:
-                    for line in status:
-                        if line.startswith("VmHWM:"):
-                            peak = max(peak, int(line.split()[1]))
-            except OSError:
-                pass
-            time.sleep(0.002)
-        times.append(time.perf_counter() - start)
-        if proc.returncode != 0:
-            sys.exit(f"failed ({proc.returncode}): {argv}")
-        peaks.append(peak)
-    return label, statistics.median(times), max(peaks)
+        for label, argv in tools:
+            runs[label].append(once(argv))
+    size = os.path.getsize(path)
+    print(f"{os.path.basename(path)}: {size / 1e6:.0f} MB; {rounds} rounds, medians")
+    rows = {}
+    for label, results in runs.items():
+        wall = statistics.median(r[0] for r in results)
+        cpu = statistics.median(r[1] for r in results)
+        peak = max(r[2] for r in results)
+        rows[label] = (wall, cpu, peak)
+        print(f"  {label:32s} wall {wall:7.3f} s  cpu {cpu:7.3f} s  {size / 1e6 / wall:6.0f} MB/s"
+              f"  peak {peak / 1024:6.1f} MiB")
+    ours, ffmpeg, cat = rows[OURS], rows[FFMPEG], rows[CAT]
+    print(f"  flvdmx / ffmpeg: wall {ours[0] / ffmpeg[0]:.2f}, cpu {ours[1] / ffmpeg[1]:.2f};"
+          f" flvdmx's speed / cat's: {cat[0] / ours[0]:.2f}")
+    if baseline:
+        print(f"  peak memory against the baseline: {(ours[2] - rows[BASE][2]) / 1024:+.1f} MiB")
 
-size = os.path.getsize(big)
-print(f"big.flv: {size / 1e9:.2f} GB; {rounds} rounds each, medians")
-results = [
-    timed("flvdmx packets --quiet", [flvdmx, "packets", big, "--quiet"]),
-    timed("ffmpeg -c copy -f null",
-          ["ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-i", big, "-map", "0",
-           "-c", "copy", "-f", "null", "-"]),
-    timed("cat > /dev/null", ["cat", big]),
-]
-base = results[0][1]
-for label, median, peak in results:
-    print(f"  {label:28s} {median:8.3f} s  {size / 1e6 / median:8.1f} MB/s  "
-          f"{median / base:5.2f} x flvdmx's time  peak {peak / 1024:7.1f} MiB")
+def stats(err):
+    m = re.search(r"scan_reads=(\d+) scan_bytes=(\d+) reads=(\d+) bytes=(\d+)", err)
+    if m is None:
+        sys.exit(f"no read counts in: {err}")
+    return tuple(int(g) for g in m.groups())
 
-elapsed, out, _ = run([flvdmx, "probe", hour])
-print(f"probe hour.flv (no metadata): {elapsed:.3f} s: {out.decode().splitlines()[0]}")
+def read_counts(path):
+    _, out, err = run([flvdmx, "packets", path, "--quiet", "--stats"])
+    scan_reads, _, reads, volume = stats(err)
+    samples = sum(int(n) for n in re.findall(r"(\d+) samples", out))
+    print(f"  reads to open (the scan): {scan_reads}; playing: {reads} for {samples} samples"
+          f" = {reads / samples:.4f} per sample ({volume / 1e6:.0f} MB read)")
 
-def seek_costs(path, duration_ms):
+def seek_counts(path):
+    _, out, _ = run([flvdmx, "probe", path, "--json"])
+    duration_ms = int(re.search(r'"duration":(\d+)', out).group(1)) // 10000
     rng = random.Random(duration_ms)
-    reads, volumes, times = [], [], []
+    reads, volumes = [], []
     for _ in range(seeks):
         target = rng.randrange(0, duration_ms)
-        elapsed, _, err = run([flvdmx, "packets", path, "--start", str(target), "--count", "1",
-                               "--quiet", "--stats"])
-        m = re.search(r"reads=(\d+) bytes=(\d+)", err.decode())
-        reads.append(int(m.group(1)))
-        volumes.append(int(m.group(2)))
-        times.append(elapsed)
-    return reads, volumes, times
+        _, _, err = run([flvdmx, "packets", path, "--start", str(target), "--count", "1",
+                         "--quiet", "--stats"])
+        _, _, r, volume = stats(err)
+        reads.append(r)
+        volumes.append(volume)
+    print(f"  {seeks} random seeks, reads per seek (both pins, one sample each, the scan"
+          f" not counted): median {statistics.median(reads):.0f}, max {max(reads)};"
+          f" bytes median {statistics.median(volumes) / 1024:.0f} KiB")
 
-for path in (hour, big):
-    _, out, _ = run([flvdmx, "probe", path, "--json"])
-    duration_ms = int(re.search(rb'"duration":(\d+)', out).group(1)) // 10000
-    reads, volumes, times = seek_costs(path, duration_ms)
-    print(f"{seeks} random seeks on {os.path.basename(path)} ({duration_ms / 60000:.0f} min), "
-          f"per seek (both pins, one sample each):")
-    print(f"  reads  median {statistics.median(reads):8.0f}  max {max(reads):8d}")
-    print(f"  bytes  median {statistics.median(volumes):8.0f}  max {max(volumes):8d}")
-    print(f"  time   median {statistics.median(times) * 1000:8.1f} ms (whole run, process start included)")
+print(f"load average {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores")
+if not gst_available():
+    print("no gst-launch-1.0 with flvdemux installed: no GStreamer figures")
+for name in ("hour.flv", "big.flv"):
+    path = os.path.join(folder, name)
+    timings(path)
+    read_counts(path)
+    seek_counts(path)
 EOF

@@ -24,7 +24,9 @@
 // thread under the filter lock; UpdateCurrentPosition takes it as well and
 // only sets flags or stops and restarts the pin threads, which never take it.
 // PinProcess runs on each output pin's own thread, two at once when both pins
-// are connected; they share the reader, the fix-up table (own lock) and the
+// are connected, each reading through read-ahead blocks of its own
+// (CBlockReader, dropped at each new position and whenever a pin opens a
+// flush on the reader); they share the reader, the fix-up table (own lock) and the
 // seek start point under its SeekLock(), which one thread holds across a whole
 // search so the other can start from its result. m_llCurrentTime and
 // m_llCurrentFrame are written by both loops without a lock (last writer

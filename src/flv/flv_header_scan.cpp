@@ -104,7 +104,12 @@ class CFlvHeaderScan {
       : m_File(file),
         m_pReader(pReader),
         m_Reader(pReader, 0, &file.m_TagLinkFixups),
-        m_llAvailable(llAvailable) {}
+        m_llAvailable(llAvailable) {
+    // The scan, the stream descriptions and the tail search all read
+    // through one read-ahead block.
+    (void)m_Reader.EnableReadAhead(nullptr);
+    m_pReader = m_Reader.Reader();
+  }
 
   HRESULT Run();
   // False when the walk is over: the end of the data or no readable header.

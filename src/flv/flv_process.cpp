@@ -204,6 +204,7 @@ HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reade
   const SampleEntry* pEntry = pPin->GetSampleEntry();
   const uint8_t type = static_cast<uint8_t>(pEntry->m_iStreamKind);
   const int64_t llDataOffset = m_File.Header().DataOffset;
+  reader.DropReadAhead();
   uint32_t dwTarget = TargetMs(llSegmentStart);
 
   // The first thread to position for a new target searches under the lock and
@@ -297,6 +298,8 @@ HRESULT CFlvDmx::PinProcess(int /*iPin*/, CBaseDmxOutputPin* pPin) {
   // The reader object holds its own reference for as long as the loop runs.
   CFlvReader reader(pReader, m_File.Duration(), &m_File.TagLinkFixups());
   pReader->Release();
+  // This thread's own read-ahead: the other pin reads elsewhere in the file.
+  (void)reader.EnableReadAhead(&ReaderFlushState());
 
   for (;;) {
     pPin->ClearRestart();

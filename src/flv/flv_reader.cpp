@@ -1,5 +1,7 @@
 #include "flv/flv_reader.h"
 
+#include <new>
+
 #include "base/byte_reader.h"
 
 namespace flvdmx {
@@ -23,6 +25,21 @@ CFlvReader::~CFlvReader() {
 HRESULT CFlvReader::Read(int64_t llPosition, uint32_t cbLength, uint8_t* pBuffer) const {
   if (!m_pReader) return E_POINTER;
   return m_pReader->SyncRead(llPosition, static_cast<LONG>(cbLength), pBuffer);
+}
+
+HRESULT CFlvReader::EnableReadAhead(const CReaderFlushState* pFlush) {
+  if (!m_pReader || m_pBlock) return S_OK;
+  CBlockReader* pBlock =
+      new (std::nothrow) CBlockReader(m_pReader, kDefaultReadBlock, kDefaultMinFill, pFlush);
+  if (pBlock == nullptr) return E_OUTOFMEMORY;
+  m_pReader->Release();  // the block reader holds its own reference
+  m_pReader = pBlock;
+  m_pBlock = pBlock;
+  return S_OK;
+}
+
+void CFlvReader::DropReadAhead() const {
+  if (m_pBlock) m_pBlock->Drop();
 }
 
 bool CFlvReader::FindPredecessor(int64_t llValue, int64_t* pllKey) const {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "base/block_reader.h"
 #include "flvdefs/flv_tag.h"
 #include "flv/tag_link_fixups.h"
 #include "platform/dshow.h"
@@ -31,6 +32,14 @@ class CFlvReader {
   // IAsyncReader::SyncRead, or E_POINTER without a reader.
   HRESULT Read(int64_t llPosition, uint32_t cbLength, uint8_t* pBuffer) const;
 
+  // From now on every read, Reader()'s included, goes through a read-ahead
+  // block of this object's own (CBlockReader) that stops serving while
+  // pFlush (may be null) shows an open flush. S_OK (also without a reader);
+  // E_OUTOFMEMORY, reads then go straight to the upstream reader.
+  HRESULT EnableReadAhead(const CReaderFlushState* pFlush);
+  // Forgets the read-ahead block (a new position); nothing without one.
+  void DropReadAhead() const;
+
   // The fix-up table's FindPredecessor; false without a table.
   bool FindPredecessor(int64_t llValue, int64_t* pllKey) const;
   // Records a repaired link in the fix-up table (none: nothing happens).
@@ -38,6 +47,7 @@ class CFlvReader {
 
  private:
   IAsyncReader* m_pReader;
+  CBlockReader* m_pBlock = nullptr;  // m_pReader once read-ahead is on
   int64_t m_llAvailable = 0;
   int64_t m_llTotal = 0;
   uint32_t m_dwEndTime;

@@ -342,6 +342,9 @@ HRESULT CheckTagChain(const CFlvReader& reader, int64_t llPosition, uint32_t dwR
   FlvTag prev = candidate;
   for (int i = 0; i < 2; ++i) {
     const int64_t next = NextTagPosition(p, prev);
+    // A header past the end of the data could only come back short: a
+    // random candidate's size often points far past the end.
+    if (reader.Available() > 0 && next > reader.Available() - kFlvTagPayloadOffset) return S_FALSE;
     FlvTag t;
     hr = ReadTagHeader(reader, next, t);
     if (hr != S_OK) return hr;
@@ -374,6 +377,11 @@ HRESULT FindTagHeaderInRange(const CFlvReader& reader, int64_t llStart, int64_t 
       if (!sizeField.GetU24(&cbData)) continue;
       const int64_t j = i + cbData + kFlvTagPayloadOffset;
       if (j < n - 4 && !IsKnownFlvTagType(window[j])) continue;
+      // Writers leave StreamID at 0. A candidate whose next tag lies past the
+      // window would cost a read of a random place to refute; one whose
+      // StreamID bytes are not 0 is refuted here instead.
+      if (j >= n - 4 && i + 10 < n && (window[i + 8] | window[i + 9] | window[i + 10]) != 0)
+        continue;
       FlvTag candidate;
       if (CheckTagChain(reader, w + i - 4, dwReference, candidate) == S_OK) {
         tag = candidate;

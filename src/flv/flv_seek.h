@@ -113,7 +113,8 @@ HRESULT FindTagHeaderInRange(const CFlvReader& reader, int64_t llStart, int64_t 
 
 // Whether the tag at llPosition is followed by two tags of known type whose
 // PreviousTagSize is 0 or right. S_OK with `tag` (time carried on from
-// dwReference); E_FAIL; a read failure.
+// dwReference); E_FAIL; S_FALSE, unread, when a header of the chain would
+// end past the reader's available length; a read failure.
 HRESULT CheckTagChain(const CFlvReader& reader, int64_t llPosition, uint32_t dwReference,
                       FlvTag& tag);
 

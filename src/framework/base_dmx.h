@@ -41,6 +41,7 @@
 #include <atomic>
 #include <memory>
 
+#include "base/block_reader.h"
 #include "baseclasses/critsec.h"
 #include "baseclasses/filter.h"
 #include "baseclasses/mediatype.h"
@@ -191,6 +192,9 @@ class CBaseDmx : public CBaseFilter {
   HRESULT RestartOutputPins(BOOL bFlush);
 
   BOOL IsFlushing() const { return m_bFlushing; }
+  // Flushes open on the shared reader, as the output pins open and close
+  // them: each delivery thread's read-ahead looks at it.
+  CReaderFlushState& ReaderFlushState() { return m_ReaderFlush; }
   CCritSec* FilterLock() { return &m_csFilter; }
   CCritSec* ReceiveLock() { return &m_csReceive; }
 
@@ -211,6 +215,7 @@ class CBaseDmx : public CBaseFilter {
   std::atomic<BOOL> m_bStoppingPins{FALSE};
   CCritSec m_csMainSeekingPin;
   CBaseDmxOutputPin* m_pMainSeekingPin = nullptr;
+  CReaderFlushState m_ReaderFlush;
 
  private:
   // The output pin at iIndex with a reference for the caller, so that a fan-out

@@ -10,7 +10,9 @@ CBaseDmxOutputPin::CBaseDmxOutputPin(CBaseDmx* pFilter, int iOutputIndex, HRESUL
     : CPushPin(L"CBaseDmxOutputPin", pFilter, pFilter != nullptr ? pFilter->FilterLock() : nullptr,
                phr, pName),
       m_pDmx(pFilter),
-      m_iOutputIndex(iOutputIndex) {}
+      m_iOutputIndex(iOutputIndex) {
+  if (pFilter != nullptr) SetFlushState(&pFilter->ReaderFlushState());
+}
 
 CBaseDmxOutputPin::~CBaseDmxOutputPin() { StopThread(); }
 

@@ -60,6 +60,8 @@ void CPushPin::SetReader(IAsyncReader* pReader) {
     CAutoLock lock(&m_csReaderFlush);
     pOld = m_pReader;
     m_pReader = pReader;
+    // A bracket left open on the old reader is closed for the readers too.
+    if (m_pFlushState != nullptr && m_lReaderFlushCount > 0) m_pFlushState->End();
     m_lReaderFlushCount = 0;
   }
   if (pOld != nullptr) pOld->Release();
@@ -69,8 +71,11 @@ HRESULT CPushPin::BeginReaderFlush() {
   CAutoLock lock(&m_csReaderFlush);
   if (m_pReader == nullptr) return S_OK;
   if (++m_lReaderFlushCount == 1) {
+    // Announced first: no cached block is served once the reads fail.
+    if (m_pFlushState != nullptr) m_pFlushState->Begin();
     const HRESULT hr = m_pReader->BeginFlush();
     if (FAILED(hr)) {
+      if (m_pFlushState != nullptr) m_pFlushState->End();
       --m_lReaderFlushCount;
       return hr;
     }
@@ -88,6 +93,7 @@ HRESULT CPushPin::EndReaderFlush() {
       ++m_lReaderFlushCount;
       return hr;
     }
+    if (m_pFlushState != nullptr) m_pFlushState->End();
   }
   return S_OK;
 }

@@ -37,6 +37,7 @@
 
 #include <atomic>
 
+#include "base/block_reader.h"
 #include "baseclasses/am_thread.h"
 #include "baseclasses/critsec.h"
 #include "baseclasses/output_pin.h"
@@ -82,6 +83,10 @@ class CPushPin : public CFilterPassThru, public CBaseOutputPin, public CAMThread
 
   // Holds pReader (a reference is added) instead of the current one.
   void SetReader(IAsyncReader* pReader);
+  // Where the outermost flush bracket is also announced, so that read-ahead
+  // blocks of every delivery thread stop serving while the shared reader
+  // flushes (not owned; null: nowhere). Set before the pin connects.
+  void SetFlushState(CReaderFlushState* pState) { m_pFlushState = pState; }
 
   // The flush bracket on the reader. Begin: the first open bracket calls the
   // reader's BeginFlush (a failure is returned and the bracket not opened).
@@ -106,6 +111,7 @@ class CPushPin : public CFilterPassThru, public CBaseOutputPin, public CAMThread
   void DrainReader();
 
   IAsyncReader* m_pReader = nullptr;
+  CReaderFlushState* m_pFlushState = nullptr;
   std::atomic<LONG> m_lReaderFlushCount{0};
   CCritSec m_csReaderFlush;
 };

@@ -29,12 +29,18 @@ TEST(PushThread, FlushBracketsNestOnTheReader) {
   ASSERT_EQ(pPin->BeginReaderFlush(), S_OK);
   ASSERT_EQ(pPin->EndReaderFlush(), S_OK);
   EXPECT_TRUE(rig.reader->IsFlushing());
+  // The read-ahead of every pin sees the open bracket on the shared reader.
+  const CReaderFlushState& flush = rig.dmx->ReaderFlushState();
+  EXPECT_EQ(flush.lOpen.load(), 1);
   ASSERT_EQ(pPin->EndReaderFlush(), S_OK);
   EXPECT_FALSE(rig.reader->IsFlushing());
   EXPECT_EQ(rig.reader->cBeginFlush, 1);
+  EXPECT_EQ(flush.lOpen.load(), 0);
+  EXPECT_EQ(flush.dwBegun.load(), 1u);
   rig.reader->RefuseFlush(E_FAIL);
   EXPECT_EQ(pPin->BeginReaderFlush(), E_FAIL);
   EXPECT_EQ(pPin->EndReaderFlush(), E_UNEXPECTED) << "a refused bracket was not opened";
+  EXPECT_EQ(flush.lOpen.load(), 0) << "nor announced";
 }
 
 TEST(PushThread, LoopEndHandsBackEveryQueuedRequest) {

@@ -159,6 +159,16 @@ trace=$work/trace.txt
 expect "--trace writes the trace file, starting with a byte-order mark" \
   bash -c "[ \"\$(head -c 3 '$trace' | od -An -tx1 | tr -d ' ')\" = efbbbf ] && grep -q 'SetPositions' '$trace'"
 
+echo "== read counts =="
+# flvdmx.exe counts the reads the filter makes through the platform's file
+# source, as the native tool counts them through its own.
+stats_native=$(cd "$media" && "$native_cli" packets h264_aac_long.flv --stats --quiet 2>&1 >/dev/null | grep '^stats:' || true)
+stats_wine=$(cd "$media" && "$wine" "$exe" packets h264_aac_long.flv --stats --quiet 2>&1 >/dev/null | tr -d '\r' | grep '^stats:' || true)
+echo "native: $stats_native"
+echo "wine:   $stats_wine"
+expect "flvdmx.exe packets --stats prints read counts" \
+  grep -Eq '^stats: scan_reads=[1-9][0-9]* scan_bytes=[0-9]+ reads=[1-9][0-9]* bytes=[0-9]+$' <<<"$stats_wine"
+
 echo "== real decoders =="
 # shellcheck source=tests/wine/decoder_test.sh
 source "$(dirname "${BASH_SOURCE[0]}")/decoder_test.sh"

@@ -81,16 +81,13 @@ class FilterSession {
   // Ends Play's wait; callable from any thread (a sink's streaming thread).
   void RequestEnd();
 
-  // The tool's own reader of the file. It is the graph's byte source on
-  // Linux (so its counts are the filter's reads); on Windows the platform's
-  // file source reads the file and this one only serves the tool.
+  // The counting reader the filter reads through, so its counts are the
+  // filter's reads: over the tool's own file reader, which is the graph's
+  // byte source on Linux; on Windows over the platform's file source's
+  // reader once Open connected it (CCountingSourcePin), before that the
+  // tool's own.
   CCountingReader* Reader() const { return m_pReader.Get(); }
-  static constexpr bool kReaderFeedsGraph =
-#ifdef _WIN32
-      false;
-#else
-      true;
-#endif
+  static constexpr bool kReaderFeedsGraph = true;
 
  private:
   // Opens the file through the tool's reader and checks its first bytes.

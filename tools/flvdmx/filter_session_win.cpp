@@ -3,8 +3,11 @@
 #include "filter_session.h"
 
 #include <string>
+#include <utility>
 
 #include "flv_filter.h"
+#include "counting_source_pin.h"
+#include "host/file_reader.h"
 
 namespace flvdmx::cli {
 
@@ -17,6 +20,24 @@ std::wstring WidePath(const std::string& file) {
   MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide.data(), cch);
   wide.resize(static_cast<size_t>(cch - 1));
   return wide;
+}
+
+// Connects the source's pin to the filter through a CCountingSourcePin, so
+// that the filter reads the source's reader through a counting one, which
+// *ppReader receives.
+HRESULT ConnectCounted(IGraphBuilder* pBuilder, IPin* pOutput, IPin* pInput,
+                       ComPtr<CCountingReader>* ppReader) {
+  ComPtr<IAsyncReader> pSourceReader;
+  HRESULT hr =
+      pOutput->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(pSourceReader.Put()));
+  if (FAILED(hr)) return hr;
+  auto pReader = ComPtr<CCountingReader>::Attach(new CCountingReader(pSourceReader.Get()));
+  // The filter's input pin holds the pin while connected.
+  auto pPin = ComPtr<CCountingSourcePin>::Attach(new CCountingSourcePin(pOutput, pReader.Get()));
+  hr = pBuilder->ConnectDirect(pPin.Get(), pInput, nullptr);
+  if (FAILED(hr)) return hr;
+  *ppReader = std::move(pReader);
+  return S_OK;
 }
 
 }  // namespace
@@ -67,12 +88,15 @@ bool FilterSession::Open(const std::string& file, SessionError* pError) {
   }
   const ComPtr<IPin> pOutput = FirstPin(m_pSource.Get(), PINDIR_OUTPUT);
   const ComPtr<IPin> pInput = FirstPin(m_pFilter.Get(), PINDIR_INPUT);
-  hr = pOutput && pInput ? m_pBuilder->ConnectDirect(pOutput.Get(), pInput.Get(), nullptr)
+  ComPtr<CCountingReader> pCounted;
+  hr = pOutput && pInput ? ConnectCounted(m_pBuilder.Get(), pOutput.Get(), pInput.Get(), &pCounted)
                          : E_UNEXPECTED;
   if (FAILED(hr)) {
     *pError = DescribeConnectFailure(hr);
     return false;
   }
+  // From here on the tool reads, and counts, what the filter reads.
+  m_pReader = std::move(pCounted);
   return ListOutputPins(pError);
 }
 

@@ -1,0 +1,205 @@
+#include "base/block_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+namespace flvdmx {
+
+namespace {
+
+// About what one upstream call costs in bytes copied.
+constexpr int64_t kSparseBytesPerRead = 4 * 1024;
+constexpr int64_t kDenseBytesPerRead = 1024;
+
+}  // namespace
+
+CBlockReader::CBlockReader(IAsyncReader* pInner, uint32_t cbBlock, uint32_t cbMinFill,
+                           const CReaderFlushState* pFlush)
+    : m_pInner(pInner),
+      m_cbBlock(cbBlock),
+      m_cbMinFill(cbMinFill),
+      m_cbFill(cbBlock),
+      m_pFlush(pFlush) {
+  m_pInner->AddRef();
+  if (m_pFlush != nullptr) m_dwFlushesSeen = m_pFlush->dwBegun.load(std::memory_order_acquire);
+}
+
+CBlockReader::~CBlockReader() { m_pInner->Release(); }
+
+STDMETHODIMP CBlockReader::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IAsyncReader) {
+    *ppv = static_cast<IAsyncReader*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) CBlockReader::AddRef() { return ++m_cRef; }
+
+STDMETHODIMP_(ULONG) CBlockReader::Release() {
+  const ULONG cRef = --m_cRef;
+  if (cRef == 0) delete this;
+  return cRef;
+}
+
+STDMETHODIMP CBlockReader::RequestAllocator(IMemAllocator* pPreferred,
+                                            ALLOCATOR_PROPERTIES* pProps,
+                                            IMemAllocator** ppActual) {
+  return m_pInner->RequestAllocator(pPreferred, pProps, ppActual);
+}
+
+STDMETHODIMP CBlockReader::Request(IMediaSample* pSample, DWORD_PTR dwUser) {
+  return m_pInner->Request(pSample, dwUser);
+}
+
+STDMETHODIMP CBlockReader::WaitForNext(DWORD dwTimeout, IMediaSample** ppSample,
+                                       DWORD_PTR* pdwUser) {
+  return m_pInner->WaitForNext(dwTimeout, ppSample, pdwUser);
+}
+
+STDMETHODIMP CBlockReader::SyncReadAligned(IMediaSample* pSample) {
+  return m_pInner->SyncReadAligned(pSample);
+}
+
+STDMETHODIMP CBlockReader::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
+  return m_pInner->Length(pTotal, pAvailable);
+}
+
+STDMETHODIMP CBlockReader::BeginFlush() {
+  Drop();
+  m_bOwnFlush = true;
+  return m_pInner->BeginFlush();
+}
+
+STDMETHODIMP CBlockReader::EndFlush() {
+  m_bOwnFlush = false;
+  return m_pInner->EndFlush();
+}
+
+void CBlockReader::Drop() {
+  for (Block& block : m_Blocks) block.llStart = block.llEnd = block.cReads = 0;
+  m_llPassedEnd = -1;
+}
+
+bool CBlockReader::FlushSeen() {
+  if (m_bOwnFlush) return true;
+  if (m_pFlush == nullptr) return false;
+  const uint32_t dwBegun = m_pFlush->dwBegun.load(std::memory_order_acquire);
+  if (dwBegun != m_dwFlushesSeen) {
+    m_dwFlushesSeen = dwBegun;
+    Drop();
+  }
+  return m_pFlush->lOpen.load(std::memory_order_acquire) > 0;
+}
+
+HRESULT CBlockReader::PassThrough(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
+  const HRESULT hr = m_pInner->SyncRead(llPosition, lLength, pBuffer);
+  if (hr == S_OK && lLength > 0) m_llPassedEnd = llPosition + lLength;
+  return hr;
+}
+
+int CBlockReader::Find(int64_t llPosition, int64_t llEnd) const {
+  for (int i : {m_iLastUsed, 1 - m_iLastUsed}) {
+    const Block& block = m_Blocks[i];
+    if (llPosition >= block.llStart && llEnd <= block.llEnd) return i;
+  }
+  return -1;
+}
+
+uint32_t CBlockReader::NextFillSize(const Block& block) const {
+  const int64_t cbFilled = block.llEnd - block.llStart;
+  if (cbFilled <= 0 || block.cReads <= 0) return m_cbFill;
+  // Bytes brought per read served: far apart, a block mostly copies bytes
+  // nobody asked for; close together, it saves many calls.
+  const int64_t cbPerRead = cbFilled / block.cReads;
+  if (cbPerRead > kSparseBytesPerRead) return std::max(m_cbMinFill, m_cbFill / 2);
+  if (cbPerRead < kDenseBytesPerRead) return std::min(m_cbBlock, m_cbFill * 2);
+  return m_cbFill;
+}
+
+int CBlockReader::Victim(int64_t llPosition) const {
+  const Block& a = m_Blocks[0];
+  const Block& b = m_Blocks[1];
+  if (a.llEnd == a.llStart) return 0;
+  if (b.llEnd == b.llStart) return 1;
+  // A walk forward keeps the block nearer its front, one backward the block
+  // nearer its back; otherwise the least recently used goes.
+  if (llPosition >= a.llStart && llPosition >= b.llStart) return a.llStart < b.llStart ? 0 : 1;
+  if (llPosition < a.llStart && llPosition < b.llStart) return a.llStart > b.llStart ? 0 : 1;
+  return 1 - m_iLastUsed;
+}
+
+int CBlockReader::Fill(int64_t llPosition, int64_t llEnd) {
+  const int iBlock = Victim(llPosition);
+  Block& block = m_Blocks[iBlock];
+  const uint32_t cbFill = NextFillSize(block);
+  int64_t llStart = llPosition & ~static_cast<int64_t>(cbFill - 1);
+  if (m_llPassedEnd > llStart && m_llPassedEnd <= llPosition) llStart = m_llPassedEnd;
+  int64_t llStop = llStart + cbFill;
+  LONGLONG llTotal = 0;
+  LONGLONG llAvailable = 0;
+  if (FAILED(m_pInner->Length(&llTotal, &llAvailable))) return -1;
+  if (llStop > llAvailable) llStop = llAvailable;
+  if (llEnd > llStop) return -1;  // straddles the block, or past the data there is
+  if (!block.pData) {
+    block.pData.reset(new (std::nothrow) uint8_t[m_cbBlock]);
+    if (!block.pData) return -1;
+  }
+  m_cbFill = cbFill;
+  block.llStart = block.llEnd = block.cReads = 0;
+  const LONG cb = static_cast<LONG>(llStop - llStart);
+  if (m_pInner->SyncRead(llStart, cb, block.pData.get()) != S_OK) return -1;
+  block.llStart = llStart;
+  block.llEnd = llStop;
+  return iBlock;
+}
+
+HRESULT CBlockReader::ReadLarge(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
+  // The head a block already holds (the payload after the tag header just
+  // read) is copied; the rest goes straight into the caller's buffer.
+  for (Block& block : m_Blocks) {
+    if (llPosition < block.llStart || llPosition >= block.llEnd) continue;
+    const LONG cbHead = static_cast<LONG>(block.llEnd - llPosition);
+    const HRESULT hr =
+        PassThrough(block.llEnd, lLength - cbHead, pBuffer + static_cast<size_t>(cbHead));
+    // Anything but a whole read: the read on its own gives the result.
+    if (hr != S_OK) break;
+    std::memcpy(pBuffer, block.pData.get() + (llPosition - block.llStart),
+                static_cast<size_t>(cbHead));
+    ++block.cReads;
+    return S_OK;
+  }
+  return PassThrough(llPosition, lLength, pBuffer);
+}
+
+STDMETHODIMP CBlockReader::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
+  if (lLength <= 0 || pBuffer == nullptr || llPosition < 0 ||
+      static_cast<uint32_t>(lLength) > m_cbBlock) {
+    return PassThrough(llPosition, lLength, pBuffer);
+  }
+  if (FlushSeen()) {
+    Drop();
+    return PassThrough(llPosition, lLength, pBuffer);
+  }
+  const int64_t llEnd = llPosition + lLength;
+  int iBlock = Find(llPosition, llEnd);
+  if (iBlock < 0) {
+    const bool bLarge = static_cast<uint32_t>(lLength) > m_cbBlock / 4;
+    if (bLarge) return ReadLarge(llPosition, lLength, pBuffer);
+    iBlock = Fill(llPosition, llEnd);
+    if (iBlock < 0) return PassThrough(llPosition, lLength, pBuffer);
+  }
+  Block& block = m_Blocks[iBlock];
+  std::memcpy(pBuffer, block.pData.get() + (llPosition - block.llStart),
+              static_cast<size_t>(lLength));
+  ++block.cReads;
+  m_iLastUsed = iBlock;
+  return S_OK;
+}
+
+}  // namespace flvdmx
