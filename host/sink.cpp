@@ -42,6 +42,8 @@ class CRecordingSink::CSinkPin : public CBaseInputPin {
       // A flush or a stop that began after the check above has been recorded
       // already (under this lock); the sample must not appear after it.
       if (IsFlushing() || !m_pSink->m_bStreaming) return IsFlushing() ? S_FALSE : VFW_E_WRONG_STATE;
+      if (m_pSink->m_hrRefusal != S_OK && m_pSink->m_cSamples >= m_pSink->m_cRefuseAfter)
+        return m_pSink->m_hrRefusal;
       ++m_pSink->m_cSamples;
       m_pSink->Record(event, pData);
       if (m_pSink->m_bHoldSamples) m_pSink->m_Held.emplace_back(pSample);
@@ -168,6 +170,12 @@ void CRecordingSink::SetSampleDelay(std::chrono::milliseconds delay) {
 void CRecordingSink::SetHoldSamples(bool bHold) {
   std::lock_guard<std::mutex> lock(m_RecordMutex);
   m_bHoldSamples = bHold;
+}
+
+void CRecordingSink::SetRefusal(uint64_t cAccepted, HRESULT hr) {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  m_cRefuseAfter = cAccepted;
+  m_hrRefusal = hr;
 }
 
 void CRecordingSink::ReleaseHeldSamples() {

@@ -9,8 +9,8 @@
 // re-arms it. End-of-stream while stopped (or stopping) or flushing is
 // recorded as ignored and answered S_OK, as a renderer does.
 //
-// Two ways to push back on the upstream filter: a delay per sample (sleeps
-// inside Receive), and holding samples (each accepted sample keeps one
+// Three ways to push back on the upstream filter: a delay per sample (sleeps
+// inside Receive), refusing samples with a failure, and holding samples (each accepted sample keeps one
 // reference until ReleaseHeldSamples, a flush, a stop or a disconnection, so
 // the upstream allocator runs dry).
 //
@@ -88,6 +88,9 @@ class CRecordingSink : public CSinkFilter {
   void SetEventCallback(EventCallback callback);
   void SetSampleDelay(std::chrono::milliseconds delay);
   void SetHoldSamples(bool bHold);
+  // After cAccepted samples, Receive answers hr for every further one, as a
+  // decoder that refuses what it is given (S_OK: never).
+  void SetRefusal(uint64_t cAccepted, HRESULT hr);
   // Lets go of every held sample.
   void ReleaseHeldSamples();
 
@@ -124,6 +127,8 @@ class CRecordingSink : public CSinkFilter {
   EventCallback m_Callback;
   std::chrono::milliseconds m_SampleDelay{0};
   bool m_bHoldSamples = false;
+  uint64_t m_cRefuseAfter = 0;
+  HRESULT m_hrRefusal = S_OK;
   bool m_bStreaming = false;  // the pin is active: a run is on
   bool m_bEndOfStream = false;
   uint64_t m_cSamples = 0;

@@ -8,6 +8,10 @@
 //   decoder_check video FILE      - the same connection from the "Video" pin
 //       to a grabber that takes only RGB24. Exit 0 when the graph refuses it
 //       (no decoder fits), 1 when it connects.
+//   decoder_check refuse FILE     - the "Audio" pin straight into a sink of
+//       our own that refuses the third sample with VFW_E_INVALIDMEDIATYPE,
+//       as a decoder may: the filter must end the run with EC_ERRORABORT
+//       carrying that code. Exit 0 when it does within 10 s, 1 otherwise.
 // Prints "key: value" lines: decoder, input, output, bytes, event, result,
 // time.
 #include <windows.h>
@@ -18,6 +22,8 @@
 #include <qedit.h>
 
 #include <atomic>
+
+#include "host/sink.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -269,11 +275,41 @@ int CheckVideo(const wchar_t* pFile) {
   return SUCCEEDED(hr) ? 1 : 0;
 }
 
+int CheckRefusal(const wchar_t* pFile) {
+  Graph g;
+  if (FAILED(Build(g, pFile, L"Audio", MEDIATYPE_Audio, MEDIASUBTYPE_PCM))) return 1;
+  flvdmx::CRecordingSink* pSinkRaw = nullptr;
+  HRESULT hr = flvdmx::CRecordingSink::Create(&pSinkRaw);
+  if (FAILED(hr)) return Fail("to create the refusing sink", hr), 1;
+  Ref<IBaseFilter> pSink;
+  *&pSink = pSinkRaw->AsBaseFilter();  // adopts the reference Create gave
+  pSinkRaw->SetRefusal(2, VFW_E_INVALIDMEDIATYPE);
+  hr = g.pGraph->AddFilter(pSink.get(), L"Refusing Sink");
+  if (SUCCEEDED(hr)) hr = g.pGraph->ConnectDirect(g.pDmxOut.get(), pSinkRaw->InputPin(), nullptr);
+  if (FAILED(hr)) return Fail("to connect the refusing sink", hr), 1;
+
+  Ref<IMediaFilter> pMediaFilter;
+  Ref<IMediaControl> pControl;
+  Ref<IMediaEvent> pEvent;
+  g.pGraph->QueryInterface(IID_IMediaFilter, pMediaFilter.out());
+  g.pGraph->QueryInterface(IID_IMediaControl, pControl.out());
+  g.pGraph->QueryInterface(IID_IMediaEvent, pEvent.out());
+  pMediaFilter->SetSyncSource(nullptr);
+  const DWORD dwStart = GetTickCount();
+  hr = pControl->Run();
+  if (FAILED(hr)) return Fail("Run", hr), 1;
+  const int rc = WaitForEnd(pEvent.get(), 10000, dwStart);
+  pControl->Stop();
+  std::printf("samples: %llu\n", static_cast<unsigned long long>(pSinkRaw->SampleCount()));
+  return rc;  // 1: an abort (expected) or a timeout; the script reads "result:"
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3 || (std::wcscmp(argv[1], L"audio") != 0 && std::wcscmp(argv[1], L"video") != 0)) {
-    std::fprintf(stderr, "usage: decoder_check audio FILE [MS] | video FILE\n");
+  if (argc < 3 || (std::wcscmp(argv[1], L"audio") != 0 && std::wcscmp(argv[1], L"video") != 0 &&
+                    std::wcscmp(argv[1], L"refuse") != 0)) {
+    std::fprintf(stderr, "usage: decoder_check audio FILE [MS] | video FILE | refuse FILE\n");
     return 2;
   }
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -281,8 +317,10 @@ int wmain(int argc, wchar_t** argv) {
   if (std::wcscmp(argv[1], L"audio") == 0) {
     rc = CheckAudio(argv[2],
                     argc > 3 ? static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)) : 8000);
-  } else {
+  } else if (std::wcscmp(argv[1], L"video") == 0) {
     rc = CheckVideo(argv[2]);
+  } else {
+    rc = CheckRefusal(argv[2]);
   }
   std::fflush(stdout);
   CoUninitialize();

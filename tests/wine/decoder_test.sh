@@ -57,3 +57,13 @@ else
   fail "real decoder: H.263 Video pin (exit $run_rc, result '$result';\
  see $work/decoder_h263_video.txt)"
 fi
+
+# A downstream filter that refuses a sample: the run must end with
+# EC_ERRORABORT carrying the refusal (0x80040200), not wait forever.
+decoder_run decoder_refusal refuse "$(winpath "$media/h264_mp3.flv")"
+result=$(report decoder_refusal result)
+if [[ $result == "abort 0x80040200" ]]; then
+  pass "a refused sample ends the run with EC_ERRORABORT ($result, $run_wall ms)"
+else
+  fail "refused sample: exit $run_rc, result '$result' (see $work/decoder_refusal.txt)"
+fi
