@@ -233,8 +233,9 @@ STDMETHODIMP CBasePin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
   HRESULT hr = S_OK;
   CMediaType mt(*pmt, &hr);
   if (FAILED(hr)) return S_FALSE;
-  hr = CheckMediaType(&mt);
-  return FAILED(hr) ? S_FALSE : hr;
+  // Any answer but S_OK is a refusal; a success code such as
+  // VFW_S_NO_MORE_ITEMS would pass a caller's SUCCEEDED() test.
+  return CheckMediaType(&mt) == S_OK ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP CBasePin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {

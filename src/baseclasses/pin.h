@@ -54,7 +54,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   STDMETHODIMP QueryPinInfo(PIN_INFO* pInfo) override;
   STDMETHODIMP QueryDirection(PIN_DIRECTION* pPinDir) override;
   STDMETHODIMP QueryId(LPWSTR* Id) override;
-  // CheckMediaType's answer, with a failure reported as S_FALSE.
+  // S_OK when CheckMediaType answers S_OK; S_FALSE for any other answer.
   STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* pmt) override;
   STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** ppEnum) override;
   STDMETHODIMP QueryInternalConnections(IPin** apPin, ULONG* nPin) override;

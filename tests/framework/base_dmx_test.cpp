@@ -88,7 +88,8 @@ TEST(DmxInputPin, EndOfStreamPassesOnOncePerStreamingRun) {
   ASSERT_EQ(rig.graph->Stop(), S_OK);
 }
 
-// The output type check looks at the first two offers only.
+// The output type check looks at the first two offers only; QueryAccept
+// turns any refusal into S_FALSE.
 TEST(DmxOutputPin, TypeCheckComparesWithTheFirstTwoOffers) {
   ToyRig rig;
   ASSERT_TRUE(rig.Build(4, false));
@@ -103,6 +104,8 @@ TEST(DmxOutputPin, TypeCheckComparesWithTheFirstTwoOffers) {
     for (int i = 0; i < c.cOffered; ++i) rig.dmx->m_Offers[1].push_back(type(static_cast<char>('A' + i)));
     const CMediaType proposed = type(c.cProposed);
     EXPECT_EQ(rig.Pin(0)->CheckMediaType(&proposed), c.hrExpected) << c.cOffered << c.cProposed;
+    EXPECT_EQ(rig.Pin(0)->QueryAccept(&proposed), c.hrExpected == S_OK ? S_OK : S_FALSE)
+        << "QueryAccept answers S_OK or S_FALSE only";
   }
 }
 
