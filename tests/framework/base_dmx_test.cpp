@@ -88,6 +88,23 @@ TEST(DmxInputPin, EndOfStreamPassesOnOncePerStreamingRun) {
   ASSERT_EQ(rig.graph->Stop(), S_OK);
 }
 
+// A disconnection refused while running must leave the pin as it was: the
+// next run still reads through the same reader and completes.
+TEST(DmxInputPin, RefusedDisconnectKeepsTheReader) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build());
+  ASSERT_EQ(rig.graph->Pause(), S_OK);
+  EXPECT_EQ(rig.Input()->Disconnect(), VFW_E_NOT_STOPPED);
+  EXPECT_TRUE(rig.dmx->GetInputPin()->IsConnected());
+  IAsyncReader* pReader = rig.dmx->GetReader();
+  EXPECT_NE(pReader, nullptr) << "the reader was let go";
+  if (pReader != nullptr) pReader->Release();
+  ASSERT_EQ(rig.graph->Stop(), S_OK);
+  ASSERT_EQ(rig.graph->Run(), S_OK);
+  EXPECT_EQ(rig.Completion(), EC_COMPLETE);
+  ASSERT_EQ(rig.graph->Stop(), S_OK);
+}
+
 // The output type check looks at the first two offers only; QueryAccept
 // turns any refusal into S_FALSE.
 TEST(DmxOutputPin, TypeCheckComparesWithTheFirstTwoOffers) {
