@@ -2,6 +2,10 @@
 // the main seeking pin.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "framework/dmx_input_pin.h"
 #include "platform/mediatypes.h"
 #include "support/test_filters.h"
@@ -69,6 +73,76 @@ TEST_F(BaseDmx, OnlyTheFirstPinAskedForSeekingAppliesPositionsAndRate) {
   EXPECT_EQ(llDuration, 50);
   for (IMediaSeeking* p : pSeeking) p->Release();
 }
+
+// Every pin a walk of the filter finds, each released again.
+int WalkPins(IBaseFilter* pFilter) {
+  IEnumPins* pEnum = nullptr;
+  if (pFilter->EnumPins(&pEnum) != S_OK) return -1;
+  int cPins = 0;
+  IPin* pPin = nullptr;
+  while (pEnum->Next(1, &pPin, nullptr) == S_OK) {
+    pPin->Release();
+    ++cPins;
+  }
+  pEnum->Release();
+  return cPins;
+}
+
+// A walk while the output pins are being dropped (here from inside a pin's
+// disconnection) finds either the old pins or none, and makes no new one.
+TEST(BaseDmxPins, WalkDuringRemovalSeesNoHalfEmptyTable) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build());
+  std::vector<int> walks;
+  rig.dmx->m_OnBreakConnect = [&](int iPin) {
+    if (iPin > 0) walks.push_back(WalkPins(rig.dmx->AsBaseFilter()));
+  };
+  ASSERT_EQ(rig.graph->Disconnect(rig.Input()), S_OK);
+  rig.dmx->m_OnBreakConnect = nullptr;
+  EXPECT_EQ(walks, (std::vector<int>{1, 1})) << "only the input pin is left to find";
+  EXPECT_EQ(rig.dmx->GetOutputPinCount(), 0);
+}
+
+// One thread walks the pins while another connects and disconnects the
+// input (which makes and drops the output pins): no pin may be made for a
+// slot that is being emptied, none used after it goes, none left behind.
+TEST(BaseDmxPins, EnumeratingWhileTheInputReconnectsLeaksNothing) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build(4, false));
+  std::atomic<bool> bDone{false};
+  std::atomic<int> cPinsSeen{0};
+  std::thread walker([&] {
+    IEnumPins* pEnum = nullptr;
+    if (rig.dmx->EnumPins(&pEnum) != S_OK) return;
+    while (!bDone) {
+      IPin* pPin = nullptr;
+      const HRESULT hr = pEnum->Next(1, &pPin, nullptr);
+      if (hr == S_OK) {
+        PIN_INFO info{};
+        if (pPin->QueryPinInfo(&info) == S_OK) info.pFilter->Release();
+        pPin->Release();
+        ++cPinsSeen;
+      } else {
+        pEnum->Reset();
+      }
+    }
+    pEnum->Release();
+  });
+  const int cCycles = kSanitized ? 100 : 400;
+  WithDeadline("reconnecting the input", std::chrono::seconds(60), [&] {
+    for (int i = 0; i < cCycles; ++i) {
+      ASSERT_EQ(rig.graph->Disconnect(rig.Input()), S_OK);
+      ASSERT_EQ(rig.graph->Disconnect(rig.source->OutputPin()), S_OK);
+      ASSERT_EQ(rig.graph->Connect(rig.source->OutputPin(), rig.Input()), S_OK);
+      // A connected pin takes longer to drop: the walker gets in between.
+      ASSERT_EQ(rig.graph->Connect(rig.Pin(0), rig.Sink(0)->InputPin()), S_OK);
+    }
+  });
+  bDone = true;
+  walker.join();
+  EXPECT_GT(cPinsSeen, 0);
+  EXPECT_EQ(rig.dmx->GetOutputPinCount(), 2);
+}  // the rig checks that every object is gone
 
 TEST(DmxInputPin, EndOfStreamPassesOnOncePerStreamingRun) {
   ToyRig rig;
