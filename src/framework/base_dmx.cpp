@@ -66,9 +66,9 @@ CBasePin* CBaseDmx::GetPin(int n) {
     HRESULT hr = S_OK;
     auto* pPin = new (std::nothrow) CBaseDmxOutputPin(this, n - 1, &hr, szName);
     if (pPin == nullptr) return nullptr;
-    pPin->NonDelegatingAddRef();  // the table's reference
+    pPin->AddOwnerReference();  // the table's
     if (FAILED(hr)) {
-      pPin->NonDelegatingRelease();
+      pPin->ReleaseOwnerReference();
       return nullptr;
     }
     pSlot = pPin;
@@ -263,7 +263,7 @@ void CBaseDmx::RemoveOutputPin(int iIndex) {
     CAutoLock lock(&m_csMainSeekingPin);
     if (m_pMainSeekingPin == pRemoved) m_pMainSeekingPin = nullptr;
   }
-  pRemoved->NonDelegatingRelease();
+  pRemoved->ReleaseOwnerReference();
 }
 
 HRESULT CBaseDmx::RemoveAllOutputPins() {
@@ -292,7 +292,7 @@ HRESULT CBaseDmx::RemoveAllOutputPins() {
       CAutoLock lock(&m_csMainSeekingPin);
       if (m_pMainSeekingPin == pPin) m_pMainSeekingPin = nullptr;
     }
-    pPin->NonDelegatingRelease();
+    pPin->ReleaseOwnerReference();
   }
   return S_OK;
 }

@@ -21,8 +21,10 @@
 // Ownership and lifetime: the filter owns its input pin outright (made on the
 // first GetPin(0), destroyed by the destructor) and holds one reference on
 // each output pin in its table (made on the first GetPin for its slot,
-// released by RemoveOutputPin / RemoveAllOutputPins). Pins hold a plain
-// back-pointer to the filter. m_pVideoPin and m_pAudioPin are the subclass's
+// released by RemoveOutputPin / RemoveAllOutputPins), the pin's owner
+// reference, which does not count on the filter. Every other reference on an
+// output pin holds the filter too, so a caller that keeps a pin keeps the
+// filter; the input pin's count is the filter's. m_pVideoPin and m_pAudioPin are the subclass's
 // non-owning shortcuts to its pins.
 //
 // Locks, in the only order in which they nest (left before right):

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/dmx_input_pin.h"
+#include "module/module_entry.h"
 #include "platform/mediatypes.h"
 #include "support/test_filters.h"
 #include "support/toy_format.h"
@@ -37,7 +38,7 @@ TEST_F(BaseDmx, OutputPinTableGrowsToItsCapacityAndShrinksInOrder) {
   const LONG cObjects = CUnknown::ObjectsActive();
   CBaseDmxOutputPin* pSecond = m_pDmx->GetOutputPin(1);
   EXPECT_EQ(CUnknown::ObjectsActive(), cObjects + 1) << "made on first request";
-  ExpectRefCount(m_pDmx->AsBaseFilter(), 1);  // output pins count on their own
+  ExpectRefCount(m_pDmx->AsBaseFilter(), 1);  // the table does not hold the filter
 
   m_pDmx->RemoveOutputPin(0);  // reserved but never made
   EXPECT_EQ(m_pDmx->GetOutputPin(0), pSecond);
@@ -57,7 +58,7 @@ TEST_F(BaseDmx, OnlyTheFirstPinAskedForSeekingAppliesPositionsAndRate) {
     ASSERT_EQ(m_pDmx->GetOutputPin(i)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking[i])),
               S_OK);
   EXPECT_TRUE(m_pDmx->GetOutputPin(1)->IsMainSeekingPin());
-  ExpectRefCount(m_pDmx->AsBaseFilter(), 1);  // the pins' seeking does not hold it
+  ExpectRefCount(m_pDmx->AsBaseFilter(), 3);  // each pin held holds the filter
 
   LONGLONG llPosition = 50000000;
   for (IMediaSeeking* p : pSeeking) {
@@ -143,6 +144,45 @@ TEST(BaseDmxPins, EnumeratingWhileTheInputReconnectsLeaksNothing) {
   EXPECT_GT(cPinsSeen, 0);
   EXPECT_EQ(rig.dmx->GetOutputPinCount(), 2);
 }  // the rig checks that every object is gone
+
+// A caller may keep a pin after it let go of the filter and the graph: the
+// pin keeps its filter alive until it goes, and then everything goes.
+TEST(BaseDmxPins, HeldOutputPinKeepsItsFilter) {
+  const LONG cObjectsBefore = CUnknown::ObjectsActive();
+  IPin* pKept = nullptr;
+  IMediaSeeking* pSeeking = nullptr;
+  {
+    ToyRig rig;
+    ASSERT_TRUE(rig.Build());
+    pKept = rig.Pin(1);
+    pKept->AddRef();
+    ASSERT_EQ(rig.Pin(0)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
+              S_OK);
+    ASSERT_EQ(rig.graph->RemoveAllFilters(), S_OK);
+    rig.graph->Release();
+    rig.graph = nullptr;
+    rig.dmx->Release();
+    rig.dmx = nullptr;
+    rig.sinks[0]->Release();
+    rig.sinks[0] = nullptr;
+    rig.sinks[1]->Release();
+    rig.sinks[1] = nullptr;
+    pSeeking->Release();  // one pin's last hold goes before the other's
+    PIN_INFO info{};
+    ASSERT_EQ(pKept->QueryPinInfo(&info), S_OK);
+    ASSERT_NE(info.pFilter, nullptr);
+    FILTER_STATE state = State_Running;
+    EXPECT_EQ(info.pFilter->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+    EXPECT_EQ(info.dir, PINDIR_OUTPUT);
+    info.pFilter->Release();
+    // The rig's own check would see the kept pin and filter: count them out.
+    EXPECT_GT(CUnknown::ObjectsActive(), cObjectsBefore);
+    EXPECT_EQ(pKept->Release(), 0u);
+  }
+  EXPECT_EQ(CUnknown::ObjectsActive(), cObjectsBefore);
+  if (cObjectsBefore == 0) EXPECT_EQ(CanUnloadModule(), S_OK);
+}
 
 TEST(DmxInputPin, EndOfStreamPassesOnOncePerStreamingRun) {
   ToyRig rig;
