@@ -21,6 +21,12 @@ STDMETHODIMP CBaseDmxOutputPin::NonDelegatingQueryInterface(REFIID riid, void** 
   return CPushPin::NonDelegatingQueryInterface(riid, ppv);
 }
 
+BOOL CBaseDmxOutputPin::DecideMainSeekingPin() {
+  if (m_pDmx == nullptr) return CPushPin::DecideMainSeekingPin();
+  m_bMainSeekingPin = m_pDmx->ClaimMainSeekingPin(this);
+  return m_bMainSeekingPin;
+}
+
 HRESULT CBaseDmxOutputPin::CheckConnect(IPin* pPin) {
   const HRESULT hr = m_pDmx->PinCheckConnect(GetPinNumber(), pPin);
   if (FAILED(hr)) return hr;

@@ -184,6 +184,30 @@ TEST(BaseDmxPins, HeldOutputPinKeepsItsFilter) {
   if (cObjectsBefore == 0) EXPECT_EQ(CanUnloadModule(), S_OK);
 }
 
+// Renderers keep the seeking interfaces they got before a connection change
+// and seek through every one: still only one pin may apply the seek.
+TEST_F(BaseDmx, SeekingKeptAcrossAConnectionChangeAppliesOnce) {
+  ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
+  ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
+  auto seeking = [&](int i) {
+    IMediaSeeking* p = nullptr;
+    EXPECT_EQ(m_pDmx->GetOutputPin(i)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&p)),
+              S_OK);
+    return p;
+  };
+  IMediaSeeking* pKept = seeking(1);  // the main pin until the change
+  m_pDmx->PinBreakConnect(2);         // a connection change forgets it
+  IMediaSeeking* pAsked = seeking(0);
+  LONGLONG llFirst = 50000000, llSecond = 30000000;
+  EXPECT_EQ(pAsked->SetPositions(&llFirst, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+  EXPECT_EQ(pKept->SetPositions(&llSecond, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+  EXPECT_EQ(m_pDmx->m_llCurrent, llFirst) << "the kept interface applied the seek again";
+  EXPECT_EQ(pKept->SetRate(2.0), S_OK);
+  EXPECT_EQ(m_pDmx->m_dRate, 1.0);
+  pKept->Release();
+  pAsked->Release();
+}
+
 TEST(DmxInputPin, EndOfStreamPassesOnOncePerStreamingRun) {
   ToyRig rig;
   ASSERT_TRUE(rig.Build(4, false));
