@@ -96,14 +96,14 @@ void CTraceWriter::Flush(uint32_t maxWaitMs) {
   if (lock.owns_lock()) WritePending(lock);
 }
 
-void CTraceWriter::StopTimer(uint32_t waitMs) {
+void CTraceWriter::StopTimer() {
   CTraceTimer* timer;
   {
     std::lock_guard<std::mutex> guard(m_Lock);
     timer = std::exchange(m_pTimer, nullptr);
   }
   // Outside the lock: the tick being waited for may need it.
-  StopTraceTimer(timer, waitMs);
+  StopTraceTimer(timer);
 }
 
 void CTraceHolder::Append(const char* pszLine, size_t cb) {
@@ -146,7 +146,7 @@ void CTraceHolder::CloseLocked() {
   // Another module stuck inside the slot must not keep this one from unloading.
   if (data) LockTraceSlot(data, 1000);
   writer->Flush(1000);
-  writer->StopTimer(1000);
+  writer->StopTimer();
   if (--writer->m_lUsers == 0) {
     writer->Flush(1000);
     CTraceWriter::Destroy(writer);

@@ -43,8 +43,9 @@ class CTraceWriter {
   // maxWaitMs (tried every 100 ms). Used on close.
   void Flush(uint32_t maxWaitMs);
 
-  // Stops the timer, waiting up to waitMs for a running tick.
-  void StopTimer(uint32_t waitMs);
+  // Stops the timer; a running tick is waited for, so none outlives the
+  // writer.
+  void StopTimer();
 
   // One timer tick: writes the pending text unless the last write was less
   // than 51 ms ago or another tick is still running.
