@@ -194,6 +194,7 @@ class FilterRig {
   HRESULT ConnectInput() { return m_pGraph->Connect(m_pSource->OutputPin(), m_pDmx->GetPin(0)); }
   CFlvDmx* Dmx() { return m_pDmx; }
   CHostGraph* Graph() { return m_pGraph; }
+  CMemoryReader* Reader() { return m_pReader; }
 
   std::vector<std::string> OutputPinNames() {
     std::vector<std::string> names;

@@ -315,5 +315,50 @@ TEST_F(DeliveryFailureTest, FailureReachesTheGraphAsErrorAbort) {
   }
 }
 
+// The file goes away part way (a disk error, a network share that drops):
+// every read from the Nth on fails, for every N a whole run makes, with both
+// pins running. Each run ends with end-of-stream or EC_ERRORABORT, Stop
+// comes back at once, and nothing is left alive.
+TEST(ReadFaultSweepTest, FailingFromAnyReadOnEndsTheRunCleanly) {
+  Layout layout;
+  layout.durationMs = 1000;
+  const CraftedFlv file = MakeFlv(layout);
+  const HRESULT hrGone = HRESULT_FROM_WIN32(64);  // ERROR_NETNAME_DELETED
+  uint64_t cReads = 0;
+  {
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    ASSERT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ASSERT_EQ(rig.Graph()->Stop(), S_OK);
+    cReads = rig.Reader()->ReadCount();
+  }
+  ASSERT_GT(cReads, 10u);
+  int cAborted = 0, cConnectFailed = 0;
+  for (uint64_t n = 0; n <= cReads; ++n) {
+    SCOPED_TRACE("reads fail from number " + std::to_string(n));
+    FilterRig rig(file.bytes);
+    rig.Reader()->FailReadsFrom(n, hrGone);
+    // A scan cut short by the failure leaves no stream to play (today the
+    // connection itself may still succeed then).
+    if (FAILED(rig.ConnectInput()) || rig.Dmx()->GetOutputPinCount() < 2) {
+      ++cConnectFailed;
+      continue;
+    }
+    rig.ConnectAllSinks();
+    const LONG lCode = rig.RunToCompletion(10000);
+    EXPECT_TRUE(lCode == EC_COMPLETE || lCode == EC_ERRORABORT) << "event " << lCode;
+    if (lCode == EC_ERRORABORT) ++cAborted;
+    for (const CHostGraph::Event& e : rig.Graph()->PeekEvents())
+      if (e.lCode == EC_ERRORABORT) EXPECT_EQ(e.lParam1, hrGone) << "the reader's own failure";
+    const auto tStop = std::chrono::steady_clock::now();
+    EXPECT_EQ(rig.Graph()->Stop(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - tStop, std::chrono::seconds(2));
+  }
+  EXPECT_GT(cConnectFailed, 0) << "the header scan reads too";
+  EXPECT_GT(cAborted, 0);
+  ExpectObjectsActive(0);
+}
+
 }  // namespace
 }  // namespace flvdmx::filtertest
