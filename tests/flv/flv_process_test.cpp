@@ -13,6 +13,7 @@
 
 #include "flv/filter_rig.h"
 #include "support/test_filters.h"
+#include "support/toy_format.h"
 
 namespace flvdmx::filtertest {
 namespace {
@@ -158,6 +159,41 @@ TEST(SeekWhilePlayingTest, StopRunAndFlushingSeeksRestartBothPinsAtTheLastTarget
     EXPECT_TRUE(WaitForSegmentEnd(rig.Sink("Video"), targetMs));
     EXPECT_TRUE(WaitForSegmentEnd(rig.Sink("Audio"), targetMs));
     rig.Graph()->Stop();
+    ExpectBothDelivered(rig, file, 30000 * kMs);
+  }
+  ExpectObjectsActive(0);
+}
+
+// A storm of seeks while slow sinks keep both loops busy, flushing and not,
+// after Stop/Pause/Run cycles: the loops keep up, and after the last seek
+// each pin delivers exactly its stream from the last target to the end.
+TEST(SeekWhilePlayingTest, StormOfSeeksEndsWithTheLastTargetDeliveredOnce) {
+  Layout layout;
+  layout.durationMs = 30000;
+  const CraftedFlv file = MakeFlv(layout);
+  for (const DWORD dwFlush : {DWORD{0}, DWORD{AM_SEEKING_NoFlush}}) {
+    SCOPED_TRACE(dwFlush == 0 ? "flushing" : "without flush");
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    rig.Sink("Video")->SetSampleDelay(1ms);
+    rig.Sink("Audio")->SetSampleDelay(1ms);
+    for (int i = 0; i < (kSanitized ? 5 : 20); ++i) {
+      ASSERT_EQ(rig.Graph()->Run(), S_OK);
+      ASSERT_EQ(i % 2 ? rig.Graph()->Pause() : rig.Graph()->Stop(), S_OK);
+    }
+    ASSERT_EQ(rig.Graph()->Run(), S_OK);
+    std::mt19937 random(11);
+    uint32_t targetMs = 0;
+    WithDeadline("a storm of seeks", std::chrono::seconds(120), [&] {
+      for (int i = 0; i < (kSanitized ? 100 : 1000); ++i) {
+        targetMs = 25000 + random() % 4000;
+        ASSERT_EQ(rig.Seek(targetMs, std::nullopt, dwFlush), S_OK);
+      }
+    });
+    EXPECT_TRUE(WaitForSegmentEnd(rig.Sink("Video"), targetMs));
+    EXPECT_TRUE(WaitForSegmentEnd(rig.Sink("Audio"), targetMs));
+    ASSERT_EQ(rig.Graph()->Stop(), S_OK);
     ExpectBothDelivered(rig, file, 30000 * kMs);
   }
   ExpectObjectsActive(0);
