@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/dmx_input_pin.h"
+#include "host/allocator.h"
 #include "module/module_entry.h"
 #include "platform/mediatypes.h"
 #include "support/test_filters.h"
@@ -224,6 +225,77 @@ TEST(DmxInputPin, EndOfStreamPassesOnOncePerStreamingRun) {
   ASSERT_EQ(rig.graph->Pause(), S_OK);
   EXPECT_FALSE(pInput->IsEndOfStream()) << "cleared when streaming starts";
   ASSERT_EQ(rig.graph->Stop(), S_OK);
+}
+
+// The defaults a format filter relies on when it does not override a hook.
+TEST(BaseDmxHooks, DefaultBufferSizeRaisesTheRequestToAnAlignedMinimum) {
+  IMemAllocator* pAlloc = nullptr;
+  ASSERT_EQ(CMemAllocator::CreateInstance(nullptr, IID_IMemAllocator, reinterpret_cast<void**>(&pAlloc)),
+            S_OK);
+  CToyDmx* pDmx = nullptr;
+  ASSERT_EQ(CToyDmx::Create(ToyLayout(), &pDmx), S_OK);
+  const struct {
+    ALLOCATOR_PROPERTIES request, expected;  // buffers, bytes, alignment, prefix
+  } cases[] = {
+      {{0, 0, 0, 0}, {1, 8192, 4, 0}},
+      {{3, 100000, 1, 8}, {3, 100000, 4, 8}},    // the prefix stays
+      {{2, 4096, 64, 0}, {2, 8192, 4, 0}},       // alignment is 4 whatever was asked
+  };
+  for (const auto& c : cases) {
+    ALLOCATOR_PROPERTIES request = c.request;
+    EXPECT_EQ(pDmx->CBaseDmx::PinDecideBufferSize(1, pAlloc, &request), S_OK);
+    EXPECT_EQ(request.cBuffers, c.expected.cBuffers);
+    EXPECT_EQ(request.cbBuffer, c.expected.cbBuffer);
+    EXPECT_EQ(request.cbAlign, c.expected.cbAlign);
+    EXPECT_EQ(request.cbPrefix, c.expected.cbPrefix);
+  }
+  ALLOCATOR_PROPERTIES request{};
+  EXPECT_EQ(pDmx->CBaseDmx::PinDecideBufferSize(1, nullptr, &request), E_POINTER);
+  EXPECT_EQ(pDmx->CBaseDmx::PinDecideBufferSize(1, pAlloc, nullptr), E_POINTER);
+  pDmx->Release();
+  pAlloc->Release();
+}
+
+// How failures reach the application: a loop's failure names the filter, a
+// failure the filter itself reports does not.
+TEST(BaseDmxHooks, ErrorsReachTheGraphAsErrorAbort) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build());
+  EXPECT_EQ(rig.dmx->NotifyGraphOfError(E_ACCESSDENIED), E_ACCESSDENIED);
+  EXPECT_EQ(rig.dmx->ReportStreamError(E_OUTOFMEMORY), E_OUTOFMEMORY);
+  const std::vector<CHostGraph::Event> events = rig.graph->PeekEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].lCode, EC_ERRORABORT);
+  EXPECT_EQ(events[0].lParam1, E_ACCESSDENIED);
+  EXPECT_EQ(events[0].lParam2, 0);
+  EXPECT_EQ(events[1].lCode, EC_ERRORABORT);
+  EXPECT_EQ(events[1].lParam1, E_OUTOFMEMORY);
+  EXPECT_EQ(events[1].lParam2, reinterpret_cast<LONG_PTR>(rig.dmx->AsBaseFilter()));
+}
+
+// Stop ends streaming once per streaming run: a second Stop has nothing to end.
+TEST(BaseDmxHooks, StopStreamingOncePerRun) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build());
+  ASSERT_EQ(rig.dmx->Stop(), S_OK);
+  EXPECT_EQ(rig.dmx->cStopStreaming, 0) << "never started";
+  ASSERT_EQ(rig.graph->Pause(), S_OK);
+  ASSERT_EQ(rig.graph->Stop(), S_OK);
+  ASSERT_EQ(rig.dmx->Stop(), S_OK);
+  EXPECT_EQ(rig.dmx->cStopStreaming, 1);
+}
+
+// Dropping the output pins (the input disconnects) takes their connections
+// down on both sides, so the sinks are free for another filter.
+TEST(BaseDmxPins, RemovingThePinsDisconnectsTheirPeers) {
+  ToyRig rig;
+  ASSERT_TRUE(rig.Build());
+  ASSERT_EQ(rig.graph->Disconnect(rig.Input()), S_OK);
+  for (int s = 0; s < 2; ++s) {
+    IPin* pPeer = nullptr;
+    EXPECT_EQ(rig.Sink(s)->InputPin()->ConnectedTo(&pPeer), VFW_E_NOT_CONNECTED) << s;
+    if (pPeer != nullptr) pPeer->Release();
+  }
 }
 
 // A disconnection refused while running must leave the pin as it was: the
