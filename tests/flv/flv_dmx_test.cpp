@@ -39,6 +39,33 @@ class CGrantingAllocator : public IMemAllocator {
   HRESULT m_hrSet = S_OK;
 };
 
+// The input takes a byte stream of either subtype the source may announce,
+// nothing else.
+TEST_F(FlvDmxTest, InputAcceptsStreamsOfBothSubtypes) {
+  FilterRig rig(MakeFlv(Layout()).bytes);
+  IPin* pInput = static_cast<IPin*>(rig.Dmx()->GetPin(0));
+  const struct {
+    GUID majortype, subtype;
+    HRESULT hr;
+  } cases[] = {
+      {MEDIATYPE_Stream, MEDIASUBTYPE_QFLV, S_OK},
+      {MEDIATYPE_Stream, MEDIASUBTYPE_QISO, S_OK},
+      {MEDIATYPE_Stream, GUID_NULL, S_FALSE},
+      {MEDIATYPE_Video, MEDIASUBTYPE_QFLV, S_FALSE},
+  };
+  for (const auto& c : cases) {
+    const CMediaType mt = MakeMediaType(c.majortype, c.subtype);
+    EXPECT_EQ(pInput->QueryAccept(&mt), c.hr);
+  }
+}
+
+// Players connect the first output pin first: video comes before audio.
+TEST_F(FlvDmxTest, VideoPinComesBeforeAudio) {
+  FilterRig rig(MakeFlv(Layout()).bytes);
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  EXPECT_EQ(rig.OutputPinNames(), (std::vector<std::string>{"Video", "Audio"}));
+}
+
 // Buffers of the largest sample, as many as fill about 128 MiB, 2 to 32;
 // alignment and prefix stay as requested; granting less fails.
 TEST_F(FlvDmxTest, BuffersFillAboutOneHundredTwentyEightMebibytes) {
