@@ -218,6 +218,9 @@ TEST(DmxInputPin, EndOfStreamPassesOnOncePerStreamingRun) {
   rig.reader->CloseAt(rig.layout.ChunkOffset(1, 0));  // the loop waits in its first read
   ASSERT_EQ(rig.graph->Pause(), S_OK);
   ASSERT_TRUE(rig.reader->WaitUntilBlocked(1));
+  EXPECT_EQ(rig.dmx->PinEndOfStream(0), S_OK);
+  EXPECT_EQ(CountKind(rig.Sink(1)->Events(), SinkEvent::kEndOfStream), 0)
+      << "held until the connected input has seen its end";
   EXPECT_EQ(pInput->EndOfStream(), S_OK);
   EXPECT_EQ(pInput->EndOfStream(), S_OK);
   EXPECT_EQ(CountKind(rig.Sink(1)->Events(), SinkEvent::kEndOfStream), 1);
