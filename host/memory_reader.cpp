@@ -42,7 +42,10 @@ HRESULT CMemoryReader::ReadAt(int64_t llPosition, uint32_t cb, uint8_t* pBuffer,
                               uint32_t* pcbRead) {
   const uint64_t nRead = m_cReads++;
   *pcbRead = 0;
-  if (nRead >= m_nFailFrom) return m_hrFailFrom;
+  if (nRead >= m_nFailFrom) {
+    if (m_hrFailFrom != S_FALSE) return m_hrFailFrom;
+    cb /= 2;
+  }
   for (const ReadFailure& f : m_Failures) {
     if (f.llOffset >= llPosition && f.llOffset - llPosition < static_cast<int64_t>(cb)) return f.hr;
   }

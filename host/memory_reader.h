@@ -43,7 +43,8 @@ class CMemoryReader : public CAsyncReaderBase {
   // fails with hr.
   void FailReadsAt(int64_t llOffset, HRESULT hr);
   // Reads number nRead (counting from 0, as ReadCount counts) and every one
-  // after it fail with hr.
+  // after it fail with hr; with S_FALSE they are short instead (half the
+  // bytes asked for, none for a single byte), as a truncated copy reads.
   void FailReadsFrom(uint64_t nRead, HRESULT hr);
 
   const std::vector<uint8_t>& Bytes() const { return m_Bytes; }
