@@ -212,6 +212,7 @@ STDMETHODIMP CBasePin::QueryPinInfo(PIN_INFO* pInfo) {
   pInfo->pFilter = static_cast<IBaseFilter*>(m_pFilter);
   pInfo->pFilter->AddRef();
   pInfo->dir = m_dir;
+  CAutoLock lock(&m_csName);
   CopyWideName(pInfo->achName, MAX_PIN_NAME, m_pName);
   return S_OK;
 }
@@ -224,6 +225,7 @@ STDMETHODIMP CBasePin::QueryDirection(PIN_DIRECTION* pPinDir) {
 
 STDMETHODIMP CBasePin::QueryId(LPWSTR* Id) {
   if (Id == nullptr) return E_POINTER;
+  CAutoLock lock(&m_csName);
   *Id = TaskMemWideString(m_pName);
   return *Id == nullptr ? E_OUTOFMEMORY : S_OK;
 }

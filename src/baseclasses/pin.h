@@ -11,7 +11,9 @@
 //
 // Locks: the pin lock is the filter's state lock. Connection calls, Disconnect,
 // ConnectionMediaType, NewSegment and SetSink hold it; the hooks called from
-// them run under it.
+// them run under it. The name lock (a leaf) guards m_pName for QueryPinInfo
+// and QueryId, which callers make from any thread while a subclass renames
+// the pin.
 #pragma once
 
 #include <atomic>
@@ -111,7 +113,8 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   // Disconnect without the state check: S_FALSE when not connected.
   HRESULT DisconnectInternal();
 
-  WCHAR* m_pName = nullptr;
+  WCHAR* m_pName = nullptr;  // replaced only under m_csName
+  CCritSec m_csName;
   IPin* m_Connected = nullptr;
   PIN_DIRECTION m_dir;
   CCritSec* const m_pLock;

@@ -1,5 +1,7 @@
 #include "framework/dmx_output_pin.h"
 
+#include <utility>
+
 #include "baseclasses/wide_string.h"
 #include "framework/base_dmx.h"
 
@@ -76,9 +78,14 @@ HRESULT CBaseDmxOutputPin::Process() {
 HRESULT CBaseDmxOutputPin::SetName(const wchar_t* pName) {
   if (pName == nullptr) return E_POINTER;
   WCHAR* pCopy = DuplicateWideString(pName);
-  delete[] m_pName;
-  m_pName = pCopy;
-  return pCopy != nullptr ? S_OK : E_OUTOFMEMORY;
+  const bool bCopied = pCopy != nullptr;
+  {
+    // Another thread may be copying the old name out (QueryPinInfo).
+    CAutoLock lock(&m_csName);
+    std::swap(m_pName, pCopy);
+  }
+  delete[] pCopy;
+  return bCopied ? S_OK : E_OUTOFMEMORY;
 }
 
 }  // namespace flvdmx
