@@ -73,6 +73,48 @@ TEST_F(FlvDmxTest, UnreadableFileLetsGoOfTheReader) {
   EXPECT_EQ(rig.Reader()->Release(), cRefsBefore);
 }
 
+// Frame positions count video frames; a file without video has none, yet
+// still seeks by time.
+TEST_F(FlvDmxTest, FrameFormatCountsVideoFramesAndAudioOnlySeeksByTime) {
+  {
+    FilterRig rig(MakeFlv(Layout()).bytes);  // 10 s, a video frame every 100 ms
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    IMediaSeeking* pSeeking = nullptr;
+    ASSERT_EQ(rig.Graph()->GetSeeking(&pSeeking), S_OK);
+    ASSERT_EQ(pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
+    LONGLONG llDuration = 0;
+    EXPECT_EQ(pSeeking->GetDuration(&llDuration), S_OK);
+    EXPECT_EQ(llDuration, 100);
+    LONGLONG llTime = 0;
+    EXPECT_EQ(pSeeking->ConvertTimeFormat(&llTime, &TIME_FORMAT_MEDIA_TIME, 25, &TIME_FORMAT_FRAME), S_OK);
+    EXPECT_EQ(llTime, 25 * 100 * kMs);
+    LONGLONG llFrame = 0;
+    EXPECT_EQ(pSeeking->ConvertTimeFormat(&llFrame, &TIME_FORMAT_FRAME, 2500 * kMs, &TIME_FORMAT_MEDIA_TIME), S_OK);
+    EXPECT_EQ(llFrame, 25);
+    pSeeking->Release();
+  }
+  Layout audioOnly;
+  audioOnly.videoIntervalMs = 0;
+  FilterRig rig(MakeFlv(audioOnly).bytes);
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  rig.ConnectAllSinks();
+  IMediaSeeking* pSeeking = nullptr;
+  ASSERT_EQ(rig.Graph()->GetSeeking(&pSeeking), S_OK);
+  EXPECT_EQ(pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), E_NOTIMPL);
+  ASSERT_EQ(rig.Graph()->Run(), S_OK);
+  EXPECT_EQ(rig.Seek(5000), S_OK) << "no frame count is no reason to refuse a seek";
+  LONG lCode = 0;
+  rig.Graph()->WaitForCompletion(10000, &lCode);
+  EXPECT_EQ(lCode, EC_COMPLETE);
+  ASSERT_EQ(rig.Graph()->Stop(), S_OK);
+  int64_t lastStart = -1;
+  for (const SinkEvent& e : rig.Sink("Audio")->Events())
+    if (e.kind == SinkEvent::kNewSegment) lastStart = e.tStart;
+  EXPECT_EQ(lastStart, 5000 * kMs);
+  pSeeking->Release();
+}
+
 // Players connect the first output pin first: video comes before audio.
 TEST_F(FlvDmxTest, VideoPinComesBeforeAudio) {
   FilterRig rig(MakeFlv(Layout()).bytes);
