@@ -390,13 +390,17 @@ TEST_P(ReadFaultSweepTest, FailingFromAnyReadOnEndsTheRunCleanly) {
     EXPECT_TRUE(lCode == EC_COMPLETE || lCode == EC_ERRORABORT) << "event " << lCode;
     if (lCode == EC_ERRORABORT) ++cAborted;
     for (const CHostGraph::Event& e : rig.Graph()->PeekEvents())
-      if (e.lCode == EC_ERRORABORT && hrGone != S_FALSE) EXPECT_EQ(e.lParam1, hrGone);
+      if (e.lCode == EC_ERRORABORT && hrGone != S_FALSE) {
+        EXPECT_EQ(e.lParam1, hrGone);
+      }
     const auto tStop = std::chrono::steady_clock::now();
     EXPECT_EQ(rig.Graph()->Stop(), S_OK);
     EXPECT_LT(std::chrono::steady_clock::now() - tStop, std::chrono::seconds(2));
   }
   EXPECT_GT(cConnectFailed, 0) << "the header scan reads too";
-  if (hrGone != S_FALSE) EXPECT_GT(cAborted, 0);
+  if (hrGone != S_FALSE) {
+    EXPECT_GT(cAborted, 0);
+  }
   ExpectObjectsActive(0);
 }
 
