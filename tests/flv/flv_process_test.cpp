@@ -164,6 +164,32 @@ TEST(SeekWhilePlayingTest, StopRunAndFlushingSeeksRestartBothPinsAtTheLastTarget
   ExpectObjectsActive(0);
 }
 
+// At another rate, sample times are stream times over the rate, counted from
+// the segment start, and the segment says the rate.
+TEST(RateTest, SampleTimesAreScaledByTheRate) {
+  const CraftedFlv file = MakeFlv(Layout());
+  for (const double dRate : {2.0, 0.5}) {
+    SCOPED_TRACE(dRate);
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    IMediaSeeking* pSeeking = nullptr;
+    ASSERT_EQ(rig.Graph()->GetSeeking(&pSeeking), S_OK);
+    ASSERT_EQ(pSeeking->SetRate(dRate), S_OK);
+    pSeeking->Release();
+    ASSERT_EQ(rig.Seek(3000), S_OK);
+    EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ASSERT_EQ(rig.Graph()->Stop(), S_OK);
+    for (const char* pin : {"Video", "Audio"}) {
+      const std::vector<SinkEvent> events = rig.Sink(pin)->Events();
+      ASSERT_FALSE(events.empty());
+      EXPECT_EQ(events.front().dRate, dRate) << pin;
+    }
+    ExpectBothDelivered(rig, file, 10000 * kMs);
+  }
+  ExpectObjectsActive(0);
+}
+
 // A storm of seeks while slow sinks keep both loops busy, flushing and not,
 // after Stop/Pause/Run cycles: the loops keep up, and after the last seek
 // each pin delivers exactly its stream from the last target to the end.
