@@ -33,10 +33,19 @@ void CMemoryReader::FailReadsAt(int64_t llOffset, HRESULT hr) {
   m_Failures.push_back(ReadFailure{llOffset, hr});
 }
 
+void CMemoryReader::FailReadsFrom(uint64_t nRead, HRESULT hr) {
+  m_nFailFrom = nRead;
+  m_hrFailFrom = hr;
+}
+
 HRESULT CMemoryReader::ReadAt(int64_t llPosition, uint32_t cb, uint8_t* pBuffer,
                               uint32_t* pcbRead) {
-  ++m_cReads;
+  const uint64_t nRead = m_cReads++;
   *pcbRead = 0;
+  if (nRead >= m_nFailFrom) {
+    if (m_hrFailFrom != S_FALSE) return m_hrFailFrom;
+    cb /= 2;
+  }
   for (const ReadFailure& f : m_Failures) {
     if (f.llOffset >= llPosition && f.llOffset - llPosition < static_cast<int64_t>(cb)) return f.hr;
   }

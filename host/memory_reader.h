@@ -3,7 +3,8 @@
 //   - report any total and available length (SetLength), or fail Length with
 //     a chosen result (FailLength);
 //   - fail every read that touches a chosen offset with a chosen result
-//     (FailReadsAt);
+//     (FailReadsAt), or every read from the Nth on, as a disk or a network
+//     share that goes away does (FailReadsFrom);
 // and it counts the reads that reached the data and the bytes they brought
 // (ReadCount, BytesRead), e.g. to check one read per tag header.
 //
@@ -41,6 +42,10 @@ class CMemoryReader : public CAsyncReaderBase {
   // Every later read whose range [position, position + length) holds llOffset
   // fails with hr.
   void FailReadsAt(int64_t llOffset, HRESULT hr);
+  // Reads number nRead (counting from 0, as ReadCount counts) and every one
+  // after it fail with hr; with S_FALSE they are short instead (half the
+  // bytes asked for, none for a single byte), as a truncated copy reads.
+  void FailReadsFrom(uint64_t nRead, HRESULT hr);
 
   const std::vector<uint8_t>& Bytes() const { return m_Bytes; }
   uint64_t ReadCount() const { return m_cReads.load(); }
@@ -60,6 +65,8 @@ class CMemoryReader : public CAsyncReaderBase {
   int64_t m_llAvailable;
   HRESULT m_hrLength = S_OK;
   std::vector<ReadFailure> m_Failures;
+  uint64_t m_nFailFrom = UINT64_MAX;
+  HRESULT m_hrFailFrom = S_OK;
   std::atomic<uint64_t> m_cReads{0};
   std::atomic<uint64_t> m_cbRead{0};
 };

@@ -43,11 +43,9 @@ STDMETHODIMP CEnumPins::Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) {
   ULONG cFetched = 0;
   const int cTotal = m_pFilter->GetPinCount();
   while (cFetched < cPins && m_Position < cTotal) {
-    CBasePin* pPin = m_pFilter->GetPin(m_Position++);
+    IPin* pPin = m_pFilter->AcquirePin(m_Position++);
     if (pPin == nullptr) continue;
-    ppPins[cFetched] = static_cast<IPin*>(pPin);
-    ppPins[cFetched]->AddRef();
-    ++cFetched;
+    ppPins[cFetched++] = pPin;
   }
   if (pcFetched != nullptr) *pcFetched = cFetched;
   return cFetched == cPins ? S_OK : S_FALSE;

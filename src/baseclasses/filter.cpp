@@ -142,6 +142,13 @@ STDMETHODIMP CBaseFilter::EnumPins(IEnumPins** ppEnum) {
   return GetInterface(static_cast<IEnumPins*>(pEnum), reinterpret_cast<void**>(ppEnum));
 }
 
+IPin* CBaseFilter::AcquirePin(int n) {
+  CBasePin* pPin = GetPin(n);
+  if (pPin == nullptr) return nullptr;
+  pPin->AddRef();
+  return static_cast<IPin*>(pPin);
+}
+
 STDMETHODIMP CBaseFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
   if (ppPin == nullptr) return E_POINTER;
   *ppPin = nullptr;

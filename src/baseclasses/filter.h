@@ -91,6 +91,10 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   // changes, and without it by enumerators and FindPin.
   virtual int GetPinCount() = 0;
   virtual CBasePin* GetPin(int n) = 0;
+  // Pin n with a reference for the caller, or null. Enumerators use it so
+  // that a filter whose pins come and go can take the reference under the
+  // lock that guards its pin table. The default is GetPin, then AddRef.
+  virtual IPin* AcquirePin(int n);
   // Optional: registration data; null (the default) means nothing to register.
   virtual const AMOVIESETUP_FILTER* GetSetupData();
 

@@ -212,6 +212,7 @@ STDMETHODIMP CBasePin::QueryPinInfo(PIN_INFO* pInfo) {
   pInfo->pFilter = static_cast<IBaseFilter*>(m_pFilter);
   pInfo->pFilter->AddRef();
   pInfo->dir = m_dir;
+  CAutoLock lock(&m_csName);
   CopyWideName(pInfo->achName, MAX_PIN_NAME, m_pName);
   return S_OK;
 }
@@ -224,6 +225,7 @@ STDMETHODIMP CBasePin::QueryDirection(PIN_DIRECTION* pPinDir) {
 
 STDMETHODIMP CBasePin::QueryId(LPWSTR* Id) {
   if (Id == nullptr) return E_POINTER;
+  CAutoLock lock(&m_csName);
   *Id = TaskMemWideString(m_pName);
   return *Id == nullptr ? E_OUTOFMEMORY : S_OK;
 }
@@ -233,8 +235,9 @@ STDMETHODIMP CBasePin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
   HRESULT hr = S_OK;
   CMediaType mt(*pmt, &hr);
   if (FAILED(hr)) return S_FALSE;
-  hr = CheckMediaType(&mt);
-  return FAILED(hr) ? S_FALSE : hr;
+  // Any answer but S_OK is a refusal; a success code such as
+  // VFW_S_NO_MORE_ITEMS would pass a caller's SUCCEEDED() test.
+  return CheckMediaType(&mt) == S_OK ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP CBasePin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {

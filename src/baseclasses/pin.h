@@ -11,7 +11,9 @@
 //
 // Locks: the pin lock is the filter's state lock. Connection calls, Disconnect,
 // ConnectionMediaType, NewSegment and SetSink hold it; the hooks called from
-// them run under it.
+// them run under it. The name lock (a leaf) guards m_pName for QueryPinInfo
+// and QueryId, which callers make from any thread while a subclass renames
+// the pin.
 #pragma once
 
 #include <atomic>
@@ -54,7 +56,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   STDMETHODIMP QueryPinInfo(PIN_INFO* pInfo) override;
   STDMETHODIMP QueryDirection(PIN_DIRECTION* pPinDir) override;
   STDMETHODIMP QueryId(LPWSTR* Id) override;
-  // CheckMediaType's answer, with a failure reported as S_FALSE.
+  // S_OK when CheckMediaType answers S_OK; S_FALSE for any other answer.
   STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* pmt) override;
   STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** ppEnum) override;
   STDMETHODIMP QueryInternalConnections(IPin** apPin, ULONG* nPin) override;
@@ -111,7 +113,8 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   // Disconnect without the state check: S_FALSE when not connected.
   HRESULT DisconnectInternal();
 
-  WCHAR* m_pName = nullptr;
+  WCHAR* m_pName = nullptr;  // replaced only under m_csName
+  CCritSec m_csName;
   IPin* m_Connected = nullptr;
   PIN_DIRECTION m_dir;
   CCritSec* const m_pLock;

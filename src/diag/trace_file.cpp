@@ -5,6 +5,8 @@
 namespace flvdmx {
 namespace {
 
+constexpr uint64_t kMaxTraceLockWaitMs = 1000;
+
 bool IsSeparator(wchar_t c) {
 #ifdef _WIN32
   return c == L'\\' || c == L'/';
@@ -47,9 +49,9 @@ HRESULT WriteTraceBlock(CTraceFileSystem& fs, wchar_t* pszPath, BOOL* pbFirstAtt
     }
   }
   // Another module or process is between its open and its close: wait it out.
-  for (int waitedMs = 0; (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) &&
-                         waitedMs < 1000;
-       ++waitedMs) {
+  const uint64_t startMs = fs.NowMs();
+  while ((error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) &&
+         fs.NowMs() - startMs < kMaxTraceLockWaitMs) {
     fs.SleepMs(1);
     error = fs.Open(pszPath, &hFile);
   }

@@ -33,6 +33,9 @@ class CTraceFileSystem {
   virtual PathKind Kind(const wchar_t* pszPath) = 0;
   virtual bool MakeDirectory(const wchar_t* pszPath) = 0;
   virtual void SleepMs(uint32_t ms) = 0;
+  // A monotonic clock in milliseconds: a sleep may last longer than asked
+  // (a whole scheduler tick on Windows), so waits are measured with it.
+  virtual uint64_t NowMs() = 0;
 
   // The real file system of this platform (trace_file_*.cpp).
   static CTraceFileSystem& Platform();
@@ -42,8 +45,8 @@ class CTraceFileSystem {
 // writing the UTF-8 byte-order mark first when the file is empty. When the
 // file cannot be created for lack of rights and *pbFirstAttempt is set, the
 // file moves into a directory of the same name (pszPath is updated and the
-// flag cleared); while another writer holds it, retries every 1 ms for up to
-// 1000 ms. S_OK, or the failure as an HRESULT; the text is then dropped.
+// flag cleared); while another writer holds it, retries every 1 ms until
+// 1000 ms have passed by NowMs. S_OK, or the failure as an HRESULT; the text is then dropped.
 HRESULT WriteTraceBlock(CTraceFileSystem& fs, wchar_t* pszPath, BOOL* pbFirstAttempt,
                         const void* pData, size_t cb);
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 #include "diag/trace_file.h"
@@ -104,6 +105,11 @@ class CPosixTraceFileSystem : public CTraceFileSystem {
   }
 
   void SleepMs(uint32_t ms) override { traceos::SleepMs(ms); }
+  uint64_t NowMs() override {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+  }
 };
 
 }  // namespace

@@ -49,6 +49,7 @@ class CWinTraceFileSystem : public CTraceFileSystem {
   }
 
   void SleepMs(uint32_t ms) override { Sleep(ms); }
+  uint64_t NowMs() override { return GetTickCount64(); }
 };
 
 }  // namespace

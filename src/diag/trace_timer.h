@@ -15,9 +15,9 @@ using TraceTimerCallback = void (*)(void* pContext);
 CTraceTimer* StartTraceTimer(TraceTimerCallback pfn, void* pContext, uint32_t dueMs,
                              uint32_t periodMs);
 
-// No tick starts after this returns. A tick already running is waited for,
-// for up to waitMs where the system allows a limit, so the caller must not
-// hold anything that tick needs. Frees the timer; null is ignored.
-void StopTraceTimer(CTraceTimer* pTimer, uint32_t waitMs);
+// No tick runs after this returns: a tick already running is waited for
+// without a limit (the context it uses may be freed next), so the caller must
+// not hold anything that tick needs. Frees the timer; null is ignored.
+void StopTraceTimer(CTraceTimer* pTimer);
 
 }  // namespace flvdmx

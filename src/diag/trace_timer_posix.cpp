@@ -63,7 +63,7 @@ CTraceTimer* StartTraceTimer(TraceTimerCallback pfn, void* pContext, uint32_t du
   return timer;
 }
 
-void StopTraceTimer(CTraceTimer* pTimer, uint32_t) {
+void StopTraceTimer(CTraceTimer* pTimer) {
   if (!pTimer) return;
   pTimer->Stop();
   delete pTimer;

@@ -38,21 +38,12 @@ CTraceTimer* StartTraceTimer(TraceTimerCallback pfn, void* pContext, uint32_t du
   return nullptr;
 }
 
-void StopTraceTimer(CTraceTimer* pTimer, uint32_t waitMs) {
+void StopTraceTimer(CTraceTimer* pTimer) {
   if (!pTimer) return;
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  // With an event the call returns at once and the event is set when a
-  // running tick has ended; without one we cannot bound the wait.
-  if (done) {
-    if (DeleteTimerQueueTimer(pTimer->m_hQueue, pTimer->m_hTimer, done) ||
-        GetLastError() == ERROR_IO_PENDING) {
-      WaitForSingleObject(done, waitMs);
-    }
-    DeleteTimerQueueEx(pTimer->m_hQueue, nullptr);
-    CloseHandle(done);
-  } else {
-    DeleteTimerQueueEx(pTimer->m_hQueue, INVALID_HANDLE_VALUE);
-  }
+  // INVALID_HANDLE_VALUE: return only once a running tick has ended. A wait
+  // with a limit would let the tick go on with a writer about to be freed;
+  // the tick's own file wait is bounded, so this one ends.
+  DeleteTimerQueueEx(pTimer->m_hQueue, INVALID_HANDLE_VALUE);
   delete pTimer;
 }
 

@@ -96,40 +96,21 @@ void CTraceWriter::Flush(uint32_t maxWaitMs) {
   if (lock.owns_lock()) WritePending(lock);
 }
 
-void CTraceWriter::StopTimer(uint32_t waitMs) {
+void CTraceWriter::StopTimer() {
   CTraceTimer* timer;
   {
     std::lock_guard<std::mutex> guard(m_Lock);
     timer = std::exchange(m_pTimer, nullptr);
   }
   // Outside the lock: the tick being waited for may need it.
-  StopTraceTimer(timer, waitMs);
+  StopTraceTimer(timer);
 }
 
 void CTraceHolder::Append(const char* pszLine, size_t cb) {
   std::lock_guard<std::mutex> guard(m_Lock);
   if (!m_pWriter) {
-    TraceSlotHandle slot = OpenTraceSlot(TraceSlotName(traceos::CurrentProcessId(), m_szPath));
-    TraceSlotData* data = MapTraceSlot(slot);
-    if (!data) {
-      CloseTraceSlot(slot);
-      return;
-    }
-    LockTraceSlot(data);
-    CTraceWriter* writer = static_cast<CTraceWriter*>(data->pWriter);
-    if (!writer) {
-      writer = CTraceWriter::Create(m_szPath, CTraceFileSystem::Platform());
-      data->pWriter = writer;
-    }
-    if (writer) ++writer->m_lUsers;
-    UnlockTraceSlot(data);
-    UnmapTraceSlot(data);
-    if (!writer) {
-      CloseTraceSlot(slot);
-      return;
-    }
-    m_hSlot = slot;
-    m_pWriter = writer;
+    m_pWriter = CTraceWriter::Create(m_szPath, m_pFs ? *m_pFs : CTraceFileSystem::Platform());
+    if (!m_pWriter) return;
   }
   (void)m_pWriter->Append(pszLine, cb);
 }
@@ -142,21 +123,16 @@ void CTraceHolder::Close() {
 void CTraceHolder::CloseLocked() {
   if (!m_pWriter) return;
   CTraceWriter* writer = std::exchange(m_pWriter, nullptr);
-  TraceSlotData* data = MapTraceSlot(m_hSlot);
-  // Another module stuck inside the slot must not keep this one from unloading.
-  if (data) LockTraceSlot(data, 1000);
+  // No tick may run once the writer is freed; the text that came in while the
+  // timer stopped is written last.
+  writer->StopTimer();
   writer->Flush(1000);
-  writer->StopTimer(1000);
-  if (--writer->m_lUsers == 0) {
-    writer->Flush(1000);
-    CTraceWriter::Destroy(writer);
-    if (data) data->pWriter = nullptr;
-  }
-  if (data) {
-    UnlockTraceSlot(data);
-    UnmapTraceSlot(data);
-  }
-  CloseTraceSlot(std::exchange(m_hSlot, nullptr));
+  CTraceWriter::Destroy(writer);
+}
+
+void CTraceHolder::SetFileSystem(CTraceFileSystem* pFs) {
+  std::lock_guard<std::mutex> guard(m_Lock);
+  m_pFs = pFs;
 }
 
 HRESULT CTraceHolder::SetPath(const wchar_t* pszPath) {

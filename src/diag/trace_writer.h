@@ -1,18 +1,19 @@
 // The trace file writer and the module's hold on it.
 //
-// CTraceWriter: one per process and trace file, shared by every module of the
-// process that writes that file (they find it through the shared slot). It
-// lives on the process heap from the first file line of any module until the
-// last module lets go (CTraceHolder::Close); its user count and its slot entry
-// change only under the slot's spin lock. Callers append to memory; a timer
-// writes the pending text to the file every 500 ms.
+// CTraceWriter: one per module and trace file. Modules of one process share
+// only the file, never a writer: a writer holds the module's own code (its
+// timer, its file system object), which must not be reached from another
+// module after this one unloads. Blocks from several writers stay whole
+// through the file's own lock (WriteTraceBlock waits for another writer).
+// Callers append to memory; a timer writes the pending text to the file
+// every 500 ms.
 //
-// CTraceHolder: one per module. Obtains the writer on the first file line and
-// lets go of it on Close (DllCanUnloadNow, the end of the CLI) or when the
-// path changes.
+// CTraceHolder: one per module. Makes its writer on the first file line and
+// frees it on Close (DllCanUnloadNow, the end of the CLI) or when the path
+// changes, after its timer has stopped.
 //
-// Locks, in nesting order: holder lock -> slot spin lock -> writer lock ->
-// writer file lock. The timer takes only the writer lock and the file lock.
+// Locks, in nesting order: holder lock -> writer lock -> writer file lock.
+// The timer takes only the writer lock and the file lock.
 #pragma once
 
 #include <atomic>
@@ -22,7 +23,6 @@
 #include <string>
 
 #include "diag/trace_file.h"
-#include "diag/trace_slot.h"
 #include "diag/trace_timer.h"
 #include "base/buffer.h"
 
@@ -43,14 +43,13 @@ class CTraceWriter {
   // maxWaitMs (tried every 100 ms). Used on close.
   void Flush(uint32_t maxWaitMs);
 
-  // Stops the timer, waiting up to waitMs for a running tick.
-  void StopTimer(uint32_t waitMs);
+  // Stops the timer; a running tick is waited for, so none outlives the
+  // writer.
+  void StopTimer();
 
   // One timer tick: writes the pending text unless the last write was less
   // than 51 ms ago or another tick is still running.
   void Tick();
-
-  LONG m_lUsers = 0;  // modules holding the writer; guarded by the slot lock
 
   CTraceWriter(const CTraceWriter&) = delete;
   CTraceWriter& operator=(const CTraceWriter&) = delete;
@@ -86,24 +85,28 @@ class CTraceHolder {
  public:
   CTraceHolder() = default;
 
-  // Hands a finished line to the process's writer, obtaining it first. The
-  // line is dropped when the slot or the writer cannot be made.
+  // Hands a finished line to the module's writer, making it first. The line
+  // is dropped when the writer cannot be made.
   void Append(const char* pszLine, size_t cb);
 
-  // Lets go of the writer: writes out the pending text, stops the timer, and
-  // for the last user of the process frees the writer.
+  // Stops the writer's timer, writes out the pending text and frees the
+  // writer.
   void Close();
 
   // The path for the next writer; closes the current one when it differs.
   // E_POINTER for null, E_INVALIDARG for an empty or too long path.
   HRESULT SetPath(const wchar_t* pszPath);
 
+  // The file system the next writer uses; null for the platform's. It must
+  // outlive that writer.
+  void SetFileSystem(CTraceFileSystem* pFs);
+
  private:
   void CloseLocked();
 
   std::mutex m_Lock;
-  TraceSlotHandle m_hSlot = nullptr;
   CTraceWriter* m_pWriter = nullptr;
+  CTraceFileSystem* m_pFs = nullptr;
   wchar_t m_szPath[kMaxTracePath] = L"c:\\OrvexTrace.txt";
 };
 

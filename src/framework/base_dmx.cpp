@@ -24,8 +24,9 @@ CBaseDmx::CBaseDmx(REFCLSID clsid, const wchar_t* pName, IUnknown* pUnk, HRESULT
                    int nMaxOutputPins)
     : CBaseFilter(pName, pUnk, &m_csFilter, clsid, phr),
       m_nMaxOutputPins(std::max(nMaxOutputPins, 0)),
-      m_ppOutputPins(new (std::nothrow) CBaseDmxOutputPin*[std::max(nMaxOutputPins, 1)]()) {
-  if (!m_ppOutputPins && phr != nullptr) *phr = E_OUTOFMEMORY;
+      m_ppOutputPins(new (std::nothrow) CBaseDmxOutputPin*[std::max(nMaxOutputPins, 1)]()),
+      m_ppSparePins(new (std::nothrow) CBaseDmxOutputPin*[std::max(nMaxOutputPins, 1)]()) {
+  if ((!m_ppOutputPins || !m_ppSparePins) && phr != nullptr) *phr = E_OUTOFMEMORY;
 }
 
 CBaseDmx::~CBaseDmx() {
@@ -65,14 +66,19 @@ CBasePin* CBaseDmx::GetPin(int n) {
     HRESULT hr = S_OK;
     auto* pPin = new (std::nothrow) CBaseDmxOutputPin(this, n - 1, &hr, szName);
     if (pPin == nullptr) return nullptr;
-    pPin->NonDelegatingAddRef();  // the table's reference
+    pPin->AddOwnerReference();  // the table's
     if (FAILED(hr)) {
-      pPin->NonDelegatingRelease();
+      pPin->ReleaseOwnerReference();
       return nullptr;
     }
     pSlot = pPin;
   }
   return pSlot;
+}
+
+IPin* CBaseDmx::AcquirePin(int n) {
+  CAutoLock lock(&m_csPinList);
+  return CBaseFilter::AcquirePin(n);
 }
 
 STDMETHODIMP CBaseDmx::Stop() {
@@ -257,53 +263,48 @@ void CBaseDmx::RemoveOutputPin(int iIndex) {
     CAutoLock lock(&m_csMainSeekingPin);
     if (m_pMainSeekingPin == pRemoved) m_pMainSeekingPin = nullptr;
   }
-  pRemoved->NonDelegatingRelease();
+  pRemoved->ReleaseOwnerReference();
 }
 
 HRESULT CBaseDmx::RemoveAllOutputPins() {
+  // The filter lock keeps a second caller off the spare table.
+  CAutoLock filterLock(&m_csFilter);
   int cPins = 0;
   {
+    // Emptied in one step, so an enumerator can neither see a half-empty
+    // table nor make a pin for a slot that is about to be forgotten.
     CAutoLock lock(&m_csPinList);
+    if (!m_ppOutputPins || !m_ppSparePins) return S_OK;
     cPins = m_nOutputPins;
+    for (int i = 0; i < cPins; ++i) std::swap(m_ppSparePins[i], m_ppOutputPins[i]);
+    m_nOutputPins = 0;
   }
   if (cPins == 0) return S_OK;
-
+  IncrementPinVersion();
+  m_pVideoPin = nullptr;
+  m_pAudioPin = nullptr;
   for (int i = 0; i < cPins; ++i) {
-    CBaseDmxOutputPin* pPin = nullptr;
-    {
-      CAutoLock lock(&m_csPinList);
-      if (!m_ppOutputPins) break;
-      pPin = m_ppOutputPins[i];
-    }
+    CBaseDmxOutputPin* pPin = m_ppSparePins[i];
+    m_ppSparePins[i] = nullptr;
     if (pPin == nullptr) continue;
-    IFilterGraph* pGraph = GetFilterGraph();
-    IPin* pPeer = pPin->GetConnected();
-    if (pGraph != nullptr && pPeer != nullptr) {
-      pPeer->AddRef();
-      pPin->NonDelegatingAddRef();
-      pGraph->Disconnect(pPeer);
-      pGraph->Disconnect(static_cast<IPin*>(pPin));
-      pPin->NonDelegatingRelease();
-      pPeer->Release();
-    }
-    {
-      CAutoLock lock(&m_csPinList);
-      m_ppOutputPins[i] = nullptr;
-    }
+    DisconnectRemovedPin(pPin);
     {
       CAutoLock lock(&m_csMainSeekingPin);
       if (m_pMainSeekingPin == pPin) m_pMainSeekingPin = nullptr;
     }
-    pPin->NonDelegatingRelease();
+    pPin->ReleaseOwnerReference();
   }
-  {
-    CAutoLock lock(&m_csPinList);
-    m_nOutputPins = 0;
-  }
-  IncrementPinVersion();
-  m_pVideoPin = nullptr;
-  m_pAudioPin = nullptr;
   return S_OK;
+}
+
+void CBaseDmx::DisconnectRemovedPin(CBaseDmxOutputPin* pPin) {
+  IFilterGraph* pGraph = GetFilterGraph();
+  IPin* pPeer = pPin->GetConnected();
+  if (pGraph == nullptr || pPeer == nullptr) return;
+  pPeer->AddRef();
+  pGraph->Disconnect(pPeer);
+  pGraph->Disconnect(static_cast<IPin*>(pPin));
+  pPeer->Release();
 }
 
 CBaseDmxInputPin* CBaseDmx::GetInputPin() {

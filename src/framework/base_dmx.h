@@ -21,8 +21,10 @@
 // Ownership and lifetime: the filter owns its input pin outright (made on the
 // first GetPin(0), destroyed by the destructor) and holds one reference on
 // each output pin in its table (made on the first GetPin for its slot,
-// released by RemoveOutputPin / RemoveAllOutputPins). Pins hold a plain
-// back-pointer to the filter. m_pVideoPin and m_pAudioPin are the subclass's
+// released by RemoveOutputPin / RemoveAllOutputPins), the pin's owner
+// reference, which does not count on the filter. Every other reference on an
+// output pin holds the filter too, so a caller that keeps a pin keeps the
+// filter; the input pin's count is the filter's. m_pVideoPin and m_pAudioPin are the subclass's
 // non-owning shortcuts to its pins.
 //
 // Locks, in the only order in which they nest (left before right):
@@ -67,6 +69,9 @@ class CBaseDmx : public CBaseFilter {
   // output slot. Null for a number out of range or a pin that failed to
   // construct (the slot stays empty and may be retried). No reference added.
   CBasePin* GetPin(int n) override;
+  // GetPin and the caller's reference in one step under the pin-list lock,
+  // so the table cannot drop the pin in between.
+  IPin* AcquirePin(int n) override;
 
   // IMediaFilter, under the filter lock. Stop never fails: after the pins are
   // inactive it ends the input pin's streaming and calls StopStreaming (whose
@@ -138,10 +143,11 @@ class CBaseDmx : public CBaseFilter {
   // Reserves one more output slot (the pin is made by the next GetOutputPin
   // for it) and changes the pin version. E_FAIL when the table is full.
   virtual HRESULT AddOutputPin();
-  // Drops every output pin: a connected pin is first disconnected through
-  // the graph (peer, then pin) when the filter is in one. The pin version
-  // changes; m_pVideoPin and m_pAudioPin become null. Not under the pin-list
-  // lock while a pin disconnects (that stops its thread).
+  // Drops every output pin. Under the filter lock. The table and its count
+  // are emptied together under the pin-list lock, the pin version changes
+  // and m_pVideoPin and m_pAudioPin become null; then each connected pin is
+  // disconnected through the graph (peer, then pin) when the filter is in
+  // one, without the pin-list lock (that stops its thread), and released.
   virtual HRESULT RemoveAllOutputPins();
   // GetPin(0) under the pin-list lock: made on first use.
   virtual CBaseDmxInputPin* GetInputPin();
@@ -206,6 +212,9 @@ class CBaseDmx : public CBaseFilter {
   int m_nOutputPins = 0;
   const int m_nMaxOutputPins;
   std::unique_ptr<CBaseDmxOutputPin*[]> m_ppOutputPins;
+  // Same capacity, all null except inside RemoveAllOutputPins, which moves
+  // the table here in one step and empties it from here.
+  std::unique_ptr<CBaseDmxOutputPin*[]> m_ppSparePins;
   CBaseDmxOutputPin* m_pVideoPin = nullptr;
   CBaseDmxOutputPin* m_pAudioPin = nullptr;
   // Set by DeliverBeginFlush, cleared by DeliverEndFlush; read by delivery
@@ -221,6 +230,8 @@ class CBaseDmx : public CBaseFilter {
   // The output pin at iIndex with a reference for the caller, so that a fan-out
   // can call it without holding the pin-list lock. Null when there is none.
   CBaseDmxOutputPin* AcquireOutputPin(int iIndex);
+  // Disconnects a pin taken out of the table from its peer, through the graph.
+  void DisconnectRemovedPin(CBaseDmxOutputPin* pPin);
   // The input pin if it has been made (no reference), under the pin-list lock.
   CBaseDmxInputPin* ExistingInputPin();
 };

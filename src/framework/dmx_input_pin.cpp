@@ -21,8 +21,10 @@ void CBaseDmxInputPin::ReleaseReader() {
 }
 
 STDMETHODIMP CBaseDmxInputPin::Disconnect() {
-  ReleaseReader();
-  return CBaseInputPin::Disconnect();
+  CAutoLock lock(m_pLock);
+  const HRESULT hr = CBaseInputPin::Disconnect();
+  if (hr == S_OK) ReleaseReader();
+  return hr;
 }
 
 STDMETHODIMP CBaseDmxInputPin::EndOfStream() {

@@ -40,9 +40,8 @@ class CBaseDmxInputPin : public CBaseInputPin {
   CBaseDmxInputPin(CBaseDmx* pFilter, CCritSec* pLock, HRESULT* phr, const wchar_t* pName);
   ~CBaseDmxInputPin() override;
 
-  // IPin. Disconnect lets go of the reader first, then disconnects as the
-  // base does (VFW_E_NOT_STOPPED unless stopped; the reader is gone even
-  // then).
+  // IPin. Disconnects as the base does, then lets go of the reader; a refused
+  // disconnection (VFW_E_NOT_STOPPED unless stopped) changes nothing.
   STDMETHODIMP Disconnect() override;
   // Under the receive lock: once per streaming run (later calls S_OK and
   // ignored); VFW_E_WRONG_STATE while stopped; else marks end-of-stream and

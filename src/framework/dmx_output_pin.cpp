@@ -1,5 +1,7 @@
 #include "framework/dmx_output_pin.h"
 
+#include <utility>
+
 #include "baseclasses/wide_string.h"
 #include "framework/base_dmx.h"
 
@@ -21,6 +23,12 @@ STDMETHODIMP CBaseDmxOutputPin::NonDelegatingQueryInterface(REFIID riid, void** 
   if (riid == IID_IMediaSeeking && m_pDmx != nullptr)
     m_bMainSeekingPin = m_pDmx->ClaimMainSeekingPin(this);
   return CPushPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
+BOOL CBaseDmxOutputPin::DecideMainSeekingPin() {
+  if (m_pDmx == nullptr) return CPushPin::DecideMainSeekingPin();
+  m_bMainSeekingPin = m_pDmx->ClaimMainSeekingPin(this);
+  return m_bMainSeekingPin;
 }
 
 HRESULT CBaseDmxOutputPin::CheckConnect(IPin* pPin) {
@@ -72,9 +80,14 @@ HRESULT CBaseDmxOutputPin::Process() {
 HRESULT CBaseDmxOutputPin::SetName(const wchar_t* pName) {
   if (pName == nullptr) return E_POINTER;
   WCHAR* pCopy = DuplicateWideString(pName);
-  delete[] m_pName;
-  m_pName = pCopy;
-  return pCopy != nullptr ? S_OK : E_OUTOFMEMORY;
+  const bool bCopied = pCopy != nullptr;
+  {
+    // Another thread may be copying the old name out (QueryPinInfo).
+    CAutoLock lock(&m_csName);
+    std::swap(m_pName, pCopy);
+  }
+  delete[] pCopy;
+  return bCopied ? S_OK : E_OUTOFMEMORY;
 }
 
 }  // namespace flvdmx

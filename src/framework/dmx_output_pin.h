@@ -39,6 +39,10 @@ class CBaseDmxOutputPin : public CPushPin {
   // output pin asked becomes it when the filter has none), then hands out
   // the pass-through. Other identities: the base pin's.
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+  // Settled again at each position or rate call: the filter forgets its main
+  // seeking pin on every connection change, and the first pin to ask after
+  // that becomes it.
+  BOOL DecideMainSeekingPin() override;
 
   // The filter's PinCheckConnect, then the base output pin's check.
   HRESULT CheckConnect(IPin* pPin) override;

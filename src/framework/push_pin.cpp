@@ -26,8 +26,23 @@ STDMETHODIMP CPushPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP_(ULONG) CPushPin::NonDelegatingAddRef() { return CUnknown::NonDelegatingAddRef(); }
-STDMETHODIMP_(ULONG) CPushPin::NonDelegatingRelease() { return CUnknown::NonDelegatingRelease(); }
+STDMETHODIMP_(ULONG) CPushPin::NonDelegatingAddRef() {
+  if (CBasePin::m_pFilter != nullptr) CBasePin::m_pFilter->AddRef();
+  return CUnknown::NonDelegatingAddRef();
+}
+
+STDMETHODIMP_(ULONG) CPushPin::NonDelegatingRelease() {
+  // The pin goes first: the filter's last release destroys its table, which
+  // releases the owner reference of a pin still in it.
+  CBaseFilter* const pFilter = CBasePin::m_pFilter;
+  const ULONG cRef = CUnknown::NonDelegatingRelease();
+  if (pFilter != nullptr) pFilter->Release();
+  return cRef;
+}
+
+void CPushPin::AddOwnerReference() { CUnknown::NonDelegatingAddRef(); }
+
+void CPushPin::ReleaseOwnerReference() { CUnknown::NonDelegatingRelease(); }
 
 STDMETHODIMP CPushPin::Notify(IBaseFilter* pSender, Quality q) { return S_OK; }
 

@@ -19,10 +19,13 @@
 // closed and the thread is waited for. Flush brackets nest: only the
 // outermost open and close reach the reader.
 //
-// Ownership and lifetime: reference counted by itself (not through the
-// filter): made with the filter table's reference, destroyed when the last
-// reference goes. The count is atomic and takes no lock, so that delivery and
-// downstream threads can hold the pin without touching the filter lock.
+// Ownership and lifetime: reference counted by itself, destroyed when the
+// last reference goes. The filter's own reference (its pin table's, the owner
+// reference) is counted by the pin alone; every other reference also holds
+// one on the filter, so a pin kept by a caller keeps its filter alive, and
+// filter and pin never hold each other. The counts are atomic and take no
+// lock, so that delivery and downstream threads can hold the pin without
+// touching the filter lock.
 // Holds one reference on the reader from CompleteConnect to BreakConnect (see
 // CBaseDmxOutputPin), and the allocator and the peer's IMemInputPin as
 // CBaseOutputPin does. The thread exists only between Active and the next
@@ -61,9 +64,14 @@ class CPushPin : public CFilterPassThru, public CBaseOutputPin, public CAMThread
   STDMETHODIMP_(ULONG) Release() override;
   // IMediaSeeking (the pass-through); then the base output pin's.
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-  // The pin counts for itself and deletes itself at 0.
+  // The pin counts for itself and deletes itself at 0; each of these
+  // references also holds one on the filter.
   STDMETHODIMP_(ULONG) NonDelegatingAddRef() override;
   STDMETHODIMP_(ULONG) NonDelegatingRelease() override;
+  // The filter's own reference on the pin: counted without touching the
+  // filter's count.
+  void AddOwnerReference();
+  void ReleaseOwnerReference();
 
   // IQualityControl: accepted and ignored.
   STDMETHODIMP Notify(IBaseFilter* pSender, Quality q) override;

@@ -1,7 +1,12 @@
 #include "module/registration.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwctype>
+#ifndef _WIN32
+#include <locale.h>
+#include <wctype.h>
+#endif
 
 #include "diag/result_name.h"
 #include "diag/trace.h"
@@ -69,12 +74,29 @@ std::wstring ExtensionKey(const ExtensionEntry& ext) {
   return std::wstring(L"Media Type\\Extensions\\") + ext.m_pszExtension;
 }
 
+// Paths compare as the file system names them: without regard to case, for
+// every letter, not only ASCII ones.
+#ifdef _WIN32
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+#else
+wint_t UpperCase(wchar_t c) {
+  // The "C" locale maps ASCII letters only; a Unicode one maps them all.
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  return unicode != static_cast<locale_t>(0) ? ::towupper_l(static_cast<wint_t>(c), unicode)
+                                             : std::towupper(static_cast<wint_t>(c));
+}
+
 bool SamePath(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+    if (UpperCase(a[i]) != UpperCase(b[i])) return false;
   return true;
 }
+#endif
 
 // The path in CLSID\{clsid}\InprocServer32, when there is one.
 bool ReadRegisteredPath(IRegistry& registry, const CLSID& clsid, std::wstring* pPath) {
@@ -227,16 +249,18 @@ uint64_t LeadingNumber(const std::wstring& name) {
 // registration.
 void AddToMediaPlayerLists(IRegistry& registry, const ExtensionEntry& ext) {
   if (FAILED(registry.OpenKey(kHKLM, kPlayerTypesKey))) return;
-  std::wstring lastName;
+  // Values enumerate in name order ("10" before "9"): the new entry follows
+  // the highest number, not the last name seen.
+  uint64_t highest = 0;
   for (DWORD index = 0;; ++index) {
     std::wstring name;
     RegistryValue value;
     if (registry.EnumValue(kHKLM, kPlayerTypesKey, index, &name, &value) != S_OK) break;
     if (name.size() > kMaxPlayerListText || value.m_strText.size() > kMaxPlayerListText) continue;
-    lastName = name;
+    highest = std::max(highest, LeadingNumber(name));
     if (value.IsString() && value.m_strText.find(ext.m_pszExtension) != std::wstring::npos) return;
   }
-  const std::wstring newName = std::to_wstring(LeadingNumber(lastName) + 1);
+  const std::wstring newName = std::to_wstring(highest + 1);
   (void)registry.SetString(kHKLM, kPlayerTypesKey, newName, ext.m_pszTypeFilter);
   if (SUCCEEDED(registry.OpenKey(kHKLM, kPlayerDescriptionsKey)))
     (void)registry.SetString(kHKLM, kPlayerDescriptionsKey, newName, ext.m_pszDescription);
@@ -270,6 +294,33 @@ HRESULT RegisterExtension(IRegistry& registry, const ExtensionEntry& ext) {
   AddToWmPlayer(registry, ext);
   AddShellThumbnailEntry(registry, ext);
   return S_OK;
+}
+
+// Nothing in the key but, when bDefaultIsOurs, its default value.
+bool KeyHoldsNothingElse(IRegistry& registry, const std::wstring& path, bool bDefaultIsOurs) {
+  std::wstring name;
+  RegistryValue value;
+  if (registry.EnumSubkey(kHKCR, path, 0, &name) == S_OK) return false;
+  for (DWORD i = 0; registry.EnumValue(kHKCR, path, i, &name, &value) == S_OK; ++i)
+    if (!(bDefaultIsOurs && name.empty())) return false;
+  return true;
+}
+
+// Takes back the shell entry registration made, and the keys above it up to
+// the extension's own key as far as nothing else is in them: the extension
+// key belongs to every program that handles the type.
+void RemoveShellThumbnailEntry(IRegistry& registry, const ExtensionEntry& ext) {
+  const std::wstring extKey = ext.m_pszExtension;
+  const std::wstring shellKey = extKey + L"\\ShellEx";
+  const std::wstring slotKey = extKey + kShellThumbnailSlot;
+  RegistryValue value;
+  const bool bOurs = SUCCEEDED(registry.QueryValue(kHKCR, slotKey, L"", &value)) &&
+                     value.IsString() && SamePath(value.m_strText, kVideoThumbnailExtractor);
+  if (bOurs && KeyHoldsNothingElse(registry, slotKey, true)) (void)registry.DeleteKey(kHKCR, slotKey);
+  for (const std::wstring& key : {shellKey, extKey}) {
+    if (FAILED(registry.OpenKey(kHKCR, key)) || !KeyHoldsNothingElse(registry, key, false)) return;
+    (void)registry.DeleteKey(kHKCR, key);
+  }
 }
 
 void UnregisterContent(IRegistry& registry) {
@@ -345,7 +396,7 @@ HRESULT UnregisterModule(IRegistrationHost& host, IRegistry& registry, const Cla
   UnregisterContent(registry);
   for (const auto& ext : kExtensions) {
     (void)DeleteKeyTree(registry, kHKCR, ExtensionKey(ext));
-    (void)DeleteKeyTree(registry, kHKCR, ext.m_pszExtension);
+    RemoveShellThumbnailEntry(registry, ext);
   }
   (void)DeleteKeyTree(registry, kHKLM, kSettingsKey);
   (void)DeleteKeyTree(registry, kHKCU, kSettingsKey);

@@ -34,6 +34,8 @@ HRESULT CFilterPassThru::QuerySeekingInterface(REFIID riid, void** ppv) {
 
 HRESULT CFilterPassThru::GetPinPosition(LONGLONG* pllPosition, LONG lArg) { return E_FAIL; }
 
+BOOL CFilterPassThru::DecideMainSeekingPin() { return m_bMainSeekingPin; }
+
 STDMETHODIMP CFilterPassThru::GetCapabilities(DWORD* pCapabilities) {
   IMediaSeeking* pSeeking = m_pFilterSeeking;
   return pSeeking != nullptr ? pSeeking->GetCapabilities(pCapabilities) : E_NOTIMPL;
@@ -97,7 +99,7 @@ STDMETHODIMP CFilterPassThru::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFl
                                            LONGLONG* pStop, DWORD dwStopFlags) {
   IMediaSeeking* pSeeking = m_pFilterSeeking;
   if (pSeeking == nullptr) return E_POINTER;
-  if (!m_bMainSeekingPin) return S_OK;
+  if (!DecideMainSeekingPin()) return S_OK;
   return pSeeking->SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
 }
 
@@ -114,7 +116,7 @@ STDMETHODIMP CFilterPassThru::GetAvailable(LONGLONG* pEarliest, LONGLONG* pLates
 STDMETHODIMP CFilterPassThru::SetRate(double dRate) {
   IMediaSeeking* pSeeking = m_pFilterSeeking;
   if (pSeeking == nullptr) return E_NOTIMPL;
-  if (!m_bMainSeekingPin) {
+  if (!DecideMainSeekingPin()) {
     Trace("\nPassThru_SetRate(%f) ignored, because I am not the main seeking pin", dRate);
     return S_OK;
   }

@@ -7,9 +7,8 @@
 // applied once; every other call is forwarded from any pin.
 //
 // The output pin derives from it (first base) and supplies the IUnknown three
-// by delegating to its own non-delegating unknown; the pin decides
-// m_bMainSeekingPin each time it is asked for IMediaSeeking, then calls
-// QuerySeekingInterface.
+// by delegating to its own non-delegating unknown; the pin answers
+// DecideMainSeekingPin when a position or rate call arrives.
 //
 // Ownership and lifetime: lives inside the pin. m_pFilter is the owning
 // filter, without a reference. m_pFilterSeeking is the filter's seeking
@@ -67,6 +66,10 @@ class CFilterPassThru : public IMediaSeeking {
   // Hook: the pin's own current position (lArg is 0 from the only caller).
   // Optional; the default answers E_FAIL, so the filter's position is used.
   virtual HRESULT GetPinPosition(LONGLONG* pllPosition, LONG lArg);
+  // Hook: whether this pin applies SetPositions and SetRate, asked as each
+  // such call arrives, so that an interface kept across a connection change
+  // follows the filter's current choice. The default answers the flag.
+  virtual BOOL DecideMainSeekingPin();
 
   // For the pin's NonDelegatingQueryInterface. E_POINTER for null ppv (else
   // *ppv is cleared first); E_NOTIMPL for an identity other than
@@ -81,7 +84,7 @@ class CFilterPassThru : public IMediaSeeking {
   // Set once, by the first lookup that finds it; read by every forwarded call.
   std::atomic<IMediaSeeking*> m_pFilterSeeking{nullptr};
   IBaseFilter* const m_pFilter;
-  // Written by the pin's interface lookup, read by SetPositions and SetRate.
+  // Written by the pin's interface lookup and by DecideMainSeekingPin.
   std::atomic<BOOL> m_bMainSeekingPin{TRUE};
 };
 

@@ -45,6 +45,30 @@ TEST_F(FilterTest, EnumPinsIsOutOfSyncAfterAPinChangeUntilReset) {
   pEnum->Release();
 }
 
+// Pin names are identifiers: only the exact name finds a pin.
+TEST_F(FilterTest, FindPinMatchesTheExactName) {
+  m_pFilter->AddInputPin(L"In");
+  m_pFilter->AddOutputPin(L"Out");
+  const struct {
+    const wchar_t* id;
+    int iPin;  // -1: not found
+  } cases[] = {{L"Out", 1}, {L"In", 0}, {L"out", -1}, {L"IN", -1}, {L"Ou", -1}, {L"", -1}};
+  for (const auto& c : cases) {
+    IPin* pPin = reinterpret_cast<IPin*>(1);
+    const HRESULT hr = m_pFilter->FindPin(c.id, &pPin);
+    if (c.iPin < 0) {
+      EXPECT_EQ(hr, VFW_E_NOT_FOUND);
+      EXPECT_EQ(pPin, nullptr);
+      continue;
+    }
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_EQ(pPin, static_cast<IPin*>(m_pFilter->GetPin(c.iPin)));
+    pPin->Release();
+  }
+  IPin* pPin = nullptr;
+  EXPECT_EQ(m_pFilter->FindPin(nullptr, &pPin), E_POINTER);
+}
+
 TEST_F(FilterTest, JoinedGraphIsKeptWithoutAReferenceAndALongNameIsCut) {
   CTestGraph graph;
   const std::wstring longName(300, L'x');

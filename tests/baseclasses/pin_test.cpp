@@ -81,6 +81,20 @@ TEST_F(PinPairTest, MostTellingRefusalWinsOverVagueOnes) {
   }
 }
 
+// Callers test QueryAccept with SUCCEEDED(): every refusal must be S_FALSE,
+// including a success code that is not S_OK.
+TEST_F(PinPairTest, QueryAcceptAnswersOnlyOkOrFalse) {
+  m_pOut->m_Script.acceptedSubtypes = {kSubA};
+  const CMediaType accepted = MakeMediaType(MEDIATYPE_Video, kSubA);
+  const CMediaType refused = MakeMediaType(MEDIATYPE_Video, kSubB);
+  for (HRESULT refusal : {S_FALSE, VFW_S_NO_MORE_ITEMS, E_FAIL, VFW_E_TYPE_NOT_ACCEPTED}) {
+    m_pOut->m_Script.hrRefuse = refusal;
+    EXPECT_EQ(m_pOut->QueryAccept(&refused), S_FALSE) << std::hex << refusal;
+    EXPECT_EQ(m_pOut->QueryAccept(&accepted), S_OK);
+  }
+  EXPECT_EQ(m_pOut->QueryAccept(nullptr), E_POINTER);
+}
+
 TEST_F(PinPairTest, ConnectionRefusalsLeaveBothSidesUnconnected) {
   m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));
   CTestOutputPin* pOther = m_pDown->AddOutputPin(L"Other");

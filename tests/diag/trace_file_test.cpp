@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <filesystem>
@@ -54,9 +55,16 @@ class CScriptedFileSystem : public CTraceFileSystem {
     ++directoriesMade;
     return Platform().MakeDirectory(p);
   }
-  void SleepMs(uint32_t ms) override { sleptMs += ms; }
+  // A sleep lasts at least msPerSleep on the clock, as Sleep(1) does on Windows.
+  void SleepMs(uint32_t ms) override {
+    sleptMs += ms;
+    clockMs += std::max(ms, msPerSleep);
+  }
+  uint64_t NowMs() override { return clockMs; }
 
   std::deque<DWORD> errors;
+  uint32_t msPerSleep = 1;
+  uint64_t clockMs = 5000;
   bool sticky = false;  // the last scripted error repeats for ever
   int opens = 0;
   int directoriesMade = 0;
@@ -93,6 +101,7 @@ TEST(TraceFileTest, FailuresDropTheTextAfterRetriesOnlyWhileAnotherWriterHoldsTh
     HRESULT expected;
     int opens, directoriesMade;
     uint32_t sleptMs;
+    uint32_t msPerSleep = 1;
   } cases[] = {
       {"rule used once already", "a.txt", {ERROR_ACCESS_DENIED}, false, FALSE, E_ACCESSDENIED, 1, 0, 0},
       {"a file in the way of the directory", "file.txt", {ERROR_ACCESS_DENIED}, false, TRUE, E_ACCESSDENIED, 1, 0, 0},
@@ -101,12 +110,16 @@ TEST(TraceFileTest, FailuresDropTheTextAfterRetriesOnlyWhileAnotherWriterHoldsTh
       {"sharing retried every ms", "s.txt", {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION}, false, TRUE, S_OK, 3, 0, 2},
       {"lock for a second", "l.txt", {ERROR_LOCK_VIOLATION}, true, TRUE, HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION), 1001,
        0, 1000},
+      // The wait is a second of clock time, however long each sleep takes.
+      {"lock for a second of 15 ms sleeps", "l15.txt", {ERROR_LOCK_VIOLATION}, true, TRUE,
+       HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION), 68, 0, 67, 15},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
     CScriptedFileSystem fs;
     fs.errors = c.errors;
     fs.sticky = c.sticky;
+    fs.msPerSleep = c.msPerSleep;
     PathBuffer path(dir.File(c.path));
     BOOL first = c.first;
     EXPECT_EQ(WriteTraceBlock(fs, path.text, &first, "x", 1), c.expected);

@@ -56,6 +56,10 @@ TEST(Metadata, LookupsFindWhatTheDataHolds) {
       {"MissingObjectEnd", Meta([](AmfWriter& w) { w.Name("duration").Number(2); }, 3), S_OK, 2000, -1, -1},
       {"Nesting64Accepted", NestedDuration(64), S_OK, 3000, -1, -1},
       {"Nesting65Refused", NestedDuration(65), E_FAIL, 0, -1, -1},
+      // Keys match exactly, as writers spell them: other spellings are other keys.
+      {"KeyCaseMatters",
+       Meta([](AmfWriter& w) { w.Name("Duration").Number(5).Name("VideoCodecID").Number(7).Name("duration").Number(2); }),
+       S_OK, 2000, -1, -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -223,6 +223,7 @@ class FilterRig {
   }
   CFlvDmx* Dmx() { return m_pDmx; }
   CHostGraph* Graph() { return m_pGraph; }
+  CMemoryReader* Reader() { return m_pReader; }
 
   std::vector<std::string> OutputPinNames() {
     std::vector<std::string> names;

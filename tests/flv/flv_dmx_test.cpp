@@ -39,6 +39,89 @@ class CGrantingAllocator : public IMemAllocator {
   HRESULT m_hrSet = S_OK;
 };
 
+// The input takes a byte stream of either subtype the source may announce,
+// nothing else.
+TEST_F(FlvDmxTest, InputAcceptsStreamsOfBothSubtypes) {
+  FilterRig rig(MakeFlv(Layout()).bytes);
+  IPin* pInput = static_cast<IPin*>(rig.Dmx()->GetPin(0));
+  const struct {
+    GUID majortype, subtype;
+    HRESULT hr;
+  } cases[] = {
+      {MEDIATYPE_Stream, MEDIASUBTYPE_QFLV, S_OK},
+      {MEDIATYPE_Stream, MEDIASUBTYPE_QISO, S_OK},
+      {MEDIATYPE_Stream, GUID_NULL, S_FALSE},
+      {MEDIATYPE_Video, MEDIASUBTYPE_QFLV, S_FALSE},
+  };
+  for (const auto& c : cases) {
+    const CMediaType mt = MakeMediaType(c.majortype, c.subtype);
+    EXPECT_EQ(pInput->QueryAccept(&mt), c.hr);
+  }
+}
+
+// A file the filter cannot read leaves no hold on the source's reader and no
+// pin.
+TEST_F(FlvDmxTest, UnreadableFileLetsGoOfTheReader) {
+  FilterRig rig(MakeFlv(Layout()).bytes);
+  rig.Reader()->FailReadsFrom(0, E_FAIL);
+  rig.Reader()->AddRef();
+  const ULONG cRefsBefore = rig.Reader()->Release();
+  EXPECT_TRUE(FAILED(rig.ConnectInput()));
+  EXPECT_EQ(rig.Dmx()->GetOutputPinCount(), 0);
+  EXPECT_EQ(rig.Dmx()->GetReader(), nullptr);
+  rig.Reader()->AddRef();
+  EXPECT_EQ(rig.Reader()->Release(), cRefsBefore);
+}
+
+// Frame positions count video frames; a file without video has none, yet
+// still seeks by time.
+TEST_F(FlvDmxTest, FrameFormatCountsVideoFramesAndAudioOnlySeeksByTime) {
+  {
+    FilterRig rig(MakeFlv(Layout()).bytes);  // 10 s, a video frame every 100 ms
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    IMediaSeeking* pSeeking = nullptr;
+    ASSERT_EQ(rig.Graph()->GetSeeking(&pSeeking), S_OK);
+    ASSERT_EQ(pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
+    LONGLONG llDuration = 0;
+    EXPECT_EQ(pSeeking->GetDuration(&llDuration), S_OK);
+    EXPECT_EQ(llDuration, 100);
+    LONGLONG llTime = 0;
+    EXPECT_EQ(pSeeking->ConvertTimeFormat(&llTime, &TIME_FORMAT_MEDIA_TIME, 25, &TIME_FORMAT_FRAME), S_OK);
+    EXPECT_EQ(llTime, 25 * 100 * kMs);
+    LONGLONG llFrame = 0;
+    EXPECT_EQ(pSeeking->ConvertTimeFormat(&llFrame, &TIME_FORMAT_FRAME, 2500 * kMs, &TIME_FORMAT_MEDIA_TIME), S_OK);
+    EXPECT_EQ(llFrame, 25);
+    pSeeking->Release();
+  }
+  Layout audioOnly;
+  audioOnly.videoIntervalMs = 0;
+  FilterRig rig(MakeFlv(audioOnly).bytes);
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  rig.ConnectAllSinks();
+  IMediaSeeking* pSeeking = nullptr;
+  ASSERT_EQ(rig.Graph()->GetSeeking(&pSeeking), S_OK);
+  EXPECT_EQ(pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), E_NOTIMPL);
+  ASSERT_EQ(rig.Graph()->Run(), S_OK);
+  EXPECT_EQ(rig.Seek(5000), S_OK) << "no frame count is no reason to refuse a seek";
+  LONG lCode = 0;
+  rig.Graph()->WaitForCompletion(10000, &lCode);
+  EXPECT_EQ(lCode, EC_COMPLETE);
+  ASSERT_EQ(rig.Graph()->Stop(), S_OK);
+  int64_t lastStart = -1;
+  for (const SinkEvent& e : rig.Sink("Audio")->Events())
+    if (e.kind == SinkEvent::kNewSegment) lastStart = e.tStart;
+  EXPECT_EQ(lastStart, 5000 * kMs);
+  pSeeking->Release();
+}
+
+// Players connect the first output pin first: video comes before audio.
+TEST_F(FlvDmxTest, VideoPinComesBeforeAudio) {
+  FilterRig rig(MakeFlv(Layout()).bytes);
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  EXPECT_EQ(rig.OutputPinNames(), (std::vector<std::string>{"Video", "Audio"}));
+}
+
 // Buffers of the largest sample, as many as fill about 128 MiB, 2 to 32;
 // alignment and prefix stay as requested; granting less fails.
 TEST_F(FlvDmxTest, BuffersFillAboutOneHundredTwentyEightMebibytes) {

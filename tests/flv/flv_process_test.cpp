@@ -20,6 +20,7 @@
 #include "support/ffprobe.h"
 #include "support/media.h"
 #include "support/test_filters.h"
+#include "support/toy_format.h"
 
 namespace flvdmx::filtertest {
 namespace {
@@ -373,6 +374,67 @@ TEST(SeekWhilePlayingTest, StopRunAndFlushingSeeksRestartBothPinsAtTheLastTarget
   ExpectObjectsActive(0);
 }
 
+// At another rate, sample times are stream times over the rate, counted from
+// the segment start, and the segment says the rate.
+TEST(RateTest, SampleTimesAreScaledByTheRate) {
+  const CraftedFlv file = MakeFlv(Layout());
+  for (const double dRate : {2.0, 0.5}) {
+    SCOPED_TRACE(dRate);
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    IMediaSeeking* pSeeking = nullptr;
+    ASSERT_EQ(rig.Graph()->GetSeeking(&pSeeking), S_OK);
+    ASSERT_EQ(pSeeking->SetRate(dRate), S_OK);
+    pSeeking->Release();
+    ASSERT_EQ(rig.Seek(3000), S_OK);
+    EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ASSERT_EQ(rig.Graph()->Stop(), S_OK);
+    for (const char* pin : {"Video", "Audio"}) {
+      const std::vector<SinkEvent> events = rig.Sink(pin)->Events();
+      ASSERT_FALSE(events.empty());
+      EXPECT_EQ(events.front().dRate, dRate) << pin;
+    }
+    ExpectBothDelivered(rig, file, 10000 * kMs);
+  }
+  ExpectObjectsActive(0);
+}
+
+// A storm of seeks while slow sinks keep both loops busy, flushing and not,
+// after Stop/Pause/Run cycles: the loops keep up, and after the last seek
+// each pin delivers exactly its stream from the last target to the end.
+TEST(SeekWhilePlayingTest, StormOfSeeksEndsWithTheLastTargetDeliveredOnce) {
+  Layout layout;
+  layout.durationMs = 30000;
+  const CraftedFlv file = MakeFlv(layout);
+  for (const DWORD dwFlush : {DWORD{0}, DWORD{AM_SEEKING_NoFlush}}) {
+    SCOPED_TRACE(dwFlush == 0 ? "flushing" : "without flush");
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    rig.Sink("Video")->SetSampleDelay(1ms);
+    rig.Sink("Audio")->SetSampleDelay(1ms);
+    for (int i = 0; i < (kSanitized ? 5 : 20); ++i) {
+      ASSERT_EQ(rig.Graph()->Run(), S_OK);
+      ASSERT_EQ(i % 2 ? rig.Graph()->Pause() : rig.Graph()->Stop(), S_OK);
+    }
+    ASSERT_EQ(rig.Graph()->Run(), S_OK);
+    std::mt19937 random(11);
+    uint32_t targetMs = 0;
+    WithDeadline("a storm of seeks", std::chrono::seconds(120), [&] {
+      for (int i = 0; i < (kSanitized ? 100 : 1000); ++i) {
+        targetMs = 25000 + random() % 4000;
+        ASSERT_EQ(rig.Seek(targetMs, std::nullopt, dwFlush), S_OK);
+      }
+    });
+    EXPECT_TRUE(WaitForSegmentEnd(rig.Sink("Video"), targetMs));
+    EXPECT_TRUE(WaitForSegmentEnd(rig.Sink("Audio"), targetMs));
+    ASSERT_EQ(rig.Graph()->Stop(), S_OK);
+    ExpectBothDelivered(rig, file, 30000 * kMs);
+  }
+  ExpectObjectsActive(0);
+}
+
 // A downstream filter that fails what the loop asks of it (a decoder refusing
 // a sample, an allocator out of buffers): the loop ends and the application
 // learns of it through EC_ERRORABORT with that code, rather than waiting for
@@ -524,6 +586,63 @@ TEST_F(DeliveryFailureTest, FailureReachesTheGraphAsErrorAbort) {
     pSink->NonDelegatingRelease();
   }
 }
+
+// The file goes away part way (a disk error, a network share that drops):
+// every read from the Nth on fails, for every N a whole run makes, with both
+// pins running. Each run ends with end-of-stream or EC_ERRORABORT, Stop
+// comes back at once, and nothing is left alive.
+// Short reads from the Nth on (S_FALSE, a copy cut short) are swept the same
+// way.
+class ReadFaultSweepTest : public ::testing::TestWithParam<HRESULT> {};
+
+TEST_P(ReadFaultSweepTest, FailingFromAnyReadOnEndsTheRunCleanly) {
+  Layout layout;
+  layout.durationMs = 1000;
+  const CraftedFlv file = MakeFlv(layout);
+  const HRESULT hrGone = GetParam();
+  uint64_t cReads = 0;
+  {
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    ASSERT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ASSERT_EQ(rig.Graph()->Stop(), S_OK);
+    cReads = rig.Reader()->ReadCount();
+  }
+  ASSERT_GT(cReads, 10u);
+  int cAborted = 0, cConnectFailed = 0;
+  for (uint64_t n = 0; n <= cReads; ++n) {
+    SCOPED_TRACE("reads fail from number " + std::to_string(n));
+    FilterRig rig(file.bytes);
+    rig.Reader()->FailReadsFrom(n, hrGone);
+    // A scan cut short by the failure leaves no stream to play (today the
+    // connection itself may still succeed then).
+    if (FAILED(rig.ConnectInput()) || rig.Dmx()->GetOutputPinCount() < 2) {
+      ++cConnectFailed;
+      continue;
+    }
+    rig.ConnectAllSinks();
+    const LONG lCode = rig.RunToCompletion(10000);
+    EXPECT_TRUE(lCode == EC_COMPLETE || lCode == EC_ERRORABORT) << "event " << lCode;
+    if (lCode == EC_ERRORABORT) ++cAborted;
+    for (const CHostGraph::Event& e : rig.Graph()->PeekEvents())
+      if (e.lCode == EC_ERRORABORT && hrGone != S_FALSE) {
+        EXPECT_EQ(e.lParam1, hrGone);
+      }
+    const auto tStop = std::chrono::steady_clock::now();
+    EXPECT_EQ(rig.Graph()->Stop(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - tStop, std::chrono::seconds(2));
+  }
+  EXPECT_GT(cConnectFailed, 0) << "the header scan reads too";
+  if (hrGone != S_FALSE) {
+    EXPECT_GT(cAborted, 0);
+  }
+  ExpectObjectsActive(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ReadFaultSweepTest,
+                         ::testing::Values(HRESULT_FROM_WIN32(64),  // ERROR_NETNAME_DELETED
+                                           E_FAIL, S_FALSE));
 
 }  // namespace
 }  // namespace flvdmx::filtertest

@@ -115,6 +115,7 @@ TEST_P(BlockedLoop, IsFreedAndTheNextRunPlaysEverything) {
     ASSERT_TRUE(Eventually([&] { return rig.Sink(0)->HeldSampleCount() == 2; }));
     std::this_thread::sleep_for(20ms);  // into GetDeliveryBuffer's wait
   }
+  const auto tInterrupt = std::chrono::steady_clock::now();
   WithDeadline("freeing a blocked loop", 30s, [&] {
     if (c.how == Interrupt::kGraphStop) {
       EXPECT_EQ(rig.graph->Stop(), S_OK);
@@ -125,6 +126,8 @@ TEST_P(BlockedLoop, IsFreedAndTheNextRunPlaysEverything) {
       EXPECT_EQ(rig.graph->SetPositions(&llTarget, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
     }
   });
+  // Freed at once, not after some wait for buffers that never come back.
+  EXPECT_LT(std::chrono::steady_clock::now() - tInterrupt, 2s);
   rig.reader->Open();
   rig.Sink(0)->SetHoldSamples(false);
   rig.Sink(0)->ReleaseHeldSamples();
@@ -147,6 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BlockedCase{"ReadFilterStop", true, Interrupt::kFilterStop},
                       BlockedCase{"ReadSeek", true, Interrupt::kSeekWithFlush},
                       BlockedCase{"BufferGraphStop", false, Interrupt::kGraphStop},
+                      // The sinks keep running and keep every buffer.
+                      BlockedCase{"BufferFilterStop", false, Interrupt::kFilterStop},
                       BlockedCase{"BufferSeek", false, Interrupt::kSeekWithFlush}),
     [](const ::testing::TestParamInfo<BlockedCase>& info) { return std::string(info.param.name); });
 

@@ -310,8 +310,15 @@ INSTANTIATE_TEST_SUITE_P(
                  [](auto& t) { for (auto l : {L"Types", L"Descriptions", L"MUIDescriptions"}) t.Seed(kHKLM, kPlayerKey + l, {}); },
                  "R", S_OK, {"+" PLAYER "Types\\[1]=sz:*.flv", "+" PLAYER "Descriptions\\[1]=sz:Flash Video (*.flv)",
                              "+" PLAYER "MUIDescriptions\\[1]=sz:Flash Video Format", "-" WMPLAYER}},
-        Scenario{"NumberAfterLastEnumerated", [](auto& t) { Types(t, {{L"7", L"*.a"}, {L"12", L"*.b"}, {L"3", L"*.c"}}); },
-                 "R", S_OK, {"+" PLAYER "Types\\[4]=sz:*.flv", "-" PLAYER "Descriptions"}},
+        Scenario{"NumberAfterHighest", [](auto& t) { Types(t, {{L"7", L"*.a"}, {L"12", L"*.b"}, {L"3", L"*.c"}}); },
+                 "R", S_OK, {"+" PLAYER "Types\\[13]=sz:*.flv", "-" PLAYER "Descriptions"}},
+        // As the platform lists them, by name: "9" comes last but "12" is the highest.
+        Scenario{"NameOrderedListOfTwelve",
+                 [](auto& t) {
+                   Types(t, {{L"1", L"*.a"}, {L"10", L"*.j"}, {L"11", L"*.k"}, {L"12", L"*.l"}, {L"2", L"*.b"},
+                             {L"9", L"*.i"}});
+                 },
+                 "R", S_OK, {"+" PLAYER "Types\\[13]=sz:*.flv", "+" PLAYER "Types\\[10]=sz:*.j"}},
         Scenario{"AlreadyListedInOtherText", [](auto& t) { Types(t, {{L"1", L"*.f4v;*.flv"}}); }, "R", S_OK,
                  {"-" PLAYER "Types\\[2]"}},
         Scenario{"OverlongEntriesLeftOut",
@@ -331,6 +338,25 @@ INSTANTIATE_TEST_SUITE_P(
                  S_OK, {"+" OWN_PATH}},
         Scenario{"OtherCopyKeepsItsRegistration", [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion); }, "U",
                  S_OK, {"+" OTHER_PATH, "+" CONTENT}},
+        // The same file named with another case of a non-ASCII letter is not another copy.
+        Scenario{"OwnPathInOtherUnicodeCaseIsUnregistered",
+                 [](auto& t) {
+                   t.m_Host.m_strModulePath = L"C:\\Filters\\\u00f6ko\\OXFLVDmxx.dll";
+                   t.SeedOtherCopy(L"C:\\FILTERS\\\u00d6KO\\OXFLVDMXX.DLL", kOwnVersion);
+                 },
+                 "U", S_OK, {"-" COMPONENT, "-" CONTENT}},
+        // The extension key is shared: only what registration wrote there goes.
+        Scenario{"OthersExtensionValuesStay",
+                 [](auto& t) {
+                   t.Seed(kHKCR, L".flv", {{L"", L"VLC.flv"}, {L"Content Type", L"video/x-flv"}});
+                   t.Seed(kHKCR, L".flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}", {{L"", L"{x}"}});
+                 },
+                 "RU", S_OK,
+                 {"+HKCR\\.flv\\[]=sz:VLC.flv", "+HKCR\\.flv\\[Content Type]=sz:video/x-flv",
+                  "+HKCR\\.flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}\\[]=sz:{x}", "-" SHELL}},
+        Scenario{"OthersValueInTheShellSlotKeepsIt",
+                 [](auto& t) { t.Seed(kHKCR, kShellKey, {{L"Flags", L"1"}}); }, "RU", S_OK,
+                 {"+" SHELL "[Flags]=sz:1", "-" COMPONENT}},
         Scenario{"MissingOtherCopyIsUnregistered", [](auto& t) { t.SeedOtherCopy(L"D:\\Gone\\OXFLVDmxx.dll", 0); }, "U",
                  S_OK, {"-" COMPONENT, "-" CONTENT}},
         // Own path unreadable: registration fails, unregistration still works.

@@ -100,6 +100,59 @@ TEST(Seeking, SetPositionsCombinesFlagsAndValues) {
   }
 }
 
+// A pointer is needed only where its flags say a position is read or
+// written; a refused call changes nothing.
+TEST(Seeking, NullPositionsAreRefusedOnlyWhereUsed) {
+  const struct {
+    const char* name;
+    bool bCurrent, bStop;  // whether a pointer is passed
+    DWORD dwCurrentFlags, dwStopFlags;
+    HRESULT hrExpected;
+  } cases[] = {
+      {"CurrentMovesWithoutOne", false, true, kAbs, kAbs, E_POINTER},
+      {"StopMovesWithoutOne", true, false, kAbs, kAbs, E_POINTER},
+      {"ReturnTimeWithoutOne", false, true, AM_SEEKING_NoPositioning | AM_SEEKING_ReturnTime, kAbs, E_POINTER},
+      {"CurrentNotMoved", false, true, AM_SEEKING_NoPositioning, kAbs, S_OK},
+      {"NeitherMoved", false, false, AM_SEEKING_NoPositioning, AM_SEEKING_NoPositioning, S_OK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CSeekingProbe seeking;
+    seeking.m_llCurrent = seeking.m_llPlayedTo = 10 * kSecond;
+    seeking.m_llStop = 20 * kSecond;
+    LONGLONG llCurrent = 3 * kSecond, llStop = 30 * kSecond;
+    EXPECT_EQ(seeking.SetPositions(c.bCurrent ? &llCurrent : nullptr, c.dwCurrentFlags,
+                                   c.bStop ? &llStop : nullptr, c.dwStopFlags),
+              c.hrExpected);
+    const bool bApplied = c.hrExpected == S_OK;
+    EXPECT_EQ(seeking.m_llCurrent, 10 * kSecond);
+    EXPECT_EQ(seeking.m_llStop, bApplied && c.bStop ? 30 * kSecond : 20 * kSecond);
+  }
+}
+
+// Capabilities asked for: all supported is S_OK (untouched), some is S_FALSE
+// with the supported ones left, none is E_FAIL.
+TEST(Seeking, CheckCapabilitiesKeepsOnlyWhatIsSupported) {
+  const struct {
+    DWORD dwAsked;
+    HRESULT hrExpected;
+    DWORD dwLeft;
+  } cases[] = {
+      {0x3F, S_OK, 0x3F},
+      {AM_SEEKING_CanGetDuration, S_OK, AM_SEEKING_CanGetDuration},
+      {AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanPlayBackwards, S_FALSE, AM_SEEKING_CanSeekAbsolute},
+      {AM_SEEKING_CanPlayBackwards, E_FAIL, 0},
+      {AM_SEEKING_CanDoSegments | AM_SEEKING_Source, E_FAIL, 0},
+  };
+  CSeekingProbe seeking;
+  for (const auto& c : cases) {
+    DWORD dw = c.dwAsked;
+    EXPECT_EQ(seeking.CheckCapabilities(&dw), c.hrExpected) << std::hex << c.dwAsked;
+    EXPECT_EQ(dw, c.dwLeft) << std::hex << c.dwAsked;
+  }
+  EXPECT_EQ(seeking.CheckCapabilities(nullptr), E_POINTER);
+}
+
 TEST(Seeking, SetRateAcceptsOnlyPositiveRatesAndAppliesChanges) {
   const struct {
     double dRate;

@@ -205,6 +205,7 @@ HRESULT CToyDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
 }
 
 HRESULT CToyDmx::PinBreakConnect(int iPin) {
+  if (m_OnBreakConnect) m_OnBreakConnect(iPin);
   if (iPin == 0) RemoveAllOutputPins();
   return CBaseDmx::PinBreakConnect(iPin);
 }

@@ -180,6 +180,8 @@ class CToyDmx : public CBaseDmx, public CSeeking {
 
   std::map<int, std::vector<CMediaType>> m_Offers;  // instead of the stream's type
   std::atomic<LONG> m_cBuffers{4};
+  // Called with the pin number first thing in PinBreakConnect.
+  std::function<void(int)> m_OnBreakConnect;
 
   std::atomic<int> cStopStreaming{0};
   std::atomic<int> cRestarts{0};  // repositionings while not stopped
