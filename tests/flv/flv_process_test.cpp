@@ -609,7 +609,7 @@ TEST_P(ReadFaultSweepTest, FailingFromAnyReadOnEndsTheRunCleanly) {
     ASSERT_EQ(rig.Graph()->Stop(), S_OK);
     cReads = rig.Reader()->ReadCount();
   }
-  ASSERT_GT(cReads, 10u);
+  ASSERT_GE(cReads, 3u) << "the scan and both pins read";
   int cAborted = 0, cConnectFailed = 0;
   for (uint64_t n = 0; n <= cReads; ++n) {
     SCOPED_TRACE("reads fail from number " + std::to_string(n));
