@@ -17,7 +17,8 @@ constexpr uint64_t kMaxTotalBytes = uint64_t{1} << 31;
 
 uint64_t Stride(const ALLOCATOR_PROPERTIES& props) {
   const uint64_t align = static_cast<uint64_t>(props.cbAlign);
-  const uint64_t bytes = static_cast<uint64_t>(props.cbPrefix) + static_cast<uint64_t>(props.cbBuffer);
+  const uint64_t bytes =
+      static_cast<uint64_t>(props.cbPrefix) + static_cast<uint64_t>(props.cbBuffer);
   return (bytes + align - 1) / align * align;
 }
 
@@ -115,7 +116,8 @@ HRESULT CMemAllocator::AllocateLocked() {
     m_Samples.reserve(static_cast<size_t>(m_Props.cBuffers));
     m_Free.reserve(static_cast<size_t>(m_Props.cBuffers));
     for (LONG i = 0; i < m_Props.cBuffers; ++i) {
-      m_Samples.push_back(std::make_unique<CMediaSample>(this, pFirst + i * stride, m_Props.cbBuffer));
+      m_Samples.push_back(
+          std::make_unique<CMediaSample>(this, pFirst + i * stride, m_Props.cbBuffer));
       m_Free.push_back(m_Samples.back().get());
     }
   } catch (const std::bad_alloc&) {
@@ -173,8 +175,7 @@ STDMETHODIMP CMemAllocator::ReleaseBuffer(IMediaSample* pBuffer) {
                            [pBuffer](const std::unique_ptr<CMediaSample>& p) {
                              return static_cast<IMediaSample*>(p.get()) == pBuffer;
                            });
-    if (it == m_Samples.end() ||
-        std::find(m_Free.begin(), m_Free.end(), it->get()) != m_Free.end())
+    if (it == m_Samples.end() || std::find(m_Free.begin(), m_Free.end(), it->get()) != m_Free.end())
       return E_INVALIDARG;
     m_Free.push_back(it->get());
     if (!m_bCommitted && AllSamplesBackLocked()) FreeLocked();

@@ -40,7 +40,8 @@ class CMemAllocator final : public IMemAllocator {
   // a power of two up to 64 KiB, E_INVALIDARG for negative values. The actual
   // buffer size is the request rounded up so that prefix plus buffer fills
   // whole alignment units.
-  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) override;
+  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                             ALLOCATOR_PROPERTIES* pActual) override;
   STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* pProps) override;
   // VFW_E_SIZENOTSET without buffers to make; E_OUTOFMEMORY when the memory
   // cannot be had. Committing again while decommitted samples are still out

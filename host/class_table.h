@@ -1,7 +1,7 @@
 // The host's class table: what CoCreateInstance can build. On Linux it is the
 // table behind our CoCreateInstance and knows CLSID_MemoryAllocator and the
-// module's filter (through the module's class factory) from the start; on Windows registrations go to the component runtime
-// (CoRegisterClassObject), beside the classes the system already knows.
+// module's filter (through the module's class factory) from the start; on Windows registrations go
+// to the component runtime (CoRegisterClassObject), beside the classes the system already knows.
 // Later registrations of a class win over earlier ones until revoked, so a
 // test may stand in its own allocator.
 //

@@ -28,7 +28,7 @@ HRESULT CreateModuleFilter(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
 struct Registration {
   DWORD m_dwCookie;
   CLSID m_Clsid;
-  HostClassCreator m_pfnCreate;          // or
+  HostClassCreator m_pfnCreate;  // or
   ComPtr<IClassFactory> m_pFactory;
 };
 
@@ -47,8 +47,7 @@ class CClassTable {
               DWORD* pdwCookie) {
     std::lock_guard<std::mutex> lock(m_Mutex);
     const DWORD dwCookie = ++m_dwLastCookie;
-    m_Entries.push_back(
-        Registration{dwCookie, clsid, pfnCreate, ComPtr<IClassFactory>(pFactory)});
+    m_Entries.push_back(Registration{dwCookie, clsid, pfnCreate, ComPtr<IClassFactory>(pFactory)});
     if (pdwCookie != nullptr) *pdwCookie = dwCookie;
     return S_OK;
   }
@@ -58,8 +57,9 @@ class CClassTable {
     ComPtr<IClassFactory> pFactory;  // released outside the lock
     {
       std::lock_guard<std::mutex> lock(m_Mutex);
-      auto it = std::find_if(m_Entries.begin(), m_Entries.end(),
-                             [dwCookie](const Registration& r) { return r.m_dwCookie == dwCookie; });
+      auto it = std::find_if(m_Entries.begin(), m_Entries.end(), [dwCookie](const Registration& r) {
+        return r.m_dwCookie == dwCookie;
+      });
       if (it == m_Entries.end()) return E_INVALIDARG;
       pFactory = std::move(it->m_pFactory);
       m_Entries.erase(it);

@@ -31,7 +31,7 @@ class CFileSource::CSourcePin : public CBasePin {
     if (pmt == nullptr) return E_POINTER;
     const CMediaType& offered = m_pSource->m_mt;
     return *pmt->Type() == *offered.Type() && *pmt->Subtype() == *offered.Subtype() ? S_OK
-                                                                                     : S_FALSE;
+                                                                                    : S_FALSE;
   }
   HRESULT GetMediaType(int iPosition, CMediaType* pmt) override {
     if (pmt == nullptr) return E_POINTER;
@@ -56,9 +56,7 @@ CFileSource::CFileSource(IAsyncReader* pReader, HRESULT* phr)
   if (!m_pPin && phr != nullptr) *phr = E_OUTOFMEMORY;
 }
 
-CFileSource::~CFileSource() {
-  m_pPin.reset();
-}
+CFileSource::~CFileSource() { m_pPin.reset(); }
 
 HRESULT CFileSource::Create(IAsyncReader* pReader, CFileSource** ppSource) {
   if (ppSource == nullptr) return E_POINTER;

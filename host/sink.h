@@ -10,9 +10,9 @@
 // recorded as ignored and answered S_OK, as a renderer does.
 //
 // Three ways to push back on the upstream filter: a delay per sample (sleeps
-// inside Receive), refusing samples with a failure, and holding samples (each accepted sample keeps one
-// reference until ReleaseHeldSamples, a flush, a stop or a disconnection, so
-// the upstream allocator runs dry).
+// inside Receive), refusing samples with a failure, and holding samples (each accepted sample keeps
+// one reference until ReleaseHeldSamples, a flush, a stop or a disconnection, so the upstream
+// allocator runs dry).
 //
 // Portable: used inside the host graph on Linux and inside the platform's
 // graph on Windows.

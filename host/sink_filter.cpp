@@ -15,7 +15,8 @@ STDMETHODIMP_(ULONG) CSinkFilter::Release() { return CBaseFilter::Release(); }
 
 STDMETHODIMP CSinkFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IAMFilterMiscFlags) return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+  if (riid == IID_IAMFilterMiscFlags)
+    return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
   if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(&m_Seeking), ppv);
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
@@ -75,13 +76,19 @@ STDMETHODIMP CSinkFilter::CUpstreamSeeking::GetStopPosition(LONGLONG* p) {
 STDMETHODIMP CSinkFilter::CUpstreamSeeking::GetCurrentPosition(LONGLONG* p) {
   return Forward([&](IMediaSeeking* s) { return s->GetCurrentPosition(p); });
 }
-STDMETHODIMP CSinkFilter::CUpstreamSeeking::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat,
-                                                             LONGLONG Source, const GUID* pSourceFormat) {
-  return Forward([&](IMediaSeeking* s) { return s->ConvertTimeFormat(pTarget, pTargetFormat, Source, pSourceFormat); });
+STDMETHODIMP CSinkFilter::CUpstreamSeeking::ConvertTimeFormat(LONGLONG* pTarget,
+                                                              const GUID* pTargetFormat,
+                                                              LONGLONG Source,
+                                                              const GUID* pSourceFormat) {
+  return Forward([&](IMediaSeeking* s) {
+    return s->ConvertTimeFormat(pTarget, pTargetFormat, Source, pSourceFormat);
+  });
 }
-STDMETHODIMP CSinkFilter::CUpstreamSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
-                                                        DWORD dwStopFlags) {
-  return Forward([&](IMediaSeeking* s) { return s->SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags); });
+STDMETHODIMP CSinkFilter::CUpstreamSeeking::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags,
+                                                         LONGLONG* pStop, DWORD dwStopFlags) {
+  return Forward([&](IMediaSeeking* s) {
+    return s->SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
+  });
 }
 STDMETHODIMP CSinkFilter::CUpstreamSeeking::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
   return Forward([&](IMediaSeeking* s) { return s->GetPositions(pCurrent, pStop); });

@@ -7,6 +7,7 @@ scripts/deps.sh test
 
 # Source checks first: they take a second and name the offending lines.
 bash scripts/check-layers.sh
+bash scripts/check-format.sh
 
 jobs=$(nproc)
 run_preset() {

@@ -47,8 +47,7 @@ STDMETHODIMP_(ULONG) CBlockReader::Release() {
   return cRef;
 }
 
-STDMETHODIMP CBlockReader::RequestAllocator(IMemAllocator* pPreferred,
-                                            ALLOCATOR_PROPERTIES* pProps,
+STDMETHODIMP CBlockReader::RequestAllocator(IMemAllocator* pPreferred, ALLOCATOR_PROPERTIES* pProps,
                                             IMemAllocator** ppActual) {
   return m_pInner->RequestAllocator(pPreferred, pProps, ppActual);
 }

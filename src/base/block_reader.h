@@ -42,8 +42,8 @@ namespace flvdmx {
 // Flushes opened on a shared upstream reader, as its users open and close
 // them: the block readers of every thread look at it before serving a block.
 struct CReaderFlushState {
-  std::atomic<LONG> lOpen{0};         // brackets open now
-  std::atomic<uint32_t> dwBegun{0};   // brackets ever opened: a new one drops blocks
+  std::atomic<LONG> lOpen{0};        // brackets open now
+  std::atomic<uint32_t> dwBegun{0};  // brackets ever opened: a new one drops blocks
 
   void Begin() {
     dwBegun.fetch_add(1, std::memory_order_acq_rel);
@@ -90,8 +90,8 @@ class CBlockReader final : public IAsyncReader {
   struct Block {
     std::unique_ptr<uint8_t[]> pData;  // made on the first fill
     int64_t llStart = 0;
-    int64_t llEnd = 0;      // == llStart: nothing cached
-    int64_t cReads = 0;     // reads served from it since its fill
+    int64_t llEnd = 0;   // == llStart: nothing cached
+    int64_t cReads = 0;  // reads served from it since its fill
   };
 
   ~CBlockReader();

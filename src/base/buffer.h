@@ -35,7 +35,8 @@ class CBaseBuffer {
 #if defined(__GNUC__)
   __attribute__((format(printf, 2, 3)))
 #endif
-  HRESULT Format(const char* format, ...);
+  HRESULT
+  Format(const char* format, ...);
   HRESULT FormatV(const char* format, va_list args);
   HRESULT Swap(CBaseBuffer* other);
 

@@ -20,9 +20,7 @@ CBaseFilter::CBaseFilter(const wchar_t* pName, IUnknown* pUnk, CCritSec* pLock, 
                          HRESULT* phr)
     : CUnknown(pName, pUnk), m_clsid(clsid), m_pLock(pLock) {}
 
-CBaseFilter::~CBaseFilter() {
-  delete[] m_pName;
-}
+CBaseFilter::~CBaseFilter() { delete[] m_pName; }
 
 STDMETHODIMP CBaseFilter::QueryInterface(REFIID riid, void** ppv) {
   return GetOwner()->QueryInterface(riid, ppv);

@@ -16,11 +16,16 @@ struct VideoFormatLayout {
 };
 
 VideoFormatLayout GetVideoFormatLayout(const GUID& formattype) {
-  if (formattype == FORMAT_VideoInfo) return {true, false, kVideoInfoSize, offsetof(VIDEOINFOHEADER, bmiHeader)};
-  if (formattype == FORMAT_VideoInfo2) return {true, true, kVideoInfo2Size, offsetof(VIDEOINFOHEADER2, bmiHeader)};
-  if (formattype == FORMAT_MPEGVideo) return {true, false, kMpeg1VideoInfoSize, offsetof(VIDEOINFOHEADER, bmiHeader)};
-  if (formattype == FORMAT_MPEG2Video) return {true, true, kMpeg2VideoInfoSize, offsetof(VIDEOINFOHEADER2, bmiHeader)};
-  if (formattype == FORMAT_VideoInfo144) return {true, false, kVideoInfo144Size, offsetof(VIDEOINFOHEADER, bmiHeader)};
+  if (formattype == FORMAT_VideoInfo)
+    return {true, false, kVideoInfoSize, offsetof(VIDEOINFOHEADER, bmiHeader)};
+  if (formattype == FORMAT_VideoInfo2)
+    return {true, true, kVideoInfo2Size, offsetof(VIDEOINFOHEADER2, bmiHeader)};
+  if (formattype == FORMAT_MPEGVideo)
+    return {true, false, kMpeg1VideoInfoSize, offsetof(VIDEOINFOHEADER, bmiHeader)};
+  if (formattype == FORMAT_MPEG2Video)
+    return {true, true, kMpeg2VideoInfoSize, offsetof(VIDEOINFOHEADER2, bmiHeader)};
+  if (formattype == FORMAT_VideoInfo144)
+    return {true, false, kVideoInfo144Size, offsetof(VIDEOINFOHEADER, bmiHeader)};
   return {false, false, 0, 0};
 }
 
@@ -39,7 +44,8 @@ VideoFields ReadVideoFields(const BYTE* pb, const VideoFormatLayout& layout) {
   VideoFields f{};
   std::memcpy(&f.rcSource, pb + offsetof(VIDEOINFOHEADER, rcSource), sizeof(RECT));
   std::memcpy(&f.rcTarget, pb + offsetof(VIDEOINFOHEADER, rcTarget), sizeof(RECT));
-  std::memcpy(&f.AvgTimePerFrame, pb + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), sizeof(REFERENCE_TIME));
+  std::memcpy(&f.AvgTimePerFrame, pb + offsetof(VIDEOINFOHEADER, AvgTimePerFrame),
+              sizeof(REFERENCE_TIME));
   std::memcpy(&f.bmi, pb + layout.cbBitmapOffset, sizeof(BITMAPINFOHEADER));
   if (layout.bInfoHeader2) {
     DWORD x = 0;
@@ -86,7 +92,8 @@ bool VideoFormatsMatch(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
   if (!fa.bVerticalZero && fa.llHorizontal != fb.llHorizontal) return false;
 
   if (std::memcmp(&fa.bmi, &fb.bmi, sizeof(BITMAPINFOHEADER)) != 0) {
-    if (fa.bmi.biWidth != fb.bmi.biWidth || AbsHeight(fa.bmi.biHeight) != AbsHeight(fb.bmi.biHeight) ||
+    if (fa.bmi.biWidth != fb.bmi.biWidth ||
+        AbsHeight(fa.bmi.biHeight) != AbsHeight(fb.bmi.biHeight) ||
         fa.bmi.biBitCount != fb.bmi.biBitCount || fa.bmi.biCompression != fb.bmi.biCompression) {
       return false;
     }
@@ -109,7 +116,8 @@ bool VideoFormatsMatch(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
                                  : static_cast<uint64_t>(tb) - static_cast<uint64_t>(ta);
   if (diff > 1) return false;
 
-  return RectsMatch(fa.rcSource, fb.rcSource, fa.bmi) && RectsMatch(fa.rcTarget, fb.rcTarget, fa.bmi);
+  return RectsMatch(fa.rcSource, fb.rcSource, fa.bmi) &&
+         RectsMatch(fa.rcTarget, fb.rcTarget, fa.bmi);
 }
 
 // Smallest block two differently sized blocks of one format type must have;
@@ -299,7 +307,8 @@ BOOL CMediaType::MatchesPartial(const CMediaType* ppartial) const {
   if (ppartial->formattype != GUID_NULL) {
     if (formattype != ppartial->formattype) return FALSE;
     if (ppartial->cbFormat != 0) {
-      if (cbFormat != ppartial->cbFormat || pbFormat == nullptr || ppartial->pbFormat == nullptr) return FALSE;
+      if (cbFormat != ppartial->cbFormat || pbFormat == nullptr || ppartial->pbFormat == nullptr)
+        return FALSE;
       if (std::memcmp(pbFormat, ppartial->pbFormat, cbFormat) != 0) return FALSE;
     }
   }

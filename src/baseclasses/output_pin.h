@@ -20,8 +20,8 @@ namespace flvdmx {
 
 class CBaseOutputPin : public CBasePin {
  public:
-  CBaseOutputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
-                 HRESULT* phr, const wchar_t* pName);
+  CBaseOutputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
+                 const wchar_t* pName);
   ~CBaseOutputPin() override;
 
   // IPin calls that belong to input pins: E_UNEXPECTED.

@@ -19,8 +19,8 @@ bool IsVagueRefusal(HRESULT hr) {
 
 }  // namespace
 
-CBasePin::CBasePin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
-                   HRESULT* phr, const wchar_t* pName, PIN_DIRECTION dir)
+CBasePin::CBasePin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
+                   const wchar_t* pName, PIN_DIRECTION dir)
     : CUnknown(pObjectName, nullptr), m_dir(dir), m_pLock(pLock), m_pFilter(pFilter) {
   if (pName != nullptr) {
     m_pName = DuplicateWideString(pName);
@@ -85,8 +85,7 @@ HRESULT CBasePin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
   return hrFailure;
 }
 
-HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const CMediaType* pmt,
-                                IEnumMediaTypes* pEnum) {
+HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const CMediaType* pmt, IEnumMediaTypes* pEnum) {
   HRESULT hrFailure = VFW_E_NO_ACCEPTABLE_TYPES;
   bool bResetOnce = false;
   for (;;) {

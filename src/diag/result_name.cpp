@@ -15,7 +15,8 @@ struct ResultName {
   const char* name;
 };
 
-#define NAME(x) {static_cast<uint32_t>(x), #x}
+#define NAME(x) \
+  { static_cast<uint32_t>(x), #x }
 // Sorted by code as unsigned (a unit test checks), so that lookup can halve.
 const ResultName kNames[] = {
     NAME(S_OK),
@@ -212,8 +213,8 @@ const char* LookupResultName(HRESULT hr) {
     const uint32_t wsa = code & 0xFFFFu;
     if (const char* name = FindName(kWinsockNames, wsa)) return name;
     char* text = NextMadeText();
-    std::snprintf(text, sizeof t_made[0], "Unknown Winsock error (%d=0x%08X)", static_cast<int>(wsa),
-                  static_cast<unsigned>(wsa));
+    std::snprintf(text, sizeof t_made[0], "Unknown Winsock error (%d=0x%08X)",
+                  static_cast<int>(wsa), static_cast<unsigned>(wsa));
     return text;
   }
   if (code >= kRasterFirst && code <= kRasterLast) {

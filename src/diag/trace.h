@@ -34,7 +34,8 @@ void TraceV(const char* format, va_list args);
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
-inline void Trace(const char* format, ...) {
+inline void
+Trace(const char* format, ...) {
   if (!TraceEnabled() || format == nullptr) return;
   va_list args;
   va_start(args, format);

@@ -19,7 +19,8 @@ class CPrefix {
 #if defined(__GNUC__)
   __attribute__((format(printf, 2, 3)))
 #endif
-  void Printf(const char* format, ...) {
+  void
+  Printf(const char* format, ...) {
     const size_t room = sizeof m_szText - m_cch;
     if (room <= 1) return;
     va_list args;

@@ -25,7 +25,9 @@ uint32_t LocalTimeOfDayMs() {
   // tm_sec may be 60 on a leap second; keep the result inside one day.
   const uint32_t sec = static_cast<uint32_t>(local.tm_sec > 59 ? 59 : local.tm_sec);
   return ((static_cast<uint32_t>(local.tm_hour) * 60 + static_cast<uint32_t>(local.tm_min)) * 60 +
-          sec) * 1000 + ms;
+          sec) *
+             1000 +
+         ms;
 }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
@@ -54,8 +56,15 @@ std::wstring WidenPath(const char* pszPath) {
   const auto* p = reinterpret_cast<const unsigned char*>(pszPath);
   while (*p) {
     const unsigned char lead = *p;
-    const int extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : -1;
-    uint32_t c = extra == 0 ? lead : extra == 1 ? lead & 0x1Fu : extra == 2 ? lead & 0x0Fu : lead & 0x07u;
+    const int extra = lead < 0x80         ? 0
+                      : (lead >> 5) == 6  ? 1
+                      : (lead >> 4) == 14 ? 2
+                      : (lead >> 3) == 30 ? 3
+                                          : -1;
+    uint32_t c = extra == 0   ? lead
+                 : extra == 1 ? lead & 0x1Fu
+                 : extra == 2 ? lead & 0x0Fu
+                              : lead & 0x07u;
     int i = 1;
     for (; extra > 0 && i <= extra && (p[i] & 0xC0) == 0x80; ++i) c = (c << 6) | (p[i] & 0x3Fu);
     if (extra < 0 || i <= extra) {  // not UTF-8: keep the byte's place visible

@@ -28,9 +28,8 @@ CTraceTimer* StartTraceTimer(TraceTimerCallback pfn, void* pContext, uint32_t du
   timer->m_pfn = pfn;
   timer->m_pContext = pContext;
   timer->m_hQueue = CreateTimerQueue();
-  if (timer->m_hQueue &&
-      CreateTimerQueueTimer(&timer->m_hTimer, timer->m_hQueue, TimerTick, timer, dueMs, periodMs,
-                            WT_EXECUTEDEFAULT)) {
+  if (timer->m_hQueue && CreateTimerQueueTimer(&timer->m_hTimer, timer->m_hQueue, TimerTick, timer,
+                                               dueMs, periodMs, WT_EXECUTEDEFAULT)) {
     return timer;
   }
   if (timer->m_hQueue) DeleteTimerQueueEx(timer->m_hQueue, nullptr);

@@ -65,8 +65,8 @@ class CTraceWriter {
 
   static int64_t NowMs();
 
-  std::mutex m_Lock;       // the pending text and the timer
-  std::mutex m_FileLock;   // one file write at a time, in the order taken out
+  std::mutex m_Lock;      // the pending text and the timer
+  std::mutex m_FileLock;  // one file write at a time, in the order taken out
   CHeapBuffer m_Pending;
   std::atomic<int64_t> m_llLastFlushMs;  // the stopwatch, restarted by each write
   CTraceTimer* m_pTimer = nullptr;

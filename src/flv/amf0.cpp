@@ -14,8 +14,8 @@ namespace flvdmx {
 
 namespace {
 
-AmfStatus ParseAmfValue(AmfCursor& cursor, uint32_t* pType, const uint8_t* pName,
-                        uint32_t cbName, AmfVisitor visitor, void* pContext);
+AmfStatus ParseAmfValue(AmfCursor& cursor, uint32_t* pType, const uint8_t* pName, uint32_t cbName,
+                        AmfVisitor visitor, void* pContext);
 
 // A 16-bit length and that many characters; the cursor moves only when both
 // are there.
@@ -45,8 +45,8 @@ AmfStatus ParseAmfProperties(AmfCursor& cursor, AmfVisitor visitor, void* pConte
   return AmfStatus::kOk;
 }
 
-AmfStatus ParseAmfElements(AmfCursor& cursor, int32_t count, const uint8_t* pName,
-                           uint32_t cbName, AmfVisitor visitor, void* pContext) {
+AmfStatus ParseAmfElements(AmfCursor& cursor, int32_t count, const uint8_t* pName, uint32_t cbName,
+                           AmfVisitor visitor, void* pContext) {
   // Every element takes at least its marker byte, so a count from the file
   // cannot outrun the data.
   for (int32_t i = 0; i < count; ++i) {
@@ -57,8 +57,8 @@ AmfStatus ParseAmfElements(AmfCursor& cursor, int32_t count, const uint8_t* pNam
   return AmfStatus::kOk;
 }
 
-AmfStatus ParseAmfContainer(AmfCursor& cursor, uint32_t type, const uint8_t* pName,
-                            uint32_t cbName, AmfVisitor visitor, void* pContext) {
+AmfStatus ParseAmfContainer(AmfCursor& cursor, uint32_t type, const uint8_t* pName, uint32_t cbName,
+                            AmfVisitor visitor, void* pContext) {
   if (cursor.depth >= kAmfMaxDepth) return AmfStatus::kInvalid;
   ++cursor.depth;
   AmfStatus status = AmfStatus::kOk;
@@ -67,8 +67,8 @@ AmfStatus ParseAmfContainer(AmfCursor& cursor, uint32_t type, const uint8_t* pNa
     if (!cursor.reader.GetU32(&count)) {
       status = AmfStatus::kInvalid;
     } else {
-      status = ParseAmfElements(cursor, static_cast<int32_t>(count), pName, cbName, visitor,
-                                pContext);
+      status =
+          ParseAmfElements(cursor, static_cast<int32_t>(count), pName, cbName, visitor, pContext);
     }
   } else {
     if (type == kAmfEcmaArray && !cursor.reader.Skip(4)) {  // the count is only a hint
@@ -83,8 +83,8 @@ AmfStatus ParseAmfContainer(AmfCursor& cursor, uint32_t type, const uint8_t* pNa
 
 // Parses one value at the cursor (reporting its marker through *pType) and
 // visits it.
-AmfStatus ParseAmfValue(AmfCursor& cursor, uint32_t* pType, const uint8_t* pName,
-                        uint32_t cbName, AmfVisitor visitor, void* pContext) {
+AmfStatus ParseAmfValue(AmfCursor& cursor, uint32_t* pType, const uint8_t* pName, uint32_t cbName,
+                        AmfVisitor visitor, void* pContext) {
   uint8_t marker = 0;
   if (!cursor.reader.GetU8(&marker)) return AmfStatus::kInvalid;
   *pType = marker;
@@ -103,8 +103,7 @@ AmfStatus ParseAmfValue(AmfCursor& cursor, uint32_t* pType, const uint8_t* pName
     case kAmfObject:
     case kAmfEcmaArray:
     case kAmfStrictArray: {
-      const AmfStatus status =
-          ParseAmfContainer(cursor, marker, pName, cbName, visitor, pContext);
+      const AmfStatus status = ParseAmfContainer(cursor, marker, pName, cbName, visitor, pContext);
       if (status != AmfStatus::kOk) return status;
       cbData = static_cast<uint32_t>(cursor.reader.pos() - dataPos);
       break;
@@ -175,7 +174,7 @@ AmfStatus MatchKey(uint32_t type, const uint8_t* pName, uint32_t cbName, const u
     return AmfStatus::kOk;
   }
   return AmfValueToDouble(type, pData, cbData, &match->value) ? AmfStatus::kFound
-                                                               : AmfStatus::kRejected;
+                                                              : AmfStatus::kRejected;
 }
 
 bool LookUp(const uint8_t* pBuffer, uint32_t cbBuffer, const char* pszKey, double* pValue) {

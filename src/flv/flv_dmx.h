@@ -137,8 +137,8 @@ class CFlvDmx : public CBaseDmx, public CSeeking {
                          int64_t& llPosition, FlvTag& tag);
   // From the video tag found for a target back to the key frame to decode
   // from. S_OK; else the search's result.
-  HRESULT PositionAtKeyFrame(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
-                             int64_t& llPosition, FlvTag& tag);
+  HRESULT PositionAtKeyFrame(CBaseDmxOutputPin* pPin, const CFlvReader& reader, int64_t& llPosition,
+                             FlvTag& tag);
   // Delivers tags from llPosition until the segment or the stream ends, a
   // thread command is pending (end-of-stream delivered, S_OK), or the pin's
   // restart request is set (S_OK with *pbRestart). Else the failure or

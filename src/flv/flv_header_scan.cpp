@@ -25,7 +25,7 @@ enum ScanFlags : uint32_t {
 };
 
 constexpr uint32_t kScanVideo =
-    kScanVideoDescription | kScanSkipFirstVideoTag | kScanFrameDuration;  // 0x1C
+    kScanVideoDescription | kScanSkipFirstVideoTag | kScanFrameDuration;     // 0x1C
 constexpr uint32_t kScanAudio = kScanAudioDescription | kScanFirstAudioTag;  // 0x21
 constexpr uint32_t kTimeUnset = 0xFFFFFFFF;
 // Media seen before the tail search is worth its reads, in ms.
@@ -137,8 +137,8 @@ class CFlvHeaderScan {
 
   uint32_t m_dwFlags = 0;
   int64_t m_llPos = 0;
-  int64_t m_llPrevPos = 0;             // 0: no tag before
-  uint32_t m_dwExpectedPrevSize = 0;   // 0: nothing to check
+  int64_t m_llPrevPos = 0;            // 0: no tag before
+  uint32_t m_dwExpectedPrevSize = 0;  // 0: nothing to check
   FlvTag m_FirstAudioTag;
   int64_t m_llFirstAudioPos = 0;
   uint32_t m_dwFirstVideoTime = kTimeUnset;
@@ -239,8 +239,8 @@ HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
   }
   if (m_dwFlags & kScanVideoDescription) {
     m_dwFlags &= ~kScanVideoDescription;
-    if (m_File.VideoEntry().ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag,
-                                              0) != S_OK) {
+    if (m_File.VideoEntry().ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0) !=
+        S_OK) {
       return VFW_E_INVALID_FILE_FORMAT;
     }
   }
@@ -291,8 +291,7 @@ void CFlvHeaderScan::OnScriptTag(const FlvTag& tag) {
   uint32_t dwMetaDuration = 0;
   int32_t lAudioCodecId = -1;
   int32_t lVideoCodecId = -1;
-  (void)ParseScriptDataTag(m_Reader, m_llPos, tag, &dwMetaDuration, &lAudioCodecId,
-                           &lVideoCodecId);
+  (void)ParseScriptDataTag(m_Reader, m_llPos, tag, &dwMetaDuration, &lAudioCodecId, &lVideoCodecId);
   if (dwMetaDuration != 0) {
     m_File.m_dwDuration = dwMetaDuration;
     m_dwFlags &= ~kScanDurationOpen;
@@ -315,8 +314,7 @@ bool CFlvHeaderScan::SettleDurationEarly() {
     // file is cheaper than the rest of the walk.
     if (m_File.m_dwDuration > kTenSeconds) {
       if (SUCCEEDED(FindTimestampOfLastSample(m_Reader, m_llPrevPos, &m_File.m_dwDuration,
-                                              m_File.m_TagLinkFixups,
-                                              m_bExtendedTimeConsistent))) {
+                                              m_File.m_TagLinkFixups, m_bExtendedTimeConsistent))) {
         return false;
       }
       m_dwFlags = kScanTailSearchFailed | kScanDurationOpen;
@@ -331,17 +329,17 @@ void CFlvHeaderScan::FinishAudioDescription() {
   if ((m_dwFlags & kScanAudioDescription) &&
       (!(m_dwFlags & kScanFirstAudioTag) || m_bFirstAudioIsFallback)) {
     // A single audio tag, or one whose header never became readable.
-    (void)m_File.AudioEntry().ReadFormatFromTag(
-        m_pReader, m_llFirstAudioPos + kFlvTagPayloadOffset, &m_FirstAudioTag, 0);
+    (void)m_File.AudioEntry().ReadFormatFromTag(m_pReader, m_llFirstAudioPos + kFlvTagPayloadOffset,
+                                                &m_FirstAudioTag, 0);
   }
 }
 
 void CFlvHeaderScan::FinishFrameDuration() {
   if (!(m_dwFlags & kScanFrameDuration)) return;
-  m_File.m_llAvgTimePerFrame =
-      m_cVideoTags > 1 ? static_cast<int64_t>(m_dwLastVideoTime - m_dwFirstVideoTime) * 10000 /
-                             (m_cVideoTags - 1)
-                       : kDefaultAvgTimePerFrame;
+  m_File.m_llAvgTimePerFrame = m_cVideoTags > 1
+                                   ? static_cast<int64_t>(m_dwLastVideoTime - m_dwFirstVideoTime) *
+                                         10000 / (m_cVideoTags - 1)
+                                   : kDefaultAvgTimePerFrame;
 }
 
 HRESULT CFlvHeaderScan::Scan(IAsyncReader* pReader, CFlvFileState& file) {
@@ -383,8 +381,8 @@ HRESULT FindTimestampOfLastSample(const CFlvReader& reader, int64_t llLowerBound
   }
   // The probes can miss a wrap, never add one: a file that fills
   // TimestampExtended may only raise the time.
-  const uint32_t dwExtended = (tag.ExtendedTimeStampAndStreamId & 0xFF000000u) |
-                              (tag.TimeStamp & 0x00FFFFFFu);
+  const uint32_t dwExtended =
+      (tag.ExtendedTimeStampAndStreamId & 0xFF000000u) | (tag.TimeStamp & 0x00FFFFFFu);
   if (bTrustExtendedTime && dwExtended > tag.TimeStamp) tag.TimeStamp = dwExtended;
   WalkTailToEnd(reader, pos, tag, pdwDuration, fixups);
   return S_OK;

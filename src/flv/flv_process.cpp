@@ -102,8 +102,8 @@ bool IsKeyFrame(IAsyncReader* pReader, const FlvTag& tag, int64_t llPosition) {
 HRESULT SeekToKeyFrame(const CFlvReader& reader, int64_t& llPosition, FlvTag& tag,
                        int64_t& llSampleCount) {
   while (!IsKeyFrame(reader.Reader(), tag, llPosition)) {
-    const HRESULT hr = FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition,
-                                         tag.TimeStamp);
+    const HRESULT hr =
+        FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp);
     if (hr != S_OK) return hr;
     --llSampleCount;
   }
@@ -165,8 +165,8 @@ HRESULT DeliveryFailed(CBaseDmx* pDmx, HRESULT hr) {
 // or the stream's first tag when none lies at or before it. The walks are
 // exact where the search is not: the search stops within a tolerance, on
 // whatever tag its probe met.
-void SettleOnTarget(const CFlvReader& reader, uint8_t type, uint32_t dwTarget,
-                    int64_t& llPosition, FlvTag& tag, int64_t& llSampleCount) {
+void SettleOnTarget(const CFlvReader& reader, uint8_t type, uint32_t dwTarget, int64_t& llPosition,
+                    FlvTag& tag, int64_t& llSampleCount) {
   while (tag.TimeStamp > dwTarget) {
     FlvTag prev = tag;
     int64_t llPrev = 0;

@@ -72,9 +72,7 @@ HRESULT ReadField(const CFlvReader& reader, int64_t llPosition, uint32_t cbField
   if (hr != S_OK) return hr;
   ByteReader r(b, cbField);
   uint8_t u8 = 0;
-  const bool ok = cbField == 1   ? r.GetU8(&u8)
-                  : cbField == 3 ? r.GetU24(pValue)
-                                 : r.GetU32(pValue);
+  const bool ok = cbField == 1 ? r.GetU8(&u8) : cbField == 3 ? r.GetU24(pValue) : r.GetU32(pValue);
   if (cbField == 1) *pValue = u8;
   return ok ? S_OK : E_UNEXPECTED;
 }

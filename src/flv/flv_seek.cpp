@@ -153,8 +153,8 @@ HRESULT WalkToPredecessor(const CFlvReader& reader, int64_t llPosition, uint32_t
         continue;
       }
     }
-    const HRESULT hr = WalkForwardTo(reader, anchor, llPosition, dwPrevSizeAt, prev,
-                                     llPrevPosition);
+    const HRESULT hr =
+        WalkForwardTo(reader, anchor, llPosition, dwPrevSizeAt, prev, llPrevPosition);
     if (hr == S_OK || anchor == first) return hr;
   }
 }

@@ -40,7 +40,7 @@ enum FlvSoundFormat : int32_t {
 // HEVC (AVCPacketType) tags.
 enum FlvPacketType : uint8_t {
   kFlvPacketSequenceHeader = 0,
-  kFlvPacketCodedData = 1,  // AAC raw frame; AVC/HEVC NAL units
+  kFlvPacketCodedData = 1,      // AAC raw frame; AVC/HEVC NAL units
   kFlvPacketEndOfSequence = 2,  // AVC/HEVC only
 };
 

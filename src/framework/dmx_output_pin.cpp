@@ -67,8 +67,7 @@ HRESULT CBaseDmxOutputPin::BreakConnect() {
   return CPushPin::BreakConnect();
 }
 
-HRESULT CBaseDmxOutputPin::DecideBufferSize(IMemAllocator* pAlloc,
-                                            ALLOCATOR_PROPERTIES* pRequest) {
+HRESULT CBaseDmxOutputPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
   return m_pDmx->PinDecideBufferSize(GetPinNumber(), pAlloc, pRequest);
 }
 

@@ -4,8 +4,8 @@
 
 namespace flvdmx {
 
-CPushPin::CPushPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
-                   HRESULT* phr, const wchar_t* pName)
+CPushPin::CPushPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
+                   const wchar_t* pName)
     : CFilterPassThru(pFilter != nullptr ? static_cast<IBaseFilter*>(pFilter) : nullptr, phr),
       CBaseOutputPin(pObjectName, pFilter, pLock, phr, pName) {}
 

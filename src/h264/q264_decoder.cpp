@@ -8,8 +8,8 @@ namespace {
 
 // Sample aspect ratios of Table E-1 for aspect_ratio_idc 1 to 16.
 constexpr uint16_t kSampleAspect[16][2] = {
-    {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33}, {24, 11}, {20, 11}, {32, 11},
-    {80, 33}, {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},  {3, 2},   {2, 1},
+    {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33},  {24, 11}, {20, 11}, {32, 11},
+    {80, 33}, {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1},
 };
 
 void FillStreamInfo(const Q264SeqParameterSet& s, VideoStreamInfo* pInfo) {
@@ -21,8 +21,8 @@ void FillStreamInfo(const Q264SeqParameterSet& s, VideoStreamInfo* pInfo) {
   // The parser has checked that the crop window lies inside the picture.
   const uint32_t cropUnitX = (s.chroma_format_idc == 0 || s.chroma_format_idc == 3) ? 1 : 2;
   const uint32_t cropUnitY = (2 - s.frame_mbs_only_flag) * (s.chroma_format_idc == 1 ? 2 : 1);
-  pInfo->m_dwWidth =
-      (s.pic_width_in_mbs_minus1 + 1) * 16 - (s.frame_crop_left_offset + s.frame_crop_right_offset) * cropUnitX;
+  pInfo->m_dwWidth = (s.pic_width_in_mbs_minus1 + 1) * 16 -
+                     (s.frame_crop_left_offset + s.frame_crop_right_offset) * cropUnitX;
   pInfo->m_dwHeight = (s.pic_height_in_map_units_minus1 + 1) * (2 - s.frame_mbs_only_flag) * 16 -
                       (s.frame_crop_top_offset + s.frame_crop_bottom_offset) * cropUnitY;
 
@@ -42,7 +42,8 @@ void FillStreamInfo(const Q264SeqParameterSet& s, VideoStreamInfo* pInfo) {
   if (v.timing_info_present_flag && v.num_units_in_tick != 0) {
     // One frame lasts two ticks. Divided in single precision as the rate
     // has always been computed here, so that media types stay the same.
-    const float ticksPerSecond = static_cast<float>(v.time_scale) / static_cast<float>(v.num_units_in_tick);
+    const float ticksPerSecond =
+        static_cast<float>(v.time_scale) / static_cast<float>(v.num_units_in_tick);
     const double rate = static_cast<double>(ticksPerSecond) / 2.0;
     pInfo->m_dFrameRate = (rate < 0.1 || rate > 100.0) ? 30.0 : rate;
   }

@@ -42,7 +42,8 @@ STDMETHODIMP CClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
   // owner.
   if (pUnkOuter != nullptr && riid != IID_IUnknown) return E_NOINTERFACE;
   if (m_pEntry->m_pfnCreate == nullptr) {
-    Trace("\nCClassFactory::CreateInstance - %ls cannot be created in this build", m_pEntry->m_pszName);
+    Trace("\nCClassFactory::CreateInstance - %ls cannot be created in this build",
+          m_pEntry->m_pszName);
     return E_NOTIMPL;
   }
 

@@ -25,9 +25,9 @@ using ClassLoadHook = void (*)(BOOL bLoading, const CLSID* pClsid);
 struct ClassTableEntry {
   const wchar_t* m_pszName;
   CLSID m_Clsid;
-  ClassCreateFunction m_pfnCreate;     // null: the class cannot be built yet
-  ClassLoadHook m_pfnLoadHook;         // may be null
-  const FilterSetup* m_pFilterSetup;   // null: not a filter, nothing for the mapper
+  ClassCreateFunction m_pfnCreate;    // null: the class cannot be built yet
+  ClassLoadHook m_pfnLoadHook;        // may be null
+  const FilterSetup* m_pFilterSetup;  // null: not a filter, nothing for the mapper
 };
 
 struct ClassTable {

@@ -34,12 +34,14 @@ constexpr ExtensionEntry kExtensions[] = {
 };
 
 constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Orvex Technologies, Inc.\\DShow\\Filters\\OXFLVDmx";
-constexpr wchar_t kPlayerTypesKey[] = L"SOFTWARE\\Microsoft\\MediaPlayer\\Player\\Extensions\\Types";
+constexpr wchar_t kPlayerTypesKey[] =
+    L"SOFTWARE\\Microsoft\\MediaPlayer\\Player\\Extensions\\Types";
 constexpr wchar_t kPlayerDescriptionsKey[] =
     L"SOFTWARE\\Microsoft\\MediaPlayer\\Player\\Extensions\\Descriptions";
 constexpr wchar_t kPlayerMuiDescriptionsKey[] =
     L"SOFTWARE\\Microsoft\\MediaPlayer\\Player\\Extensions\\MUIDescriptions";
-constexpr wchar_t kWmPlayerExtensionsKey[] = L"SOFTWARE\\Microsoft\\Multimedia\\WMPlayer\\Extensions";
+constexpr wchar_t kWmPlayerExtensionsKey[] =
+    L"SOFTWARE\\Microsoft\\Multimedia\\WMPlayer\\Extensions";
 // The shell's thumbnail-extractor slot and the platform's own video extractor.
 constexpr wchar_t kShellThumbnailSlot[] = L"\\ShellEx\\{BB2E617C-0920-11d1-9A0B-00C04FC2D6C1}";
 constexpr wchar_t kVideoThumbnailExtractor[] = L"{c5a40261-cd64-4ccf-84cb-c394da41d590}";
@@ -190,8 +192,8 @@ HRESULT UseFilterMapper(IRegistrationHost& host, const ClassTable& classes, bool
   host.FreeUnusedLibraries();
   if (SUCCEEDED(hrInit)) host.UninitializeComponentRuntime();
   if (FAILED(hr)) {
-    Trace("\n%s - filter mapper failed: %s", bRegister ? "DllRegisterServer" : "DllUnregisterServer",
-          GetResultName(hr));
+    Trace("\n%s - filter mapper failed: %s",
+          bRegister ? "DllRegisterServer" : "DllUnregisterServer", GetResultName(hr));
   }
   return hr;
 }
@@ -228,7 +230,8 @@ HRESULT RegisterContent(IRegistry& registry) {
     count = stored == 0xFFFFFFFFu ? stored : stored + 1;
   }
   hr = registry.SetDword(kHKCR, key, L"Usage Count", count);
-  if (SUCCEEDED(hr)) hr = registry.SetString(kHKCR, key, L"Source Filter", GuidText(kClsidAsyncReader));
+  if (SUCCEEDED(hr))
+    hr = registry.SetString(kHKCR, key, L"Source Filter", GuidText(kClsidAsyncReader));
   if (SUCCEEDED(hr)) hr = WriteCheckBytes(registry, key);
   return hr;
 }
@@ -286,7 +289,8 @@ void AddShellThumbnailEntry(IRegistry& registry, const ExtensionEntry& ext) {
 HRESULT RegisterExtension(IRegistry& registry, const ExtensionEntry& ext) {
   const std::wstring key = ExtensionKey(ext);
   HRESULT hr = registry.CreateKey(kHKCR, key, nullptr);
-  if (SUCCEEDED(hr)) hr = registry.SetString(kHKCR, key, L"Source Filter", GuidText(kClsidAsyncReader));
+  if (SUCCEEDED(hr))
+    hr = registry.SetString(kHKCR, key, L"Source Filter", GuidText(kClsidAsyncReader));
   if (SUCCEEDED(hr)) hr = registry.SetString(kHKCR, key, L"Media Type", GuidText(kMediaTypeStream));
   if (FAILED(hr)) return hr;
   (void)registry.SetString(kHKCR, key, L"Subtype", GuidText(MEDIASUBTYPE_QFLV));
@@ -316,7 +320,8 @@ void RemoveShellThumbnailEntry(IRegistry& registry, const ExtensionEntry& ext) {
   RegistryValue value;
   const bool bOurs = SUCCEEDED(registry.QueryValue(kHKCR, slotKey, L"", &value)) &&
                      value.IsString() && SamePath(value.m_strText, kVideoThumbnailExtractor);
-  if (bOurs && KeyHoldsNothingElse(registry, slotKey, true)) (void)registry.DeleteKey(kHKCR, slotKey);
+  if (bOurs && KeyHoldsNothingElse(registry, slotKey, true))
+    (void)registry.DeleteKey(kHKCR, slotKey);
   for (const std::wstring& key : {shellKey, extKey}) {
     if (FAILED(registry.OpenKey(kHKCR, key)) || !KeyHoldsNothingElse(registry, key, false)) return;
     (void)registry.DeleteKey(kHKCR, key);
@@ -388,7 +393,8 @@ HRESULT UnregisterModule(IRegistrationHost& host, IRegistry& registry, const Cla
   if (FAILED(host.GetModulePath(&modulePath))) modulePath.clear();
   std::wstring otherPath;
   if (classes.m_cEntries > 0 &&
-      AnotherCopyIsRegistered(host, registry, classes.m_pEntries[0].m_Clsid, modulePath, &otherPath)) {
+      AnotherCopyIsRegistered(host, registry, classes.m_pEntries[0].m_Clsid, modulePath,
+                              &otherPath)) {
     Trace("\nDllUnregisterServer - another copy owns the registration; nothing removed");
     return S_OK;
   }

@@ -34,7 +34,8 @@ class CMapperV2 : public IFilterMapperV2 {
     for (uint32_t i = 0; i < setup.m_cPins; ++i) {
       const FilterPinSetup& pin = setup.m_pPins[i];
       for (uint32_t t = 0; t < pin.m_cMediaTypes; ++t)
-        types[i].push_back(REGPINTYPES{&pin.m_pMediaTypes[t].m_MajorType, &pin.m_pMediaTypes[t].m_Subtype});
+        types[i].push_back(
+            REGPINTYPES{&pin.m_pMediaTypes[t].m_MajorType, &pin.m_pMediaTypes[t].m_Subtype});
       REGFILTERPINS& out = pins[i];
       out.strName = const_cast<LPWSTR>(pin.m_pszName);
       out.bRendered = pin.m_bRendered;
@@ -52,7 +53,8 @@ class CMapperV2 : public IFilterMapperV2 {
     filter.cPins = setup.m_cPins;
     filter.rgPins = pins.empty() ? nullptr : pins.data();
     // No moniker back, no category (the default one), no instance name.
-    return m_pMapper->RegisterFilter(setup.m_Clsid, setup.m_pszName, nullptr, nullptr, nullptr, &filter);
+    return m_pMapper->RegisterFilter(setup.m_Clsid, setup.m_pszName, nullptr, nullptr, nullptr,
+                                     &filter);
   }
 
  private:
@@ -65,15 +67,18 @@ class CMapperV1 : public IFilterMapperV1 {
   CMapperV1(const CMapperV1&) = delete;
   CMapperV1& operator=(const CMapperV1&) = delete;
 
-  HRESULT UnregisterFilter(const CLSID& clsid) override { return m_pMapper->UnregisterFilter(clsid); }
+  HRESULT UnregisterFilter(const CLSID& clsid) override {
+    return m_pMapper->UnregisterFilter(clsid);
+  }
   HRESULT RegisterFilter(const CLSID& clsid, const wchar_t* pszName, DWORD dwMerit) override {
     return m_pMapper->RegisterFilter(clsid, pszName, dwMerit);
   }
   HRESULT RegisterPin(const CLSID& clsid, const FilterPinSetup& pin) override {
-    return m_pMapper->RegisterPin(clsid, pin.m_pszName, pin.m_bRendered, pin.m_bOutput, pin.m_bZero, pin.m_bMany,
-                                  pin.m_ConnectsToFilter, pin.m_pszConnectsToPin);
+    return m_pMapper->RegisterPin(clsid, pin.m_pszName, pin.m_bRendered, pin.m_bOutput, pin.m_bZero,
+                                  pin.m_bMany, pin.m_ConnectsToFilter, pin.m_pszConnectsToPin);
   }
-  HRESULT RegisterPinType(const CLSID& clsid, const wchar_t* pszPin, const FilterPinMediaType& type) override {
+  HRESULT RegisterPinType(const CLSID& clsid, const wchar_t* pszPin,
+                          const FilterPinMediaType& type) override {
     return m_pMapper->RegisterPinType(clsid, pszPin, type.m_MajorType, type.m_Subtype);
   }
 
@@ -110,8 +115,8 @@ HRESULT CSystemRegistrationHost::GetFileVersion(const std::wstring& path, uint64
   if (!GetFileVersionInfoW(path.c_str(), 0, cbInfo, info.data())) return LastError();
   VS_FIXEDFILEINFO* pFixed = nullptr;
   UINT cbFixed = 0;
-  if (!VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&pFixed), &cbFixed) || pFixed == nullptr ||
-      cbFixed < sizeof(VS_FIXEDFILEINFO) || pFixed->dwSignature != 0xFEEF04BD)
+  if (!VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&pFixed), &cbFixed) ||
+      pFixed == nullptr || cbFixed < sizeof(VS_FIXEDFILEINFO) || pFixed->dwSignature != 0xFEEF04BD)
     return E_FAIL;
   *pVersion = (static_cast<uint64_t>(pFixed->dwFileVersionMS) << 32) | pFixed->dwFileVersionLS;
   return S_OK;

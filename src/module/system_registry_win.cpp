@@ -8,9 +8,12 @@ namespace {
 
 HKEY RootKey(RegistryRoot root) {
   switch (root) {
-    case RegistryRoot::kClassesRoot: return HKEY_CLASSES_ROOT;
-    case RegistryRoot::kLocalMachine: return HKEY_LOCAL_MACHINE;
-    case RegistryRoot::kCurrentUser: return HKEY_CURRENT_USER;
+    case RegistryRoot::kClassesRoot:
+      return HKEY_CLASSES_ROOT;
+    case RegistryRoot::kLocalMachine:
+      return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::kCurrentUser:
+      return HKEY_CURRENT_USER;
   }
   return HKEY_CLASSES_ROOT;
 }
@@ -60,8 +63,9 @@ HRESULT CSystemRegistry::CreateKey(RegistryRoot root, const std::wstring& path, 
   if (pbCreated) *pbCreated = false;
   HKEY hKey = nullptr;
   DWORD dwDisposition = 0;
-  const LONG status = RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                      KEY_READ | KEY_WRITE, nullptr, &hKey, &dwDisposition);
+  const LONG status =
+      RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE, nullptr, &hKey, &dwDisposition);
   if (status != ERROR_SUCCESS) return FromStatus(status);
   RegCloseKey(hKey);
   if (pbCreated) *pbCreated = dwDisposition == REG_CREATED_NEW_KEY;
@@ -73,8 +77,8 @@ HRESULT CSystemRegistry::OpenKey(RegistryRoot root, const std::wstring& path) {
   return key.Open(root, path, KEY_READ);
 }
 
-HRESULT CSystemRegistry::QueryValue(RegistryRoot root, const std::wstring& path, const std::wstring& name,
-                                    RegistryValue* pValue) {
+HRESULT CSystemRegistry::QueryValue(RegistryRoot root, const std::wstring& path,
+                                    const std::wstring& name, RegistryValue* pValue) {
   if (pValue == nullptr) return E_POINTER;
   CScopedKey key;
   HRESULT hr = key.Open(root, path, KEY_QUERY_VALUE);
@@ -90,13 +94,14 @@ HRESULT CSystemRegistry::QueryValue(RegistryRoot root, const std::wstring& path,
       Decode(dwType, data.data(), cbRead, pValue);
       return S_OK;
     }
-    if (status == ERROR_MORE_DATA) status = RegQueryValueExW(key.m_hKey, name.c_str(), nullptr, nullptr, nullptr, &cbData);
+    if (status == ERROR_MORE_DATA)
+      status = RegQueryValueExW(key.m_hKey, name.c_str(), nullptr, nullptr, nullptr, &cbData);
   }
   return status == ERROR_SUCCESS ? HRESULT_FROM_WIN32(ERROR_MORE_DATA) : FromStatus(status);
 }
 
-HRESULT CSystemRegistry::SetString(RegistryRoot root, const std::wstring& path, const std::wstring& name,
-                                   const std::wstring& text) {
+HRESULT CSystemRegistry::SetString(RegistryRoot root, const std::wstring& path,
+                                   const std::wstring& name, const std::wstring& text) {
   CScopedKey key;
   HRESULT hr = key.Open(root, path, KEY_SET_VALUE);
   if (FAILED(hr)) return hr;
@@ -105,8 +110,8 @@ HRESULT CSystemRegistry::SetString(RegistryRoot root, const std::wstring& path, 
                                    reinterpret_cast<const BYTE*>(text.c_str()), cbData));
 }
 
-HRESULT CSystemRegistry::SetDword(RegistryRoot root, const std::wstring& path, const std::wstring& name,
-                                  DWORD dwValue) {
+HRESULT CSystemRegistry::SetDword(RegistryRoot root, const std::wstring& path,
+                                  const std::wstring& name, DWORD dwValue) {
   CScopedKey key;
   HRESULT hr = key.Open(root, path, KEY_SET_VALUE);
   if (FAILED(hr)) return hr;
@@ -124,15 +129,16 @@ HRESULT CSystemRegistry::EnumValue(RegistryRoot root, const std::wstring& path, 
   for (int attempt = 0; attempt < kReadAttempts && status == ERROR_MORE_DATA; ++attempt) {
     DWORD cchMaxName = 0;
     DWORD cbMaxData = 0;
-    status = RegQueryInfoKeyW(key.m_hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                              &cchMaxName, &cbMaxData, nullptr, nullptr);
+    status = RegQueryInfoKeyW(key.m_hKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, &cchMaxName, &cbMaxData, nullptr, nullptr);
     if (status != ERROR_SUCCESS) break;
     std::vector<wchar_t> name(cchMaxName + 1);
     std::vector<BYTE> data(cbMaxData + sizeof(wchar_t));
     DWORD cchName = static_cast<DWORD>(name.size());
     DWORD cbData = cbMaxData;
     DWORD dwType = 0;
-    status = RegEnumValueW(key.m_hKey, index, name.data(), &cchName, nullptr, &dwType, data.data(), &cbData);
+    status = RegEnumValueW(key.m_hKey, index, name.data(), &cchName, nullptr, &dwType, data.data(),
+                           &cbData);
     if (status == ERROR_SUCCESS) {
       pName->assign(name.data(), cchName);
       Decode(dwType, data.data(), cbData, pValue);
@@ -150,7 +156,8 @@ HRESULT CSystemRegistry::EnumSubkey(RegistryRoot root, const std::wstring& path,
   if (FAILED(hr)) return hr;
   wchar_t name[256];  // key names are at most 255 characters
   DWORD cchName = 256;
-  const LONG status = RegEnumKeyExW(key.m_hKey, index, name, &cchName, nullptr, nullptr, nullptr, nullptr);
+  const LONG status =
+      RegEnumKeyExW(key.m_hKey, index, name, &cchName, nullptr, nullptr, nullptr, nullptr);
   if (status == ERROR_NO_MORE_ITEMS) return S_FALSE;
   if (status != ERROR_SUCCESS) return FromStatus(status);
   pName->assign(name, cchName);

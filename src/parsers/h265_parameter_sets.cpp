@@ -163,8 +163,7 @@ void InferSubLayerOrdering(uint32_t present, uint32_t maxSubLayersMinus1, T* dpb
                                              H265SeqParameterSet* s) {
   if (!r.ReadUeMax(kH265MaxShortTermRefPicSets, &s->num_short_term_ref_pic_sets)) return false;
   for (uint32_t i = 0; i < s->num_short_term_ref_pic_sets; ++i) {
-    if (!ParseStRefPicSet(r, i, s->num_short_term_ref_pic_sets, s->st_ref_pic_set))
-      return false;
+    if (!ParseStRefPicSet(r, i, s->num_short_term_ref_pic_sets, s->st_ref_pic_set)) return false;
   }
 
   if (!r.ReadFlag(&s->long_term_ref_pics_present_flag)) return false;

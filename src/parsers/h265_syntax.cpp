@@ -343,14 +343,13 @@ bool ParseVuiParameters(BitReader& r, uint32_t sps_max_sub_layers_minus1, H265Vu
       return false;
   }
   if (!r.ReadFlag(&v->bitstream_restriction_flag)) return false;
-  if (v->bitstream_restriction_flag && (!r.ReadFlag(&v->tiles_fixed_structure_flag) ||
-                                        !r.ReadFlag(&v->motion_vectors_over_pic_boundaries_flag) ||
-                                        !r.ReadFlag(&v->restricted_ref_pic_lists_flag) ||
-                                        !r.ReadUe(&v->min_spatial_segmentation_idc) ||
-                                        !r.ReadUe(&v->max_bytes_per_pic_denom) ||
-                                        !r.ReadUe(&v->max_bits_per_min_cu_denom) ||
-                                        !r.ReadUe(&v->log2_max_mv_length_horizontal) ||
-                                        !r.ReadUe(&v->log2_max_mv_length_vertical)))
+  if (v->bitstream_restriction_flag &&
+      (!r.ReadFlag(&v->tiles_fixed_structure_flag) ||
+       !r.ReadFlag(&v->motion_vectors_over_pic_boundaries_flag) ||
+       !r.ReadFlag(&v->restricted_ref_pic_lists_flag) ||
+       !r.ReadUe(&v->min_spatial_segmentation_idc) || !r.ReadUe(&v->max_bytes_per_pic_denom) ||
+       !r.ReadUe(&v->max_bits_per_min_cu_denom) || !r.ReadUe(&v->log2_max_mv_length_horizontal) ||
+       !r.ReadUe(&v->log2_max_mv_length_vertical)))
     return false;
   return true;
 }

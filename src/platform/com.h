@@ -26,7 +26,7 @@ using WORD = uint16_t;
 using DWORD = uint32_t;
 using UINT = unsigned int;
 using INT = int;
-using LONG = int32_t;    // 32-bit on Windows, whatever the data model here
+using LONG = int32_t;  // 32-bit on Windows, whatever the data model here
 using ULONG = uint32_t;
 using LONGLONG = int64_t;
 using ULONGLONG = uint64_t;
@@ -119,7 +119,8 @@ inline constexpr uint32_t ERROR_LOCK_VIOLATION = 33;
 inline constexpr uint32_t ERROR_HANDLE_EOF = 38;
 inline constexpr uint32_t ERROR_OPERATION_ABORTED = 995;
 
-inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 struct IUnknown {
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) PURE;
@@ -132,13 +133,15 @@ using OLECHAR = wchar_t;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
 
-inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 struct IClassFactory : IUnknown {
   STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) PURE;
   STDMETHOD(LockServer)(BOOL fLock) PURE;
 };
 
-inline constexpr IID IID_IPersist = {0x0000010C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IPersist = {
+    0x0000010C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 struct IPersist : IUnknown {
   STDMETHOD(GetClassID)(CLSID* pClassID) PURE;
 };
@@ -156,7 +159,8 @@ inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 inline constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
 inline constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
 inline constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
-inline constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | 0x10;
+inline constexpr DWORD CLSCTX_ALL =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | 0x10;
 
 inline constexpr DWORD COINIT_MULTITHREADED = 0x0;
 inline constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;

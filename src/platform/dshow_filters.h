@@ -47,17 +47,21 @@ struct Quality {
 using HEVENT = DWORD_PTR;
 using HSEMAPHORE = DWORD_PTR;
 
-inline constexpr IID IID_IReferenceClock = {0x56A86897, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IReferenceClock = {
+    0x56A86897, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IReferenceClock : IUnknown {
   STDMETHOD(GetTime)(REFERENCE_TIME* pTime) PURE;
-  STDMETHOD(AdviseTime)(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
-                        DWORD_PTR* pdwAdviseCookie) PURE;
-  STDMETHOD(AdvisePeriodic)(REFERENCE_TIME startTime, REFERENCE_TIME periodTime,
-                            HSEMAPHORE hSemaphore, DWORD_PTR* pdwAdviseCookie) PURE;
+  STDMETHOD(AdviseTime)
+  (REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
+   DWORD_PTR* pdwAdviseCookie) PURE;
+  STDMETHOD(AdvisePeriodic)
+  (REFERENCE_TIME startTime, REFERENCE_TIME periodTime, HSEMAPHORE hSemaphore,
+   DWORD_PTR* pdwAdviseCookie) PURE;
   STDMETHOD(Unadvise)(DWORD_PTR dwAdviseCookie) PURE;
 };
 
-inline constexpr IID IID_IMediaFilter = {0x56A86899, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IMediaFilter = {
+    0x56A86899, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IMediaFilter : IPersist {
   STDMETHOD(Stop)() PURE;
   STDMETHOD(Pause)() PURE;
@@ -67,7 +71,8 @@ struct IMediaFilter : IPersist {
   STDMETHOD(GetSyncSource)(IReferenceClock** pClock) PURE;
 };
 
-inline constexpr IID IID_IBaseFilter = {0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IBaseFilter = {
+    0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IBaseFilter : IMediaFilter {
   STDMETHOD(EnumPins)(IEnumPins** ppEnum) PURE;
   STDMETHOD(FindPin)(LPCWSTR Id, IPin** ppPin) PURE;
@@ -76,7 +81,8 @@ struct IBaseFilter : IMediaFilter {
   STDMETHOD(QueryVendorInfo)(LPWSTR* pVendorInfo) PURE;
 };
 
-inline constexpr IID IID_IPin = {0x56A86891, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IPin = {
+    0x56A86891, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IPin : IUnknown {
   STDMETHOD(Connect)(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) PURE;
   STDMETHOD(ReceiveConnection)(IPin* pConnector, const AM_MEDIA_TYPE* pmt) PURE;
@@ -95,7 +101,8 @@ struct IPin : IUnknown {
   STDMETHOD(NewSegment)(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) PURE;
 };
 
-inline constexpr IID IID_IEnumPins = {0x56A86892, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IEnumPins = {
+    0x56A86892, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IEnumPins : IUnknown {
   STDMETHOD(Next)(ULONG cPins, IPin** ppPins, ULONG* pcFetched) PURE;
   STDMETHOD(Skip)(ULONG cPins) PURE;
@@ -103,7 +110,8 @@ struct IEnumPins : IUnknown {
   STDMETHOD(Clone)(IEnumPins** ppEnum) PURE;
 };
 
-inline constexpr IID IID_IEnumMediaTypes = {0x89C31040, 0x846B, 0x11CE, {0x97, 0xD3, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+inline constexpr IID IID_IEnumMediaTypes = {
+    0x89C31040, 0x846B, 0x11CE, {0x97, 0xD3, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
 struct IEnumMediaTypes : IUnknown {
   STDMETHOD(Next)(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) PURE;
   STDMETHOD(Skip)(ULONG cMediaTypes) PURE;
@@ -111,7 +119,8 @@ struct IEnumMediaTypes : IUnknown {
   STDMETHOD(Clone)(IEnumMediaTypes** ppEnum) PURE;
 };
 
-inline constexpr IID IID_IEnumFilters = {0x56A86893, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IEnumFilters = {
+    0x56A86893, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IEnumFilters : IUnknown {
   STDMETHOD(Next)(ULONG cFilters, IBaseFilter** ppFilter, ULONG* pcFetched) PURE;
   STDMETHOD(Skip)(ULONG cFilters) PURE;
@@ -119,13 +128,15 @@ struct IEnumFilters : IUnknown {
   STDMETHOD(Clone)(IEnumFilters** ppEnum) PURE;
 };
 
-inline constexpr IID IID_IQualityControl = {0x56A868A5, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IQualityControl = {
+    0x56A868A5, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IQualityControl : IUnknown {
   STDMETHOD(Notify)(IBaseFilter* pSelf, Quality q) PURE;
   STDMETHOD(SetSink)(IQualityControl* piqc) PURE;
 };
 
-inline constexpr IID IID_IMemInputPin = {0x56A8689D, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IMemInputPin = {
+    0x56A8689D, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IMemInputPin : IUnknown {
   STDMETHOD(GetAllocator)(IMemAllocator** ppAllocator) PURE;
   STDMETHOD(NotifyAllocator)(IMemAllocator* pAllocator, BOOL bReadOnly) PURE;
@@ -135,7 +146,8 @@ struct IMemInputPin : IUnknown {
   STDMETHOD(ReceiveCanBlock)() PURE;
 };
 
-inline constexpr IID IID_IFilterGraph = {0x56A8689F, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IFilterGraph = {
+    0x56A8689F, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IFilterGraph : IUnknown {
   STDMETHOD(AddFilter)(IBaseFilter* pFilter, LPCWSTR pName) PURE;
   STDMETHOD(RemoveFilter)(IBaseFilter* pFilter) PURE;
@@ -147,12 +159,14 @@ struct IFilterGraph : IUnknown {
   STDMETHOD(SetDefaultSyncSource)() PURE;
 };
 
-inline constexpr IID IID_IMediaEventSink = {0x56A868A2, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IMediaEventSink = {
+    0x56A868A2, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IMediaEventSink : IUnknown {
   STDMETHOD(Notify)(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) PURE;
 };
 
-inline constexpr IID IID_IAMovieSetup = {0xA3D8CEC0, 0x7E5A, 0x11CF, {0xBB, 0xC5, 0x00, 0x80, 0x5F, 0x6C, 0xEF, 0x20}};
+inline constexpr IID IID_IAMovieSetup = {
+    0xA3D8CEC0, 0x7E5A, 0x11CF, {0xBB, 0xC5, 0x00, 0x80, 0x5F, 0x6C, 0xEF, 0x20}};
 struct IAMovieSetup : IUnknown {
   STDMETHOD(Register)() PURE;
   STDMETHOD(Unregister)() PURE;
@@ -162,7 +176,8 @@ struct IAMovieSetup : IUnknown {
 // graph's end-of-stream (EC_COMPLETE) and is where graph seeking is applied.
 inline constexpr DWORD AM_FILTER_MISC_FLAGS_IS_RENDERER = 0x1;
 inline constexpr DWORD AM_FILTER_MISC_FLAGS_IS_SOURCE = 0x2;
-inline constexpr IID IID_IAMFilterMiscFlags = {0x2DD74950, 0xA890, 0x11D1, {0xAB, 0xE8, 0x00, 0xA0, 0xC9, 0x05, 0xF3, 0x75}};
+inline constexpr IID IID_IAMFilterMiscFlags = {
+    0x2DD74950, 0xA890, 0x11D1, {0xAB, 0xE8, 0x00, 0xA0, 0xC9, 0x05, 0xF3, 0x75}};
 struct IAMFilterMiscFlags : IUnknown {
   STDMETHOD_(ULONG, GetMiscFlags)() PURE;
 };
@@ -193,7 +208,8 @@ enum AM_SEEKING_SEEKING_FLAGS {
   AM_SEEKING_NoFlush = 0x20,
 };
 
-inline constexpr IID IID_IMediaSeeking = {0x36B73880, 0xC2C8, 0x11CF, {0x8B, 0x46, 0x00, 0x80, 0x5F, 0x6C, 0xEF, 0x60}};
+inline constexpr IID IID_IMediaSeeking = {
+    0x36B73880, 0xC2C8, 0x11CF, {0x8B, 0x46, 0x00, 0x80, 0x5F, 0x6C, 0xEF, 0x60}};
 struct IMediaSeeking : IUnknown {
   STDMETHOD(GetCapabilities)(DWORD* pCapabilities) PURE;
   STDMETHOD(CheckCapabilities)(DWORD* pCapabilities) PURE;
@@ -205,10 +221,10 @@ struct IMediaSeeking : IUnknown {
   STDMETHOD(GetDuration)(LONGLONG* pDuration) PURE;
   STDMETHOD(GetStopPosition)(LONGLONG* pStop) PURE;
   STDMETHOD(GetCurrentPosition)(LONGLONG* pCurrent) PURE;
-  STDMETHOD(ConvertTimeFormat)(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                               const GUID* pSourceFormat) PURE;
-  STDMETHOD(SetPositions)(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
-                          DWORD dwStopFlags) PURE;
+  STDMETHOD(ConvertTimeFormat)
+  (LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source, const GUID* pSourceFormat) PURE;
+  STDMETHOD(SetPositions)
+  (LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) PURE;
   STDMETHOD(GetPositions)(LONGLONG* pCurrent, LONGLONG* pStop) PURE;
   STDMETHOD(GetAvailable)(LONGLONG* pEarliest, LONGLONG* pLatest) PURE;
   STDMETHOD(SetRate)(double dRate) PURE;

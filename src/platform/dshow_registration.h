@@ -78,7 +78,8 @@ struct REGFILTER {
   LPWSTR Name;
 };
 
-inline constexpr IID IID_IEnumRegFilters = {0x56A868A4, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IEnumRegFilters = {
+    0x56A868A4, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IEnumRegFilters : IUnknown {
   STDMETHOD(Next)(ULONG cFilters, REGFILTER** apRegFilter, ULONG* pcFetched) PURE;
   STDMETHOD(Skip)(ULONG cFilters) PURE;
@@ -86,37 +87,39 @@ struct IEnumRegFilters : IUnknown {
   STDMETHOD(Clone)(IEnumRegFilters** ppEnum) PURE;
 };
 
-inline constexpr IID IID_IFilterMapper = {0x56A868A3, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IFilterMapper = {
+    0x56A868A3, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IFilterMapper : IUnknown {
   STDMETHOD(RegisterFilter)(CLSID clsid, LPCWSTR Name, DWORD dwMerit) PURE;
   STDMETHOD(RegisterFilterInstance)(CLSID clsid, LPCWSTR Name, CLSID* MRId) PURE;
-  STDMETHOD(RegisterPin)(CLSID Filter, LPCWSTR Name, BOOL bRendered, BOOL bOutput, BOOL bZero,
-                         BOOL bMany, CLSID ConnectsToFilter, LPCWSTR ConnectsToPin) PURE;
-  STDMETHOD(RegisterPinType)(CLSID clsFilter, LPCWSTR strName, CLSID clsMajorType,
-                             CLSID clsSubType) PURE;
+  STDMETHOD(RegisterPin)
+  (CLSID Filter, LPCWSTR Name, BOOL bRendered, BOOL bOutput, BOOL bZero, BOOL bMany,
+   CLSID ConnectsToFilter, LPCWSTR ConnectsToPin) PURE;
+  STDMETHOD(RegisterPinType)
+  (CLSID clsFilter, LPCWSTR strName, CLSID clsMajorType, CLSID clsSubType) PURE;
   STDMETHOD(UnregisterFilter)(CLSID Filter) PURE;
   STDMETHOD(UnregisterFilterInstance)(CLSID MRId) PURE;
   STDMETHOD(UnregisterPin)(CLSID Filter, LPCWSTR Name) PURE;
-  STDMETHOD(EnumMatchingFilters)(IEnumRegFilters** ppEnum, DWORD dwMerit, BOOL bInputNeeded,
-                                 CLSID clsInMaj, CLSID clsInSub, BOOL bRender,
-                                 BOOL bOutputNeeded, CLSID clsOutMaj, CLSID clsOutSub) PURE;
+  STDMETHOD(EnumMatchingFilters)
+  (IEnumRegFilters** ppEnum, DWORD dwMerit, BOOL bInputNeeded, CLSID clsInMaj, CLSID clsInSub,
+   BOOL bRender, BOOL bOutputNeeded, CLSID clsOutMaj, CLSID clsOutSub) PURE;
 };
 
-inline constexpr IID IID_IFilterMapper2 = {0xB79BB0B0, 0x33C1, 0x11D1, {0xAB, 0xE1, 0x00, 0xA0, 0xC9, 0x05, 0xF3, 0x75}};
+inline constexpr IID IID_IFilterMapper2 = {
+    0xB79BB0B0, 0x33C1, 0x11D1, {0xAB, 0xE1, 0x00, 0xA0, 0xC9, 0x05, 0xF3, 0x75}};
 struct IFilterMapper2 : IUnknown {
-  STDMETHOD(CreateCategory)(REFCLSID clsidCategory, DWORD dwCategoryMerit,
-                            LPCWSTR Description) PURE;
-  STDMETHOD(UnregisterFilter)(const CLSID* pclsidCategory, LPCOLESTR szInstance,
-                              REFCLSID Filter) PURE;
-  STDMETHOD(RegisterFilter)(REFCLSID clsidFilter, LPCWSTR Name, IMoniker** ppMoniker,
-                            const CLSID* pclsidCategory, LPCOLESTR szInstance,
-                            const REGFILTER2* prf2) PURE;
-  STDMETHOD(EnumMatchingFilters)(IEnumMoniker** ppEnum, DWORD dwFlags, BOOL bExactMatch,
-                                 DWORD dwMerit, BOOL bInputNeeded, DWORD cInputTypes,
-                                 const GUID* pInputTypes, const REGPINMEDIUM* pMedIn,
-                                 const CLSID* pPinCategoryIn, BOOL bRender, BOOL bOutputNeeded,
-                                 DWORD cOutputTypes, const GUID* pOutputTypes,
-                                 const REGPINMEDIUM* pMedOut, const CLSID* pPinCategoryOut) PURE;
+  STDMETHOD(CreateCategory)
+  (REFCLSID clsidCategory, DWORD dwCategoryMerit, LPCWSTR Description) PURE;
+  STDMETHOD(UnregisterFilter)
+  (const CLSID* pclsidCategory, LPCOLESTR szInstance, REFCLSID Filter) PURE;
+  STDMETHOD(RegisterFilter)
+  (REFCLSID clsidFilter, LPCWSTR Name, IMoniker** ppMoniker, const CLSID* pclsidCategory,
+   LPCOLESTR szInstance, const REGFILTER2* prf2) PURE;
+  STDMETHOD(EnumMatchingFilters)
+  (IEnumMoniker** ppEnum, DWORD dwFlags, BOOL bExactMatch, DWORD dwMerit, BOOL bInputNeeded,
+   DWORD cInputTypes, const GUID* pInputTypes, const REGPINMEDIUM* pMedIn,
+   const CLSID* pPinCategoryIn, BOOL bRender, BOOL bOutputNeeded, DWORD cOutputTypes,
+   const GUID* pOutputTypes, const REGPINMEDIUM* pMedOut, const CLSID* pPinCategoryOut) PURE;
 };
 
 #endif  // !_WIN32

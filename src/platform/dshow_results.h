@@ -113,5 +113,4 @@ inline constexpr LONG EC_STREAM_ERROR_STILLPLAYING = 0x07;
 inline constexpr LONG EC_ERROR_STILLPLAYING = 0x08;
 inline constexpr LONG EC_ERRORABORTEX = 0x45;
 
-
 #endif  // !_WIN32

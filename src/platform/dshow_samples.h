@@ -32,7 +32,8 @@ struct ALLOCATOR_PROPERTIES {
 
 struct IMemAllocator;
 
-inline constexpr IID IID_IMediaSample = {0x56A8689A, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IMediaSample = {
+    0x56A8689A, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IMediaSample : IUnknown {
   STDMETHOD(GetPointer)(BYTE** ppBuffer) PURE;
   STDMETHOD_(LONG, GetSize)() PURE;
@@ -77,7 +78,8 @@ enum tagAM_SAMPLE_PROPERTY_FLAGS {
   AM_SAMPLE_ENDOFSTREAM = 0x200,
 };
 
-inline constexpr IID IID_IMediaSample2 = {0x36B73884, 0xC2C8, 0x11CF, {0x8B, 0x46, 0x00, 0x80, 0x5F, 0x6C, 0xEF, 0x60}};
+inline constexpr IID IID_IMediaSample2 = {
+    0x36B73884, 0xC2C8, 0x11CF, {0x8B, 0x46, 0x00, 0x80, 0x5F, 0x6C, 0xEF, 0x60}};
 struct IMediaSample2 : IMediaSample {
   STDMETHOD(GetProperties)(DWORD cbProperties, BYTE* pbProperties) PURE;
   STDMETHOD(SetProperties)(DWORD cbProperties, const BYTE* pbProperties) PURE;
@@ -91,21 +93,24 @@ inline constexpr DWORD AM_GBF_NOWAIT = 4;
 // AM_SAMPLE2_PROPERTIES::dwStreamId of ordinary media samples.
 inline constexpr DWORD AM_STREAM_MEDIA = 0;
 
-inline constexpr IID IID_IMemAllocator = {0x56A8689C, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IMemAllocator = {
+    0x56A8689C, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IMemAllocator : IUnknown {
   STDMETHOD(SetProperties)(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) PURE;
   STDMETHOD(GetProperties)(ALLOCATOR_PROPERTIES* pProps) PURE;
   STDMETHOD(Commit)() PURE;
   STDMETHOD(Decommit)() PURE;
-  STDMETHOD(GetBuffer)(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime,
-                       REFERENCE_TIME* pEndTime, DWORD dwFlags) PURE;
+  STDMETHOD(GetBuffer)
+  (IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
+   DWORD dwFlags) PURE;
   STDMETHOD(ReleaseBuffer)(IMediaSample* pBuffer) PURE;
 };
 
-inline constexpr IID IID_IAsyncReader = {0x56A868AA, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+inline constexpr IID IID_IAsyncReader = {
+    0x56A868AA, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 struct IAsyncReader : IUnknown {
-  STDMETHOD(RequestAllocator)(IMemAllocator* pPreferred, ALLOCATOR_PROPERTIES* pProps,
-                              IMemAllocator** ppActual) PURE;
+  STDMETHOD(RequestAllocator)
+  (IMemAllocator* pPreferred, ALLOCATOR_PROPERTIES* pProps, IMemAllocator** ppActual) PURE;
   STDMETHOD(Request)(IMediaSample* pSample, DWORD_PTR dwUser) PURE;
   STDMETHOD(WaitForNext)(DWORD dwTimeout, IMediaSample** ppSample, DWORD_PTR* pdwUser) PURE;
   STDMETHOD(SyncReadAligned)(IMediaSample* pSample) PURE;

@@ -26,7 +26,8 @@ bool CManualResetEvent::Wait(DWORD dwMilliseconds) {
     m_Cond.wait(lock, [this] { return m_bSet; });
     return true;
   }
-  return m_Cond.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), [this] { return m_bSet; });
+  return m_Cond.wait_for(lock, std::chrono::milliseconds(dwMilliseconds),
+                         [this] { return m_bSet; });
 }
 
 bool CManualResetEvent::IsSet() const {

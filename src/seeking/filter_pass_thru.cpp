@@ -17,8 +17,8 @@ HRESULT CFilterPassThru::QuerySeekingInterface(REFIID riid, void** ppv) {
   if (riid != IID_IMediaSeeking) return E_NOTIMPL;
   if (m_pFilterSeeking == nullptr && m_pFilter != nullptr) {
     IMediaSeeking* pSeeking = nullptr;
-    if (SUCCEEDED(m_pFilter->QueryInterface(IID_IFilterSeeking,
-                                            reinterpret_cast<void**>(&pSeeking))) &&
+    if (SUCCEEDED(
+            m_pFilter->QueryInterface(IID_IFilterSeeking, reinterpret_cast<void**>(&pSeeking))) &&
         pSeeking != nullptr) {
       // Kept without its reference (see the header): it lives as long as the
       // filter that owns this pin.

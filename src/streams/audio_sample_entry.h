@@ -63,7 +63,8 @@ class AudioSampleEntry final : public SampleEntry {
   // it gives into the wave format (the flags byte always says 44 kHz stereo
   // for AAC). S_FALSE when the tag is not a sequence header or its payload
   // exceeds 22 bytes.
-  HRESULT ReadAacHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag, uint32_t dwDuration);
+  HRESULT ReadAacHeader(IAsyncReader* pReader, int64_t llPosition, const FlvTag* pTag,
+                        uint32_t dwDuration);
 
   // The subtype for the stored SoundFormat, or VFW_E_UNSUPPORTED_AUDIO. The
   // MPEG subtype depends on the layer and is chosen by GetMpegAudioMediaType.

@@ -6,8 +6,8 @@ namespace flvdmx {
 
 HRESULT SampleEntry::GetMediaType(int iPosition, CMediaType* pmt) { return E_UNEXPECTED; }
 
-HRESULT SampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
-                                       uint32_t dwDuration) {
+HRESULT SampleEntry::ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition,
+                                       const FlvTag* pTag, uint32_t dwDuration) {
   return E_UNEXPECTED;
 }
 

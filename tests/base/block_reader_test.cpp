@@ -27,8 +27,8 @@ struct Step {
   Op op;
   int64_t llPosition = 0;  // kRead: where; kSetLength: the length; kFailAt: the offset
   LONG lLength = 0;
-  HRESULT hr = S_OK;     // kRead: the expected result
-  uint64_t cReads = 0;   // kRead: upstream reads so far
+  HRESULT hr = S_OK;    // kRead: the expected result
+  uint64_t cReads = 0;  // kRead: upstream reads so far
 };
 struct Case {
   const char* name;
@@ -53,11 +53,23 @@ TEST_P(BlockReaderTable, ServesTheUpstreamBytesWithFewerReads) {
   for (const Step& step : GetParam().steps) {
     SCOPED_TRACE(::testing::Message() << "step " << iStep++);
     switch (step.op) {
-      case Op::kSetLength: upstream->SetLength(step.llPosition, step.llPosition); break;
-      case Op::kFailAt: upstream->FailReadsAt(step.llPosition, E_FAIL); break;
-      case Op::kFlushBegin: flush.Begin(); upstream->BeginFlush(); break;
-      case Op::kFlushEnd: upstream->EndFlush(); flush.End(); break;
-      case Op::kDrop: reader->Drop(); break;
+      case Op::kSetLength:
+        upstream->SetLength(step.llPosition, step.llPosition);
+        break;
+      case Op::kFailAt:
+        upstream->FailReadsAt(step.llPosition, E_FAIL);
+        break;
+      case Op::kFlushBegin:
+        flush.Begin();
+        upstream->BeginFlush();
+        break;
+      case Op::kFlushEnd:
+        upstream->EndFlush();
+        flush.End();
+        break;
+      case Op::kDrop:
+        reader->Drop();
+        break;
       case Op::kRead: {
         std::vector<uint8_t> got(static_cast<size_t>(step.lLength), 0xEE);
         EXPECT_EQ(reader->SyncRead(step.llPosition, step.lLength, got.data()), step.hr);
@@ -94,11 +106,10 @@ const Case kCases[] = {
     {"AGrowingFileRereadsItsTailBlock",
      {Do(Op::kSetLength, 100), Read(64, 4, S_OK, 1), Do(Op::kSetLength, kFileSize),
       Read(100, 4, S_OK, 2), Read(120, 8, S_OK, 2)}},
-    {"AShortReadAtTheEndIsTheUpstreamOne",
-     {Read(250, 10, S_FALSE, 1), Read(192, 8, S_OK, 2)}},
+    {"AShortReadAtTheEndIsTheUpstreamOne", {Read(250, 10, S_FALSE, 1), Read(192, 8, S_OK, 2)}},
     {"AFlushIsNeverHidden",
-     {Read(0, 4, S_OK, 1), Do(Op::kFlushBegin), Read(4, 4, VFW_E_WRONG_STATE, 1),
-      Do(Op::kFlushEnd), Read(8, 4, S_OK, 2), Read(12, 4, S_OK, 2)}},
+     {Read(0, 4, S_OK, 1), Do(Op::kFlushBegin), Read(4, 4, VFW_E_WRONG_STATE, 1), Do(Op::kFlushEnd),
+      Read(8, 4, S_OK, 2), Read(12, 4, S_OK, 2)}},
     {"AFlushOpenedAndClosedBetweenReadsDropsTheBlock",
      {Read(0, 4, S_OK, 1), Do(Op::kFlushBegin), Do(Op::kFlushEnd), Read(4, 4, S_OK, 2)}},
     {"ASeekDropsTheBlock", {Read(0, 4, S_OK, 1), Do(Op::kDrop), Read(4, 4, S_OK, 2)}},

@@ -17,12 +17,12 @@ const GUID kSubC = FourccGuid(MakeFourcc('C', 'C', 'C', 'C'));
 
 struct AgreementCase {
   const char* name;
-  std::vector<GUID> outOffers, inOffers;      // each pin's own types
-  std::vector<GUID> outAccepts, inAccepts;    // empty: accepts all
+  std::vector<GUID> outOffers, inOffers;    // each pin's own types
+  std::vector<GUID> outAccepts, inAccepts;  // empty: accepts all
   bool tryMyTypesFirst;
-  const GUID* partialSubtype;                 // Connect's type: video with this subtype
+  const GUID* partialSubtype;  // Connect's type: video with this subtype
   HRESULT hr;
-  const GUID* agreed;                         // null when the connection fails
+  const GUID* agreed;  // null when the connection fails
 };
 
 class MediaTypeAgreementTest : public PinPairTest,
@@ -30,13 +30,16 @@ class MediaTypeAgreementTest : public PinPairTest,
 
 TEST_P(MediaTypeAgreementTest, PicksTheFirstTypeBothSidesAccept) {
   const AgreementCase& c = GetParam();
-  for (const GUID& g : c.outOffers) m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, g));
-  for (const GUID& g : c.inOffers) m_pIn->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, g));
+  for (const GUID& g : c.outOffers)
+    m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, g));
+  for (const GUID& g : c.inOffers)
+    m_pIn->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, g));
   m_pOut->m_Script.acceptedSubtypes = c.outAccepts;
   m_pIn->m_Script.acceptedSubtypes = c.inAccepts;
   m_pOut->SetTryMyTypesFirst(c.tryMyTypesFirst);
 
-  CMediaType partial = MakeMediaType(MEDIATYPE_Video, c.partialSubtype ? *c.partialSubtype : GUID_NULL);
+  CMediaType partial =
+      MakeMediaType(MEDIATYPE_Video, c.partialSubtype ? *c.partialSubtype : GUID_NULL);
   EXPECT_EQ(m_pOut->Connect(m_pIn, c.partialSubtype ? &partial : nullptr), c.hr);
   if (c.agreed == nullptr) {
     EXPECT_FALSE(m_pOut->IsConnected());
@@ -54,15 +57,47 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, MediaTypeAgreementTest,
     ::testing::Values(
         AgreementCase{"PeerTypesGoFirst", {kSubA}, {kSubB}, {}, {}, false, nullptr, S_OK, &kSubB},
-        AgreementCase{"OwnTypesFirstWhenAsked", {kSubA}, {kSubB}, {}, {}, true, nullptr, S_OK, &kSubA},
-        AgreementCase{"PeerTypeRefusedHereFallsToOwn", {kSubA}, {kSubB}, {kSubA}, {}, false, nullptr, S_OK,
+        AgreementCase{
+            "OwnTypesFirstWhenAsked", {kSubA}, {kSubB}, {}, {}, true, nullptr, S_OK, &kSubA},
+        AgreementCase{"PeerTypeRefusedHereFallsToOwn",
+                      {kSubA},
+                      {kSubB},
+                      {kSubA},
+                      {},
+                      false,
+                      nullptr,
+                      S_OK,
                       &kSubA},
-        AgreementCase{"PartialTypeFiltersOffers", {kSubA, kSubC}, {kSubB}, {}, {}, false, &kSubC, S_OK, &kSubC},
-        AgreementCase{"NothingInCommon", {kSubA}, {kSubB}, {kSubA}, {kSubB}, false, nullptr,
-                      VFW_E_NO_ACCEPTABLE_TYPES, nullptr},
-        AgreementCase{"PartialTypeMatchingNothing", {kSubA}, {kSubB}, {}, {}, false, &kSubC,
-                      VFW_E_NO_ACCEPTABLE_TYPES, nullptr}),
-    [](const ::testing::TestParamInfo<AgreementCase>& info) { return std::string(info.param.name); });
+        AgreementCase{"PartialTypeFiltersOffers",
+                      {kSubA, kSubC},
+                      {kSubB},
+                      {},
+                      {},
+                      false,
+                      &kSubC,
+                      S_OK,
+                      &kSubC},
+        AgreementCase{"NothingInCommon",
+                      {kSubA},
+                      {kSubB},
+                      {kSubA},
+                      {kSubB},
+                      false,
+                      nullptr,
+                      VFW_E_NO_ACCEPTABLE_TYPES,
+                      nullptr},
+        AgreementCase{"PartialTypeMatchingNothing",
+                      {kSubA},
+                      {kSubB},
+                      {},
+                      {},
+                      false,
+                      &kSubC,
+                      VFW_E_NO_ACCEPTABLE_TYPES,
+                      nullptr}),
+    [](const ::testing::TestParamInfo<AgreementCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST_F(PinPairTest, MostTellingRefusalWinsOverVagueOnes) {
   m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));

@@ -34,12 +34,15 @@ TEST_P(CliErrorTest, OneLineNamingFileProblemAndResult) {
       w.Audio(0, AudioPayload(30));
       w.Audio(23, AudioPayload(30));
       const std::vector<uint8_t> b = w.Bytes();
-      std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size() - 10));
+      std::ofstream(file, std::ios::binary)
+          .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size() - 10));
     }
     if (kind == "adpcm") {
       int code = -1;
-      RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i sine=duration=1 -c:a adpcm_swf -ar 22050 " +
-                     ShellQuote(file) + " 2>&1", &code);
+      RunCommand(
+          "ffmpeg -v error -nostdin -y -f lavfi -i sine=duration=1 -c:a adpcm_swf -ar 22050 " +
+              ShellQuote(file) + " 2>&1",
+          &code);
       ASSERT_EQ(code, 0);
     }
   } else {
@@ -47,7 +50,8 @@ TEST_P(CliErrorTest, OneLineNamingFileProblemAndResult) {
   }
   std::string command = GetParam().command;
   command.replace(command.find("FILE"), 4, ShellQuote(file));
-  if (command.find("DIR") != std::string::npos) command.replace(command.find("DIR"), 3, ShellQuote(dir.File("out")));
+  if (command.find("DIR") != std::string::npos)
+    command.replace(command.find("DIR"), 3, ShellQuote(dir.File("out")));
 
   int code = -1;
   const std::string err = RunCommand(Cli() + " " + command + " 2>&1 >/dev/null", &code);
@@ -62,20 +66,26 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, CliErrorTest,
     ::testing::Values(
         ErrorCase{"NotFlv", "probe FILE", "@text", "not an FLV file", "VFW_E_INVALID_FILE_FORMAT"},
-        ErrorCase{"Empty", "packets FILE", "@empty", "not an FLV file", "VFW_E_INVALID_FILE_FORMAT"},
-        ErrorCase{"TagsOnCutFile", "tags FILE", "@cut", "truncated: the tag at position 55 runs past the end", "S_FALSE"},
-        ErrorCase{"Missing", "demux FILE -o DIR", "@missing", "cannot open", "ERROR_FILE_NOT_FOUND"},
-        ErrorCase{"NoPlayableStream", "probe FILE", "@adpcm", "no playable stream", "VFW_E_UNSUPPORTED_AUDIO"},
+        ErrorCase{"Empty", "packets FILE", "@empty", "not an FLV file",
+                  "VFW_E_INVALID_FILE_FORMAT"},
+        ErrorCase{"TagsOnCutFile", "tags FILE", "@cut",
+                  "truncated: the tag at position 55 runs past the end", "S_FALSE"},
+        ErrorCase{"Missing", "demux FILE -o DIR", "@missing", "cannot open",
+                  "ERROR_FILE_NOT_FOUND"},
+        ErrorCase{"NoPlayableStream", "probe FILE", "@adpcm", "no playable stream",
+                  "VFW_E_UNSUPPORTED_AUDIO"},
         ErrorCase{"RateZero", "packets FILE --rate 0", "h264_aac.flv", "--rate", "E_INVALIDARG"},
         ErrorCase{"CountZero", "packets FILE --count 0", "h264_aac.flv", "--count", "E_INVALIDARG"},
-        ErrorCase{"StartNegative", "packets FILE --start -5", "h264_aac.flv", "--start", "E_INVALIDARG"},
-        ErrorCase{"StartBeyondTheEnd", "demux FILE -o DIR --start 99000", "h264_aac.flv", "beyond the end",
+        ErrorCase{"StartNegative", "packets FILE --start -5", "h264_aac.flv", "--start",
                   "E_INVALIDARG"},
-        ErrorCase{"StopBeforeStart", "packets FILE --start 5000 --stop 4000", "h264_aac.flv", "--stop",
-                  "E_INVALIDARG"},
-        ErrorCase{"UnknownPin", "packets FILE --pins Subtitles", "h264_aac.flv", "Subtitles", "VFW_E_NOT_FOUND"},
-        ErrorCase{"PinTheFileLacks", "demux FILE -o DIR --pins Video", "aac_only.flv", "no output pin",
-                  "VFW_E_NOT_FOUND"}),
+        ErrorCase{"StartBeyondTheEnd", "demux FILE -o DIR --start 99000", "h264_aac.flv",
+                  "beyond the end", "E_INVALIDARG"},
+        ErrorCase{"StopBeforeStart", "packets FILE --start 5000 --stop 4000", "h264_aac.flv",
+                  "--stop", "E_INVALIDARG"},
+        ErrorCase{"UnknownPin", "packets FILE --pins Subtitles", "h264_aac.flv", "Subtitles",
+                  "VFW_E_NOT_FOUND"},
+        ErrorCase{"PinTheFileLacks", "demux FILE -o DIR --pins Video", "aac_only.flv",
+                  "no output pin", "VFW_E_NOT_FOUND"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

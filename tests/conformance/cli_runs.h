@@ -51,8 +51,8 @@ struct PacketsRun {
 // `flvdmx packets FILE --json ARGS`; every line one of the three objects, with exactly its keys.
 inline PacketsRun RunPackets(const std::string& file, const std::string& args = "") {
   PacketsRun run;
-  const std::string out =
-      RunCommand(Cli() + " packets " + ShellQuote(file) + " --json " + args + " 2>/dev/null", &run.exitCode);
+  const std::string out = RunCommand(
+      Cli() + " packets " + ShellQuote(file) + " --json " + args + " 2>/dev/null", &run.exitCode);
   for (const json& j : JsonLines(out)) {
     if (!j.is_object() || !j.contains("type") || !j.contains("pin")) {
       ADD_FAILURE() << "not a packets line: " << j.dump();
@@ -78,7 +78,8 @@ inline PacketsRun RunPackets(const std::string& file, const std::string& args = 
 
 // One tag of the file as `flvdmx tags --json` lists it.
 struct TagInfo {
-  int64_t position, timeMs;  // of its PreviousTagSize (ffprobe's pos is 4 more); time past the 24-bit wrap
+  int64_t position,
+      timeMs;  // of its PreviousTagSize (ffprobe's pos is 4 more); time past the 24-bit wrap
 };
 
 // The file's tags of one type (8 audio, 9 video), in file order.
@@ -94,7 +95,8 @@ inline std::vector<TagInfo> RunTags(const std::string& file, int type) {
 }
 
 // ffprobe's packets of one pin's stream, in file order.
-inline std::vector<ProbePacket> PacketsOf(const std::vector<ProbePacket>& all, const std::string& pin) {
+inline std::vector<ProbePacket> PacketsOf(const std::vector<ProbePacket>& all,
+                                          const std::string& pin) {
   std::vector<ProbePacket> out;
   for (const ProbePacket& p : all)
     if ((p.codec_type == "video") == (pin == "Video")) out.push_back(p);

@@ -24,9 +24,11 @@ Bytes ReadFile(const std::string& path) {
 // ffprobe's codec and decoded frame count of a written stream.
 std::pair<std::string, int64_t> ProbeFrames(const std::string& path) {
   int code = -1;
-  const json j = json::parse(
-      RunCommand("ffprobe -v error -count_frames -show_entries stream=codec_name,nb_read_frames -of json " +
-                     ShellQuote(path), &code), nullptr, false);
+  const json j = json::parse(RunCommand("ffprobe -v error -count_frames -show_entries "
+                                        "stream=codec_name,nb_read_frames -of json " +
+                                            ShellQuote(path),
+                                        &code),
+                             nullptr, false);
   if (code != 0 || !j.is_object() || j["streams"].empty()) {
     ADD_FAILURE() << "ffprobe cannot read " << path;
     return {};
@@ -37,7 +39,8 @@ std::pair<std::string, int64_t> ProbeFrames(const std::string& path) {
 
 int RunDemux(const std::string& file, const std::string& dir, const std::string& args = "") {
   int code = -1;
-  RunCommand(Cli() + " demux " + ShellQuote(file) + " -o " + ShellQuote(dir) + " " + args + " 2>&1", &code);
+  RunCommand(Cli() + " demux " + ShellQuote(file) + " -o " + ShellQuote(dir) + " " + args + " 2>&1",
+             &code);
   return code;
 }
 
@@ -64,7 +67,7 @@ TEST_P(DemuxTest, WrittenStreamsHoldEveryPacket) {
   for (const DemuxOutput& out : GetParam().outputs) {
     SCOPED_TRACE(out.fileName);
     const std::vector<ProbePacket> packets = PacketsOf(probed, out.pin);
-      const std::string path = dir.File(out.fileName);
+    const std::string path = dir.File(out.fileName);
     int64_t cbPayload = 0;
     for (const ProbePacket& p : packets) cbPayload += p.size;
     const Bytes bytes = ReadFile(path);
@@ -74,17 +77,20 @@ TEST_P(DemuxTest, WrittenStreamsHoldEveryPacket) {
       size_t i = 0;
       for (std::string line; std::getline(index, line); ++i) {
         if (i >= packets.size()) continue;
-        const json expected = {{"time", packets[i].dts_ms * kMs}, {"size", packets[i].size}, {"key", packets[i].key}};
+        const json expected = {
+            {"time", packets[i].dts_ms * kMs}, {"size", packets[i].size}, {"key", packets[i].key}};
         EXPECT_EQ(json::parse(line), expected) << i;
       }
       EXPECT_EQ(i, packets.size());
     } else if (std::string(out.codec) == "pcm_s16le") {
       EXPECT_EQ(ProbeFrames(path).first, out.codec);
       ASSERT_EQ(static_cast<int64_t>(bytes.size()), 44 + cbPayload);
-      const uint32_t cbData = bytes[40] | bytes[41] << 8 | bytes[42] << 16 | uint32_t{bytes[43]} << 24;
+      const uint32_t cbData =
+          bytes[40] | bytes[41] << 8 | bytes[42] << 16 | uint32_t{bytes[43]} << 24;
       EXPECT_EQ(cbData, cbPayload) << "the data size is filled in at the end";
     } else {
-      EXPECT_EQ(ProbeFrames(path), std::make_pair(std::string(out.codec), static_cast<int64_t>(packets.size())));
+      EXPECT_EQ(ProbeFrames(path),
+                std::make_pair(std::string(out.codec), static_cast<int64_t>(packets.size())));
     }
   }
 }
@@ -93,9 +99,11 @@ INSTANTIATE_TEST_SUITE_P(
     Corpus, DemuxTest,
     ::testing::Values(
         DemuxCase{"h264_aac.flv", {{"Video", "video.h264", "h264"}, {"Audio", "audio.aac", "aac"}}},
-        DemuxCase{"h264_aac_bframes.flv", {{"Video", "video.h264", "h264"}, {"Audio", "audio.aac", "aac"}}},
+        DemuxCase{"h264_aac_bframes.flv",
+                  {{"Video", "video.h264", "h264"}, {"Audio", "audio.aac", "aac"}}},
         DemuxCase{"h264_mp3.flv", {{"Video", "video.h264", "h264"}, {"Audio", "audio.mp3", "mp3"}}},
-        DemuxCase{"h263_mp3.flv", {{"Video", "video.s263", nullptr}, {"Audio", "audio.mp3", "mp3"}}},
+        DemuxCase{"h263_mp3.flv",
+                  {{"Video", "video.s263", nullptr}, {"Audio", "audio.mp3", "mp3"}}},
         DemuxCase{"screen1.flv", {{"Video", "video.fsv1", nullptr}}},
         DemuxCase{"screen2.flv", {{"Video", "video.fsv2", nullptr}}},
         DemuxCase{"pcm.flv", {{"Audio", "audio.wav", "pcm_s16le"}}},
@@ -114,7 +122,8 @@ std::vector<Bytes> SplitAnnexB(const Bytes& s) {
       continue;
     }
     size_t end = i;
-    while (start != std::string::npos && end > start && s[end - 1] == 0) --end;  // a 4-byte start code's zero
+    while (start != std::string::npos && end > start && s[end - 1] == 0)
+      --end;  // a 4-byte start code's zero
     if (start != std::string::npos) units.emplace_back(s.begin() + start, s.begin() + end);
     start = i += 3;
   }
@@ -140,7 +149,8 @@ TEST_P(CraftedElementaryTest, LengthPrefixesOfAnySizeBecomeStartCodes) {
   int code = -1;
   RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=128x96:rate=25:duration=1 " +
                  std::string(hevc ? "-c:v libx265 -x265-params bframes=0:log-level=error -f hevc "
-                                  : "-c:v libx264 -bf 0 -threads 1 -f h264 ") + ShellQuote(raw) + " 2>&1",
+                                  : "-c:v libx264 -bf 0 -threads 1 -f h264 ") +
+                 ShellQuote(raw) + " 2>&1",
              &code);
   ASSERT_EQ(code, 0);
 
@@ -167,12 +177,21 @@ TEST_P(CraftedElementaryTest, LengthPrefixesOfAnySizeBecomeStartCodes) {
 
   const uint8_t codec = hevc ? 12 : 7;
   const Bytes& sps = sets[sets.size() - 2];
-  Bytes config = {static_cast<uint8_t>(0x10 | codec), 0, 0, 0, 0,  // key frame, sequence header, time 0
-                  1, sps[1], sps[2], sps[3],  // version, profile, compatibility, level
-                  static_cast<uint8_t>(0xFC | (cbLength - 1)), static_cast<uint8_t>(0xE0 | (sets.size() - 1))};
+  Bytes config = {static_cast<uint8_t>(0x10 | codec),
+                  0,
+                  0,
+                  0,
+                  0,  // key frame, sequence header, time 0
+                  1,
+                  sps[1],
+                  sps[2],
+                  sps[3],  // version, profile, compatibility, level
+                  static_cast<uint8_t>(0xFC | (cbLength - 1)),
+                  static_cast<uint8_t>(0xE0 | (sets.size() - 1))};
   for (size_t i = 0; i < sets.size(); ++i) {
     if (i + 1 == sets.size()) config.push_back(1);  // one PPS
-    config.insert(config.end(), {static_cast<uint8_t>(sets[i].size() >> 8), static_cast<uint8_t>(sets[i].size())});
+    config.insert(config.end(), {static_cast<uint8_t>(sets[i].size() >> 8),
+                                 static_cast<uint8_t>(sets[i].size())});
     config.insert(config.end(), sets[i].begin(), sets[i].end());
   }
   FlvWriter w(kFlvHasVideo);
@@ -181,7 +200,8 @@ TEST_P(CraftedElementaryTest, LengthPrefixesOfAnySizeBecomeStartCodes) {
   for (size_t f = 0; f < frames.size(); ++f) {
     Bytes payload = {static_cast<uint8_t>((keys[f] ? 0x10 : 0x20) | codec), 1, 0, 0, 0};
     for (const Bytes& unit : frames[f]) {
-      for (uint32_t b = cbLength; b-- > 0;) payload.push_back(static_cast<uint8_t>(unit.size() >> (8 * b)));
+      for (uint32_t b = cbLength; b-- > 0;)
+        payload.push_back(static_cast<uint8_t>(unit.size() >> (8 * b)));
       payload.insert(payload.end(), unit.begin(), unit.end());
     }
     w.Video(static_cast<uint32_t>(40 * f), payload);
@@ -198,8 +218,9 @@ TEST_P(CraftedElementaryTest, LengthPrefixesOfAnySizeBecomeStartCodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, CraftedElementaryTest,
-                         ::testing::Values(CodecLayout{false, 4}, CodecLayout{false, 2}, CodecLayout{false, 3},
-                                           CodecLayout{true, 4}, CodecLayout{true, 2}),
+                         ::testing::Values(CodecLayout{false, 4}, CodecLayout{false, 2},
+                                           CodecLayout{false, 3}, CodecLayout{true, 4},
+                                           CodecLayout{true, 2}),
                          [](const auto& info) {
                            return std::string(info.param.hevc ? "Hevc" : "Avc") + "Length" +
                                   std::to_string(info.param.lengthSize);

@@ -72,14 +72,16 @@ TEST_P(FullPlayTest, EveryPacketArrivesAsFfprobeSeesIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Corpus, FullPlayTest,
-    ::testing::Values(CorpusFile{"h264_aac.flv", true, true}, CorpusFile{"h264_aac_bframes.flv", true, true},
-                      CorpusFile{"h264_aac_nometa.flv", true, true}, CorpusFile{"h264_aac_short.flv", true, true},
-                      CorpusFile{"h264_mp3.flv", true, true}, CorpusFile{"h263_mp3.flv", true, true},
-                      CorpusFile{"screen1.flv", true, false}, CorpusFile{"screen2.flv", true, false},
-                      CorpusFile{"pcm.flv", false, true}, CorpusFile{"nellymoser.flv", false, true},
-                      CorpusFile{"speex.flv", false, true}, CorpusFile{"aac_only.flv", false, true},
-                      // Audio the filter cannot describe gets no pin; the video plays.
-                      CorpusFile{"adpcm_h264.flv", true, false}, CorpusFile{"h264_aac_long_nometa.flv", true, true}),
+    ::testing::Values(
+        CorpusFile{"h264_aac.flv", true, true}, CorpusFile{"h264_aac_bframes.flv", true, true},
+        CorpusFile{"h264_aac_nometa.flv", true, true}, CorpusFile{"h264_aac_short.flv", true, true},
+        CorpusFile{"h264_mp3.flv", true, true}, CorpusFile{"h263_mp3.flv", true, true},
+        CorpusFile{"screen1.flv", true, false}, CorpusFile{"screen2.flv", true, false},
+        CorpusFile{"pcm.flv", false, true}, CorpusFile{"nellymoser.flv", false, true},
+        CorpusFile{"speex.flv", false, true}, CorpusFile{"aac_only.flv", false, true},
+        // Audio the filter cannot describe gets no pin; the video plays.
+        CorpusFile{"adpcm_h264.flv", true, false},
+        CorpusFile{"h264_aac_long_nometa.flv", true, true}),
     [](const auto& info) { return FileStem(info); });
 
 }  // namespace

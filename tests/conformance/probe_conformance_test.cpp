@@ -24,9 +24,8 @@ ProbeRun RunProbeJson(const std::string& file) {
   ProbeRun run;
   TempDir dir;
   const std::string errFile = dir.File("err");
-  const std::string out = RunCommand(Cli() + " probe --json " + ShellQuote(file) + " 2>" +
-                                         ShellQuote(errFile),
-                                     &run.exitCode);
+  const std::string out = RunCommand(
+      Cli() + " probe --json " + ShellQuote(file) + " 2>" + ShellQuote(errFile), &run.exitCode);
   run.object = json::parse(out, nullptr, false);
   run.err = RunCommand("cat " + ShellQuote(errFile));
   return run;
@@ -69,17 +68,18 @@ TEST_P(ProbeAgreesWithFfprobe, SizeRateAndChannelsAreTheStreams) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Corpus, ProbeAgreesWithFfprobe,
-    ::testing::Values("h264_aac.flv", "aac_only.flv", "h264_aac_long.flv", "h264_mp3.flv",
-                      "h263_mp3.flv", "pcm.flv", "decoders/mp3_11025_mono.flv",
-                      "decoders/mp3_22050_stereo.flv", "h264rgb_aac22050mono.flv"),
-    [](const auto& info) {
-      std::string name = info.param;
-      for (char& ch : name)
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Corpus, ProbeAgreesWithFfprobe,
+                         ::testing::Values("h264_aac.flv", "aac_only.flv", "h264_aac_long.flv",
+                                           "h264_mp3.flv", "h263_mp3.flv", "pcm.flv",
+                                           "decoders/mp3_11025_mono.flv",
+                                           "decoders/mp3_22050_stereo.flv",
+                                           "h264rgb_aac22050mono.flv"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& ch : name)
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return name;
+                         });
 
 // Streams ffmpeg cannot put in FLV (HEVC) or cannot encode (VP6): the size
 // is the one the writer coded.
@@ -132,7 +132,10 @@ INSTANTIATE_TEST_SUITE_P(
                      SequenceHeaderPayload(12, ConfigRecord({kH265Vps, kH265Sps}, kH265Pps, 0x01)),
                      320, 180, "avcC"},
         CraftedVideo{"Vp6SeparatedCoefficients",
-                     {0x14, 0, 0x37, 0x46, 0x12, 0x34, 30, 40, 30, 40, 0, 0}, 640, 480, ""}),
+                     {0x14, 0, 0x37, 0x46, 0x12, 0x34, 30, 40, 30, 40, 0, 0},
+                     640,
+                     480,
+                     ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A file whose every stream the filter cannot play still gets its object:
@@ -152,8 +155,8 @@ TEST(ProbeJson, FileWithoutPlayableStreamPrintsTheObjectAndFails) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     FlvWriter w(c.video ? kFlvHasVideo : kFlvHasAudio);
-    for (uint32_t t = 0; t < 3; ++t) w.Tag(c.video ? kFlvTagVideo : kFlvTagAudio, 40 * t,
-                                           std::vector<uint8_t>(16, c.flags));
+    for (uint32_t t = 0; t < 3; ++t)
+      w.Tag(c.video ? kFlvTagVideo : kFlvTagAudio, 40 * t, std::vector<uint8_t>(16, c.flags));
     const std::string file = dir.File("unplayable.flv");
     ASSERT_TRUE(w.WriteFile(file));
     const ProbeRun run = RunProbeJson(file);

@@ -1,4 +1,5 @@
-// Seeks (`flvdmx packets --start`) on the corpus: where each stream starts, against ffprobe's packets.
+// Seeks (`flvdmx packets --start`) on the corpus: where each stream starts, against ffprobe's
+// packets.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,8 +20,10 @@ int IndexAtTime(const std::vector<ProbePacket>& packets, int64_t t) {
   return -1;
 }
 
-// The start, video key frames' times and the milliseconds around them, other video tags, random times, the last tag.
-std::vector<int64_t> TargetsFor(const std::vector<ProbePacket>& video, int64_t lastMs, int cRandom) {
+// The start, video key frames' times and the milliseconds around them, other video tags, random
+// times, the last tag.
+std::vector<int64_t> TargetsFor(const std::vector<ProbePacket>& video, int64_t lastMs,
+                                int cRandom) {
   std::set<int64_t> targets = {0, 1, lastMs};
   for (size_t i = 1, cKeys = 0; i < video.size() && cKeys < 4; ++i) {
     if (!video[i].key) continue;
@@ -28,9 +31,11 @@ std::vector<int64_t> TargetsFor(const std::vector<ProbePacket>& video, int64_t l
     targets.insert({video[i].dts_ms - 1, video[i].dts_ms, video[i].dts_ms + 1});
     if (i + 3 < video.size()) targets.insert(video[i + 3].dts_ms);
   }
-  for (size_t i = video.size() / 3; i < video.size(); i += video.size() / 3) targets.insert(video[i].dts_ms);
+  for (size_t i = video.size() / 3; i < video.size(); i += video.size() / 3)
+    targets.insert(video[i].dts_ms);
   std::mt19937 random(static_cast<unsigned>(lastMs));
-  for (int i = 0; i < cRandom; ++i) targets.insert(static_cast<int64_t>(random() % static_cast<uint64_t>(lastMs)));
+  for (int i = 0; i < cRandom; ++i)
+    targets.insert(static_cast<int64_t>(random() % static_cast<uint64_t>(lastMs)));
   return std::vector<int64_t>(targets.begin(), targets.end());
 }
 
@@ -47,7 +52,8 @@ class SeekTest : public ::testing::TestWithParam<SeekFile> {};
 TEST_P(SeekTest, StreamsStartWhereTheTargetNeedsThem) {
   const std::string file = Media(GetParam().name);
   const std::vector<ProbePacket> probed = ProbePackets(file);
-  const std::vector<ProbePacket> video = PacketsOf(probed, "Video"), audio = PacketsOf(probed, "Audio");
+  const std::vector<ProbePacket> video = PacketsOf(probed, "Video"),
+                                 audio = PacketsOf(probed, "Audio");
   ASSERT_FALSE(video.empty() || audio.empty());
   const int64_t lastMs = std::max(video.back().dts_ms, audio.back().dts_ms);
 
@@ -72,7 +78,8 @@ TEST_P(SeekTest, StreamsStartWhereTheTargetNeedsThem) {
       } else if (pin == "Video") {
         EXPECT_TRUE(packets[k].key) << "starts at " << firstMs;
         for (const ProbePacket& p : packets)
-          EXPECT_FALSE(p.key && p.dts_ms > firstMs && p.dts_ms < targetMs) << "key frame at " << p.dts_ms;
+          EXPECT_FALSE(p.key && p.dts_ms > firstMs && p.dts_ms < targetMs)
+              << "key frame at " << p.dts_ms;
       } else if (k + 1 < packets.size()) {
         EXPECT_GE(packets[k + 1].dts_ms, targetMs) << "starts at " << firstMs;
       }
@@ -90,7 +97,8 @@ TEST_P(SeekTest, StreamsStartWhereTheTargetNeedsThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, SeekTest,
-                         ::testing::Values(SeekFile{"h264_aac.flv", 4}, SeekFile{"h264_aac_bframes.flv", 2},
+                         ::testing::Values(SeekFile{"h264_aac.flv", 4},
+                                           SeekFile{"h264_aac_bframes.flv", 2},
                                            SeekFile{"h264_mp3.flv", 2}, SeekFile{"h263_mp3.flv", 2},
                                            SeekFile{"h264_aac_long.flv", 8},
                                            SeekFile{"h264_aac_long_nometa.flv", 8}),

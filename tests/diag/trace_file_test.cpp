@@ -30,7 +30,9 @@ std::wstring Wide(const std::string& narrow) { return std::wstring(narrow.begin(
 
 // A path buffer of the size the writer keeps.
 struct PathBuffer {
-  explicit PathBuffer(const std::string& path) { text[Wide(path).copy(text, kMaxTracePath - 1)] = L'\0'; }
+  explicit PathBuffer(const std::string& path) {
+    text[Wide(path).copy(text, kMaxTracePath - 1)] = L'\0';
+  }
   std::wstring str() const { return text; }
   wchar_t text[kMaxTracePath];
 };
@@ -103,16 +105,71 @@ TEST(TraceFileTest, FailuresDropTheTextAfterRetriesOnlyWhileAnotherWriterHoldsTh
     uint32_t sleptMs;
     uint32_t msPerSleep = 1;
   } cases[] = {
-      {"rule used once already", "a.txt", {ERROR_ACCESS_DENIED}, false, FALSE, E_ACCESSDENIED, 1, 0, 0},
-      {"a file in the way of the directory", "file.txt", {ERROR_ACCESS_DENIED}, false, TRUE, E_ACCESSDENIED, 1, 0, 0},
-      {"directory cannot be made", "missing/c.txt", {ERROR_ACCESS_DENIED}, false, TRUE, E_ACCESSDENIED, 1, 1, 0},
-      {"other failures at once", "no/such/t.txt", {}, false, TRUE, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), 1, 0, 0},
-      {"sharing retried every ms", "s.txt", {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION}, false, TRUE, S_OK, 3, 0, 2},
-      {"lock for a second", "l.txt", {ERROR_LOCK_VIOLATION}, true, TRUE, HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION), 1001,
-       0, 1000},
+      {"rule used once already",
+       "a.txt",
+       {ERROR_ACCESS_DENIED},
+       false,
+       FALSE,
+       E_ACCESSDENIED,
+       1,
+       0,
+       0},
+      {"a file in the way of the directory",
+       "file.txt",
+       {ERROR_ACCESS_DENIED},
+       false,
+       TRUE,
+       E_ACCESSDENIED,
+       1,
+       0,
+       0},
+      {"directory cannot be made",
+       "missing/c.txt",
+       {ERROR_ACCESS_DENIED},
+       false,
+       TRUE,
+       E_ACCESSDENIED,
+       1,
+       1,
+       0},
+      {"other failures at once",
+       "no/such/t.txt",
+       {},
+       false,
+       TRUE,
+       HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+       1,
+       0,
+       0},
+      {"sharing retried every ms",
+       "s.txt",
+       {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION},
+       false,
+       TRUE,
+       S_OK,
+       3,
+       0,
+       2},
+      {"lock for a second",
+       "l.txt",
+       {ERROR_LOCK_VIOLATION},
+       true,
+       TRUE,
+       HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION),
+       1001,
+       0,
+       1000},
       // The wait is a second of clock time, however long each sleep takes.
-      {"lock for a second of 15 ms sleeps", "l15.txt", {ERROR_LOCK_VIOLATION}, true, TRUE,
-       HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION), 68, 0, 67, 15},
+      {"lock for a second of 15 ms sleeps",
+       "l15.txt",
+       {ERROR_LOCK_VIOLATION},
+       true,
+       TRUE,
+       HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION),
+       68,
+       0,
+       67,
+       15},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);

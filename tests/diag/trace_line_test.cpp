@@ -11,8 +11,8 @@ namespace {
 
 constexpr uint32_t kTime = 12 * 3600000 + 34 * 60000 + 56 * 1000 + 789;  // 12:34:56.789
 
-std::string Compose(const std::string& message, uint32_t flags, bool extra = false, uint32_t timeMs = kTime,
-                    size_t cap = kMaxTracePrefix + 2048) {
+std::string Compose(const std::string& message, uint32_t flags, bool extra = false,
+                    uint32_t timeMs = kTime, size_t cap = kMaxTracePrefix + 2048) {
   TraceLinePrefix prefix;
   prefix.dwFlags = flags;
   prefix.bExtraLine = extra;
@@ -43,15 +43,25 @@ TEST(TraceLineTest, PrefixRules) {
       {"\nX", on, true, kTime, "\r\nX"},  // the extra line belongs to the stamp
       {"\nX", on | kTraceHandleCount, false, kTime, "\r\n  37 X"},
       {"\nX", on | kTraceThread, false, kTime, "\r\n0000beef: X"},
-      {"\nX", on | kTraceTime | kTraceHandleCount | kTraceThread, true, kTime, "\r\n\n12:34:56.789:   37 0000beef: X"},
+      {"\nX", on | kTraceTime | kTraceHandleCount | kTraceThread, true, kTime,
+       "\r\n\n12:34:56.789:   37 0000beef: X"},
       // The prefix is cut at 49 characters: 24 line feeds and a CR of the 25th,
       {std::string(30, '\n') + "body", kTraceTime | kTraceThread, false, kTime,
-       [] { std::string s; for (int i = 0; i < 24; ++i) s += "\r\n"; return s + "\rbody"; }()},
+       [] {
+         std::string s;
+         for (int i = 0; i < 24; ++i) s += "\r\n";
+         return s + "\rbody";
+       }()},
       // and 22 line feeds leave 5 characters of the time of day.
       {std::string(22, '\n') + "body", kTraceTime, false, kTime,
-       [] { std::string s; for (int i = 0; i < 22; ++i) s += "\r\n"; return s + "12:34body"; }()},
+       [] {
+         std::string s;
+         for (int i = 0; i < 22; ++i) s += "\r\n";
+         return s + "12:34body";
+       }()},
   };
-  for (const Case& c : cases) EXPECT_EQ(Compose(c.message, c.flags, c.extra, c.timeMs), c.line) << c.line;
+  for (const Case& c : cases)
+    EXPECT_EQ(Compose(c.message, c.flags, c.extra, c.timeMs), c.line) << c.line;
   // A small buffer cuts the line, prefix or message.
   EXPECT_EQ(Compose("\nabcdefghij", kTraceTime, false, kTime, 16), "\r\n12:34:56.789:");
   EXPECT_EQ(Compose("abcdefghijklmnopqrstuvwxyz", kTraceTime, false, kTime, 16), "abcdefghijklmno");

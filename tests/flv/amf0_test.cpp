@@ -33,32 +33,45 @@ TEST(Metadata, LookupsFindWhatTheDataHolds) {
     const char* name;
     std::vector<uint8_t> amf;
     HRESULT hrDuration;
-    uint32_t duration;    // stays 0 when the lookup fails
+    uint32_t duration;     // stays 0 when the lookup fails
     int32_t audio, video;  // stay -1 when not found
   } cases[] = {
       {"TinyDurationRoundsUp", OnMetaData(0.0004), S_OK, 1, -1, -1},
       {"HugeDurationSaturates", OnMetaData(1e30), S_OK, 0xFFFFFFFFu, -1, -1},
       {"NaNDurationIsZero", OnMetaData(std::nan("")), S_OK, 0, -1, -1},
       {"CodecIdsTruncateTowardZero", OnMetaData(1.0, 10.9, -0.5), S_OK, 1000, 10, 0},
-      {"NumberText", Meta([](AmfWriter& w) { w.Name("videocodecid").String("7").Name("duration").String("12.5s"); }),
+      {"NumberText", Meta([](AmfWriter& w) {
+         w.Name("videocodecid").String("7").Name("duration").String("12.5s");
+       }),
        S_OK, 12500, -1, 7},
-      {"BooleanStopsOnlyItsOwnLookup",
-       Meta([](AmfWriter& w) { w.Name("videocodecid").Boolean(true).Name("audiocodecid").Number(2); }), E_FAIL, 0, 2,
-       -1},
-      {"NullBeforeStopsTheWalk", Meta([](AmfWriter& w) { w.Name("x").Marker(kAmfNull).Name("duration").Number(5); }),
-       E_FAIL, 0, -1, -1},
+      {"BooleanStopsOnlyItsOwnLookup", Meta([](AmfWriter& w) {
+         w.Name("videocodecid").Boolean(true).Name("audiocodecid").Number(2);
+       }),
+       E_FAIL, 0, 2, -1},
+      {"NullBeforeStopsTheWalk",
+       Meta([](AmfWriter& w) { w.Name("x").Marker(kAmfNull).Name("duration").Number(5); }), E_FAIL,
+       0, -1, -1},
       {"StrictArrayGivesFirstElement",
-       Meta([](AmfWriter& w) { w.Name("duration").BeginStrictArray(2).Number(4).Number(9); }), S_OK, 4000, -1, -1},
+       Meta([](AmfWriter& w) { w.Name("duration").BeginStrictArray(2).Number(4).Number(9); }), S_OK,
+       4000, -1, -1},
       {"NestedPropertyFirstInWalkOrder", Meta([](AmfWriter& w) {
-         w.Name("in").BeginObject().Name("duration").Number(3).EndObject().Name("duration").Number(8);
+         w.Name("in")
+             .BeginObject()
+             .Name("duration")
+             .Number(3)
+             .EndObject()
+             .Name("duration")
+             .Number(8);
        }),
        S_OK, 3000, -1, -1},
-      {"MissingObjectEnd", Meta([](AmfWriter& w) { w.Name("duration").Number(2); }, 3), S_OK, 2000, -1, -1},
+      {"MissingObjectEnd", Meta([](AmfWriter& w) { w.Name("duration").Number(2); }, 3), S_OK, 2000,
+       -1, -1},
       {"Nesting64Accepted", NestedDuration(64), S_OK, 3000, -1, -1},
       {"Nesting65Refused", NestedDuration(65), E_FAIL, 0, -1, -1},
       // Keys match exactly, as writers spell them: other spellings are other keys.
-      {"KeyCaseMatters",
-       Meta([](AmfWriter& w) { w.Name("Duration").Number(5).Name("VideoCodecID").Number(7).Name("duration").Number(2); }),
+      {"KeyCaseMatters", Meta([](AmfWriter& w) {
+         w.Name("Duration").Number(5).Name("VideoCodecID").Number(7).Name("duration").Number(2);
+       }),
        S_OK, 2000, -1, -1},
   };
   for (const auto& c : cases) {
@@ -75,7 +88,9 @@ TEST(Metadata, LookupsFindWhatTheDataHolds) {
   }
 }
 
-AmfStatus Ignore(uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void*) { return AmfStatus::kOk; }
+AmfStatus Ignore(uint32_t, const uint8_t*, uint32_t, const uint8_t*, uint32_t, void*) {
+  return AmfStatus::kOk;
+}
 
 std::vector<uint8_t> Repeat(std::vector<uint8_t> unit, int times) {
   std::vector<uint8_t> out;

@@ -33,7 +33,8 @@ constexpr REFERENCE_TIME kMs = 10000;
 inline std::vector<uint8_t> VideoPayload(bool vp6, bool key, size_t filler, uint8_t seed = 0) {
   std::vector<uint8_t> p;
   if (vp6) {
-    p = key ? std::vector<uint8_t>{0x14, 0x00, 0x00, 0x46, 8, 10}  // quantiser 0, version, rows, columns
+    p = key ? std::vector<uint8_t>{0x14, 0x00, 0x00, 0x46, 8, 10}
+            // quantiser 0, version, rows, columns
             : std::vector<uint8_t>{0x24, 0x00, 0x80};
   } else {
     p = {static_cast<uint8_t>(key ? 0x13 : 0x23), 0x10, 0xA0, 0x10, 0x78};  // 1 x 160, 1 x 120
@@ -46,12 +47,12 @@ struct Layout {
   uint32_t durationMs = 10000;
   uint32_t videoIntervalMs = 100;  // 0: no video
   uint32_t keyIntervalMs = 1000;
-  uint32_t audioIntervalMs = 50;   // 0: no audio
+  uint32_t audioIntervalMs = 50;  // 0: no audio
   bool vp6 = false;
   uint32_t startMs = 0;
-  bool metadata = true;       // onMetaData with the duration first
+  bool metadata = true;        // onMetaData with the duration first
   bool zeroBackLinks = false;  // every PreviousTagSize 0
-  bool extendedTime = true;   // TimestampExtended filled
+  bool extendedTime = true;    // TimestampExtended filled
 };
 
 struct FileTag {
@@ -115,7 +116,8 @@ inline std::vector<SinkEvent> SamplesOf(const std::vector<SinkEvent>& events) {
 }
 
 inline int CountOf(const std::vector<SinkEvent>& events, SinkEvent::Kind kind) {
-  return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const SinkEvent& e) { return e.kind == kind; }));
+  return static_cast<int>(std::count_if(events.begin(), events.end(),
+                                        [&](const SinkEvent& e) { return e.kind == kind; }));
 }
 
 // One pin's events from its last new segment on against the file: the tags
@@ -124,8 +126,9 @@ inline int CountOf(const std::vector<SinkEvent>& events, SinkEvent::Kind kind) {
 // relative to the segment at its rate, stops at the next
 // tag (the last lasts 26 ms), key frames as sync points, a discontinuity
 // first, preroll before the start, up to the segment stop; one end-of-stream.
-inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<FileTag>& tags, bool video,
-                           REFERENCE_TIME tSegmentStop, const char* what, const std::vector<uint32_t>& allowedMs = {}) {
+inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<FileTag>& tags,
+                           bool video, REFERENCE_TIME tSegmentStop, const char* what,
+                           const std::vector<uint32_t>& allowedMs = {}) {
   SCOPED_TRACE(what);
   size_t begin = 0;
   for (size_t i = 0; i < all.size(); ++i)
@@ -138,7 +141,9 @@ inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<
   EXPECT_EQ(events.front().tStop, tSegmentStop);
   const std::vector<SinkEvent> samples = SamplesOf(events);
   ASSERT_FALSE(samples.empty());
-  const auto relative = [&](REFERENCE_TIME t) { return static_cast<REFERENCE_TIME>((t - tSegmentStart) / rate); };
+  const auto relative = [&](REFERENCE_TIME t) {
+    return static_cast<REFERENCE_TIME>((t - tSegmentStart) / rate);
+  };
   const uint32_t firstMs = static_cast<uint32_t>((samples[0].tStart * rate + tSegmentStart) / kMs);
   const uint32_t targetMs = static_cast<uint32_t>(tSegmentStart / kMs);
   size_t first = 0, n = 0;
@@ -146,7 +151,8 @@ inline void ExpectDelivery(const std::vector<SinkEvent>& all, const std::vector<
   ASSERT_LT(first, tags.size()) << "no tag at " << firstMs;
   EXPECT_LE(firstMs, targetMs);
   if (!allowedMs.empty()) {
-    EXPECT_NE(std::find(allowedMs.begin(), allowedMs.end(), firstMs), allowedMs.end()) << "started at " << firstMs;
+    EXPECT_NE(std::find(allowedMs.begin(), allowedMs.end(), firstMs), allowedMs.end())
+        << "started at " << firstMs;
   } else if (video) {
     EXPECT_TRUE(tags[first].key) << firstMs;
     // Not a group of pictures too early: no key frame after it up to the target.
@@ -251,10 +257,12 @@ class FilterRig {
   }
   CRecordingSink* Sink(const std::string& name) { return m_Sinks[name]; }
 
-  HRESULT Seek(uint32_t startMs, std::optional<uint32_t> stopMs = std::nullopt, DWORD dwExtraFlags = 0) {
+  HRESULT Seek(uint32_t startMs, std::optional<uint32_t> stopMs = std::nullopt,
+               DWORD dwExtraFlags = 0) {
     LONGLONG llStart = startMs * kMs, llStop = stopMs.value_or(0) * kMs;
-    return m_pGraph->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning | dwExtraFlags, stopMs ? &llStop : nullptr,
-                                  stopMs ? AM_SEEKING_AbsolutePositioning : AM_SEEKING_NoPositioning);
+    return m_pGraph->SetPositions(
+        &llStart, AM_SEEKING_AbsolutePositioning | dwExtraFlags, stopMs ? &llStop : nullptr,
+        stopMs ? AM_SEEKING_AbsolutePositioning : AM_SEEKING_NoPositioning);
   }
 
   // The completion or abort event code; 0 when the wait timed out.
@@ -275,7 +283,8 @@ class FilterRig {
 
 inline void ExpectBothDelivered(FilterRig& rig, const CraftedFlv& file, REFERENCE_TIME tStop,
                                 const std::vector<uint32_t>& firstVideoMs = {}) {
-  ExpectDelivery(rig.Sink("Video")->Events(), file.Of(kFlvTagVideo), true, tStop, "Video", firstVideoMs);
+  ExpectDelivery(rig.Sink("Video")->Events(), file.Of(kFlvTagVideo), true, tStop, "Video",
+                 firstVideoMs);
   ExpectDelivery(rig.Sink("Audio")->Events(), file.Of(kFlvTagAudio), false, tStop, "Audio");
 }
 

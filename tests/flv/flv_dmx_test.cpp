@@ -21,7 +21,8 @@ class CGrantingAllocator : public IMemAllocator {
   STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) override {
+  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                             ALLOCATOR_PROPERTIES* pActual) override {
     m_Requested = *pRequest;
     *pActual = *pRequest;
     if (m_lMaxBuffers != 0) pActual->cBuffers = std::min(pActual->cBuffers, m_lMaxBuffers);
@@ -31,7 +32,9 @@ class CGrantingAllocator : public IMemAllocator {
   STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
   STDMETHODIMP Commit() override { return E_NOTIMPL; }
   STDMETHODIMP Decommit() override { return E_NOTIMPL; }
-  STDMETHODIMP GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override {
+    return E_NOTIMPL;
+  }
   STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return E_NOTIMPL; }
 
   ALLOCATOR_PROPERTIES m_Requested{};
@@ -87,10 +90,13 @@ TEST_F(FlvDmxTest, FrameFormatCountsVideoFramesAndAudioOnlySeeksByTime) {
     EXPECT_EQ(pSeeking->GetDuration(&llDuration), S_OK);
     EXPECT_EQ(llDuration, 100);
     LONGLONG llTime = 0;
-    EXPECT_EQ(pSeeking->ConvertTimeFormat(&llTime, &TIME_FORMAT_MEDIA_TIME, 25, &TIME_FORMAT_FRAME), S_OK);
+    EXPECT_EQ(pSeeking->ConvertTimeFormat(&llTime, &TIME_FORMAT_MEDIA_TIME, 25, &TIME_FORMAT_FRAME),
+              S_OK);
     EXPECT_EQ(llTime, 25 * 100 * kMs);
     LONGLONG llFrame = 0;
-    EXPECT_EQ(pSeeking->ConvertTimeFormat(&llFrame, &TIME_FORMAT_FRAME, 2500 * kMs, &TIME_FORMAT_MEDIA_TIME), S_OK);
+    EXPECT_EQ(pSeeking->ConvertTimeFormat(&llFrame, &TIME_FORMAT_FRAME, 2500 * kMs,
+                                          &TIME_FORMAT_MEDIA_TIME),
+              S_OK);
     EXPECT_EQ(llFrame, 25);
     pSeeking->Release();
   }
@@ -136,9 +142,12 @@ TEST_F(FlvDmxTest, BuffersFillAboutOneHundredTwentyEightMebibytes) {
     LONG cBuffersAsked, cbBufferAsked;
     HRESULT expected;
   } cases[] = {
-      {1843200, 0, 0, S_OK, 32, 1843200, S_OK},       {8 << 20, 0, 0, S_OK, 16, 8 << 20, S_OK},
-      {100 << 20, 0, 0, S_OK, 2, 100 << 20, S_OK},    {0, 0, 0, S_OK, 32, 1 << 20, S_OK},  // unbounded: 1 MiB
-      {1024, 31, 0, S_OK, 32, 1024, E_FAIL},          {1024, 0, 1023, S_OK, 32, 1024, E_FAIL},
+      {1843200, 0, 0, S_OK, 32, 1843200, S_OK},
+      {8 << 20, 0, 0, S_OK, 16, 8 << 20, S_OK},
+      {100 << 20, 0, 0, S_OK, 2, 100 << 20, S_OK},
+      {0, 0, 0, S_OK, 32, 1 << 20, S_OK},  // unbounded: 1 MiB
+      {1024, 31, 0, S_OK, 32, 1024, E_FAIL},
+      {1024, 0, 1023, S_OK, 32, 1024, E_FAIL},
       {1024, 0, 0, VFW_E_ALREADY_COMMITTED, 32, 1024, VFW_E_ALREADY_COMMITTED},
   };
   for (const Case& c : cases) {
@@ -149,7 +158,8 @@ TEST_F(FlvDmxTest, BuffersFillAboutOneHundredTwentyEightMebibytes) {
     allocator.m_lMaxBytes = c.lMaxBytesGranted;
     allocator.m_hrSet = c.hrSet;
     ALLOCATOR_PROPERTIES request{0, 0, 16, 8};
-    EXPECT_EQ(rig.Dmx()->PinDecideBufferSize(pPin->GetPinNumber(), &allocator, &request), c.expected);
+    EXPECT_EQ(rig.Dmx()->PinDecideBufferSize(pPin->GetPinNumber(), &allocator, &request),
+              c.expected);
     EXPECT_EQ(allocator.m_Requested.cBuffers, c.cBuffersAsked);
     EXPECT_EQ(allocator.m_Requested.cbBuffer, c.cbBufferAsked);
     EXPECT_EQ(allocator.m_Requested.cbAlign, 16);

@@ -44,7 +44,8 @@ inline std::vector<uint8_t> Mp3Audio(size_t dataSize) {
 // Screen video every 40 ms and PCM every 23 ms from fromMs to toMs, in time
 // order (video first on ties). The first tag at or after each time in
 // `brokenAt` gets a PreviousTagSize one too large; their positions are returned.
-std::vector<int64_t> AddMedia(FlvWriter& w, uint32_t fromMs, uint32_t toMs, std::set<uint32_t> brokenAt = {}) {
+std::vector<int64_t> AddMedia(FlvWriter& w, uint32_t fromMs, uint32_t toMs,
+                              std::set<uint32_t> brokenAt = {}) {
   std::vector<int64_t> broken;
   for (uint32_t v = fromMs, a = fromMs; v <= toMs || a <= toMs;) {
     const bool takeVideo = v <= toMs && (a > toMs || v <= a);
@@ -55,7 +56,8 @@ std::vector<int64_t> AddMedia(FlvWriter& w, uint32_t fromMs, uint32_t toMs, std:
       options.previousTagSize = w.LastTagSize() + 1;
       broken.push_back(w.NextPosition());
     }
-    w.Tag(takeVideo ? kFlvTagVideo : kFlvTagAudio, t, takeVideo ? ScreenVideo() : PcmAudio(), options);
+    w.Tag(takeVideo ? kFlvTagVideo : kFlvTagAudio, t, takeVideo ? ScreenVideo() : PcmAudio(),
+          options);
     (takeVideo ? v : a) += takeVideo ? 40 : 23;
   }
   return broken;
@@ -132,7 +134,8 @@ TEST(HeaderScanTest, BrokenBackLinksAreRepairedWhereTheScanWalks) {
     SCOPED_TRACE(c.name);
     FlvWriter w;
     const int64_t meta = w.Script(OnMetaData(12.0, 0, 3));
-    const int64_t first = c.afterMetadata ? w.Tag(kFlvTagVideo, 0, ScreenVideo(), {7, std::nullopt}) : 0;
+    const int64_t first =
+        c.afterMetadata ? w.Tag(kFlvTagVideo, 0, ScreenVideo(), {7, std::nullopt}) : 0;
     const std::vector<int64_t> broken = AddMedia(w, 0, 12000, c.brokenAt);
     const ScanResult r = Scan(w.Bytes());
     ASSERT_EQ(r.hr, S_OK);
@@ -252,7 +255,8 @@ TEST(HeaderScanTest, FailuresGiveTheirResult) {
       {"BadSignature", {'G', 'L', 'V', 1, 5, 0, 0, 0, 9}, VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
       {"HeaderReadFails", good, VFW_E_INVALID_FILE_FORMAT, S_OK, 4},
       {"VideoCodecUnsupported", FirstVideo({0x15, 0, 0, 0}), VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
-      {"Vp6InterFrameFirst", FirstVideo({0x14, 0, 0x80, 0x46, 30, 40}), VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
+      {"Vp6InterFrameFirst", FirstVideo({0x14, 0, 0x80, 0x46, 30, 40}), VFW_E_INVALID_FILE_FORMAT,
+       S_OK, -1},
       {"AudioReadFails", good, E_FAIL, S_OK, firstAudioPayload},
       {"OnlyAHeader", {'F', 'L', 'V', 1, 5, 0, 0, 0, 9}, S_OK, S_OK, -1},
       {"TruncatedTagHeader", {'F', 'L', 'V', 1, 5, 0, 0, 0, 9, 0, 0, 0, 0, 9, 0}, S_OK, S_OK, -1},
@@ -278,7 +282,8 @@ std::vector<uint8_t> SeedFile(bool avc) {
     w.Audio(0, {0xAF, 0x00, 0x12, 0x10});
   }
   for (uint32_t t = 0; t <= 1200; t += 40) {
-    w.Video(t, avc ? std::vector<uint8_t>{0x27, 0x01, 0, 0, 0, 0, 0, 0, 2, 0x41, 0x9A} : ScreenVideo());
+    w.Video(
+        t, avc ? std::vector<uint8_t>{0x27, 0x01, 0, 0, 0, 0, 0, 0, 2, 0x41, 0x9A} : ScreenVideo());
     w.Audio(t + 3, avc ? std::vector<uint8_t>{0xAF, 0x01, 0x21, 0x10} : Mp3Audio(40));
   }
   return w.Bytes();
@@ -307,7 +312,8 @@ TEST(HeaderScanFuzzTest, DamagedFilesEndWithAStatedResult) {
     }
     CFlvFileState scan;
     const HRESULT hr = ReadAndParseHeader(reader.get(), scan);
-    ASSERT_TRUE(hr == S_OK || hr == S_FALSE || hr == VFW_E_INVALID_FILE_FORMAT) << std::hex << hr << " case " << i;
+    ASSERT_TRUE(hr == S_OK || hr == S_FALSE || hr == VFW_E_INVALID_FILE_FORMAT)
+        << std::hex << hr << " case " << i;
     EXPECT_EQ(reader->RefCount(), 1u);
     EXPECT_EQ(scan.StreamsSeen() & ~0x05u, 0u);
   }
@@ -315,12 +321,13 @@ TEST(HeaderScanFuzzTest, DamagedFilesEndWithAStatedResult) {
 
 // The decoder configuration ffprobe reports for a stream kind ("v" or "a"), as hex.
 std::string ProbeExtradataHex(const std::string& file, const char* kind) {
-  std::istringstream lines(RunCommand(std::string("ffprobe -v error -select_streams ") + kind +
-                                      " -show_entries stream=extradata -show_data -of default=nw=1 " +
-                                      ShellQuote(file)));
+  std::istringstream lines(RunCommand(
+      std::string("ffprobe -v error -select_streams ") + kind +
+      " -show_entries stream=extradata -show_data -of default=nw=1 " + ShellQuote(file)));
   std::string hex;
   for (std::string line; std::getline(lines, line);)
-    if (line.size() >= 10 && line[8] == ':') hex += Unspaced(line.substr(10, 40));  // "00000010: f602 2000 ..."
+    if (line.size() >= 10 && line[8] == ':')
+      hex += Unspaced(line.substr(10, 40));  // "00000010: f602 2000 ..."
   for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return hex;
 }
@@ -332,7 +339,7 @@ constexpr const char* kLongAacBlock = "ff00 0100 22560000 44ac0000 0200 1000 050
 struct CorpusCase {
   const char* file;
   int64_t avgTimePerFrame;
-  bool metadata;            // duration from metadata, else from the tag times
+  bool metadata;  // duration from metadata, else from the tag times
   const char* videoFourcc;
   const char* videoHeader;  // the VIDEOINFOHEADER (88 bytes) in hex, or null
   const char* audioBlock;
@@ -354,7 +361,9 @@ TEST_P(CorpusScanTest, FindsTheStreamsTheirFormatsAndTheDuration) {
   if (c.metadata) {
     // Seconds from metadata become ms, rounded up unless within 0.01 ms.
     const double seconds = std::strtod(
-        RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + ShellQuote(path)).c_str(), nullptr);
+        RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + ShellQuote(path))
+            .c_str(),
+        nullptr);
     EXPECT_EQ(scan.Duration(), static_cast<uint32_t>(seconds * 1000 + 0.99));
   } else {
     int64_t largest = -1;
@@ -364,13 +373,16 @@ TEST_P(CorpusScanTest, FindsTheStreamsTheirFormatsAndTheDuration) {
 
   CMediaType mt;
   ASSERT_EQ(scan.VideoEntry().GetMediaType(0, &mt), S_OK);
-  const uint32_t fourcc = MakeFourcc(c.videoFourcc[0], c.videoFourcc[1], c.videoFourcc[2], c.videoFourcc[3]);
+  const uint32_t fourcc =
+      MakeFourcc(c.videoFourcc[0], c.videoFourcc[1], c.videoFourcc[2], c.videoFourcc[3]);
   EXPECT_EQ(mt.subtype, FourccGuid(fourcc));
   ASSERT_GE(mt.cbFormat, sizeof(VIDEOINFOHEADER));
   VIDEOINFOHEADER vih;
   std::memcpy(&vih, mt.pbFormat, sizeof(vih));
   EXPECT_EQ(vih.AvgTimePerFrame, c.avgTimePerFrame);
-  if (c.videoHeader != nullptr) { EXPECT_EQ(Hex(mt.pbFormat, 88), Unspaced(c.videoHeader)); }
+  if (c.videoHeader != nullptr) {
+    EXPECT_EQ(Hex(mt.pbFormat, 88), Unspaced(c.videoHeader));
+  }
   std::string box;  // the "avcC" box: its size, the type, the record as ffprobe reads it
   if (fourcc == kFourccAVC1) {
     const std::string record = ProbeExtradataHex(path, "v");
@@ -382,7 +394,9 @@ TEST_P(CorpusScanTest, FindsTheStreamsTheirFormatsAndTheDuration) {
   EXPECT_EQ(Hex(mt.pbFormat + 88, mt.cbFormat - 88), box);
   ASSERT_EQ(scan.AudioEntry().GetMediaType(0, &mt), S_OK);
   EXPECT_EQ(Hex(mt.pbFormat, mt.cbFormat), Unspaced(c.audioBlock));
-  if (scan.AudioEntry().IsAac()) { EXPECT_EQ(Hex(mt.pbFormat + 18, mt.cbFormat - 18), ProbeExtradataHex(path, "a")); }
+  if (scan.AudioEntry().IsAac()) {
+    EXPECT_EQ(Hex(mt.pbFormat + 18, mt.cbFormat - 18), ProbeExtradataHex(path, "a"));
+  }
 }
 
 // Frame durations leave out the first video tag and stop at the first tag
@@ -390,11 +404,13 @@ TEST_P(CorpusScanTest, FindsTheStreamsTheirFormatsAndTheDuration) {
 INSTANTIATE_TEST_SUITE_P(
     Files, CorpusScanTest,
     testing::Values(
-        CorpusCase{"h264_aac.flv", 400000, true, "avc1",
-                   "00000000000000000000000000000000 00000000000000000000000000000000 00000000 00000000 "
-                   "801a060000000000 | 5c000000 40010000 f0000000 0100 1800 61766331 00000000 00000000 00000000 "
-                   "00000000 00000000",
-                   kAacBlock},
+        CorpusCase{
+            "h264_aac.flv", 400000, true, "avc1",
+            "00000000000000000000000000000000 00000000000000000000000000000000 00000000 00000000 "
+            "801a060000000000 | 5c000000 40010000 f0000000 0100 1800 61766331 00000000 00000000 "
+            "00000000 "
+            "00000000 00000000",
+            kAacBlock},
         // MPEG-2 at 22.05 kHz: the header's index means 56 kbit/s in the
         // MPEG-1 table; 105 bytes in 26 ms give the real 32000.
         CorpusCase{"h263_mp3.flv", 400000, true, "S263", nullptr,
@@ -422,7 +438,8 @@ std::vector<uint8_t> Thirty(std::vector<CraftedTag>* tags, uint32_t startMs, siz
 TEST(TailSearch, FindsTheLastTimeOrFails) {
   const struct {
     const char* name;
-    uint32_t startMs, zeros, boundFromEnd, initialDuration;  // the bound as bytes before the end; 0: position 9
+    uint32_t startMs, zeros, boundFromEnd,
+        initialDuration;  // the bound as bytes before the end; 0: position 9
     HRESULT result;
     bool nearLast;  // within the last window's worth of media, else exactly the last time
   } cases[] = {

@@ -38,8 +38,10 @@ TEST_F(StreamingLoopTest, SeekStartsVideoAtAKeyFrameAndAudioAtTheTarget) {
     bool vp6;
     uint32_t targetMs, stopMs;
     std::vector<uint32_t> firstVideoMs;
-  } cases[] = {{"Vp6StartsOneKeyFrameEarlier", true, 2500, 10000, {1000}}, {"Vp6OnAKeyFrame", true, 2000, 10000, {1000, 0}},
-               {"Vp6InTheFirstSecond", true, 500, 10000, {0}}, {"StopEndsBothPins", false, 2500, 4020, {2000}},
+  } cases[] = {{"Vp6StartsOneKeyFrameEarlier", true, 2500, 10000, {1000}},
+               {"Vp6OnAKeyFrame", true, 2000, 10000, {1000, 0}},
+               {"Vp6InTheFirstSecond", true, 500, 10000, {0}},
+               {"StopEndsBothPins", false, 2500, 4020, {2000}},
                {"AfterTheLastVideoTag", false, 9990, 10000, {9000}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -86,7 +88,8 @@ TEST_F(StreamingLoopTest, BadTagsEndOrSkipCleanly) {
     bool bAbort;
   } cases[] = {
       {"empty tag", {}, 3, 1, 200 * kMs, false},
-      {"truncated file", std::vector<uint8_t>(crafted.bytes.begin(), crafted.bytes.begin() + cut.position + 25),
+      {"truncated file",
+       std::vector<uint8_t>(crafted.bytes.begin(), crafted.bytes.begin() + cut.position + 25),
        video.size() / 2, video.size() / 2 - 1, cut.timeMs * kMs, false},
       {"oversized tag", {}, 2, 1, 200 * kMs, true},
   };
@@ -113,7 +116,8 @@ TEST_F(StreamingLoopTest, BadTagsEndOrSkipCleanly) {
     // The failure is reported after end-of-stream, so it may come just after completion.
     bool bAborted = false;
     for (int i = 0; i < 500 && c.bAbort && !bAborted; ++i) {
-      for (const CHostGraph::Event& e : rig.Graph()->PeekEvents()) bAborted = bAborted || e.lCode == EC_ERRORABORT;
+      for (const CHostGraph::Event& e : rig.Graph()->PeekEvents())
+        bAborted = bAborted || e.lCode == EC_ERRORABORT;
       if (!bAborted) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(bAborted, c.bAbort);
@@ -333,8 +337,8 @@ bool WaitForSegmentEnd(CRecordingSink* pSink, uint32_t targetMs) {
     size_t last = 0;
     for (size_t k = 0; k < events.size(); ++k)
       if (events[k].kind == SinkEvent::kNewSegment) last = k;
-    if (!events.empty() && events[last].tStart == targetMs * kMs && events.back().kind == SinkEvent::kEndOfStream &&
-        !events.back().bIgnored)
+    if (!events.empty() && events[last].tStart == targetMs * kMs &&
+        events.back().kind == SinkEvent::kEndOfStream && !events.back().bIgnored)
       return true;
     std::this_thread::sleep_for(1ms);
   }

@@ -29,7 +29,9 @@ TEST(FlvHeader, IsValidatedInOneRead) {
     CFlvReader reader(r.get(), 0, nullptr);
     FlvHeader header;
     EXPECT_EQ(ReadFlvHeader(reader, header), c.expected);
-    if (c.bytes.size() >= 9) { EXPECT_EQ(r->ReadCount(), 1u); }
+    if (c.bytes.size() >= 9) {
+      EXPECT_EQ(r->ReadCount(), 1u);
+    }
   }
 }
 

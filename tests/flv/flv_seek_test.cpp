@@ -47,7 +47,7 @@ TEST(InterpolatePosition, RoundsAndKeepsItsUnsignedArithmetic) {
     uint32_t th;
     int64_t expected;
   } cases[] = {
-      {1, 0, 0, 3, 2, 2},  // 1.5 rounds up
+      {1, 0, 0, 3, 2, 2},                                // 1.5 rounds up
       {50, 1000, 100, 2000, 200, 1000 + 0xFFFFFE0Cll},   // below the low time: unsigned
       {100, 1000, 100, 2000, 100, 1000 + 0xFFFFFFFFll},  // zero time span
       {500, 0, 0, 0x100000000ll, 1000, 0x80000000ll},
@@ -100,7 +100,8 @@ TEST(FindPreviousFrame, WalksTagByTagNearTheStartPoint) {
     int64_t pos = VideoAt(f, c.startTime), count = 0;
     uint32_t target = c.target;
     FlvTag tag;
-    ASSERT_EQ(FindPreviousFrame(reader, kFlvTagVideo, pos, c.claimedTime, target, tag, count), S_OK);
+    ASSERT_EQ(FindPreviousFrame(reader, kFlvTagVideo, pos, c.claimedTime, target, tag, count),
+              S_OK);
     EXPECT_EQ(target, c.resultTime);
     EXPECT_EQ(pos, VideoAt(f, c.resultTime));
     EXPECT_EQ(count, c.count);
@@ -114,9 +115,11 @@ TEST(FindPreviousFrame, BrokenBackLinkIsCrossedThroughTheFixupTable) {
   CraftedFile f;
   f.tags = WriteAvTags(w, {10 * kMinute});
   const int64_t before = f.tags.back().position;
-  const int64_t after = w.Tag(kFlvTagVideo, 10 * kMinute, VideoPayload(true, 700), {12345, std::nullopt});
+  const int64_t after =
+      w.Tag(kFlvTagVideo, 10 * kMinute, VideoPayload(true, 700), {12345, std::nullopt});
   f.tags.push_back({after, kFlvTagVideo, 10 * kMinute, true});
-  const std::vector<CraftedTag> rest = WriteAvTags(w, {11 * kMinute, 10 * kMinute + 1, 40, 50, 44100, false});
+  const std::vector<CraftedTag> rest =
+      WriteAvTags(w, {11 * kMinute, 10 * kMinute + 1, 40, 50, 44100, false});
   f.tags.insert(f.tags.end(), rest.begin(), rest.end());
   f.bytes = w.Bytes();
   TestReader r(f.bytes);
@@ -132,7 +135,9 @@ TEST(FindPreviousFrame, BrokenBackLinkIsCrossedThroughTheFixupTable) {
       pos = start;
       uint32_t t = target;
       int64_t count = 0;
-      ASSERT_EQ(FindPreviousFrame(reader, kFlvTagVideo, pos, start == 9 ? 0 : 10 * kMinute, t, tag, count), S_OK);
+      ASSERT_EQ(FindPreviousFrame(reader, kFlvTagVideo, pos, start == 9 ? 0 : 10 * kMinute, t, tag,
+                                  count),
+                S_OK);
       // Forward walks end at or before the target, backward ones before it.
       EXPECT_TRUE(pos == VideoAt(f, target) || pos == VideoAt(f, target - 1)) << "got " << t;
     }

@@ -17,7 +17,9 @@
 namespace flvdmx {
 namespace {
 
-bool IsSeekResult(HRESULT hr) { return hr == S_OK || hr == S_FALSE || hr == VFW_E_INVALID_FILE_FORMAT || hr == E_INVALIDARG; }
+bool IsSeekResult(HRESULT hr) {
+  return hr == S_OK || hr == S_FALSE || hr == VFW_E_INVALID_FILE_FORMAT || hr == E_INVALIDARG;
+}
 
 // The header scan, a walk of the tag chain with every metadata tag parsed,
 // the tail search, and positioning of both streams from the start and a
@@ -49,8 +51,8 @@ uint64_t Exercise(const std::vector<uint8_t>& bytes, HRESULT* header = nullptr) 
       p = NextTagPosition(p, t);
     }
     uint32_t duration = state.Duration();
-    const HRESULT tail = FindTimestampOfLastSample(reader, flvHeader.DataOffset, &duration,
-                                                   state.TagLinkFixups());
+    const HRESULT tail =
+        FindTimestampOfLastSample(reader, flvHeader.DataOffset, &duration, state.TagLinkFixups());
     EXPECT_TRUE(tail == S_OK || tail == E_FAIL);
   }
   const uint32_t dwDuration = state.Duration();
@@ -90,7 +92,11 @@ TEST(HostileInput, CraftedFilesAreHandledWithoutHarm) {
   std::vector<uint8_t> farOffset = {'F', 'L', 'V', 1, kFlvHasAudio, 0xFF, 0xFF, 0xFF, 0xF0};
   const std::vector<uint8_t> small = SmallFile();
   farOffset.insert(farOffset.end(), small.begin() + 9, small.end());
-  const auto crafted = [](void (*write)(FlvWriter&)) { FlvWriter w; write(w); return w.Bytes(); };
+  const auto crafted = [](void (*write)(FlvWriter&)) {
+    FlvWriter w;
+    write(w);
+    return w.Bytes();
+  };
   const struct {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -111,7 +117,9 @@ TEST(HostileInput, CraftedFilesAreHandledWithoutHarm) {
          w.Raw(junk);
          WriteAvTags(w, {20000, 20000, 40, 50, 44100, false});
        })},
-      {"TimesAroundTheWrap", crafted([](FlvWriter& w) { WriteAvTags(w, {25000, 0xFFFFFFFF - 30000}); })},
+      {"TimesAroundTheWrap", crafted([](FlvWriter& w) {
+         WriteAvTags(w, {25000, 0xFFFFFFFF - 30000});
+       })},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -121,7 +129,8 @@ TEST(HostileInput, CraftedFilesAreHandledWithoutHarm) {
   }
 }
 
-// Truncation at every length, bit flips, and noise (half behind a valid header, with plausible type bytes).
+// Truncation at every length, bit flips, and noise (half behind a valid header, with plausible type
+// bytes).
 TEST(HostileInput, TruncatedFlippedAndRandomFiles) {
   const std::vector<uint8_t> whole = SmallFile();
   uint64_t lastTags = 0;
@@ -140,7 +149,8 @@ TEST(HostileInput, TruncatedFlippedAndRandomFiles) {
     SCOPED_TRACE(i);
     std::vector<uint8_t> f = whole;
     if (i % 5 != 0) {
-      for (int k = 0; k < 1 + i % 4; ++k) f[rng() % f.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+      for (int k = 0; k < 1 + i % 4; ++k)
+        f[rng() % f.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
     } else {
       f.resize(rng() % 40000);
       for (auto& b : f) b = static_cast<uint8_t>(rng());

@@ -56,7 +56,8 @@ TEST_F(BaseDmx, OnlyTheFirstPinAskedForSeekingAppliesPositionsAndRate) {
   ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
   IMediaSeeking* pSeeking[2] = {};
   for (int i : {1, 0})
-    ASSERT_EQ(m_pDmx->GetOutputPin(i)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking[i])),
+    ASSERT_EQ(m_pDmx->GetOutputPin(i)->QueryInterface(IID_IMediaSeeking,
+                                                      reinterpret_cast<void**>(&pSeeking[i])),
               S_OK);
   EXPECT_TRUE(m_pDmx->GetOutputPin(1)->IsMainSeekingPin());
   ExpectRefCount(m_pDmx->AsBaseFilter(), 3);  // each pin held holds the filter
@@ -192,8 +193,9 @@ TEST_F(BaseDmx, SeekingKeptAcrossAConnectionChangeAppliesOnce) {
   ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
   auto seeking = [&](int i) {
     IMediaSeeking* p = nullptr;
-    EXPECT_EQ(m_pDmx->GetOutputPin(i)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&p)),
-              S_OK);
+    EXPECT_EQ(
+        m_pDmx->GetOutputPin(i)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&p)),
+        S_OK);
     return p;
   };
   IMediaSeeking* pKept = seeking(1);  // the main pin until the change
@@ -233,16 +235,17 @@ TEST(DmxInputPin, EndOfStreamPassesOnOncePerStreamingRun) {
 // The defaults a format filter relies on when it does not override a hook.
 TEST(BaseDmxHooks, DefaultBufferSizeRaisesTheRequestToAnAlignedMinimum) {
   IMemAllocator* pAlloc = nullptr;
-  ASSERT_EQ(CMemAllocator::CreateInstance(nullptr, IID_IMemAllocator, reinterpret_cast<void**>(&pAlloc)),
-            S_OK);
+  ASSERT_EQ(
+      CMemAllocator::CreateInstance(nullptr, IID_IMemAllocator, reinterpret_cast<void**>(&pAlloc)),
+      S_OK);
   CToyDmx* pDmx = nullptr;
   ASSERT_EQ(CToyDmx::Create(ToyLayout(), &pDmx), S_OK);
   const struct {
     ALLOCATOR_PROPERTIES request, expected;  // buffers, bytes, alignment, prefix
   } cases[] = {
       {{0, 0, 0, 0}, {1, 8192, 4, 0}},
-      {{3, 100000, 1, 8}, {3, 100000, 4, 8}},    // the prefix stays
-      {{2, 4096, 64, 0}, {2, 8192, 4, 0}},       // alignment is 4 whatever was asked
+      {{3, 100000, 1, 8}, {3, 100000, 4, 8}},  // the prefix stays
+      {{2, 4096, 64, 0}, {2, 8192, 4, 0}},     // alignment is 4 whatever was asked
   };
   for (const auto& c : cases) {
     ALLOCATOR_PROPERTIES request = c.request;
@@ -323,7 +326,9 @@ TEST(DmxInputPin, RefusedDisconnectKeepsTheReader) {
 TEST(DmxOutputPin, TypeCheckComparesWithTheFirstTwoOffers) {
   ToyRig rig;
   ASSERT_TRUE(rig.Build(4, false));
-  auto type = [](char c) { return MakeMediaType(MEDIATYPE_Video, FourccGuid(MakeFourcc('O', 'U', 'T', c))); };
+  auto type = [](char c) {
+    return MakeMediaType(MEDIATYPE_Video, FourccGuid(MakeFourcc('O', 'U', 'T', c)));
+  };
   const struct {
     int cOffered;  // types offered: 'A', then 'B', ...
     char cProposed;
@@ -331,7 +336,8 @@ TEST(DmxOutputPin, TypeCheckComparesWithTheFirstTwoOffers) {
   } cases[] = {{2, 'B', S_OK}, {2, 'C', S_FALSE}, {1, 'B', VFW_S_NO_MORE_ITEMS}, {3, 'C', S_FALSE}};
   for (const auto& c : cases) {
     rig.dmx->m_Offers[1].clear();
-    for (int i = 0; i < c.cOffered; ++i) rig.dmx->m_Offers[1].push_back(type(static_cast<char>('A' + i)));
+    for (int i = 0; i < c.cOffered; ++i)
+      rig.dmx->m_Offers[1].push_back(type(static_cast<char>('A' + i)));
     const CMediaType proposed = type(c.cProposed);
     EXPECT_EQ(rig.Pin(0)->CheckMediaType(&proposed), c.hrExpected) << c.cOffered << c.cProposed;
     EXPECT_EQ(rig.Pin(0)->QueryAccept(&proposed), c.hrExpected == S_OK ? S_OK : S_FALSE)

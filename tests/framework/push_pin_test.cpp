@@ -45,8 +45,9 @@ TEST(PushThread, FlushBracketsNestOnTheReader) {
 
 TEST(PushThread, LoopEndHandsBackEveryQueuedRequest) {
   IMemAllocator* pAlloc = nullptr;
-  ASSERT_EQ(CMemAllocator::CreateInstance(nullptr, IID_IMemAllocator, reinterpret_cast<void**>(&pAlloc)),
-            S_OK);
+  ASSERT_EQ(
+      CMemAllocator::CreateInstance(nullptr, IID_IMemAllocator, reinterpret_cast<void**>(&pAlloc)),
+      S_OK);
   auto* pImpl = static_cast<CMemAllocator*>(pAlloc);
   ALLOCATOR_PROPERTIES request{3, 16, 1, 0};
   ALLOCATOR_PROPERTIES actual{};
@@ -62,7 +63,8 @@ TEST(PushThread, LoopEndHandsBackEveryQueuedRequest) {
       rig.reader->QueueSample(pSample);
     }
     ASSERT_EQ(rig.graph->Run(), S_OK);
-    ASSERT_TRUE(Eventually([&] { return pImpl->OutstandingCount() == 0 && rig.reader->cEndFlush == 1; }));
+    ASSERT_TRUE(
+        Eventually([&] { return pImpl->OutstandingCount() == 0 && rig.reader->cEndFlush == 1; }));
     EXPECT_EQ(rig.reader->cBeginFlush, 1) << "one bracket around the drain";
     EXPECT_EQ(rig.reader->cQueuedTakenWhileFlushing, 2) << "the rest came back flushed";
     ASSERT_EQ(rig.graph->Stop(), S_OK);
@@ -123,7 +125,8 @@ TEST_P(BlockedLoop, IsFreedAndTheNextRunPlaysEverything) {
       EXPECT_EQ(rig.dmx->Stop(), S_OK);
     } else {
       LONGLONG llTarget = 2000000;
-      EXPECT_EQ(rig.graph->SetPositions(&llTarget, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+      EXPECT_EQ(rig.graph->SetPositions(&llTarget, AM_SEEKING_AbsolutePositioning, nullptr, 0),
+                S_OK);
     }
   });
   // Freed at once, not after some wait for buffers that never come back.

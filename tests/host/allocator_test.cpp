@@ -51,7 +51,8 @@ TEST_F(MemoryAllocatorTest, SetPropertiesRoundsToWholeAlignmentUnitsAndRefusesBa
   for (const auto& c : cases) {
     ALLOCATOR_PROPERTIES request = c.request;
     ALLOCATOR_PROPERTIES actual{};
-    EXPECT_EQ(m_pAlloc->SetProperties(&request, &actual), c.hr) << request.cbBuffer << "/" << request.cbAlign;
+    EXPECT_EQ(m_pAlloc->SetProperties(&request, &actual), c.hr)
+        << request.cbBuffer << "/" << request.cbAlign;
     if (c.hr == S_OK) {
       EXPECT_EQ(actual.cbBuffer, c.actualBuffer);
     }

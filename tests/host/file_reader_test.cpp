@@ -27,11 +27,14 @@ struct ReaderKind {
 class ReaderContract : public ::testing::TestWithParam<ReaderKind> {
  protected:
   void SetUp() override {
-    for (size_t i = 0; i < m_bytes.size(); ++i) m_bytes[i] = static_cast<uint8_t>((i * 131) ^ (i >> 8));
+    for (size_t i = 0; i < m_bytes.size(); ++i)
+      m_bytes[i] = static_cast<uint8_t>((i * 131) ^ (i >> 8));
     m_reader = GetParam().make(m_bytes);
     ASSERT_NE(m_reader, nullptr);
   }
-  void TearDown() override { EXPECT_EQ(m_reader->Release(), 0u) << "a reference was not given back"; }
+  void TearDown() override {
+    EXPECT_EQ(m_reader->Release(), 0u) << "a reference was not given back";
+  }
 
   std::vector<uint8_t> m_bytes = std::vector<uint8_t>(300000);
   CAsyncReaderBase* m_reader = nullptr;

@@ -25,7 +25,9 @@ class CLoggingFilter : public CTestFilter {
   CLoggingFilter(std::vector<std::string>* pLog, const char* name) : m_pLog(pLog), m_Name(name) {}
 
   STDMETHODIMP Stop() override { return Log("stop"), CTestFilter::Stop(); }
-  STDMETHODIMP Pause() override { return Log("pause"), FAILED(m_hrPause) ? m_hrPause : CTestFilter::Pause(); }
+  STDMETHODIMP Pause() override {
+    return Log("pause"), FAILED(m_hrPause) ? m_hrPause : CTestFilter::Pause();
+  }
   STDMETHODIMP Run(REFERENCE_TIME tStart) override { return Log("run"), CTestFilter::Run(tStart); }
   void Log(const char* verb) { m_pLog->push_back(verb + (" " + m_Name)); }
 
@@ -49,7 +51,8 @@ class GraphTest : public ::testing::Test {
     }
     for (auto [up, down] : {std::pair{0, 1}, {1, 2}, {1, 3}}) {
       CTestOutputPin* pOut = m_Filters[up]->AddOutputPin(L"Out");
-      pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, FourccGuid(MakeFourcc('G', 'R', 'P', 'H'))));
+      pOut->m_Script.offered.push_back(
+          MakeMediaType(MEDIATYPE_Video, FourccGuid(MakeFourcc('G', 'R', 'P', 'H'))));
       ASSERT_EQ(m_pGraph->Connect(pOut, m_Filters[down]->AddInputPin(L"In")), S_OK);
     }
     m_Log.clear();
@@ -133,14 +136,15 @@ TEST_P(ToySegment, DeliversExactlyTheSegmentRescaledByTheRate) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Segments, ToySegment,
-    ::testing::Values(SegmentCase{"DoubleRate", 3000000, 0, 2.0},
-                      SegmentCase{"HalfRateWithStop", 2000000, 6000000, 0.5},
-                      SegmentCase{"StopBeforeStart", 8000000, 4000000, 1.0},
-                      SegmentCase{"StartBeforeTheFile", -3000000, 0, 1.0},
-                      SegmentCase{"StartAfterTheFile", 50000000, 0, 1.0}),
-    [](const ::testing::TestParamInfo<SegmentCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Segments, ToySegment,
+                         ::testing::Values(SegmentCase{"DoubleRate", 3000000, 0, 2.0},
+                                           SegmentCase{"HalfRateWithStop", 2000000, 6000000, 0.5},
+                                           SegmentCase{"StopBeforeStart", 8000000, 4000000, 1.0},
+                                           SegmentCase{"StartBeforeTheFile", -3000000, 0, 1.0},
+                                           SegmentCase{"StartAfterTheFile", 50000000, 0, 1.0}),
+                         [](const ::testing::TestParamInfo<SegmentCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 struct SeekCase {
   const char* name;
@@ -178,7 +182,8 @@ TEST_P(ToySeek, RestartsBothStreamsAtTheKeyChunkBeforeTheTarget) {
   }
   LONGLONG llTarget = c.rtTarget;
   const DWORD dwFlags = AM_SEEKING_AbsolutePositioning | (c.bFlush ? 0 : AM_SEEKING_NoFlush);
-  std::thread seeker([&] { EXPECT_EQ(rig.graph->SetPositions(&llTarget, dwFlags, nullptr, 0), S_OK); });
+  std::thread seeker(
+      [&] { EXPECT_EQ(rig.graph->SetPositions(&llTarget, dwFlags, nullptr, 0), S_OK); });
   if (!c.bFlush) seeker.join();  // a flushing seek waits for the held threads
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -194,7 +199,8 @@ TEST_P(ToySeek, RestartsBothStreamsAtTheKeyChunkBeforeTheTarget) {
     EXPECT_EQ(CountKind(events, SinkEvent::kNewSegment), 2) << "stream " << s;
     EXPECT_EQ(CountKind(events, SinkEvent::kBeginFlush), c.bFlush ? 1 : 0);
     EXPECT_EQ(rig.dmx->cProcess[s + 1], c.bFlush ? 2 : 1);
-    EXPECT_EQ(rig.dmx->ProcessThreadCount(s + 1), c.bFlush ? 2 : 1) << "a new thread per activation";
+    EXPECT_EQ(rig.dmx->ProcessThreadCount(s + 1), c.bFlush ? 2 : 1)
+        << "a new thread per activation";
   }
   EXPECT_EQ(rig.dmx->cRestarts, 1);
   EXPECT_FALSE(rig.HasEvent(EC_ERRORABORT));
@@ -218,7 +224,8 @@ TEST(ToyGraph, AnOutputPinHeldByTheApplicationOutlivesTheFiltersTable) {
   ASSERT_EQ(pPin->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)), S_OK);
   // The sink's own seeking asks the pin that feeds it.
   IMediaSeeking* pSinkSeeking = nullptr;
-  ASSERT_EQ(rig.Sink(0)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSinkSeeking)), S_OK);
+  ASSERT_EQ(rig.Sink(0)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSinkSeeking)),
+            S_OK);
   LONGLONG llFromSink = 0;
   EXPECT_EQ(pSinkSeeking->GetDuration(&llFromSink), S_OK);
   EXPECT_EQ(llFromSink, 50 * 400000);
@@ -268,7 +275,8 @@ TEST(HostGraphStress, SeeksAndRestartsNeverDeadlockLoseOrRepeatAChunk) {
   const int cRounds = kSanitized ? 300 : 1500;
   std::mt19937 rng(20240611);
   const REFERENCE_TIME rtDuration = 100 * 400000;
-  std::uniform_int_distribution<REFERENCE_TIME> target(-rtDuration / 10, rtDuration + rtDuration / 10);
+  std::uniform_int_distribution<REFERENCE_TIME> target(-rtDuration / 10,
+                                                       rtDuration + rtDuration / 10);
   std::uniform_int_distribution<int> pause(0, 3);
   const std::string actions = "FFNRSP";  // seek with or without flush, rate, stop or pause and run
   std::uniform_int_distribution<size_t> pick(0, actions.size() - 1);
@@ -280,7 +288,9 @@ TEST(HostGraphStress, SeeksAndRestartsNeverDeadlockLoseOrRepeatAChunk) {
       if (action == 'F' || action == 'N') {
         LONGLONG llTarget = target(rng);
         const DWORD dwNoFlush = action == 'N' ? AM_SEEKING_NoFlush : 0;
-        ASSERT_EQ(rig.graph->SetPositions(&llTarget, AM_SEEKING_AbsolutePositioning | dwNoFlush, nullptr, 0), S_OK);
+        ASSERT_EQ(rig.graph->SetPositions(&llTarget, AM_SEEKING_AbsolutePositioning | dwNoFlush,
+                                          nullptr, 0),
+                  S_OK);
       } else if (action == 'R') {
         IMediaSeeking* pSeeking = nullptr;
         ASSERT_EQ(rig.graph->GetSeeking(&pSeeking), S_OK);
@@ -298,8 +308,7 @@ TEST(HostGraphStress, SeeksAndRestartsNeverDeadlockLoseOrRepeatAChunk) {
     // A last run from the start must play everything.
     ASSERT_EQ(rig.graph->Stop(), S_OK);
     LONGLONG llStart = 0;
-    ASSERT_EQ(rig.graph->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, nullptr, 0),
-              S_OK);
+    ASSERT_EQ(rig.graph->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
     ASSERT_EQ(rig.graph->Run(), S_OK);
     ASSERT_EQ(rig.Completion(60000ms), EC_COMPLETE);
     ASSERT_EQ(rig.graph->Stop(), S_OK);
@@ -308,7 +317,8 @@ TEST(HostGraphStress, SeeksAndRestartsNeverDeadlockLoseOrRepeatAChunk) {
   for (int s = 0; s < 2; ++s) {
     size_t cLast = 0;
     EXPECT_TRUE(rig.CheckStream(s, true, &cLast)) << "stream " << s;
-    EXPECT_GT(CountKind(rig.Sink(s)->Events(), SinkEvent::kNewSegment), cRounds / 4) << "rounds reached it";
+    EXPECT_GT(CountKind(rig.Sink(s)->Events(), SinkEvent::kNewSegment), cRounds / 4)
+        << "rounds reached it";
     EXPECT_EQ(cLast, rig.layout.streams[static_cast<size_t>(s)].cChunks);
   }
   EXPECT_FALSE(rig.HasEvent(EC_ERRORABORT));

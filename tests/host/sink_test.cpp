@@ -22,7 +22,8 @@ class SinkEndOfStream : public ::testing::TestWithParam<std::tuple<const char*, 
     m_pUpstream = new CTestFilter();
     m_pUpstream->AddRef();
     m_pOut = m_pUpstream->AddOutputPin(L"Out");
-    m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, FourccGuid(MakeFourcc('S', 'N', 'K', '1'))));
+    m_pOut->m_Script.offered.push_back(
+        MakeMediaType(MEDIATYPE_Video, FourccGuid(MakeFourcc('S', 'N', 'K', '1'))));
     ASSERT_EQ(CRecordingSink::Create(&m_pSink), S_OK);
     m_pUpstream->JoinFilterGraph(m_Graph.AsGraph(), L"Upstream");
     m_pSink->JoinFilterGraph(m_Graph.AsGraph(), L"Sink");
@@ -60,10 +61,18 @@ TEST_P(SinkEndOfStream, ReportsOncePerRunWhileStreaming) {
         ASSERT_EQ(m_pSink->Pause(), S_OK);
         ASSERT_EQ(m_pUpstream->Pause(), S_OK);
         break;
-      case 'S': Stop(); break;
-      case 'E': m_pOut->DeliverEndOfStream(); break;
-      case 'B': m_pOut->DeliverBeginFlush(); break;
-      case 'b': m_pOut->DeliverEndFlush(); break;
+      case 'S':
+        Stop();
+        break;
+      case 'E':
+        m_pOut->DeliverEndOfStream();
+        break;
+      case 'B':
+        m_pOut->DeliverBeginFlush();
+        break;
+      case 'b':
+        m_pOut->DeliverEndFlush();
+        break;
     }
   }
   int cReported = 0;
@@ -74,15 +83,18 @@ TEST_P(SinkEndOfStream, ReportsOncePerRunWhileStreaming) {
   }
   EXPECT_EQ(cReported, cCompletions);
   const auto events = m_pSink->Events();
-  EXPECT_EQ(std::count_if(events.begin(), events.end(),
-                          [](const SinkEvent& e) { return e.kind == SinkEvent::kEndOfStream && e.bIgnored; }),
+  EXPECT_EQ(std::count_if(
+                events.begin(), events.end(),
+                [](const SinkEvent& e) { return e.kind == SinkEvent::kEndOfStream && e.bIgnored; }),
             cIgnored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Situations, SinkEndOfStream,
-                         ::testing::Values(std::make_tuple("PE", 1, 0), std::make_tuple("PEE", 1, 1),
-                                           std::make_tuple("E", 0, 1), std::make_tuple("PBEb", 0, 1),
-                                           std::make_tuple("PEBbE", 2, 0), std::make_tuple("PESPE", 2, 0)));
+                         ::testing::Values(std::make_tuple("PE", 1, 0),
+                                           std::make_tuple("PEE", 1, 1), std::make_tuple("E", 0, 1),
+                                           std::make_tuple("PBEb", 0, 1),
+                                           std::make_tuple("PEBbE", 2, 0),
+                                           std::make_tuple("PESPE", 2, 0)));
 
 }  // namespace
 }  // namespace flvdmx

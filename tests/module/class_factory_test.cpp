@@ -38,8 +38,10 @@ TEST(ClassFactoryTest, CreateInstanceResultsAndNoObjectLeftOnFailure) {
     int cCalls;
   } cases[] = {
       {"aggregated unknown", true, &IID_IUnknown, true, S_OK, S_OK, 1},
-      {"unsupported interface ends the object", false, &IID_IClassFactory, true, S_OK, E_NOINTERFACE, 1},
-      {"aggregated other interface builds nothing", true, &IID_IClassFactory, true, S_OK, E_NOINTERFACE, 0},
+      {"unsupported interface ends the object", false, &IID_IClassFactory, true, S_OK,
+       E_NOINTERFACE, 1},
+      {"aggregated other interface builds nothing", true, &IID_IClassFactory, true, S_OK,
+       E_NOINTERFACE, 0},
       {"nothing built without reason", false, &IID_IUnknown, false, S_OK, E_OUTOFMEMORY, 1},
       {"nothing built with reason", false, &IID_IUnknown, false, E_ACCESSDENIED, E_ACCESSDENIED, 1},
       {"built but failed is deleted", false, &IID_IUnknown, true, E_FAIL, E_FAIL, 1},

@@ -39,15 +39,20 @@ std::wstring Upper(std::wstring text) {
 }
 
 // One line per key ("HKCR\A\B\") and per value ("HKCR\A\B\[name]=sz:text", "=dword:7").
-void DumpKey(IRegistry& registry, RegistryRoot root, const std::wstring& path, std::set<std::string>* pLines) {
-  const char* rootName = root == RegistryRoot::kClassesRoot ? "HKCR" : root == RegistryRoot::kLocalMachine ? "HKLM" : "HKCU";
-  const std::string prefix = std::string(rootName) + "\\" + Narrow(path) + (path.empty() ? "" : "\\");
+void DumpKey(IRegistry& registry, RegistryRoot root, const std::wstring& path,
+             std::set<std::string>* pLines) {
+  const char* rootName = root == RegistryRoot::kClassesRoot    ? "HKCR"
+                         : root == RegistryRoot::kLocalMachine ? "HKLM"
+                                                               : "HKCU";
+  const std::string prefix =
+      std::string(rootName) + "\\" + Narrow(path) + (path.empty() ? "" : "\\");
   if (!path.empty()) pLines->insert(prefix);
   std::wstring name;
   RegistryValue v;
   for (DWORD i = 0; registry.EnumValue(root, path, i, &name, &v) == S_OK; ++i) {
-    pLines->insert(prefix + "[" + Narrow(name) + "]=" +
-                   (v.IsString() ? "sz:" + Narrow(v.m_strText) : "dword:" + std::to_string(v.m_dwNumber)));
+    pLines->insert(
+        prefix + "[" + Narrow(name) + "]=" +
+        (v.IsString() ? "sz:" + Narrow(v.m_strText) : "dword:" + std::to_string(v.m_dwNumber)));
   }
   for (DWORD i = 0; registry.EnumSubkey(root, path, i, &name) == S_OK; ++i)
     DumpKey(registry, root, path.empty() ? name : path + L"\\" + name, pLines);
@@ -55,7 +60,8 @@ void DumpKey(IRegistry& registry, RegistryRoot root, const std::wstring& path, s
 
 std::set<std::string> Dump(IRegistry& registry) {
   std::set<std::string> lines;
-  for (auto root : {RegistryRoot::kClassesRoot, RegistryRoot::kLocalMachine, RegistryRoot::kCurrentUser})
+  for (auto root :
+       {RegistryRoot::kClassesRoot, RegistryRoot::kLocalMachine, RegistryRoot::kCurrentUser})
     DumpKey(registry, root, L"", &lines);
   return lines;
 }
@@ -70,19 +76,24 @@ class CFaultyRegistry : public CMemoryRegistry {
   }
 
   HRESULT CreateKey(RegistryRoot root, const std::wstring& path, bool* pbCreated) override {
-    return Faulted(kOpCreate, root, path, [&] { return CMemoryRegistry::CreateKey(root, path, pbCreated); });
+    return Faulted(kOpCreate, root, path,
+                   [&] { return CMemoryRegistry::CreateKey(root, path, pbCreated); });
   }
   HRESULT SetString(RegistryRoot root, const std::wstring& path, const std::wstring& name,
                     const std::wstring& text) override {
-    return Faulted(kOpSet, root, path, [&] { return CMemoryRegistry::SetString(root, path, name, text); });
+    return Faulted(kOpSet, root, path,
+                   [&] { return CMemoryRegistry::SetString(root, path, name, text); });
   }
-  HRESULT SetDword(RegistryRoot root, const std::wstring& path, const std::wstring& name, DWORD dwValue) override {
-    return Faulted(kOpSet, root, path, [&] { return CMemoryRegistry::SetDword(root, path, name, dwValue); });
+  HRESULT SetDword(RegistryRoot root, const std::wstring& path, const std::wstring& name,
+                   DWORD dwValue) override {
+    return Faulted(kOpSet, root, path,
+                   [&] { return CMemoryRegistry::SetDword(root, path, name, dwValue); });
   }
 
  private:
   template <typename Operation>
-  HRESULT Faulted(RegistryOperation op, RegistryRoot root, const std::wstring& path, Operation operation) const {
+  HRESULT Faulted(RegistryOperation op, RegistryRoot root, const std::wstring& path,
+                  Operation operation) const {
     const auto it = m_Faults.find({op, root, Upper(path)});
     return it != m_Faults.end() ? it->second : operation();
   }
@@ -105,7 +116,9 @@ class CFakeRegistrationHost : public IRegistrationHost {
 
   CFakeRegistrationHost() { AddFile(m_strModulePath, 0x0001000200030004ull); }
 
-  void AddFile(const std::wstring& path, std::optional<uint64_t> version) { m_Files[Upper(path)] = version; }
+  void AddFile(const std::wstring& path, std::optional<uint64_t> version) {
+    m_Files[Upper(path)] = version;
+  }
 
   HRESULT GetModulePath(std::wstring* pPath) override {
     if (SUCCEEDED(m_hrModulePath)) *pPath = m_strModulePath;
@@ -124,11 +137,13 @@ class CFakeRegistrationHost : public IRegistrationHost {
   void FreeUnusedLibraries() override { Call("CoFreeUnusedLibraries"); }
 
   HRESULT CreateFilterMapperV2(std::unique_ptr<IFilterMapperV2>* ppMapper) override {
-    if (SUCCEEDED(Call("create V2", m_hrCreateV2))) *ppMapper = std::make_unique<Mapper>(this, "V2");
+    if (SUCCEEDED(Call("create V2", m_hrCreateV2)))
+      *ppMapper = std::make_unique<Mapper>(this, "V2");
     return m_hrCreateV2;
   }
   HRESULT CreateFilterMapperV1(std::unique_ptr<IFilterMapperV1>* ppMapper) override {
-    if (SUCCEEDED(Call("create V1", m_hrCreateV1))) *ppMapper = std::make_unique<Mapper>(this, "V1");
+    if (SUCCEEDED(Call("create V1", m_hrCreateV1)))
+      *ppMapper = std::make_unique<Mapper>(this, "V1");
     return m_hrCreateV1;
   }
 
@@ -142,13 +157,18 @@ class CFakeRegistrationHost : public IRegistrationHost {
   struct Mapper : IFilterMapperV2, IFilterMapperV1 {
     Mapper(CFakeRegistrationHost* pHost, const char* gen) : m_pHost(pHost), m_Gen(gen) {}
     ~Mapper() override { m_pHost->Call("release " + m_Gen); }
-    HRESULT Say(const std::string& line) { return m_pHost->Call(m_Gen + " " + line, m_pHost->m_hrRegister); }
-    static std::string Pin(const FilterPinSetup& pin) {
-      return Narrow(pin.m_pszName) + (pin.m_bRendered ? " rendered" : "") + (pin.m_bOutput ? " output" : "") +
-             (pin.m_bZero ? " zero" : "") + (pin.m_bMany ? " many" : "") + " to " + Text(pin.m_ConnectsToFilter) +
-             " '" + Narrow(pin.m_pszConnectsToPin) + "'";
+    HRESULT Say(const std::string& line) {
+      return m_pHost->Call(m_Gen + " " + line, m_pHost->m_hrRegister);
     }
-    static std::string Type(const FilterPinMediaType& t) { return " " + Text(t.m_MajorType) + "/" + Text(t.m_Subtype); }
+    static std::string Pin(const FilterPinSetup& pin) {
+      return Narrow(pin.m_pszName) + (pin.m_bRendered ? " rendered" : "") +
+             (pin.m_bOutput ? " output" : "") + (pin.m_bZero ? " zero" : "") +
+             (pin.m_bMany ? " many" : "") + " to " + Text(pin.m_ConnectsToFilter) + " '" +
+             Narrow(pin.m_pszConnectsToPin) + "'";
+    }
+    static std::string Type(const FilterPinMediaType& t) {
+      return " " + Text(t.m_MajorType) + "/" + Text(t.m_Subtype);
+    }
 
     HRESULT UnregisterFilter(const CLSID& clsid) override {
       return m_pHost->Call(m_Gen + " UnregisterFilter " + Text(clsid), m_pHost->m_hrUnregister);
@@ -158,12 +178,14 @@ class CFakeRegistrationHost : public IRegistrationHost {
       return RegisterFilter(setup.m_Clsid, setup.m_pszName, setup.m_dwMerit);
     }
     HRESULT RegisterFilter(const CLSID& clsid, const wchar_t* pszName, DWORD dwMerit) override {
-      return Say("RegisterFilter " + Text(clsid) + " " + Narrow(pszName) + " merit=" + std::to_string(dwMerit));
+      return Say("RegisterFilter " + Text(clsid) + " " + Narrow(pszName) +
+                 " merit=" + std::to_string(dwMerit));
     }
     HRESULT RegisterPin(const CLSID& clsid, const FilterPinSetup& pin) override {
       return Say("RegisterPin " + Text(clsid) + " " + Pin(pin));
     }
-    HRESULT RegisterPinType(const CLSID& clsid, const wchar_t* pszPin, const FilterPinMediaType& type) override {
+    HRESULT RegisterPinType(const CLSID& clsid, const wchar_t* pszPin,
+                            const FilterPinMediaType& type) override {
       return Say("RegisterPinType " + Text(clsid) + " " + Narrow(pszPin) + Type(type));
     }
 
@@ -211,10 +233,13 @@ struct RegistrationTest : ::testing::Test {
       Seed(kHKLM, kPlayerKey + list, {{L"1", L"*.wmv"}, {L"2", L"*.asf"}});
   }
   // A key with string values; a null text stores a number instead.
-  void Seed(RegistryRoot root, const std::wstring& key, std::vector<std::pair<std::wstring, const wchar_t*>> values) {
+  void Seed(RegistryRoot root, const std::wstring& key,
+            std::vector<std::pair<std::wstring, const wchar_t*>> values) {
     ASSERT_EQ(m_Registry.CreateKey(root, key, nullptr), S_OK);
     for (const auto& [name, text] : values)
-      ASSERT_EQ(text ? m_Registry.SetString(root, key, name, text) : m_Registry.SetDword(root, key, name, 5), S_OK);
+      ASSERT_EQ(text ? m_Registry.SetString(root, key, name, text)
+                     : m_Registry.SetDword(root, key, name, 5),
+                S_OK);
   }
   void SeedUsageCount(DWORD cb, DWORD value) {
     RegistryValue v;
@@ -250,7 +275,8 @@ struct Scenario {
   std::function<void(RegistrationTest&)> tweak = nullptr;
 };
 
-class RegistrationScenarioTest : public RegistrationTest, public ::testing::WithParamInterface<Scenario> {};
+class RegistrationScenarioTest : public RegistrationTest,
+                                 public ::testing::WithParamInterface<Scenario> {};
 
 TEST_P(RegistrationScenarioTest, RegistryAfterwards) {
   const Scenario& s = GetParam();
@@ -265,7 +291,8 @@ TEST_P(RegistrationScenarioTest, RegistryAfterwards) {
     if (e[0] == '+') {
       EXPECT_EQ(dump.count(text), 1u) << "missing " << text;
     } else {
-      for (const std::string& line : dump) EXPECT_NE(line.rfind(text, 0), 0u) << "present: " << line;
+      for (const std::string& line : dump)
+        EXPECT_NE(line.rfind(text, 0), 0u) << "present: " << line;
     }
   }
 }
@@ -289,92 +316,201 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, RegistrationScenarioTest,
     ::testing::Values(
         // Usage count: the content key goes with the last use; odd stored counts.
-        Scenario{"UnregisterOfTwoKeepsContent",
-                 [](auto& t) { for (auto root : {kHKLM, RegistryRoot::kCurrentUser}) t.Seed(root, L"" SETTINGS L"\\Sub", {}); }, "RRU",
-                 S_OK, {"+" CONTENT "[Usage Count]=dword:1", "+" CONTENT "[0]=sz:" CHECK_BYTES, "-" COMPONENT,
-                        "-" EXTENSION, "-HKCR\\.flv\\", "-HKLM\\" SETTINGS "\\", "-HKCU\\" SETTINGS "\\"}},
-        Scenario{"CountOfWrongSizeIsOneUse", [](auto& t) { t.SeedUsageCount(2, 0); }, "U", S_OK,
+        Scenario{
+            "UnregisterOfTwoKeepsContent",
+            [](auto& t) {
+              for (auto root : {kHKLM, RegistryRoot::kCurrentUser})
+                t.Seed(root, L"" SETTINGS L"\\Sub", {});
+            },
+            "RRU",
+            S_OK,
+            {"+" CONTENT "[Usage Count]=dword:1", "+" CONTENT "[0]=sz:" CHECK_BYTES, "-" COMPONENT,
+             "-" EXTENSION, "-HKCR\\.flv\\", "-HKLM\\" SETTINGS "\\", "-HKCU\\" SETTINGS "\\"}},
+        Scenario{"CountOfWrongSizeIsOneUse",
+                 [](auto& t) { t.SeedUsageCount(2, 0); },
+                 "U",
+                 S_OK,
                  {"-" CONTENT}},
-        Scenario{"LargestCountStays", [](auto& t) { t.SeedUsageCount(4, 0xFFFFFFFF); }, "R", S_OK,
+        Scenario{"LargestCountStays",
+                 [](auto& t) { t.SeedUsageCount(4, 0xFFFFFFFF); },
+                 "R",
+                 S_OK,
                  {"+" CONTENT "[Usage Count]=dword:4294967295"}},
         // Check bytes: the first free slot unless present; a number or a gap ends the search.
-        Scenario{"CheckBytesAlreadyInSlotOne", [](auto& t) { Seed(t, {{L"0", L"x"}, {L"1", L"" CHECK_BYTES}}); }, "R",
-                 S_OK, {"+" CONTENT "[1]=sz:" CHECK_BYTES, "-" CONTENT "[2]"}},
-        Scenario{"NumberEndsTheSearch", [](auto& t) { Seed(t, {{L"0", L"x"}, {L"1", nullptr}, {L"2", L"" CHECK_BYTES}}); },
-                 "R", S_OK, {"+" CONTENT "[1]=sz:" CHECK_BYTES, "-" CONTENT "[3]"}},
-        Scenario{"GapEndsTheSearch", [](auto& t) { Seed(t, {{L"0", L"x"}, {L"2", L"" CHECK_BYTES}}); }, "R", S_OK,
+        Scenario{"CheckBytesAlreadyInSlotOne",
+                 [](auto& t) {
+                   Seed(t, {{L"0", L"x"}, {L"1", L"" CHECK_BYTES}});
+                 },
+                 "R",
+                 S_OK,
+                 {"+" CONTENT "[1]=sz:" CHECK_BYTES, "-" CONTENT "[2]"}},
+        Scenario{"NumberEndsTheSearch",
+                 [](auto& t) {
+                   Seed(t, {{L"0", L"x"}, {L"1", nullptr}, {L"2", L"" CHECK_BYTES}});
+                 },
+                 "R",
+                 S_OK,
+                 {"+" CONTENT "[1]=sz:" CHECK_BYTES, "-" CONTENT "[3]"}},
+        Scenario{"GapEndsTheSearch",
+                 [](auto& t) {
+                   Seed(t, {{L"0", L"x"}, {L"2", L"" CHECK_BYTES}});
+                 },
+                 "R",
+                 S_OK,
                  {"+" CONTENT "[1]=sz:" CHECK_BYTES}},
         // Media player lists: only where the keys exist, once, after the last number.
         Scenario{"NoMediaPlayerKeys", nullptr, "R", S_OK, {"-HKLM\\", "+" EXTENSION, "+" SHELL}},
         Scenario{"EmptyPlayerLists",
-                 [](auto& t) { for (auto l : {L"Types", L"Descriptions", L"MUIDescriptions"}) t.Seed(kHKLM, kPlayerKey + l, {}); },
-                 "R", S_OK, {"+" PLAYER "Types\\[1]=sz:*.flv", "+" PLAYER "Descriptions\\[1]=sz:Flash Video (*.flv)",
-                             "+" PLAYER "MUIDescriptions\\[1]=sz:Flash Video Format", "-" WMPLAYER}},
-        Scenario{"NumberAfterHighest", [](auto& t) { Types(t, {{L"7", L"*.a"}, {L"12", L"*.b"}, {L"3", L"*.c"}}); },
-                 "R", S_OK, {"+" PLAYER "Types\\[13]=sz:*.flv", "-" PLAYER "Descriptions"}},
+                 [](auto& t) {
+                   for (auto l : {L"Types", L"Descriptions", L"MUIDescriptions"})
+                     t.Seed(kHKLM, kPlayerKey + l, {});
+                 },
+                 "R",
+                 S_OK,
+                 {"+" PLAYER "Types\\[1]=sz:*.flv",
+                  "+" PLAYER "Descriptions\\[1]=sz:Flash Video (*.flv)",
+                  "+" PLAYER "MUIDescriptions\\[1]=sz:Flash Video Format", "-" WMPLAYER}},
+        Scenario{"NumberAfterHighest",
+                 [](auto& t) {
+                   Types(t, {{L"7", L"*.a"}, {L"12", L"*.b"}, {L"3", L"*.c"}});
+                 },
+                 "R",
+                 S_OK,
+                 {"+" PLAYER "Types\\[13]=sz:*.flv", "-" PLAYER "Descriptions"}},
         // As the platform lists them, by name: "9" comes last but "12" is the highest.
         Scenario{"NameOrderedListOfTwelve",
                  [](auto& t) {
-                   Types(t, {{L"1", L"*.a"}, {L"10", L"*.j"}, {L"11", L"*.k"}, {L"12", L"*.l"}, {L"2", L"*.b"},
+                   Types(t, {{L"1", L"*.a"},
+                             {L"10", L"*.j"},
+                             {L"11", L"*.k"},
+                             {L"12", L"*.l"},
+                             {L"2", L"*.b"},
                              {L"9", L"*.i"}});
                  },
-                 "R", S_OK, {"+" PLAYER "Types\\[13]=sz:*.flv", "+" PLAYER "Types\\[10]=sz:*.j"}},
-        Scenario{"AlreadyListedInOtherText", [](auto& t) { Types(t, {{L"1", L"*.f4v;*.flv"}}); }, "R", S_OK,
+                 "R",
+                 S_OK,
+                 {"+" PLAYER "Types\\[13]=sz:*.flv", "+" PLAYER "Types\\[10]=sz:*.j"}},
+        Scenario{"AlreadyListedInOtherText",
+                 [](auto& t) {
+                   Types(t, {{L"1", L"*.f4v;*.flv"}});
+                 },
+                 "R",
+                 S_OK,
                  {"-" PLAYER "Types\\[2]"}},
         Scenario{"OverlongEntriesLeftOut",
-                 [](auto& t) { Types(t, {{L"5", L"*.a"}, {L"9", (kLong + L".flv").c_str()}, {kLong, L".flv"}}); }, "R",
-                 S_OK, {"+" PLAYER "Types\\[6]=sz:*.flv"}},
+                 [](auto& t) {
+                   Types(t, {{L"5", L"*.a"}, {L"9", (kLong + L".flv").c_str()}, {kLong, L".flv"}});
+                 },
+                 "R",
+                 S_OK,
+                 {"+" PLAYER "Types\\[6]=sz:*.flv"}},
         // Another copy registered first: a newer one at an existing path keeps the registration.
-        Scenario{"NewerCopyElsewhereKept", [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion + 1); }, "R", S_OK,
+        Scenario{"NewerCopyElsewhereKept",
+                 [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion + 1); },
+                 "R",
+                 S_OK,
                  {"+" OTHER_PATH, "+" CONTENT "[Usage Count]=dword:1"}},
-        Scenario{"NewerAboveTheSignBitKept", [](auto& t) { t.SeedOtherCopy(kOther.c_str(), 1ull << 63); }, "R", S_OK,
+        Scenario{"NewerAboveTheSignBitKept",
+                 [](auto& t) { t.SeedOtherCopy(kOther.c_str(), 1ull << 63); },
+                 "R",
+                 S_OK,
                  {"+" OTHER_PATH}},
-        Scenario{"EqualCopyElsewhereReplaced", [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion); }, "R", S_OK,
+        Scenario{"EqualCopyElsewhereReplaced",
+                 [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion); },
+                 "R",
+                 S_OK,
                  {"+" OWN_PATH, "+" CONTENT "[Usage Count]=dword:2"}},
         Scenario{"UnreadableOwnVersionReplaces",
-                 [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion + 1); t.m_Host.AddFile(t.m_Host.m_strModulePath, std::nullopt); },
-                 "R", S_OK, {"+" OWN_PATH}},
-        Scenario{"RegisteredFileMissingReplaced", [](auto& t) { t.SeedOtherCopy(L"D:\\Gone\\OXFLVDmxx.dll", 0); }, "R",
-                 S_OK, {"+" OWN_PATH}},
-        Scenario{"OtherCopyKeepsItsRegistration", [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion); }, "U",
-                 S_OK, {"+" OTHER_PATH, "+" CONTENT}},
+                 [](auto& t) {
+                   t.SeedOtherCopy(kOther.c_str(), kOwnVersion + 1);
+                   t.m_Host.AddFile(t.m_Host.m_strModulePath, std::nullopt);
+                 },
+                 "R",
+                 S_OK,
+                 {"+" OWN_PATH}},
+        Scenario{"RegisteredFileMissingReplaced",
+                 [](auto& t) { t.SeedOtherCopy(L"D:\\Gone\\OXFLVDmxx.dll", 0); },
+                 "R",
+                 S_OK,
+                 {"+" OWN_PATH}},
+        Scenario{"OtherCopyKeepsItsRegistration",
+                 [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion); },
+                 "U",
+                 S_OK,
+                 {"+" OTHER_PATH, "+" CONTENT}},
         // The same file named with another case of a non-ASCII letter is not another copy.
         Scenario{"OwnPathInOtherUnicodeCaseIsUnregistered",
                  [](auto& t) {
                    t.m_Host.m_strModulePath = L"C:\\Filters\\\u00f6ko\\OXFLVDmxx.dll";
                    t.SeedOtherCopy(L"C:\\FILTERS\\\u00d6KO\\OXFLVDMXX.DLL", kOwnVersion);
                  },
-                 "U", S_OK, {"-" COMPONENT, "-" CONTENT}},
+                 "U",
+                 S_OK,
+                 {"-" COMPONENT, "-" CONTENT}},
         // The extension key is shared: only what registration wrote there goes.
-        Scenario{"OthersExtensionValuesStay",
-                 [](auto& t) {
-                   t.Seed(kHKCR, L".flv", {{L"", L"VLC.flv"}, {L"Content Type", L"video/x-flv"}});
-                   t.Seed(kHKCR, L".flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}", {{L"", L"{x}"}});
-                 },
-                 "RU", S_OK,
-                 {"+HKCR\\.flv\\[]=sz:VLC.flv", "+HKCR\\.flv\\[Content Type]=sz:video/x-flv",
-                  "+HKCR\\.flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}\\[]=sz:{x}", "-" SHELL}},
+        Scenario{
+            "OthersExtensionValuesStay",
+            [](auto& t) {
+              t.Seed(kHKCR, L".flv", {{L"", L"VLC.flv"}, {L"Content Type", L"video/x-flv"}});
+              t.Seed(kHKCR, L".flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}",
+                     {{L"", L"{x}"}});
+            },
+            "RU",
+            S_OK,
+            {"+HKCR\\.flv\\[]=sz:VLC.flv", "+HKCR\\.flv\\[Content Type]=sz:video/x-flv",
+             "+HKCR\\.flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}\\[]=sz:{x}", "-" SHELL}},
         Scenario{"OthersValueInTheShellSlotKeepsIt",
-                 [](auto& t) { t.Seed(kHKCR, kShellKey, {{L"Flags", L"1"}}); }, "RU", S_OK,
+                 [](auto& t) {
+                   t.Seed(kHKCR, kShellKey, {{L"Flags", L"1"}});
+                 },
+                 "RU",
+                 S_OK,
                  {"+" SHELL "[Flags]=sz:1", "-" COMPONENT}},
-        Scenario{"MissingOtherCopyIsUnregistered", [](auto& t) { t.SeedOtherCopy(L"D:\\Gone\\OXFLVDmxx.dll", 0); }, "U",
-                 S_OK, {"-" COMPONENT, "-" CONTENT}},
+        Scenario{"MissingOtherCopyIsUnregistered",
+                 [](auto& t) { t.SeedOtherCopy(L"D:\\Gone\\OXFLVDmxx.dll", 0); },
+                 "U",
+                 S_OK,
+                 {"-" COMPONENT, "-" CONTENT}},
         // Own path unreadable: registration fails, unregistration still works.
-        Scenario{"UnreadableOwnPathFailsRegistration", nullptr, "R!R", E_OUTOFMEMORY,
-                 {"+" CONTENT "[Usage Count]=dword:1"}, [](auto& t) { t.m_Host.m_hrModulePath = E_OUTOFMEMORY; }},
+        Scenario{"UnreadableOwnPathFailsRegistration",
+                 nullptr,
+                 "R!R",
+                 E_OUTOFMEMORY,
+                 {"+" CONTENT "[Usage Count]=dword:1"},
+                 [](auto& t) { t.m_Host.m_hrModulePath = E_OUTOFMEMORY; }},
         // The component key goes only once the mapper let go of the filter.
-        Scenario{"MapperRefusesToUnregister", nullptr, "R!U", S_OK, {"+" COMPONENT, "-" CONTENT},
+        Scenario{"MapperRefusesToUnregister",
+                 nullptr,
+                 "R!U",
+                 S_OK,
+                 {"+" COMPONENT, "-" CONTENT},
                  [](auto& t) { t.m_Host.m_hrUnregister = E_FAIL; }},
-        Scenario{"NoMapperToUnregister", nullptr, "R!U", S_OK, {"+" COMPONENT, "-" CONTENT},
+        Scenario{"NoMapperToUnregister",
+                 nullptr,
+                 "R!U",
+                 S_OK,
+                 {"+" COMPONENT, "-" CONTENT},
                  [](auto& t) { t.m_Host.m_hrCreateV2 = t.m_Host.m_hrCreateV1 = kNotRegistered; }},
         // A failing write ends registration with its result, except for the best-effort entries.
-        Scenario{"CreateComponentKeyFails", [](auto& t) { Fail(t, kOpCreate, kHKCR, kClsidKey); }, "R",
-                 kAccessDenied, {"-" CONTENT, "-" SHELL}},
-        Scenario{"SetInprocServerFails", [](auto& t) { Fail(t, kOpSet, kHKCR, kInprocKey); }, "R",
-                 kAccessDenied, {"-" CONTENT, "-" SHELL}},
-        Scenario{"ShellEntryIsBestEffort", [](auto& t) { Fail(t, kOpSet, kHKCR, kShellKey); }, "R", S_OK,
+        Scenario{"CreateComponentKeyFails",
+                 [](auto& t) { Fail(t, kOpCreate, kHKCR, kClsidKey); },
+                 "R",
+                 kAccessDenied,
+                 {"-" CONTENT, "-" SHELL}},
+        Scenario{"SetInprocServerFails",
+                 [](auto& t) { Fail(t, kOpSet, kHKCR, kInprocKey); },
+                 "R",
+                 kAccessDenied,
+                 {"-" CONTENT, "-" SHELL}},
+        Scenario{"ShellEntryIsBestEffort",
+                 [](auto& t) { Fail(t, kOpSet, kHKCR, kShellKey); },
+                 "R",
+                 S_OK,
                  {"+" SHELL, "+" WMPLAYER ".flv\\[Runtime]=dword:7"}},
-        Scenario{"PlayerListIsBestEffort", [](auto& t) { Fail(t, kOpSet, kHKLM, kTypesKey); }, "R", S_OK,
+        Scenario{"PlayerListIsBestEffort",
+                 [](auto& t) { Fail(t, kOpSet, kHKLM, kTypesKey); },
+                 "R",
+                 S_OK,
                  {"+" SHELL, "-" PLAYER "Types\\[3]"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -402,26 +538,45 @@ TEST_P(MapperTest, NewerMapperOrOlderFallback) {
   if (c.bUninitialize) calls.push_back("CoUninitialize");
   EXPECT_EQ(m_Host.m_Calls, calls);
   EXPECT_EQ(m_Registry.OpenKey(kHKCR, kInprocKey), S_OK) << "component keys come first and stay";
-  EXPECT_EQ(m_Registry.OpenKey(kHKCR, kContentKey) == S_OK, SUCCEEDED(c.expected)) << "a mapper failure ends it";
+  EXPECT_EQ(m_Registry.OpenKey(kHKCR, kContentKey) == S_OK, SUCCEEDED(c.expected))
+      << "a mapper failure ends it";
 }
 
 #define REGISTER_FILTER " RegisterFilter " CLSID_TEXT " Orvex FLV Demultiplexer merit=6291456"
-const std::vector<std::string> kV2 = {"create V2", "V2 UnregisterFilter " CLSID_TEXT, "V2" REGISTER_FILTER, "release V2"};
+const std::vector<std::string> kV2 = {"create V2", "V2 UnregisterFilter " CLSID_TEXT,
+                                      "V2" REGISTER_FILTER, "release V2"};
 const std::vector<std::string> kV1 = {
-    "create V2", "create V1", "V1 UnregisterFilter " CLSID_TEXT, "V1" REGISTER_FILTER,
+    "create V2",
+    "create V1",
+    "V1 UnregisterFilter " CLSID_TEXT,
+    "V1" REGISTER_FILTER,
     "V1 RegisterPin " CLSID_TEXT " Input to " NULL_GUID_TEXT " ''",
     "V1 RegisterPinType " CLSID_TEXT " Input " STREAM_TEXT "/" QFLV_TEXT,
-    "V1 RegisterPin " CLSID_TEXT " Output output many to " NULL_GUID_TEXT " ''", "release V1"};
+    "V1 RegisterPin " CLSID_TEXT " Output output many to " NULL_GUID_TEXT " ''",
+    "release V1"};
 INSTANTIATE_TEST_SUITE_P(
     Cases, MapperTest,
     ::testing::Values(
         MapperCase{"NewerFileNotFoundTolerated", S_OK, S_OK, S_OK, kFileNotFound, S_OK, kV2, true},
         MapperCase{"NewerFailureReturned", S_FALSE, S_OK, S_OK, E_FAIL, E_FAIL, kV2, true},
         MapperCase{"OlderWhenNewerAbsent", S_OK, kNotRegistered, S_OK, S_OK, S_OK, kV1, true},
-        MapperCase{"OlderFailureStopsAtFirstCall", S_OK, kNotRegistered, S_OK, E_ACCESSDENIED, E_ACCESSDENIED,
-                   {"create V2", "create V1", "V1 UnregisterFilter " CLSID_TEXT, "V1" REGISTER_FILTER, "release V1"}, true},
-        MapperCase{"NeitherMapper", S_OK, kNotRegistered, E_NOINTERFACE, S_OK, E_NOINTERFACE,
-                   {"create V2", "create V1"}, true},
+        MapperCase{"OlderFailureStopsAtFirstCall",
+                   S_OK,
+                   kNotRegistered,
+                   S_OK,
+                   E_ACCESSDENIED,
+                   E_ACCESSDENIED,
+                   {"create V2", "create V1", "V1 UnregisterFilter " CLSID_TEXT,
+                    "V1" REGISTER_FILTER, "release V1"},
+                   true},
+        MapperCase{"NeitherMapper",
+                   S_OK,
+                   kNotRegistered,
+                   E_NOINTERFACE,
+                   S_OK,
+                   E_NOINTERFACE,
+                   {"create V2", "create V1"},
+                   true},
         MapperCase{"FailedInitIsNotUndone", E_OUTOFMEMORY, S_OK, S_OK, S_OK, S_OK, kV2, false}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -28,9 +28,12 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 // ffprobe's profile names for the profile_idc values of each standard.
 uint32_t ProfileIdc(bool h265, const std::string& name) {
   static const std::map<std::string, uint32_t> h264 = {
-      {"Baseline", 66}, {"Constrained Baseline", 66}, {"Main", 77}, {"Extended", 88}, {"High", 100},
-      {"High 10", 110}, {"High 4:2:2", 122}, {"High 4:4:4 Predictive", 244}};
-  static const std::map<std::string, uint32_t> hevc = {{"Main", 1}, {"Main 10", 2}, {"Main Still Picture", 3}, {"Rext", 4}};
+      {"Baseline", 66},    {"Constrained Baseline", 66},
+      {"Main", 77},        {"Extended", 88},
+      {"High", 100},       {"High 10", 110},
+      {"High 4:2:2", 122}, {"High 4:4:4 Predictive", 244}};
+  static const std::map<std::string, uint32_t> hevc = {
+      {"Main", 1}, {"Main 10", 2}, {"Main Still Picture", 3}, {"Rext", 4}};
   const auto& table = h265 ? hevc : h264;
   const auto it = table.find(name);
   return it == table.end() ? 0 : it->second;
@@ -44,13 +47,15 @@ TEST_P(MediaStreamTest, ParserAgreesWithFfprobe) {
   const std::vector<uint8_t> bytes = ReadFile(path);
   ASSERT_FALSE(bytes.empty());
   int code = -1;
-  const nlohmann::json doc = nlohmann::json::parse(
-      RunCommand("ffprobe -v error -select_streams v:0 -show_entries "
-                 "stream=width,height,r_frame_rate,profile,level,sample_aspect_ratio,field_order,pix_fmt -of json " +
-                     ShellQuote(path),
-                 &code),
-      nullptr, false);
-  ASSERT_TRUE(code == 0 && !doc.is_discarded() && doc["streams"].size() == 1) << "ffprobe failed on " << path;
+  const nlohmann::json doc =
+      nlohmann::json::parse(RunCommand("ffprobe -v error -select_streams v:0 -show_entries "
+                                       "stream=width,height,r_frame_rate,profile,level,sample_"
+                                       "aspect_ratio,field_order,pix_fmt -of json " +
+                                           ShellQuote(path),
+                                       &code),
+                            nullptr, false);
+  ASSERT_TRUE(code == 0 && !doc.is_discarded() && doc["streams"].size() == 1)
+      << "ffprobe failed on " << path;
   const nlohmann::json& probe = doc["streams"][0];
 
   std::unique_ptr<CMiniParser> parser;
@@ -64,7 +69,8 @@ TEST_P(MediaStreamTest, ParserAgreesWithFfprobe) {
   EXPECT_EQ(info.m_dwWidth, probe.value("width", 0u));
   EXPECT_EQ(info.m_dwHeight, probe.value("height", 0u));
   EXPECT_NEAR(info.m_dFrameRate, RatioValue(probe.value("r_frame_rate", "")), 0.001);
-  EXPECT_EQ(info.m_dwProfile, ProfileIdc(h265, probe.value("profile", ""))) << probe.value("profile", "");
+  EXPECT_EQ(info.m_dwProfile, ProfileIdc(h265, probe.value("profile", "")))
+      << probe.value("profile", "");
   EXPECT_EQ(info.m_dwLevel, probe.value("level", 0u));
 
   // ffprobe shows square samples as 1:1 whether or not the stream says so.
@@ -83,7 +89,9 @@ TEST_P(MediaStreamTest, ParserAgreesWithFfprobe) {
     const uint32_t depth = pixFmt.find("10") != std::string::npos ? 10 : 8;
     EXPECT_EQ(info.m_dwLumaBitDepth, depth) << pixFmt;
     EXPECT_EQ(info.m_dwChromaBitDepth, depth);
-    if (probe.value("field_order", "").size() == 2) { EXPECT_EQ(info.m_bInterlaced, 1u); }
+    if (probe.value("field_order", "").size() == 2) {
+      EXPECT_EQ(info.m_bInterlaced, 1u);
+    }
   }
 
   // The parameter-set bytes start with the trigger unit's start code.
@@ -94,16 +102,18 @@ TEST_P(MediaStreamTest, ParserAgreesWithFfprobe) {
 
 INSTANTIATE_TEST_SUITE_P(
     Corpus, MediaStreamTest,
-    ::testing::Values(
-    "ps_h264_baseline_176x144_25.h264", "ps_h264_main_720x576_25.h264", "ps_h264_main_322x242_24.h264",
-    "ps_h264_high_1280x720_50.h264", "ps_h264_high_1920x1080_ntsc.h264", "ps_h264_high_sar_720x576_25.h264",
-    "ps_h264_high_sar_352x288_25.h264", "ps_h264_high10_640x360_25.h264", "ps_h264_high422_322x242_30.h264",
-    "ps_h264_interlaced_1920x1080_25.h264", "ps_h264_interlaced_720x480_ntsc.h264",
-    "ps_h264_rgb444_322x242_25.h264", "ps_h265_main_320x240_25.h265",
-    "ps_h265_main_322x242_24.h265", "ps_h265_main_1280x720_50.h265", "ps_h265_main_1920x1080_ntsc.h265",
-    "ps_h265_main_sar_720x576_25.h265", "ps_h265_main10_640x360_50.h265", "ps_h265_rext422_322x242_25.h265",
-    "ps_h265_rext444_178x146_30.h265", "ps_h265_interlaced_720x576_25.h265", "ps_h265_main_176x144_hrd.h265",
-    "ps_h265_main_scaling_176x144_25.h265", "ps_h265_main_rps_320x240_25.h265"),
+    ::testing::Values("ps_h264_baseline_176x144_25.h264", "ps_h264_main_720x576_25.h264",
+                      "ps_h264_main_322x242_24.h264", "ps_h264_high_1280x720_50.h264",
+                      "ps_h264_high_1920x1080_ntsc.h264", "ps_h264_high_sar_720x576_25.h264",
+                      "ps_h264_high_sar_352x288_25.h264", "ps_h264_high10_640x360_25.h264",
+                      "ps_h264_high422_322x242_30.h264", "ps_h264_interlaced_1920x1080_25.h264",
+                      "ps_h264_interlaced_720x480_ntsc.h264", "ps_h264_rgb444_322x242_25.h264",
+                      "ps_h265_main_320x240_25.h265", "ps_h265_main_322x242_24.h265",
+                      "ps_h265_main_1280x720_50.h265", "ps_h265_main_1920x1080_ntsc.h265",
+                      "ps_h265_main_sar_720x576_25.h265", "ps_h265_main10_640x360_50.h265",
+                      "ps_h265_rext422_322x242_25.h265", "ps_h265_rext444_178x146_30.h265",
+                      "ps_h265_interlaced_720x576_25.h265", "ps_h265_main_176x144_hrd.h265",
+                      "ps_h265_main_scaling_176x144_25.h265", "ps_h265_main_rps_320x240_25.h265"),
     [](const auto& info) {
       std::string name = std::string(info.param).substr(3);  // "ps_h264_main_720x576_25.h264"
       for (char& ch : name)

@@ -29,7 +29,8 @@ TEST(MiniParser, EverySplitFindsTheGroupAfterARejectedSetAndKeepsItUpToTheNextSt
   good.pic_width_in_mbs_minus1 = 39;
   good.vui_parameters_present_flag = good.timing_info_present_flag = 1;
   good.num_units_in_tick = 1000, good.time_scale = 50000;
-  const Bytes slice{0x65, 0x88, 0x84, 0x00, 0x33, 0xFF}, sps = test::H264SpsUnit(good), pps = test::H264PpsUnit();
+  const Bytes slice{0x65, 0x88, 0x84, 0x00, 0x33, 0xFF}, sps = test::H264SpsUnit(good),
+                                                         pps = test::H264PpsUnit();
   const Bytes stream = AnnexB({slice, test::H264SpsUnit(bad), pps, sps, pps, slice});
   // From the trigger's three-byte start code to the start code after the PPS.
   Bytes expected{0, 0, 1};
@@ -41,12 +42,15 @@ TEST(MiniParser, EverySplitFindsTheGroupAfterARejectedSetAndKeepsItUpToTheNextSt
     SCOPED_TRACE(cut);
     CMiniParserH264 parser;
     const HRESULT first = parser.Parse(stream.data(), static_cast<uint32_t>(cut));
-    const HRESULT second = parser.Parse(stream.data() + cut, static_cast<uint32_t>(stream.size() - cut));
+    const HRESULT second =
+        parser.Parse(stream.data() + cut, static_cast<uint32_t>(stream.size() - cut));
     EXPECT_TRUE(first == kMiniParserFound || second == kMiniParserFound);
     EXPECT_EQ(parser.GetState(), CMiniParser::kDone);
     EXPECT_EQ(parser.GetStreamInfo().m_dwWidth, 640u);
     EXPECT_DOUBLE_EQ(parser.GetStreamInfo().m_dFrameRate, 25.0);
-    if (cut == stream.size()) { EXPECT_EQ(Held(parser), expected); }
+    if (cut == stream.size()) {
+      EXPECT_EQ(Held(parser), expected);
+    }
   }
   CMiniParserH264 parser;
   EXPECT_EQ(parser.Parse(nullptr, 100), S_FALSE);

@@ -93,8 +93,8 @@ TEST(H264Sps, EveryProfileGivesItsSizeAndCropping) {
       {135, 1, 314, 230}, {144, 3, 317, 235}, {1, 1, 314, 230},   {255, 1, 314, 230},
   };
   for (const ProfileCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << "profile " << c.profile_idc << " chroma "
-                                    << c.chroma_format_idc);
+    SCOPED_TRACE(testing::Message()
+                 << "profile " << c.profile_idc << " chroma " << c.chroma_format_idc);
     H264Sps sps;
     sps.profile_idc = c.profile_idc, sps.chroma_format_idc = c.chroma_format_idc;
     sps.frame_cropping_flag = 1, sps.crop_right = 3, sps.crop_bottom = 5;
@@ -204,11 +204,11 @@ TEST(H265Sets, OnlyValuesThatOverflowARecordAreRefusedAndTheSizeIsKept) {
     c.edit(sets);
     CMiniParserH265 parser;
     VideoStreamInfo info;
-    ASSERT_EQ(ParseUnits(parser,
-                         {test::H265VpsUnit(sets), test::H265SpsUnit(sets),
-                          test::H265PpsUnit(sets)},
-                         &info),
-              c.width ? kOk : kNo);
+    ASSERT_EQ(
+        ParseUnits(parser,
+                   {test::H265VpsUnit(sets), test::H265SpsUnit(sets), test::H265PpsUnit(sets)},
+                   &info),
+        c.width ? kOk : kNo);
     if (!c.width) continue;
     EXPECT_EQ(info.m_dwWidth, c.width);
     EXPECT_EQ(info.m_dwHeight, c.height);

@@ -25,7 +25,9 @@ class BitWriter {
     while (((v + 1) >> bits) > 1) ++bits;
     return Bits(0, bits).Bits(v + 1, bits + 1);
   }
-  BitWriter& Se(int64_t v) { return Ue(v > 0 ? 2 * static_cast<uint64_t>(v) - 1 : 2 * static_cast<uint64_t>(-v)); }
+  BitWriter& Se(int64_t v) {
+    return Ue(v > 0 ? 2 * static_cast<uint64_t>(v) - 1 : 2 * static_cast<uint64_t>(-v));
+  }
   BitWriter& Trailing() {  // a stop bit, then zeros to the byte boundary
     Flag(1);
     while (m_iBits % 8) Flag(0);
@@ -40,7 +42,8 @@ class BitWriter {
 
 // The header bytes, then the payload with an 03 wherever two zero bytes are
 // followed by a byte of 0 to 3.
-inline std::vector<uint8_t> MakeUnit(std::initializer_list<uint8_t> header, const std::vector<uint8_t>& rbsp) {
+inline std::vector<uint8_t> MakeUnit(std::initializer_list<uint8_t> header,
+                                     const std::vector<uint8_t>& rbsp) {
   std::vector<uint8_t> unit(header);
   int zeros = 0;
   for (uint8_t b : rbsp) {
@@ -66,9 +69,11 @@ struct H264Sps {
   uint32_t bit_depth_luma_minus8 = 0, bit_depth_chroma_minus8 = 0;
   bool scaling_matrix = false;  // every list coded, starting with first_delta_scale
   int32_t first_delta_scale = 0;
-  uint32_t log2_max_frame_num_minus4 = 0, pic_order_cnt_type = 0, log2_max_pic_order_cnt_lsb_minus4 = 2;
+  uint32_t log2_max_frame_num_minus4 = 0, pic_order_cnt_type = 0,
+           log2_max_pic_order_cnt_lsb_minus4 = 2;
   uint32_t num_ref_frames_in_pic_order_cnt_cycle = 0, max_num_ref_frames = 1;
-  uint32_t pic_width_in_mbs_minus1 = 19, pic_height_in_map_units_minus1 = 14, frame_mbs_only_flag = 1;
+  uint32_t pic_width_in_mbs_minus1 = 19, pic_height_in_map_units_minus1 = 14,
+           frame_mbs_only_flag = 1;
   uint32_t frame_cropping_flag = 0, crop_left = 0, crop_right = 0, crop_top = 0, crop_bottom = 0;
   uint32_t vui_parameters_present_flag = 0;
   uint32_t aspect_ratio_info_present_flag = 0, aspect_ratio_idc = 0, sar_width = 0, sar_height = 0;
@@ -79,7 +84,8 @@ inline std::vector<uint8_t> H264SpsRbsp(const H264Sps& s) {
   BitWriter w;
   w.Bits(s.profile_idc, 8).Bits(0, 8).Bits(s.level_idc, 8).Ue(s.seq_parameter_set_id);
   bool high = false;
-  for (uint32_t p : {100u, 110u, 122u, 244u, 44u, 83u, 86u, 118u, 128u, 138u, 139u, 134u, 135u, 144u})
+  for (uint32_t p :
+       {100u, 110u, 122u, 244u, 44u, 83u, 86u, 118u, 128u, 138u, 139u, 134u, 135u, 144u})
     high = high || p == s.profile_idc;
   if (high) {
     w.Ue(s.chroma_format_idc);
@@ -97,9 +103,13 @@ inline std::vector<uint8_t> H264SpsRbsp(const H264Sps& s) {
   if (s.pic_order_cnt_type == 0) w.Ue(s.log2_max_pic_order_cnt_lsb_minus4);
   if (s.pic_order_cnt_type == 1) {
     w.Flag(0).Se(-1).Se(2).Ue(s.num_ref_frames_in_pic_order_cnt_cycle);
-    for (uint32_t i = 0; i < s.num_ref_frames_in_pic_order_cnt_cycle; ++i) w.Se(static_cast<int32_t>(i) - 3);
+    for (uint32_t i = 0; i < s.num_ref_frames_in_pic_order_cnt_cycle; ++i)
+      w.Se(static_cast<int32_t>(i) - 3);
   }
-  w.Ue(s.max_num_ref_frames).Flag(0).Ue(s.pic_width_in_mbs_minus1).Ue(s.pic_height_in_map_units_minus1);
+  w.Ue(s.max_num_ref_frames)
+      .Flag(0)
+      .Ue(s.pic_width_in_mbs_minus1)
+      .Ue(s.pic_height_in_map_units_minus1);
   w.Flag(s.frame_mbs_only_flag);
   if (!s.frame_mbs_only_flag) w.Flag(1);
   w.Flag(1).Flag(s.frame_cropping_flag);
@@ -108,15 +118,19 @@ inline std::vector<uint8_t> H264SpsRbsp(const H264Sps& s) {
   if (s.vui_parameters_present_flag) {
     w.Flag(s.aspect_ratio_info_present_flag);
     if (s.aspect_ratio_info_present_flag) w.Bits(s.aspect_ratio_idc, 8);
-    if (s.aspect_ratio_info_present_flag && s.aspect_ratio_idc == 255) w.Bits(s.sar_width, 16).Bits(s.sar_height, 16);
-    w.Flag(0).Flag(0).Flag(0).Flag(s.timing_info_present_flag);  // overscan, signal type, chroma location
+    if (s.aspect_ratio_info_present_flag && s.aspect_ratio_idc == 255)
+      w.Bits(s.sar_width, 16).Bits(s.sar_height, 16);
+    w.Flag(0).Flag(0).Flag(0).Flag(
+        s.timing_info_present_flag);  // overscan, signal type, chroma location
     if (s.timing_info_present_flag) w.Bits(s.num_units_in_tick, 32).Bits(s.time_scale, 32).Flag(1);
     w.Flag(0).Flag(0).Flag(0).Flag(0);  // not read: a plausible tail
   }
   return w.Trailing().Bytes();
 }
 
-inline std::vector<uint8_t> H264SpsUnit(const H264Sps& s) { return MakeUnit({0x67}, H264SpsRbsp(s)); }
+inline std::vector<uint8_t> H264SpsUnit(const H264Sps& s) {
+  return MakeUnit({0x67}, H264SpsRbsp(s));
+}
 inline std::vector<uint8_t> H264PpsUnit() {
   return MakeUnit({0x68}, BitWriter().Ue(0).Ue(0).Flag(0).Trailing().Bytes());
 }

@@ -19,7 +19,9 @@ class CSeekingProbe : public CSeeking {
   STDMETHODIMP_(ULONG) AddRef() override { return 1; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP GetDuration(LONGLONG* pDuration) override { return *pDuration = 60 * kSecond, S_OK; }
-  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override { return *pCurrent = m_llPlayedTo, S_OK; }
+  STDMETHODIMP GetCurrentPosition(LONGLONG* pCurrent) override {
+    return *pCurrent = m_llPlayedTo, S_OK;
+  }
   HRESULT UpdateCurrentPosition(BOOL bFlush) override {
     ++m_cUpdates;
     m_bLastFlush = bFlush;
@@ -74,10 +76,12 @@ TEST(Seeking, SetPositionsCombinesFlagsAndValues) {
   } cases[] = {
       {"IncrementalStopFollowsNewCurrent", 5 * kSecond, kRel, 2 * kSecond, kInc, S_OK, 15 * kSecond,
        17 * kSecond, TRUE},
-      {"IncrementalCurrentIsRefused", kSecond, kInc, 1, kAbs, E_INVALIDARG, 10 * kSecond, 20 * kSecond, -1},
+      {"IncrementalCurrentIsRefused", kSecond, kInc, 1, kAbs, E_INVALIDARG, 10 * kSecond,
+       20 * kSecond, -1},
       {"NoFlushInStopFlagsAlone", 0, kAbs, 0, AM_SEEKING_NoFlush, S_OK, 0, 20 * kSecond, FALSE},
-      {"KeyFrameAndSegmentBitsHaveNoEffect", kSecond, kAbs | AM_SEEKING_SeekToKeyFrame | AM_SEEKING_Segment,
-       0, 0, S_OK, kSecond, 20 * kSecond, TRUE},
+      {"KeyFrameAndSegmentBitsHaveNoEffect", kSecond,
+       kAbs | AM_SEEKING_SeekToKeyFrame | AM_SEEKING_Segment, 0, 0, S_OK, kSecond, 20 * kSecond,
+       TRUE},
       // Deliberate: a stop before the start is kept, not refused.
       {"NoPositionsCompareWithEachOther", 30 * kSecond, kAbs, -kSecond, kAbs, S_OK, 30 * kSecond,
        -kSecond, TRUE},
@@ -90,7 +94,8 @@ TEST(Seeking, SetPositionsCombinesFlagsAndValues) {
     seeking.m_llStop = 20 * kSecond;
     LONGLONG llCurrent = c.llCurrent;
     LONGLONG llStop = c.llStop;
-    EXPECT_EQ(seeking.SetPositions(&llCurrent, c.dwCurrentFlags, &llStop, c.dwStopFlags), c.hrExpected);
+    EXPECT_EQ(seeking.SetPositions(&llCurrent, c.dwCurrentFlags, &llStop, c.dwStopFlags),
+              c.hrExpected);
     EXPECT_EQ(seeking.m_llCurrent, c.llNewCurrent);
     EXPECT_EQ(seeking.m_llStop, c.llNewStop);
     EXPECT_EQ(seeking.m_cUpdates, c.bFlush == -1 ? 0 : 1);
@@ -111,7 +116,8 @@ TEST(Seeking, NullPositionsAreRefusedOnlyWhereUsed) {
   } cases[] = {
       {"CurrentMovesWithoutOne", false, true, kAbs, kAbs, E_POINTER},
       {"StopMovesWithoutOne", true, false, kAbs, kAbs, E_POINTER},
-      {"ReturnTimeWithoutOne", false, true, AM_SEEKING_NoPositioning | AM_SEEKING_ReturnTime, kAbs, E_POINTER},
+      {"ReturnTimeWithoutOne", false, true, AM_SEEKING_NoPositioning | AM_SEEKING_ReturnTime, kAbs,
+       E_POINTER},
       {"CurrentNotMoved", false, true, AM_SEEKING_NoPositioning, kAbs, S_OK},
       {"NeitherMoved", false, false, AM_SEEKING_NoPositioning, AM_SEEKING_NoPositioning, S_OK},
   };
@@ -140,7 +146,8 @@ TEST(Seeking, CheckCapabilitiesKeepsOnlyWhatIsSupported) {
   } cases[] = {
       {0x3F, S_OK, 0x3F},
       {AM_SEEKING_CanGetDuration, S_OK, AM_SEEKING_CanGetDuration},
-      {AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanPlayBackwards, S_FALSE, AM_SEEKING_CanSeekAbsolute},
+      {AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanPlayBackwards, S_FALSE,
+       AM_SEEKING_CanSeekAbsolute},
       {AM_SEEKING_CanPlayBackwards, E_FAIL, 0},
       {AM_SEEKING_CanDoSegments | AM_SEEKING_Source, E_FAIL, 0},
   };
@@ -158,7 +165,8 @@ TEST(Seeking, SetRateAcceptsOnlyPositiveRatesAndAppliesChanges) {
     double dRate;
     HRESULT hrExpected;
     int cUpdates;
-  } cases[] = {{0.0, E_INVALIDARG, 0}, {std::nan(""), E_INVALIDARG, 0}, {1.0, S_OK, 0}, {0.5, S_OK, 1}};
+  } cases[] = {
+      {0.0, E_INVALIDARG, 0}, {std::nan(""), E_INVALIDARG, 0}, {1.0, S_OK, 0}, {0.5, S_OK, 1}};
   for (const auto& c : cases) {
     CSeekingProbe seeking;
     EXPECT_EQ(seeking.SetRate(c.dRate), c.hrExpected) << c.dRate;

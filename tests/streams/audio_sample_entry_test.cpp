@@ -13,8 +13,8 @@ namespace {
 
 // Reads the format from `payload` at file offset 0; DataSize is the payload
 // size unless given.
-HRESULT ReadAudio(AudioSampleEntry& entry, const std::vector<uint8_t>& payload, uint32_t duration = 0,
-                  std::optional<uint32_t> dataSize = std::nullopt) {
+HRESULT ReadAudio(AudioSampleEntry& entry, const std::vector<uint8_t>& payload,
+                  uint32_t duration = 0, std::optional<uint32_t> dataSize = std::nullopt) {
   auto reader = MakeReader(payload);
   const FlvTag tag = TagWithDataSize(dataSize.value_or(static_cast<uint32_t>(payload.size())));
   return entry.ReadFormatFromTag(reader.get(), 0, &tag, duration);
@@ -41,25 +41,41 @@ TEST(AudioSampleEntryTest, TagGivesTheWaveFormat) {
     const char* block;
   } cases[] = {
       {"PcmPlatform5512Mono8", {0x00, 0, 0, 0}, 0, "0100 0100 88150000 88150000 0100 0800 0000"},
-      {"Nellymoser16kIgnoresRateSizeType", {0x43, 0, 0, 0}, 0, "0000 0100 803e0000 007d0000 0200 1000 0000"},
+      {"Nellymoser16kIgnoresRateSizeType",
+       {0x43, 0, 0, 0},
+       0,
+       "0000 0100 803e0000 007d0000 0200 1000 0000"},
       // Not a config a decoder takes (object type 0): the flags' values stay.
       {"AacConfigMayFillTheExtensionArea",
-       {0xAF, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}, 0,
+       {0xAF, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
+       0,
        "ff00 0200 44ac0000 10b10200 0400 1000 1400 | 0102030405060708090a0b0c0d0e0f1011121314"},
       // The flags always say 44 kHz stereo; the config says what plays.
-      {"AacRateAndChannelsFromTheConfig", {0xAF, 0x00, 0x13, 0x88}, 0,
+      {"AacRateAndChannelsFromTheConfig",
+       {0xAF, 0x00, 0x13, 0x88},
+       0,
        "ff00 0100 22560000 44ac0000 0200 1000 0200 | 1388"},
-      {"AacSevenChannelConfigurationIsEightChannels", {0xAF, 0x00, 0x11, 0xB8}, 0,
+      {"AacSevenChannelConfigurationIsEightChannels",
+       {0xAF, 0x00, 0x11, 0xB8},
+       0,
        "ff00 0800 80bb0000 00b80b00 1000 1000 0200 | 11b8"},
       // Explicit SBR: core 24000 Hz, output 48000 Hz; PS makes mono stereo.
-      {"AacExplicitSbrGivesTheOutputRate", {0xAF, 0x00, 0x2B, 0x09, 0x88, 0x00}, 0,
+      {"AacExplicitSbrGivesTheOutputRate",
+       {0xAF, 0x00, 0x2B, 0x09, 0x88, 0x00},
+       0,
        "ff00 0100 80bb0000 00770100 0200 1000 0400 | 2b098800"},
-      {"AacParametricStereoGivesTwoChannels", {0xAF, 0x00, 0xEB, 0x09, 0x88, 0x00}, 0,
+      {"AacParametricStereoGivesTwoChannels",
+       {0xAF, 0x00, 0xEB, 0x09, 0x88, 0x00},
+       0,
        "ff00 0200 80bb0000 00ee0200 0400 1000 0400 | eb098800"},
       // Backward-compatible SBR signalling after the core config.
-      {"AacCompatibleSbrExtension", {0xAF, 0x00, 0x13, 0x08, 0x56, 0xE5, 0x98}, 0,
+      {"AacCompatibleSbrExtension",
+       {0xAF, 0x00, 0x13, 0x08, 0x56, 0xE5, 0x98},
+       0,
        "ff00 0100 80bb0000 00770100 0200 1000 0500 | 130856e598"},
-      {"AacCompatibleExtensionWithoutSbr", {0xAF, 0x00, 0x12, 0x08, 0x56, 0xE5, 0x00}, 0,
+      {"AacCompatibleExtensionWithoutSbr",
+       {0xAF, 0x00, 0x12, 0x08, 0x56, 0xE5, 0x00},
+       0,
        "ff00 0100 44ac0000 88580100 0200 1000 0500 | 120856e500"},
       {"SyncwordIsNotChecked", Mp3Payload({0x00, 0x0B, 0x90, 0x64}), 0,
        "5500 0200 44ac0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
@@ -82,9 +98,11 @@ TEST(AudioSampleEntryTest, TagGivesTheWaveFormat) {
       {"Layer3FreeFormat", Mp3Payload({0xFF, 0xFB, 0x00, 0xC4}), 0,
        "5500 0100 44ac0000 00000000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},
       {"Layer1At288kMono", Mp3Payload({0xFF, 0xFF, 0x90, 0xC0}), 0,
-       "5000 0100 44ac0000 a08c0000 3801 0000 1600 | 0100 00650400 0800 0100 0000 1800 00000000 00000000"},
+       "5000 0100 44ac0000 a08c0000 3801 0000 1600 | 0100 00650400 0800 0100 0000 1800 00000000 "
+       "00000000"},
       {"Layer2FlagsModeExtensionEmphasis", Mp3Payload({0xFF, 0xFC, 0x91, 0x6D}), 0,
-       "5000 0200 44ac0000 204e0000 0a02 0000 1600 | 0200 00710200 0200 0400 0100 1700 00000000 00000000"},
+       "5000 0200 44ac0000 204e0000 0a02 0000 1600 | 0200 00710200 0200 0400 0100 1700 00000000 "
+       "00000000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -101,7 +119,8 @@ TEST(AudioSampleEntryTest, TagGivesTheWaveFormat) {
 TEST(AudioSampleEntryTest, UnsupportedOrIncompleteTagsAreRefused) {
   for (int format : {1, 7, 8, 9, 12, 13, 14, 15}) {
     AudioSampleEntry entry;
-    EXPECT_EQ(ReadAudio(entry, {static_cast<uint8_t>(format << 4 | 0x0F), 0, 0, 0}), VFW_E_UNSUPPORTED_AUDIO);
+    EXPECT_EQ(ReadAudio(entry, {static_cast<uint8_t>(format << 4 | 0x0F), 0, 0, 0}),
+              VFW_E_UNSUPPORTED_AUDIO);
     EXPECT_EQ(entry.m_iSoundFormat, format);
     CMediaType mt;
     EXPECT_EQ(entry.GetMediaType(0, &mt), VFW_E_UNSUPPORTED_AUDIO) << format;

@@ -130,8 +130,8 @@ TEST(StreamsFuzzTest, EveryReaderEndsWithAStatedStatus) {
         {0x13, 0x30, 0xA0, 0x30, 0x78, 0x00},
         {0x14, 0x00, 0x36, 0x46, 30, 40, 30, 40},
         {0x14, 0x00, 0x37, 0x46, 0x12, 0x34, 30, 40, 30, 40},
-        SequenceHeaderPayload(
-            12, HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}}))},
+        SequenceHeaderPayload(12,
+                              HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}}))},
        64},
       {"ParameterSets",
        ParameterSets,

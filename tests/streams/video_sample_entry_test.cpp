@@ -14,14 +14,15 @@ namespace {
 HRESULT ReadVideo(VideoSampleEntry& entry, const std::vector<uint8_t>& payload,
                   std::optional<uint32_t> dataSize = std::nullopt) {
   auto reader = MakeReader(payload);
-  const FlvTag tag = TagWithDataSize(dataSize.value_or(static_cast<uint32_t>(payload.size())), kFlvTagVideo);
+  const FlvTag tag =
+      TagWithDataSize(dataSize.value_or(static_cast<uint32_t>(payload.size())), kFlvTagVideo);
   return entry.ReadFormatFromTag(reader.get(), 0, &tag, 0);
 }
 
 // Sorenson H.263: flags byte, picture start code, version, temporal
 // reference, PictureSize, then the size fields when PictureSize is 0 or 1.
-std::vector<uint8_t> H263(uint32_t pictureSize, uint32_t width = 0, uint32_t height = 0, uint32_t startCode = 1,
-                          size_t cut = 0) {
+std::vector<uint8_t> H263(uint32_t pictureSize, uint32_t width = 0, uint32_t height = 0,
+                          uint32_t startCode = 1, size_t cut = 0) {
   BitWriter w;
   w.Bits(0x12, 8).Bits(startCode, 17).Bits(0, 5).Bits(0, 8).Bits(pictureSize, 3);
   if (pictureSize == 0) w.Bits(width, 8).Bits(height, 8);
@@ -55,14 +56,23 @@ TEST(VideoSampleEntryTest, CodecHeaderGivesThePictureSize) {
       // Separated coefficients (the first byte's last bit), and the simple
       // profile: the 16-bit offset of the second partition comes before the
       // size, and must not be read as the size.
-      {"Vp6SeparatedCoefficients", {0x14, 0, 0x37, 0x46, 0x12, 0x34, 30, 40, 30, 40}, S_OK, 4, 640,
+      {"Vp6SeparatedCoefficients",
+       {0x14, 0, 0x37, 0x46, 0x12, 0x34, 30, 40, 30, 40},
+       S_OK,
+       4,
+       640,
        480},
       {"Vp6SimpleProfile", {0x14, 0, 0x36, 0x40, 0x02, 0x10, 15, 20, 15, 20}, S_OK, 4, 320, 240},
       {"Vp6SeparatedCutInTheOffset", {0x14, 0, 0x37, 0x46, 0x12}, kStreamDataShort, 4, 1, 1},
       {"Vp6Alpha", {0x15, 0, 0x36, 0x46, 30, 40}, VFW_E_UNSUPPORTED_VIDEO, 5, 1, 1},
       {"AvcTooShortForAConfiguration", {0x17, 0, 0, 0, 0, 1, 0x64, 0, 0x0C}, S_OK, 7, 1, 1},
       {"AvcNalUnitsTag", {0x17, 1, 0, 0, 0, 1, 0x64, 0, 0x0C, 0xFF, 0xE1}, S_OK, 7, 1, 1},
-      {"AvcSequenceHeaderWithCompositionTime", {0x17, 0, 0, 0, 1, 1, 0x64, 0, 0x0C, 0xFF, 0xE1}, S_OK, 7, 1, 1},
+      {"AvcSequenceHeaderWithCompositionTime",
+       {0x17, 0, 0, 0, 1, 1, 0x64, 0, 0x0C, 0xFF, 0xE1},
+       S_OK,
+       7,
+       1,
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -135,8 +145,8 @@ TEST(DecoderConfigurationTest, BrokenRecordsAreRefused) {
   } cases[] = {
       {"SpsLength", SequenceHeaderPayload(7, longSps), std::nullopt, VFW_E_INVALID_FILE_FORMAT},
       {"PpsLength", SequenceHeaderPayload(7, longPps), std::nullopt, VFW_E_INVALID_FILE_FORMAT},
-      {"NoPps", SequenceHeaderPayload(7, std::vector<uint8_t>(avc.begin(), avc.end() - 8)), std::nullopt,
-       VFW_E_INVALID_FILE_FORMAT},
+      {"NoPps", SequenceHeaderPayload(7, std::vector<uint8_t>(avc.begin(), avc.end() - 8)),
+       std::nullopt, VFW_E_INVALID_FILE_FORMAT},
       {"HevcCount", SequenceHeaderPayload(12, hevcCount), std::nullopt, VFW_E_INVALID_FILE_FORMAT},
       {"FileEndsInsideTheRecord", std::vector<uint8_t>(avcPayload.begin(), avcPayload.begin() + 20),
        static_cast<uint32_t>(avcPayload.size()), S_FALSE},

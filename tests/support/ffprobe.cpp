@@ -14,7 +14,8 @@ using nlohmann::json;
 
 json RunProbe(const std::string& args, const std::string& file) {
   int code = -1;
-  const std::string out = RunCommand("ffprobe -v error " + args + " -of json " + ShellQuote(file), &code);
+  const std::string out =
+      RunCommand("ffprobe -v error " + args + " -of json " + ShellQuote(file), &code);
   json doc = json::parse(out, nullptr, /*allow_exceptions=*/false);
   if (code != 0 || !doc.is_object()) {
     ADD_FAILURE() << "ffprobe " << args << " failed (exit " << code << ") on " << file;
@@ -44,7 +45,8 @@ std::string Text(const json& obj, const char* key) { return obj.value(key, std::
 
 std::vector<ProbePacket> ProbePackets(const std::string& file) {
   std::vector<ProbePacket> packets;
-  for (const json& p : RunProbe("-show_packets -show_data_hash CRC32", file).value("packets", json::array())) {
+  for (const json& p :
+       RunProbe("-show_packets -show_data_hash CRC32", file).value("packets", json::array())) {
     ProbePacket pkt;
     pkt.codec_type = Text(p, "codec_type");
     pkt.pts_ms = Int(p, "pts");

@@ -12,10 +12,10 @@ struct ProbePacket {
   std::string codec_type;  // "video" | "audio"
   int64_t pts_ms = 0;      // FLV's time base is 1/1000
   int64_t dts_ms = 0;
-  int64_t size = 0;        // payload without the FLV codec header bytes
-  int64_t pos = -1;        // offset of the tag's type byte (tag position + 4)
+  int64_t size = 0;  // payload without the FLV codec header bytes
+  int64_t pos = -1;  // offset of the tag's type byte (tag position + 4)
   bool key = false;
-  std::string crc32;       // lower-case 8 hex digits
+  std::string crc32;  // lower-case 8 hex digits
 };
 
 // Every packet of every stream, in file order.

@@ -34,7 +34,8 @@ std::vector<uint8_t> FlvWriter::Bytes() const {
 bool FlvWriter::WriteFile(const std::string& path) const {
   const std::vector<uint8_t> bytes = Bytes();
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
@@ -85,7 +86,8 @@ AmfWriter& AmfWriter::Marker(uint8_t marker) {
   return *this;
 }
 
-std::vector<uint8_t> OnMetaData(std::optional<double> durationSeconds, std::optional<double> audioCodecId,
+std::vector<uint8_t> OnMetaData(std::optional<double> durationSeconds,
+                                std::optional<double> audioCodecId,
                                 std::optional<double> videoCodecId) {
   AmfWriter amf;
   amf.String("onMetaData").BeginEcmaArray(6);
@@ -100,8 +102,8 @@ std::vector<uint8_t> OnMetaData(std::optional<double> durationSeconds, std::opti
 std::vector<CraftedTag> WriteAvTags(FlvWriter& w, const AvFileLayout& layout) {
   std::vector<CraftedTag> tags;
   if (layout.metadata) {
-    const int64_t pos = w.Script(OnMetaData(layout.durationMs / 1000.0,
-                                            layout.audioRate ? std::optional<double>(2) : std::nullopt, 2));
+    const int64_t pos = w.Script(OnMetaData(
+        layout.durationMs / 1000.0, layout.audioRate ? std::optional<double>(2) : std::nullopt, 2));
     tags.push_back({pos, kFlvTagScript, 0, false});
   }
   uint32_t random = layout.seed * 2654435761u + 1;
@@ -109,9 +111,12 @@ std::vector<CraftedTag> WriteAvTags(FlvWriter& w, const AvFileLayout& layout) {
   uint64_t videoIndex = 0, audioIndex = 0;
   const uint32_t end = layout.startMs + layout.durationMs;
   for (;;) {
-    const uint32_t videoTime = layout.startMs + static_cast<uint32_t>(videoIndex * layout.videoIntervalMs);
+    const uint32_t videoTime =
+        layout.startMs + static_cast<uint32_t>(videoIndex * layout.videoIntervalMs);
     const uint32_t audioTime =
-        layout.audioRate ? layout.startMs + static_cast<uint32_t>(audioIndex * 1024 * 1000 / layout.audioRate) : end;
+        layout.audioRate
+            ? layout.startMs + static_cast<uint32_t>(audioIndex * 1024 * 1000 / layout.audioRate)
+            : end;
     const bool videoLeft = videoTime < end;
     const bool audioLeft = audioTime < end;
     if (!videoLeft && !audioLeft) break;

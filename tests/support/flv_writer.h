@@ -24,11 +24,19 @@ class FlvWriter {
   // A back-link, the tag header (times above 24 bits in the extended byte), the payload.
   int64_t Tag(uint8_t type, uint32_t timeMs, const std::vector<uint8_t>& payload,
               const TagOptions& options = TagOptions());
-  int64_t Audio(uint32_t timeMs, const std::vector<uint8_t>& payload) { return Tag(kFlvTagAudio, timeMs, payload); }
-  int64_t Video(uint32_t timeMs, const std::vector<uint8_t>& payload) { return Tag(kFlvTagVideo, timeMs, payload); }
-  int64_t Script(const std::vector<uint8_t>& amf, uint32_t timeMs = 0) { return Tag(kFlvTagScript, timeMs, amf); }
+  int64_t Audio(uint32_t timeMs, const std::vector<uint8_t>& payload) {
+    return Tag(kFlvTagAudio, timeMs, payload);
+  }
+  int64_t Video(uint32_t timeMs, const std::vector<uint8_t>& payload) {
+    return Tag(kFlvTagVideo, timeMs, payload);
+  }
+  int64_t Script(const std::vector<uint8_t>& amf, uint32_t timeMs = 0) {
+    return Tag(kFlvTagScript, timeMs, amf);
+  }
   // Bytes as they are; the next back-link still names the last tag.
-  void Raw(const std::vector<uint8_t>& bytes) { m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end()); }
+  void Raw(const std::vector<uint8_t>& bytes) {
+    m_Bytes.insert(m_Bytes.end(), bytes.begin(), bytes.end());
+  }
 
   // How some live muxers write: every back-link 0 (unless a tag's options
   // give one), or TimestampExtended always 0 whatever the time.

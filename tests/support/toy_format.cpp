@@ -40,7 +40,8 @@ CTestReader::~CTestReader() {
 }
 
 STDMETHODIMP CTestReader::QueryInterface(REFIID riid, void** ppv) {
-  *ppv = riid == IID_IUnknown || riid == IID_IAsyncReader ? static_cast<IAsyncReader*>(this) : nullptr;
+  *ppv =
+      riid == IID_IUnknown || riid == IID_IAsyncReader ? static_cast<IAsyncReader*>(this) : nullptr;
   if (*ppv == nullptr) return E_NOINTERFACE;
   AddRef();
   return S_OK;
@@ -169,8 +170,7 @@ HRESULT CToyDmx::PinGetMediaType(int iPin, int iPosition, CMediaType* pmt) {
   return S_OK;
 }
 
-HRESULT CToyDmx::PinDecideBufferSize(int, IMemAllocator* pAlloc,
-                                     ALLOCATOR_PROPERTIES* pRequest) {
+HRESULT CToyDmx::PinDecideBufferSize(int, IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
   pRequest->cBuffers = m_cBuffers;
   pRequest->cbBuffer = static_cast<LONG>(m_Layout.cbChunk);
   if (pRequest->cbAlign < 1) pRequest->cbAlign = 1;
@@ -261,7 +261,8 @@ HRESULT CToyDmx::DeliverStream(int iPin, CBaseDmxOutputPin* pPin, int iStream,
       if (SUCCEEDED(hr)) pSample->GetPointer(&pData);
       // A decommitted allocator is a stop, not an error; a failed read is.
       const bool bReadFailed =
-          SUCCEEDED(hr) && (hr = pReader->SyncRead(m_Layout.ChunkOffset(iStream, i), cb, pData)) != S_OK;
+          SUCCEEDED(hr) &&
+          (hr = pReader->SyncRead(m_Layout.ChunkOffset(iStream, i), cb, pData)) != S_OK;
       if (hr != S_OK) {
         if (pSample != nullptr) pSample->Release();
         pPin->DeliverEndOfStream();
@@ -270,7 +271,8 @@ HRESULT CToyDmx::DeliverStream(int iPin, CBaseDmxOutputPin* pPin, int iStream,
       }
       pSample->SetActualDataLength(cb);
       REFERENCE_TIME rtStart = static_cast<REFERENCE_TIME>((rtChunk - llStart) / dRate);
-      REFERENCE_TIME rtEnd = static_cast<REFERENCE_TIME>((rtChunk + stream.rtChunk - llStart) / dRate);
+      REFERENCE_TIME rtEnd =
+          static_cast<REFERENCE_TIME>((rtChunk + stream.rtChunk - llStart) / dRate);
       pSample->SetTime(&rtStart, &rtEnd);
       pSample->SetSyncPoint(i % stream.nKeyInterval == 0);
       pSample->SetPreroll(rtEnd <= 0);
@@ -296,7 +298,8 @@ HRESULT CToyDmx::DeliverStream(int iPin, CBaseDmxOutputPin* pPin, int iStream,
 
 STDMETHODIMP CToyDmx::GetDuration(LONGLONG* pDuration) {
   REFERENCE_TIME rtDuration = 0;
-  for (const ToyStream& s : m_Layout.streams) rtDuration = std::max(rtDuration, s.cChunks * s.rtChunk);
+  for (const ToyStream& s : m_Layout.streams)
+    rtDuration = std::max(rtDuration, s.cChunks * s.rtChunk);
   if (!m_bMediaTime) return ConvertTimeToFrame(rtDuration, pDuration);
   *pDuration = rtDuration;
   return S_OK;
@@ -349,15 +352,19 @@ struct SegmentRecord {
   const uint32_t first = s.KeyChunkAt(rtStart);
   const LONGLONG rtStop = seg.segment.tStop;
   const uint32_t end =
-      rtStop <= 0 ? 0 : static_cast<uint32_t>(std::min<LONGLONG>((rtStop - 1) / s.rtChunk + 1, s.cChunks));
+      rtStop <= 0
+          ? 0
+          : static_cast<uint32_t>(std::min<LONGLONG>((rtStop - 1) / s.rtChunk + 1, s.cChunks));
   auto fail = [&] {
-    return ::testing::AssertionFailure() << "stream " << iStream << ", segment at " << rtStart << ": ";
+    return ::testing::AssertionFailure()
+           << "stream " << iStream << ", segment at " << rtStart << ": ";
   };
   for (size_t k = 0; k < seg.samples.size(); ++k) {
     const SinkEvent& e = seg.samples[k];
     const uint32_t i = first + static_cast<uint32_t>(k);
     if (i >= s.cChunks) return fail() << "too many samples";
-    if (e.dwCrc32 != Crc32(&bytes[static_cast<size_t>(layout.ChunkOffset(iStream, i))], layout.cbChunk))
+    if (e.dwCrc32 !=
+        Crc32(&bytes[static_cast<size_t>(layout.ChunkOffset(iStream, i))], layout.cbChunk))
       return fail() << "sample " << k << " is not chunk " << i;
     const auto rel = [&](uint32_t n) {
       return static_cast<REFERENCE_TIME>((n * s.rtChunk - rtStart) / seg.segment.dRate);
@@ -377,8 +384,8 @@ struct SegmentRecord {
 }  // namespace
 
 int CountKind(const std::vector<SinkEvent>& events, SinkEvent::Kind kind) {
-  return static_cast<int>(
-      std::count_if(events.begin(), events.end(), [&](const SinkEvent& e) { return e.kind == kind; }));
+  return static_cast<int>(std::count_if(events.begin(), events.end(),
+                                        [&](const SinkEvent& e) { return e.kind == kind; }));
 }
 
 ToyRig::ToyRig(const ToyLayout& layoutIn)
@@ -436,7 +443,8 @@ bool ToyRig::HasEvent(LONG lCode) {
   ::testing::AssertionResult ok = SplitSegments(Sink(iStream)->Events(), &segments);
   for (size_t i = 0; ok && i < segments.size(); ++i)
     ok = CheckSegment(layout, bytes, iStream, segments[i], bEndMeansEnd);
-  if (ok && !segments.back().bEndOfStream) return ::testing::AssertionFailure() << "the last segment did not end";
+  if (ok && !segments.back().bEndOfStream)
+    return ::testing::AssertionFailure() << "the last segment did not end";
   if (ok && pLastCount != nullptr) *pLastCount = segments.back().samples.size();
   return ok;
 }

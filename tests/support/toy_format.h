@@ -85,7 +85,9 @@ class CTestReader final : public IAsyncReader {
                                 IMemAllocator** pp) override {
     return m_pInner->RequestAllocator(p, pProps, pp);
   }
-  STDMETHODIMP Request(IMediaSample* p, DWORD_PTR dwUser) override { return m_pInner->Request(p, dwUser); }
+  STDMETHODIMP Request(IMediaSample* p, DWORD_PTR dwUser) override {
+    return m_pInner->Request(p, dwUser);
+  }
   STDMETHODIMP WaitForNext(DWORD dwTimeout, IMediaSample** ppSample, DWORD_PTR* pdwUser) override;
   STDMETHODIMP SyncReadAligned(IMediaSample* p) override { return m_pInner->SyncReadAligned(p); }
   STDMETHODIMP SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) override;
@@ -103,10 +105,19 @@ class CTestReader final : public IAsyncReader {
   void Open();
   bool WaitUntilBlocked(int count, std::chrono::milliseconds limit = 10000ms);
   // BeginFlush answers hr from now on (S_OK restores it).
-  void RefuseFlush(HRESULT hr) { std::lock_guard<std::mutex> lock(m_Mutex); m_hrBeginFlush = hr; }
+  void RefuseFlush(HRESULT hr) {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_hrBeginFlush = hr;
+  }
   // WaitForNext hands pSample back, taking over the caller's reference.
-  void QueueSample(IMediaSample* p) { std::lock_guard<std::mutex> lock(m_Mutex); m_Queued.push_back(p); }
-  bool IsFlushing() { std::lock_guard<std::mutex> lock(m_Mutex); return m_bFlushing; }
+  void QueueSample(IMediaSample* p) {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Queued.push_back(p);
+  }
+  bool IsFlushing() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_bFlushing;
+  }
   ULONG RefCount() const { return m_cRef; }
 
   std::atomic<int> cBeginFlush{0}, cEndFlush{0}, cQueuedTakenWhileFlushing{0};
@@ -147,14 +158,27 @@ class CToyDmx : public CBaseDmx, public CSeeking {
   STDMETHODIMP_(ULONG) Release() override { return GetOwner()->Release(); }
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   // Each state change may repeat the last segment.
-  STDMETHODIMP Stop() override { ClearRecordedSegment(); return CBaseDmx::Stop(); }
-  STDMETHODIMP Pause() override { ClearRecordedSegment(); return CBaseDmx::Pause(); }
-  STDMETHODIMP Run(REFERENCE_TIME t) override { ClearRecordedSegment(); return CBaseDmx::Run(t); }
+  STDMETHODIMP Stop() override {
+    ClearRecordedSegment();
+    return CBaseDmx::Stop();
+  }
+  STDMETHODIMP Pause() override {
+    ClearRecordedSegment();
+    return CBaseDmx::Pause();
+  }
+  STDMETHODIMP Run(REFERENCE_TIME t) override {
+    ClearRecordedSegment();
+    return CBaseDmx::Run(t);
+  }
 
-  HRESULT StopStreaming() override { ++cStopStreaming; return S_OK; }
+  HRESULT StopStreaming() override {
+    ++cStopStreaming;
+    return S_OK;
+  }
   HRESULT PinCheckMediaType(int iPin, const CMediaType* pmt, CBasePin* pPin) override;
   HRESULT PinGetMediaType(int iPin, int iPosition, CMediaType* pmt) override;
-  HRESULT PinDecideBufferSize(int iPin, IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
+  HRESULT PinDecideBufferSize(int iPin, IMemAllocator* pAlloc,
+                              ALLOCATOR_PROPERTIES* pRequest) override;
   HRESULT PinCompleteConnect(int iPin, IPin* pPeer) override;
   HRESULT PinBreakConnect(int iPin) override;
   HRESULT PinProcess(int iPin, CBaseDmxOutputPin* pPin) override;

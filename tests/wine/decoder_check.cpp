@@ -308,7 +308,7 @@ int CheckRefusal(const wchar_t* pFile) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3 || (std::wcscmp(argv[1], L"audio") != 0 && std::wcscmp(argv[1], L"video") != 0 &&
-                    std::wcscmp(argv[1], L"refuse") != 0)) {
+                   std::wcscmp(argv[1], L"refuse") != 0)) {
     std::fprintf(stderr, "usage: decoder_check audio FILE [MS] | video FILE | refuse FILE\n");
     return 2;
   }

@@ -18,9 +18,11 @@
 namespace {
 
 // {E2B7DF43-38C5-11D5-91F6-00104BDB8FF9}
-const CLSID kClsidFlvDmx = {0xE2B7DF43, 0x38C5, 0x11D5, {0x91, 0xF6, 0x00, 0x10, 0x4B, 0xDB, 0x8F, 0xF9}};
+const CLSID kClsidFlvDmx = {
+    0xE2B7DF43, 0x38C5, 0x11D5, {0x91, 0xF6, 0x00, 0x10, 0x4B, 0xDB, 0x8F, 0xF9}};
 // QFLV in the FOURCC subtype family.
-const GUID kSubtypeQflv = {0x564C4651, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+const GUID kSubtypeQflv = {
+    0x564C4651, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 int g_failures = 0;
 
@@ -31,8 +33,8 @@ void Check(bool ok, const char* what, HRESULT hr) {
 
 int MapperCheck() {
   IFilterMapper2* pMapper = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                reinterpret_cast<void**>(&pMapper));
+  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IFilterMapper2, reinterpret_cast<void**>(&pMapper));
   if (FAILED(hr)) {
     Check(false, "create the filter mapper", hr);
     return 1;
@@ -52,7 +54,8 @@ int MapperCheck() {
         VariantInit(&var);
         if (SUCCEEDED(pBag->Read(L"CLSID", &var, nullptr)) && var.vt == VT_BSTR) {
           CLSID clsid;
-          found = SUCCEEDED(CLSIDFromString(var.bstrVal, &clsid)) && IsEqualCLSID(clsid, kClsidFlvDmx);
+          found =
+              SUCCEEDED(CLSIDFromString(var.bstrVal, &clsid)) && IsEqualCLSID(clsid, kClsidFlvDmx);
         }
         VariantClear(&var);
         pBag->Release();

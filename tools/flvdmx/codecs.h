@@ -1,7 +1,7 @@
 // The tool's one table of codecs: each FLV video CodecID and SoundFormat, the
 // media subtype the filter offers for it when it plays it, the word
-// `probe --json` prints, the name for people and demux's raw file extension. `probe` looks rows up by
-// the pin's subtype, the no-playable-stream message by the FLV id.
+// `probe --json` prints, the name for people and demux's raw file extension. `probe` looks rows up
+// by the pin's subtype, the no-playable-stream message by the FLV id.
 #pragma once
 
 #include "platform/dshow.h"

@@ -113,8 +113,6 @@ STDMETHODIMP CCountingSourcePin::BeginFlush() { return E_UNEXPECTED; }
 
 STDMETHODIMP CCountingSourcePin::EndFlush() { return E_UNEXPECTED; }
 
-STDMETHODIMP CCountingSourcePin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
-  return S_OK;
-}
+STDMETHODIMP CCountingSourcePin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { return S_OK; }
 
 }  // namespace flvdmx::cli
