@@ -29,16 +29,15 @@ bool Sane(const Ac3Info& i) {
 }
 
 uint32_t FirstPacketSize(const std::string& name) {
-  const std::string out =
-      RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 " +
-                 ShellQuote(MediaPath(name.c_str())) + " | head -1");
+  const std::string out = RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 " +
+                                     ShellQuote(MediaPath(name.c_str())) + " | head -1");
   return static_cast<uint32_t>(std::strtoul(out.c_str(), nullptr, 10));
 }
 
 TEST(Ac3Info, EncoderFramesMatchFfprobe) {
   const char* const files[] = {
-      "ch_ac3_48000_stereo.ac3",   "ch_ac3_44100_5.1.ac3",     "ch_ac3_32000_mono.ac3",
-      "ch_eac3_48000_stereo.eac3", "ch_eac3_44100_5.1.eac3",   "ch_eac3_32000_mono.eac3",
+      "ch_ac3_48000_stereo.ac3",   "ch_ac3_44100_5.1.ac3",   "ch_ac3_32000_mono.ac3",
+      "ch_eac3_48000_stereo.eac3", "ch_eac3_44100_5.1.eac3", "ch_eac3_32000_mono.eac3",
   };
   for (const char* name : files) {
     SCOPED_TRACE(name);
@@ -108,7 +107,8 @@ TEST(Ac3Info, HandWrittenHeaders) {
     return WriteEac3(f);
   };
   const Case cases[] = {
-      {"Ac3FiveOne448k", ac3([](Ac3Fields&) {}), "AC-3 48000 Hz 448000 bit/s 1792 bytes 6ch lfe 1536 samples"},
+      {"Ac3FiveOne448k", ac3([](Ac3Fields&) {}),
+       "AC-3 48000 Hz 448000 bit/s 1792 bytes 6ch lfe 1536 samples"},
       {"Ac3Rate44100OddCodeAddsAWord",
        ac3([](Ac3Fields& f) { f.fscod = 1, f.frmsizecod = 1, f.acmod = 1, f.lfeon = 0; }),
        "AC-3 44100 Hz 32000 bit/s 140 bytes 1ch 1536 samples"},

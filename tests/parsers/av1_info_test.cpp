@@ -36,10 +36,11 @@ struct FileCase {
 };
 
 const FileCase kFiles[] = {
-    {"ch_av1_aom_176x144", 0},     {"ch_av1_aom_321x241_10bit", 0}, {"ch_av1_aom_64x48_444", 1},
-    {"ch_av1_aom_64x64_12bit", 2}, {"ch_av1_aom_65x33_gray", 0},    {"ch_av1_aom_96x64_model", 0},
-    {"ch_av1_aom_80x60_constant", 0}, {"ch_av1_svt_322x242", 0},    {"ch_av1_svt_640x360_10bit", 0},
-    {"ch_av1_rav1e_203x101", 0},
+    {"ch_av1_aom_176x144", 0},        {"ch_av1_aom_321x241_10bit", 0},
+    {"ch_av1_aom_64x48_444", 1},      {"ch_av1_aom_64x64_12bit", 2},
+    {"ch_av1_aom_65x33_gray", 0},     {"ch_av1_aom_96x64_model", 0},
+    {"ch_av1_aom_80x60_constant", 0}, {"ch_av1_svt_322x242", 0},
+    {"ch_av1_svt_640x360_10bit", 0},  {"ch_av1_rav1e_203x101", 0},
 };
 
 TEST(Av1Info, EncoderSequenceHeadersAndRecordsMatchFfprobe) {
@@ -121,8 +122,9 @@ struct SeqHeader {
 void WriteUvlc(test::BitWriter& w, uint32_t value) {
   int leadingZeros = 0;
   while ((uint64_t{value} + 1) >> (leadingZeros + 1)) ++leadingZeros;
-  w.Bits(0, leadingZeros).Bits(1, 1).Bits(uint64_t{value} + 1 - (uint64_t{1} << leadingZeros),
-                                          leadingZeros);
+  w.Bits(0, leadingZeros)
+      .Bits(1, 1)
+      .Bits(uint64_t{value} + 1 - (uint64_t{1} << leadingZeros), leadingZeros);
 }
 
 void WriteOperatingPoints(test::BitWriter& w, const SeqHeader& s) {
@@ -131,7 +133,9 @@ void WriteOperatingPoints(test::BitWriter& w, const SeqHeader& s) {
     w.Bits(0x101, 12).Bits(level, 5);
     if (level > 7) w.Flag(1);  // seq_tier
     if (s.decoder_model_info_present_flag) {
-      w.Flag(1).Bits(1, s.buffer_delay_length_minus_1 + 1).Bits(2, s.buffer_delay_length_minus_1 + 1);
+      w.Flag(1)
+          .Bits(1, s.buffer_delay_length_minus_1 + 1)
+          .Bits(2, s.buffer_delay_length_minus_1 + 1);
       w.Flag(0);
     }
     if (s.initial_display_delay_present_flag) w.Flag(1).Bits(9, 4);
@@ -237,13 +241,15 @@ TEST(Av1Info, HandWrittenSequenceHeaders) {
          s.seq_level_idx = {13, 4, 9};
        },
        "1280x720 profile 0 level 13 8-bit ss 11"},
-      {"LevelsBelowTheTierBit", [](SeqHeader& s) { s.seq_level_idx = {7, 2}; },
+      {"LevelsBelowTheTierBit",
+       [](SeqHeader& s) {
+         s.seq_level_idx = {7, 2};
+       },
        "1280x720 profile 0 level 7 8-bit ss 11"},
       {"FrameIdsAndNoOrderHint",
        [](SeqHeader& s) { s.frame_id_numbers_present_flag = 1, s.enable_order_hint = 0; },
        "1280x720 profile 0 level 8 8-bit ss 11"},
-      {"ScreenContentForcedOff",
-       [](SeqHeader& s) { s.seq_choose_screen_content_tools = 0; },
+      {"ScreenContentForcedOff", [](SeqHeader& s) { s.seq_choose_screen_content_tools = 0; },
        "1280x720 profile 0 level 8 8-bit ss 11"},
       {"ScreenContentForcedOn",
        [](SeqHeader& s) {
@@ -273,7 +279,9 @@ TEST(Av1Info, HandWrittenSequenceHeaders) {
        },
        "1280x720 profile 2 level 8 12-bit ss 11"},
       {"Profile2TwelveBitFourFourFour",
-       [](SeqHeader& s) { s.seq_profile = 2, s.high_bitdepth = s.twelve_bit = 1, s.subsampling_x = 0; },
+       [](SeqHeader& s) {
+         s.seq_profile = 2, s.high_bitdepth = s.twelve_bit = 1, s.subsampling_x = 0;
+       },
        "1280x720 profile 2 level 8 12-bit ss 00"},
       {"ReservedProfile", [](SeqHeader& s) { s.seq_profile = 3; }, nullptr},
   };

@@ -71,10 +71,10 @@ inline Bytes OggFirstPacket(const Bytes& file) {
 // ffprobe's stream entries (key=value) for the first stream of a media file.
 inline std::map<std::string, std::string> ProbeFirstStream(const std::string& name) {
   int code = -1;
-  const std::string out = RunCommand(
-      "ffprobe -v error -select_streams 0 -show_entries stream -of default=nw=1 " +
-          ShellQuote(MediaPath(name.c_str())),
-      &code);
+  const std::string out =
+      RunCommand("ffprobe -v error -select_streams 0 -show_entries stream -of default=nw=1 " +
+                     ShellQuote(MediaPath(name.c_str())),
+                 &code);
   EXPECT_EQ(code, 0) << "ffprobe on " << name;
   std::map<std::string, std::string> entries;
   std::istringstream lines(out);
@@ -88,7 +88,8 @@ inline std::map<std::string, std::string> ProbeFirstStream(const std::string& na
 
 inline uint32_t ProbeNumber(const std::map<std::string, std::string>& entries, const char* key) {
   const auto it = entries.find(key);
-  return it == entries.end() ? 0 : static_cast<uint32_t>(std::strtoul(it->second.c_str(), nullptr, 10));
+  return it == entries.end() ? 0
+                             : static_cast<uint32_t>(std::strtoul(it->second.c_str(), nullptr, 10));
 }
 
 // The bit depth a pixel format name says ("yuv420p10le": 10).

@@ -64,10 +64,10 @@ TEST(OpusHead, LibopusHeadersMatchFfprobe) {
 }
 
 Bytes Head(uint8_t version, uint8_t channels, uint8_t family, const Bytes& table = {}) {
-  Bytes head = {'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', version, channels,
-                0x38, 0x01,               // pre-skip 312, little-endian
-                0x44, 0xAC, 0x00, 0x00,   // input rate 44100
-                0x00, 0xFF,               // output gain -256
+  Bytes head = {'O',   'p',  'u',     's',      'H',  'e',
+                'a',   'd',  version, channels, 0x38, 0x01,  // pre-skip 312, little-endian
+                0x44,  0xAC, 0x00,    0x00,                  // input rate 44100
+                0x00,  0xFF,                                 // output gain -256
                 family};
   for (uint8_t b : table) head.push_back(b);
   return head;

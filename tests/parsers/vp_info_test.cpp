@@ -37,9 +37,15 @@ uint8_t ChromaCode(const std::string& pixFmt) {
 }
 
 const char* const kVp9Files[] = {
-    "ch_vp9_176x144",          "ch_vp9_321x241",          "ch_vp9_p1_160x120_444",
-    "ch_vp9_p1_160x120_422",   "ch_vp9_p2_320x240_10bit", "ch_vp9_p2_96x64_12bit",
-    "ch_vp9_p3_96x64_444_10bit", "ch_vp9_gbr_64x64",      "ch_vp9_full_range_64x64",
+    "ch_vp9_176x144",
+    "ch_vp9_321x241",
+    "ch_vp9_p1_160x120_444",
+    "ch_vp9_p1_160x120_422",
+    "ch_vp9_p2_320x240_10bit",
+    "ch_vp9_p2_96x64_12bit",
+    "ch_vp9_p3_96x64_444_10bit",
+    "ch_vp9_gbr_64x64",
+    "ch_vp9_full_range_64x64",
 };
 
 TEST(VpInfo, Vp9KeyFramesAndRecordsMatchFfprobe) {
@@ -108,8 +114,8 @@ TEST(VpInfo, EveryCutOfARealHeaderFailsAndHostileBytesStayInBounds) {
   }
   const Bytes vp8 = test::IvfFirstFrame(test::ReadMedia("ch_vp8_321x241.ivf"));
   ASSERT_GE(vp8.size(), 16u);
-  test::ExpectPrefixes<VpInfo>(Bytes(vp8.begin(), vp8.begin() + 16), ParseVp8KeyFrameSize,
-                               Describe, [](size_t n) { return n >= 10; });
+  test::ExpectPrefixes<VpInfo>(Bytes(vp8.begin(), vp8.begin() + 16), ParseVp8KeyFrameSize, Describe,
+                               [](size_t n) { return n >= 10; });
 }
 
 // A VP9 frame header a test chooses, up to the frame size.
@@ -164,8 +170,8 @@ TEST(VpInfo, HandWrittenVp9Headers) {
        "65536x65536 profile 0 level 0 8-bit chroma 0"},
       {"RgbNeedsProfile1Or3", [](Vp9Header& h) { h.color_space = 7; }, nullptr},
       {"Profile3ReservedBit", [](Vp9Header& h) { h.profile = 3, h.reserved_zero = 1; }, nullptr},
-      {"ReservedBitAfterChroma",
-       [](Vp9Header& h) { h.profile = 1, h.reserved_after_chroma = 1; }, nullptr},
+      {"ReservedBitAfterChroma", [](Vp9Header& h) { h.profile = 1, h.reserved_after_chroma = 1; },
+       nullptr},
       {"ShowExistingFrame", [](Vp9Header& h) { h.show_existing_frame = 1; }, nullptr},
       {"InterFrame", [](Vp9Header& h) { h.frame_type = 1; }, nullptr},
       {"BadSyncCode", [](Vp9Header& h) { h.sync_code = 0x498343; }, nullptr},
@@ -226,32 +232,51 @@ TEST(VpInfo, Vp8FrameTagsAndRecords) {
     bool (*parse)(const uint8_t*, size_t, VpInfo*);
     const char* expected;  // null: rejected
   } cases[] = {
-      {"Vp8Key", {0x50, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00}, ParseVp8KeyFrameSize,
+      {"Vp8Key",
+       {0x50, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00},
+       ParseVp8KeyFrameSize,
        "320x240 profile 0 level 0 8-bit chroma 0"},
       {"Vp8ScaledVersion3",
-       {0x56, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x41, 0xC1, 0xF1, 0x40}, ParseVp8KeyFrameSize,
+       {0x56, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x41, 0xC1, 0xF1, 0x40},
+       ParseVp8KeyFrameSize,
        "321x241 profile 3 level 0 8-bit chroma 0"},
-      {"Vp8InterFrame", {0x51, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00},
-       ParseVp8KeyFrameSize, nullptr},
-      {"Vp8Version4", {0x58, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00},
-       ParseVp8KeyFrameSize, nullptr},
-      {"Vp8BadStartCode", {0x50, 0x42, 0x00, 0x9D, 0x01, 0x2B, 0x40, 0x01, 0xF0, 0x00},
-       ParseVp8KeyFrameSize, nullptr},
-      {"Vp8ZeroWidth", {0x50, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x00, 0xC0, 0xF0, 0x00},
-       ParseVp8KeyFrameSize, nullptr},
+      {"Vp8InterFrame",
+       {0x51, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00},
+       ParseVp8KeyFrameSize,
+       nullptr},
+      {"Vp8Version4",
+       {0x58, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00},
+       ParseVp8KeyFrameSize,
+       nullptr},
+      {"Vp8BadStartCode",
+       {0x50, 0x42, 0x00, 0x9D, 0x01, 0x2B, 0x40, 0x01, 0xF0, 0x00},
+       ParseVp8KeyFrameSize,
+       nullptr},
+      {"Vp8ZeroWidth",
+       {0x50, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x00, 0xC0, 0xF0, 0x00},
+       ParseVp8KeyFrameSize,
+       nullptr},
       // vpcC: version and flags, profile, level, depth/chroma/range, three
       // colour codes, initialization data size.
-      {"RecordVersion1", {1, 0, 0, 0, 2, 31, 0xA3, 9, 16, 9, 0, 0}, ParseVpCodecConfig,
+      {"RecordVersion1",
+       {1, 0, 0, 0, 2, 31, 0xA3, 9, 16, 9, 0, 0},
+       ParseVpCodecConfig,
        "0x0 profile 2 level 31 10-bit chroma 1 full"},
-      {"RecordWithInitData", {1, 0, 0, 0, 0, 10, 0x86, 1, 1, 1, 0, 2, 7, 7}, ParseVpCodecConfig,
+      {"RecordWithInitData",
+       {1, 0, 0, 0, 0, 10, 0x86, 1, 1, 1, 0, 2, 7, 7},
+       ParseVpCodecConfig,
        "0x0 profile 0 level 10 8-bit chroma 3"},
-      {"RecordVersion0", {0, 0, 0, 0, 1, 20, 0xC1, 0x31, 0, 0}, ParseVpCodecConfig,
+      {"RecordVersion0",
+       {0, 0, 0, 0, 1, 20, 0xC1, 0x31, 0, 0},
+       ParseVpCodecConfig,
        "0x0 profile 1 level 20 12-bit chroma 3 full"},
       {"RecordVersion2", {2, 0, 0, 0, 0, 10, 0x80, 1, 1, 1, 0, 0}, ParseVpCodecConfig, nullptr},
       {"RecordNineBits", {1, 0, 0, 0, 0, 10, 0x90, 1, 1, 1, 0, 0}, ParseVpCodecConfig, nullptr},
       {"RecordChroma4", {1, 0, 0, 0, 0, 10, 0x88, 1, 1, 1, 0, 0}, ParseVpCodecConfig, nullptr},
       {"RecordProfile4", {1, 0, 0, 0, 4, 10, 0x80, 1, 1, 1, 0, 0}, ParseVpCodecConfig, nullptr},
-      {"RecordInitDataCut", {1, 0, 0, 0, 0, 10, 0x80, 1, 1, 1, 0, 2, 7}, ParseVpCodecConfig,
+      {"RecordInitDataCut",
+       {1, 0, 0, 0, 0, 10, 0x80, 1, 1, 1, 0, 2, 7},
+       ParseVpCodecConfig,
        nullptr},
   };
   for (const auto& c : cases) {
