@@ -1,4 +1,5 @@
 // The streaming loop of CFlvDmx: what each output pin's thread runs.
+#include <cinttypes>
 #include <cmath>
 #include <cstdint>
 #include <mutex>
@@ -396,9 +397,8 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
   if (hrFill == VFW_E_BUFFER_OVERFLOW) {
     // One tag larger than the buffers were sized for costs that tag only;
     // the decoder learns of the gap from the next sample.
-    Trace("  Process: tag at 0x%llX (%u bytes) exceeds the %ld-byte buffer, skipped",
-          static_cast<unsigned long long>(llPosition), tag.DataSize,
-          static_cast<long>(pSample->GetSize()));
+    Trace("  Process: tag at 0x%" PRIX64 " (%u bytes) exceeds the %ld-byte buffer, skipped",
+          static_cast<uint64_t>(llPosition), tag.DataSize, static_cast<long>(pSample->GetSize()));
     pSample->Release();
     *pbDiscontinuity = TRUE;
     return S_OK;

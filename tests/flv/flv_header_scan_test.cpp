@@ -232,8 +232,8 @@ TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
     for (uint32_t i = 0; i < c.cFrames; ++i) {
       for (const auto& [before, payload] : c.headers)
         if (before == i) w.Video(0, payload);
-      std::vector<uint8_t> frame = {static_cast<uint8_t>((i % 50 ? 0x20 : 0x10) | c.codecId), 1,
-                                    0, 0, 0};
+      std::vector<uint8_t> frame = {static_cast<uint8_t>((i % 50 ? 0x20 : 0x10) | c.codecId), 1, 0,
+                                    0, 0};
       frame.resize(20 + i % 9, static_cast<uint8_t>(i));
       w.Video(i * 40, frame);
     }

@@ -658,7 +658,7 @@ struct HeldFile {
   // Samples after skipped tags, which carry a discontinuity.
   std::vector<uint32_t> videoGapMs, audioGapMs;
   uint16_t width = 1, height = 1;
-  bool config = false;               // a decoder configuration is described
+  bool config = false;                 // a decoder configuration is described
   REFERENCE_TIME avgTimePerFrame = 0;  // 0: not checked
 };
 
@@ -701,8 +701,10 @@ HeldFile AvcFile(bool withConfig) {
   w.Script(OnMetaData(12.0, 3, 7));
   for (uint32_t v = 0, a = 0, i = 0; v < 12000 || a < 12000; ++i) {
     if (v < 12000 && v <= a) {
-      if (withConfig && v == 200) w.Video(0, SequenceHeaderPayload(7, ConfigRecord({kH264Sps}, kH264Pps)));
-      AddTag(w, f.video, kFlvTagVideo, v, AvcFrame(v % 2000 == 0, 30 + i % 11, i), 5, v % 2000 == 0);
+      if (withConfig && v == 200)
+        w.Video(0, SequenceHeaderPayload(7, ConfigRecord({kH264Sps}, kH264Pps)));
+      AddTag(w, f.video, kFlvTagVideo, v, AvcFrame(v % 2000 == 0, 30 + i % 11, i), 5,
+             v % 2000 == 0);
       v += 40;
     } else {
       AddTag(w, f.audio, kFlvTagAudio, a, AudioPayload(40 + i % 7, 0x3F), 1);
@@ -857,7 +859,8 @@ TEST_P(HeldFileTest, EveryTagThatFitsPlaysAndBuffersStayWithinATagPayload) {
   EXPECT_EQ(entry.m_wWidth, f.width);
   EXPECT_EQ(entry.m_wHeight, f.height);
   EXPECT_EQ(entry.m_ConfigBytes.Size() != 0, f.config);
-  if (f.avgTimePerFrame != 0) EXPECT_EQ(rig.Dmx()->FileState().AvgTimePerFrame(), f.avgTimePerFrame);
+  if (f.avgTimePerFrame != 0)
+    EXPECT_EQ(rig.Dmx()->FileState().AvgTimePerFrame(), f.avgTimePerFrame);
   rig.ConnectAllSinks();
   for (const std::string& name : rig.OutputPinNames()) {
     SCOPED_TRACE(name);
