@@ -52,7 +52,6 @@ class SampleEntry {
   void NoteTagSize(uint32_t cbDataSize) {
     if (m_dwLargestTag < cbDataSize) m_dwLargestTag = cbDataSize;
   }
-  uint32_t LargestTag() const { return m_dwLargestTag; }
 
   // FLV tag type of the stream's tags: 8 audio, 9 video.
   int32_t m_iStreamKind;
