@@ -145,13 +145,14 @@ class CFlvDmx : public CBaseDmx, public CSeeking {
   // refusal that ended delivery.
   HRESULT DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reader, const Segment& segment,
                          int64_t llPosition, FlvTag tag, bool* pbRestart);
-  // One tag as one sample from tStart to tStop. S_OK (delivered, or left out
-  // with its discontinuity used up) with *ptRelStop, the sample's stop
-  // relative to the segment; else the failure or refusal, after the
-  // end-of-stream it calls for.
+  // One tag as one sample from tStart to tStop, flagged with
+  // *pbDiscontinuity. S_OK with *ptRelStop, the sample's stop relative to the
+  // segment: delivered or left out (*pbDiscontinuity used up and cleared), or
+  // too large for the buffer and skipped (*pbDiscontinuity set for the next
+  // sample). Else the failure or refusal, after the end-of-stream it calls for.
   HRESULT DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader, const Segment& segment,
                      int64_t llPosition, const FlvTag& tag, REFERENCE_TIME tStart,
-                     REFERENCE_TIME tStop, BOOL bDiscontinuity, REFERENCE_TIME* ptRelStop);
+                     REFERENCE_TIME tStop, BOOL* pbDiscontinuity, REFERENCE_TIME* ptRelStop);
   // End-of-stream on the pin; a failure of it is reported.
   void EndStream(CBaseDmxOutputPin* pPin);
 

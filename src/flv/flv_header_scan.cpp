@@ -22,6 +22,9 @@ enum ScanFlags : uint32_t {
   kScanFirstAudioTag = 0x20,
   kScanBrokenLink = 0x40,  // never cleared: the scan runs to the end of the data
   kScanTailSearchFailed = 0x80,
+  // AVC or HEVC whose first video tag was no sequence header: later video
+  // tags are looked at for one (a recording joined mid-stream).
+  kScanDecoderConfig = 0x100,
 };
 
 constexpr uint32_t kScanVideo =
@@ -30,6 +33,10 @@ constexpr uint32_t kScanAudio = kScanAudioDescription | kScanFirstAudioTag;  // 
 constexpr uint32_t kTimeUnset = 0xFFFFFFFF;
 // Media seen before the tail search is worth its reads, in ms.
 constexpr uint32_t kTenSeconds = 10000;
+// Video tags after the first that are looked at for a late sequence header:
+// encoders re-send it at every key frame, and key frames come within
+// seconds, so a file without one in this many tags has none.
+constexpr uint32_t kConfigSearchTags = 2000;
 
 // The tail search probes the part it skips at most this much media apart
 // (at the rate of the scanned part), well inside one 24-bit wrap period...
@@ -121,6 +128,8 @@ class CFlvHeaderScan {
   bool IsAacRawFrame(const FlvTag& tag) const;
   void RaiseDuration(uint32_t dwTime);
   HRESULT OnVideoTag(const FlvTag& tag);
+  // A later video tag while kScanDecoderConfig is set.
+  void LookForDecoderConfig(const FlvTag& tag);
   HRESULT OnAudioTag(const FlvTag& tag);
   void OnScriptTag(const FlvTag& tag);
   void CountVideoTime(uint32_t dwTime);
@@ -144,6 +153,8 @@ class CFlvHeaderScan {
   uint32_t m_dwFirstVideoTime = kTimeUnset;
   uint32_t m_dwLastVideoTime = kTimeUnset;
   uint32_t m_cVideoTags = 0;
+  // Video tags looked at for a late sequence header.
+  uint32_t m_cConfigSearchTags = 0;
   // The latest audio or video time so far: the wraparound reference.
   uint32_t m_dwLatestTime = 0;
   // Every audio and video tag so far carried the upper bits of its time in
@@ -229,6 +240,7 @@ void CFlvHeaderScan::RaiseDuration(uint32_t dwTime) {
 
 HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
   m_File.m_dwStreamsSeen |= kStreamVideoSeen;
+  m_File.VideoEntry().NoteTagSize(tag.DataSize);
   RaiseDuration(tag.TimeStamp);
   if (m_dwFlags & kScanFrameDuration) {
     if (m_dwFlags & kScanSkipFirstVideoTag) {
@@ -237,18 +249,40 @@ HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
       CountVideoTime(tag.TimeStamp);
     }
   }
-  if (m_dwFlags & kScanVideoDescription) {
+  if (m_dwFlags & kScanDecoderConfig) {
+    LookForDecoderConfig(tag);
+  } else if (m_dwFlags & kScanVideoDescription) {
     m_dwFlags &= ~kScanVideoDescription;
     if (m_File.VideoEntry().ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0) !=
         S_OK) {
       return VFW_E_INVALID_FILE_FORMAT;
     }
+    if (m_File.VideoEntry().NeedsDecoderConfiguration()) m_dwFlags |= kScanDecoderConfig;
   }
   return S_OK;
 }
 
+void CFlvHeaderScan::LookForDecoderConfig(const FlvTag& tag) {
+  VideoSampleEntry& entry = m_File.VideoEntry();
+  // The flags byte (FrameType, CodecID) and AVCPacketType.
+  uint8_t prefix[2] = {};
+  if (tag.DataSize >= 2 && m_Reader.Read(m_llPos + kFlvTagPayloadOffset, 2, prefix) == S_OK &&
+      (prefix[0] & 0x0F) == entry.m_iCodecID && prefix[1] == kFlvPacketSequenceHeader) {
+    // A broken late header leaves the stream as it was: without one.
+    if (entry.ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0) != S_OK) {
+      entry.m_ConfigBytes.Clear();
+    }
+  }
+  if (!entry.NeedsDecoderConfiguration() || ++m_cConfigSearchTags >= kConfigSearchTags) {
+    m_dwFlags &= ~kScanDecoderConfig;
+  }
+}
+
 void CFlvHeaderScan::CountVideoTime(uint32_t dwTime) {
-  m_dwLastVideoTime = dwTime;
+  // A tag earlier than the first counted one (a sequence header moved
+  // forward with its old time) would make the span negative.
+  if (m_dwFirstVideoTime != kTimeUnset && dwTime < m_dwFirstVideoTime) return;
+  if (m_dwLastVideoTime == kTimeUnset || m_dwLastVideoTime < dwTime) m_dwLastVideoTime = dwTime;
   if (m_dwFirstVideoTime == kTimeUnset) {
     m_dwFirstVideoTime = dwTime;
   } else if (dwTime - m_dwFirstVideoTime > kTenSeconds) {
@@ -262,6 +296,7 @@ void CFlvHeaderScan::CountVideoTime(uint32_t dwTime) {
 
 HRESULT CFlvHeaderScan::OnAudioTag(const FlvTag& tag) {
   m_File.m_dwStreamsSeen |= kStreamAudioSeen;
+  m_File.AudioEntry().NoteTagSize(tag.DataSize);
   RaiseDuration(tag.TimeStamp);
   if (!(m_dwFlags & kScanAudioDescription)) return S_OK;
   if (m_dwFlags & kScanFirstAudioTag) {

@@ -1,4 +1,5 @@
 // The streaming loop of CFlvDmx: what each output pin's thread runs.
+#include <cinttypes>
 #include <cmath>
 #include <cstdint>
 #include <mutex>
@@ -113,7 +114,8 @@ HRESULT SeekToKeyFrame(const CFlvReader& reader, int64_t& llPosition, FlvTag& ta
 // One tag's payload into pSample through pReader: the codec prefix bytes are
 // skipped and the rest read straight into the sample's buffer. S_OK with
 // *pbSync; S_FALSE when the tag is not to be delivered (a sequence header, an
-// end-of-sequence packet, a tag too short for its prefix, or a short read); a
+// end-of-sequence packet, a tag too short for its prefix, or a short read);
+// VFW_E_BUFFER_OVERFLOW when the payload does not fit the sample's buffer; a
 // failure of the reader or the sample.
 HRESULT FillSample(const SampleEntry* pEntry, IAsyncReader* pReader, IMediaSample* pSample,
                    int64_t llPosition, const FlvTag& tag, BOOL* pbSync) {
@@ -138,6 +140,7 @@ HRESULT FillSample(const SampleEntry* pEntry, IAsyncReader* pReader, IMediaSampl
   }
 
   const LONG cbPayload = static_cast<LONG>(tag.DataSize - layout.cbSkip);
+  if (cbPayload > pSample->GetSize()) return VFW_E_BUFFER_OVERFLOW;
   HRESULT hr = pSample->SetActualDataLength(cbPayload);
   if (FAILED(hr)) return hr;
   BYTE* pData = nullptr;
@@ -343,14 +346,17 @@ HRESULT CFlvDmx::DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reade
                                          ExpectedPreviousTagSize(tag), type, next, llNextPosition,
                                          &bResynchronised) != S_OK;
     const REFERENCE_TIME tStart = static_cast<REFERENCE_TIME>(tag.TimeStamp) * kUnitsPerMs;
-    const REFERENCE_TIME tStop = bLast ? tStart + kLastSampleDuration
-                                       : static_cast<REFERENCE_TIME>(next.TimeStamp) * kUnitsPerMs;
+    // A next tag from before this one (a sequence header moved forward with
+    // its old time) would end the sample before it starts, as preroll.
+    const bool bBackwards = !bLast && next.TimeStamp < tag.TimeStamp;
+    const REFERENCE_TIME tStop = bLast || bBackwards
+                                     ? tStart + kLastSampleDuration
+                                     : static_cast<REFERENCE_TIME>(next.TimeStamp) * kUnitsPerMs;
     REFERENCE_TIME tRelStop = 0;
     const HRESULT hr = DeliverTag(pPin, reader, segment, llPosition, tag, tStart, tStop,
-                                  bDiscontinuity, &tRelStop);
+                                  &bDiscontinuity, &tRelStop);
     if (hr != S_OK) return hr;
-    // A tag that is not delivered still uses the discontinuity up.
-    bDiscontinuity = bResynchronised ? TRUE : FALSE;
+    if (bResynchronised) bDiscontinuity = TRUE;
 
     pPin->SetSampleCount(pPin->GetSampleCount() + 1);
     tag = next;
@@ -373,7 +379,7 @@ HRESULT CFlvDmx::DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reade
 
 HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
                             const Segment& segment, int64_t llPosition, const FlvTag& tag,
-                            REFERENCE_TIME tStart, REFERENCE_TIME tStop, BOOL bDiscontinuity,
+                            REFERENCE_TIME tStart, REFERENCE_TIME tStop, BOOL* pbDiscontinuity,
                             REFERENCE_TIME* ptRelStop) {
   const SampleEntry* pEntry = pPin->GetSampleEntry();
   IMediaSample* pSample = nullptr;
@@ -383,8 +389,20 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
     pPin->DeliverEndOfStream();
     return DeliveryFailed(this, hr);
   }
+  REFERENCE_TIME tRelStart = Relative(tStart, segment.llStart, segment.dRate);
+  REFERENCE_TIME tRelStop = Relative(tStop, segment.llStart, segment.dRate);
+  *ptRelStop = tRelStop;
   BOOL bSync = FALSE;
   const HRESULT hrFill = FillSample(pEntry, reader.Reader(), pSample, llPosition, tag, &bSync);
+  if (hrFill == VFW_E_BUFFER_OVERFLOW) {
+    // One tag larger than the buffers were sized for costs that tag only;
+    // the decoder learns of the gap from the next sample.
+    Trace("  Process: tag at 0x%" PRIX64 " (%u bytes) exceeds the %ld-byte buffer, skipped",
+          static_cast<uint64_t>(llPosition), tag.DataSize, static_cast<long>(pSample->GetSize()));
+    pSample->Release();
+    *pbDiscontinuity = TRUE;
+    return S_OK;
+  }
   if (FAILED(hrFill)) {
     pSample->Release();
     pPin->DeliverEndOfStream();
@@ -394,19 +412,18 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
   m_llCurrentTime = tStart;
   m_llCurrentFrame = pPin->GetSampleCount();
 
-  REFERENCE_TIME tRelStart = Relative(tStart, segment.llStart, segment.dRate);
-  REFERENCE_TIME tRelStop = Relative(tStop, segment.llStart, segment.dRate);
   pSample->SetPreroll(tRelStop <= 0);
   pSample->SetTime(&tRelStart, &tRelStop);
   pSample->SetSyncPoint(bSync);
-  pSample->SetDiscontinuity(bDiscontinuity);
+  pSample->SetDiscontinuity(*pbDiscontinuity);
+  // A tag that is not delivered still uses the discontinuity up.
+  *pbDiscontinuity = FALSE;
   const HRESULT hrDeliver = hrFill == S_OK ? pPin->Deliver(pSample) : S_OK;
   pSample->Release();
   if (hrDeliver != S_OK) {
     Trace(DeliverFailureFormat(pEntry->m_iStreamKind), static_cast<unsigned>(hrDeliver));
     return DeliveryFailed(this, hrDeliver);
   }
-  *ptRelStop = tRelStop;
   return S_OK;
 }
 

@@ -187,6 +187,8 @@ HRESULT AudioSampleEntry::GetMpegAudioMediaType(CMediaType* pmt) const {
   return S_OK;
 }
 
-uint32_t AudioSampleEntry::GetMaxSampleSize() { return m_Format.wfx.nAvgBytesPerSec; }
+uint32_t AudioSampleEntry::GetMaxSampleSize() {
+  return FitToTags(m_Format.wfx.nAvgBytesPerSec, kAudioSampleFloor);
+}
 
 }  // namespace flvdmx

@@ -22,6 +22,10 @@ namespace flvdmx {
 // or the tail of the MPEG structures (12 or 22).
 inline constexpr uint32_t kAudioExtraSize = 22;
 
+// The smallest audio buffer: well above the largest compressed audio frame,
+// and enough for free-format MPEG audio, which declares no byte rate.
+inline constexpr uint32_t kAudioSampleFloor = 64 * 1024;
+
 struct WaveFormatWithExtra {
   WAVEFORMATEX wfx;
   BYTE abExtra[kAudioExtraSize];
@@ -45,7 +49,8 @@ class AudioSampleEntry final : public SampleEntry {
   HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
   HRESULT ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
                             uint32_t dwDuration) override;
-  // nAvgBytesPerSec; 0 is possible (free-format MPEG audio).
+  // nAvgBytesPerSec (0 for free-format MPEG audio), fitted to the tags seen
+  // (FitToTags) with a floor of kAudioSampleFloor.
   uint32_t GetMaxSampleSize() override;
 
   // The MPEG audio frame header at llPosition (the byte after the tag's flags

@@ -21,6 +21,10 @@ namespace flvdmx {
 
 class CMediaType;
 
+// The most a tag's payload can hold (DataSize is 24 bits): no sample is
+// larger, whatever a stream declares.
+inline constexpr uint32_t kMaxTagPayload = 0xFFFFFF;
+
 class SampleEntry {
  public:
   SampleEntry(const SampleEntry&) = delete;
@@ -38,8 +42,16 @@ class SampleEntry {
   virtual HRESULT ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition,
                                     const FlvTag* pTag, uint32_t dwDuration);
 
-  // Buffer size the output pin's allocator must provide.
+  // Buffer size the output pin's allocator must provide: never above
+  // kMaxTagPayload.
   virtual uint32_t GetMaxSampleSize() = 0;
+
+  // The header scan reports each tag of the stream it walks, so that the
+  // buffers hold at least the largest one (a declared picture size or byte
+  // rate need not bound what the file really holds).
+  void NoteTagSize(uint32_t cbDataSize) {
+    if (m_dwLargestTag < cbDataSize) m_dwLargestTag = cbDataSize;
+  }
 
   // FLV tag type of the stream's tags: 8 audio, 9 video.
   int32_t m_iStreamKind;
@@ -53,6 +65,14 @@ class SampleEntry {
   // Clears the type and sets what every stream type has: all fields zero,
   // fixed-size samples of size 1.
   static void ResetMediaType(CMediaType* pmt);
+
+  // The buffer size for a stream whose own estimate is cbEstimate: at least
+  // cbFloor and the largest tag seen (with half again as headroom, for the
+  // tags the scan did not reach), at most kMaxTagPayload.
+  uint32_t FitToTags(uint64_t cbEstimate, uint32_t cbFloor) const;
+
+ private:
+  uint32_t m_dwLargestTag = 0;  // DataSize, prefix bytes included
 };
 
 }  // namespace flvdmx

@@ -260,8 +260,7 @@ HRESULT VideoSampleEntry::GetMediaType(int iPosition, CMediaType* pmt) {
 }
 
 uint32_t VideoSampleEntry::GetMaxSampleSize() {
-  const int64_t cb = int64_t{m_wWidth} * m_wHeight * m_wBitCount / 8 * 2;
-  return static_cast<uint32_t>(std::min<int64_t>(cb, 0x7FFFFFFF));
+  return FitToTags(uint64_t{m_wWidth} * m_wHeight * m_wBitCount / 8 * 2, kVideoSampleFloor);
 }
 
 }  // namespace flvdmx

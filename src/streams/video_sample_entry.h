@@ -28,6 +28,10 @@ class CMiniParserH265;
 // layout, "hvcC" for an HEVCDecoderConfigurationRecord.
 inline constexpr uint32_t kConfigBoxHeaderSize = 8;
 
+// The smallest video buffer: a key frame of a small picture at high quality
+// can be larger than two raw pictures.
+inline constexpr uint32_t kVideoSampleFloor = 256 * 1024;
+
 class VideoSampleEntry final : public SampleEntry {
  public:
   VideoSampleEntry();
@@ -41,14 +45,20 @@ class VideoSampleEntry final : public SampleEntry {
   // VFW_E_UNSUPPORTED_VIDEO for other codecs.
   HRESULT ReadFormatFromTag(IAsyncReader* pReader, int64_t llDataPosition, const FlvTag* pTag,
                             uint32_t dwDuration) override;
-  // Two pictures at width x height x bit count; saturates at 0x7FFFFFFF for
-  // sizes no allocator could serve.
+  // Two pictures at width x height x bit count, fitted to the tags seen
+  // (FitToTags) with a floor of kVideoSampleFloor.
   uint32_t GetMaxSampleSize() override;
 
   void SetAvgTimePerFrame(REFERENCE_TIME llAvgTimePerFrame) {
     m_llAvgTimePerFrame = llAvgTimePerFrame;
   }
   bool IsVp6() const { return m_iCodecID == kVideoCodecVp6; }
+  // AVC or HEVC still without a decoder configuration: a later sequence
+  // header can give it.
+  bool NeedsDecoderConfiguration() const {
+    return (m_iCodecID == kVideoCodecAvc || m_iCodecID == kVideoCodecHevc) &&
+           m_ConfigBytes.Size() == 0;
+  }
 
   // The FOURCC subtype for the stored CodecID, or VFW_E_UNSUPPORTED_VIDEO.
   HRESULT GetVideoSubtype(GUID* pSubtype) const;

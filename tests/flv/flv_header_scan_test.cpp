@@ -200,6 +200,55 @@ TEST(HeaderScanTest, AacIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
   }
 }
 
+// AVC and HEVC take their configuration from the first sequence header of
+// the stream, wherever it comes (with its old time, or after other codecs'
+// headers); a broken one, or none within the tags searched, leaves the stream
+// at 1 x 1 without one. The frame duration always comes from the frames.
+TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
+  const std::vector<uint8_t> avc = SequenceHeaderPayload(7, ConfigRecord({kH264Sps}, kH264Pps));
+  const std::vector<uint8_t> hevc =
+      SequenceHeaderPayload(12, HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}}));
+  const std::vector<uint8_t> cut(avc.begin(), avc.begin() + 12);
+  const struct {
+    const char* name;
+    uint8_t codecId;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> headers;  // before frame n
+    uint32_t cFrames;
+    bool bConfig;
+  } cases[] = {
+      {"HeaderFirst", 7, {{0, avc}}, 300, true},
+      {"AfterFiveFrames", 7, {{5, avc}}, 300, true},
+      {"HevcAfterFiveFrames", 12, {{5, hevc}}, 300, true},
+      {"AnotherCodecsHeaderIsPassedOver", 7, {{3, hevc}, {5, avc}}, 300, true},
+      {"BrokenThenGood", 7, {{2, cut}, {5, avc}}, 300, true},
+      {"BrokenOnly", 7, {{5, cut}}, 300, false},
+      {"NoHeaderAtAll", 7, {}, 300, false},
+      {"BeyondTheTagsSearched", 7, {{2100, avc}}, 2200, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlvWriter w(kFlvHasVideo);
+    w.Script(OnMetaData(c.cFrames * 0.04));
+    for (uint32_t i = 0; i < c.cFrames; ++i) {
+      for (const auto& [before, payload] : c.headers)
+        if (before == i) w.Video(0, payload);
+      std::vector<uint8_t> frame = {static_cast<uint8_t>((i % 50 ? 0x20 : 0x10) | c.codecId), 1, 0,
+                                    0, 0};
+      frame.resize(20 + i % 9, static_cast<uint8_t>(i));
+      w.Video(i * 40, frame);
+    }
+    const ScanResult r = Scan(w.Bytes());
+    ASSERT_EQ(r.hr, S_OK);
+    const VideoSampleEntry& entry = r.scan->VideoEntry();
+    EXPECT_EQ(entry.m_iCodecID, c.codecId);
+    EXPECT_EQ(entry.m_wWidth, c.bConfig ? 320 : 1);
+    EXPECT_EQ(entry.m_wHeight, c.bConfig ? 180 : 1);
+    EXPECT_EQ(entry.m_ConfigBytes.Size() != 0, c.bConfig);
+    EXPECT_EQ(r.scan->AvgTimePerFrame(), 400000);
+    EXPECT_EQ(r.scan->Duration(), c.cFrames * 40);
+  }
+}
+
 // Five hours without a metadata duration: the 24-bit times wrap once. One
 // tag of each stream every two seconds keeps the file small; the tail search
 // still has to carry its times over the wrap from the first seconds.

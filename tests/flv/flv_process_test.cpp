@@ -21,6 +21,7 @@
 #include "support/media.h"
 #include "support/test_filters.h"
 #include "support/toy_format.h"
+#include "streams/video_units.h"
 
 namespace flvdmx::filtertest {
 namespace {
@@ -74,8 +75,8 @@ TEST_F(StreamingLoopTest, RepairedBackLinkDoesNotStopDelivery) {
 }
 
 // A tag without payload is skipped but still ends the sample before it; a
-// cut tag is not delivered; a tag larger than two pictures ends the stream
-// with an error reported to the graph. Every stream still ends.
+// cut tag is not delivered; a tag larger than two pictures that the scan saw
+// is delivered whole. Every stream still ends.
 TEST_F(StreamingLoopTest, BadTagsEndOrSkipCleanly) {
   const CraftedFlv crafted = MakeFlv(Layout());
   const auto video = crafted.Of(kFlvTagVideo);
@@ -91,7 +92,7 @@ TEST_F(StreamingLoopTest, BadTagsEndOrSkipCleanly) {
       {"truncated file",
        std::vector<uint8_t>(crafted.bytes.begin(), crafted.bytes.begin() + cut.position + 25),
        video.size() / 2, video.size() / 2 - 1, cut.timeMs * kMs, false},
-      {"oversized tag", {}, 2, 1, 200 * kMs, true},
+      {"tag larger than two pictures", {}, 4, 1, 200 * kMs, false},
   };
   for (const size_t filler : {size_t{0}, size_t{200000}}) {
     FlvWriter w(kFlvHasVideo);
@@ -647,6 +648,248 @@ TEST_P(ReadFaultSweepTest, FailingFromAnyReadOnEndsTheRunCleanly) {
 INSTANTIATE_TEST_SUITE_P(Faults, ReadFaultSweepTest,
                          ::testing::Values(HRESULT_FROM_WIN32(64),  // ERROR_NETNAME_DELETED
                                            E_FAIL, S_FALSE));
+
+// What files really hold against what they declare: an AVC configuration
+// that comes late or never, hostile picture sizes, tags larger than any
+// estimate. Each case is a file and the samples it must give.
+struct HeldFile {
+  std::vector<uint8_t> bytes;
+  std::vector<FileTag> video, audio;  // the tags that must come out as samples
+  // Samples after skipped tags, which carry a discontinuity.
+  std::vector<uint32_t> videoGapMs, audioGapMs;
+  uint16_t width = 1, height = 1;
+  bool config = false;                 // a decoder configuration is described
+  REFERENCE_TIME avgTimePerFrame = 0;  // 0: not checked
+};
+
+// AVC: flags byte, AVCPacketType 1, CompositionTime 0, `size` bytes.
+std::vector<uint8_t> AvcFrame(bool key, size_t size, uint8_t seed = 0) {
+  std::vector<uint8_t> p = {static_cast<uint8_t>(key ? 0x17 : 0x27), 1, 0, 0, 0};
+  for (size_t i = 0; i < size; ++i) p.push_back(static_cast<uint8_t>(seed + i));
+  return p;
+}
+
+// Sorenson H.263 key frame declaring width x height (PictureSize 1), then filler.
+std::vector<uint8_t> SorensonFrame(uint16_t width, uint16_t height, size_t filler) {
+  std::vector<uint8_t> p = {0x12};
+  uint32_t acc = 0;
+  int bits = 0;
+  const auto put = [&](uint32_t v, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+      acc = acc << 1 | ((v >> i) & 1);
+      if (++bits == 8) p.push_back(static_cast<uint8_t>(acc)), acc = 0, bits = 0;
+    }
+  };
+  put(1, 17), put(0, 5), put(0, 8), put(1, 3);  // start code, version, reference, size
+  put(width, 16), put(height, 16), put(0, 8 - bits);
+  p.resize(p.size() + filler, 0x5A);
+  return p;
+}
+
+int64_t AddTag(FlvWriter& w, std::vector<FileTag>& list, uint8_t type, uint32_t ms,
+               const std::vector<uint8_t>& payload, uint32_t cbPrefix, bool key = true) {
+  const int64_t pos = w.Tag(type, ms, payload);
+  list.push_back({pos, type, ms, key, static_cast<uint32_t>(payload.size() - cbPrefix)});
+  return pos;
+}
+
+// 12 s of AVC (320 x 180) every 40 ms and PCM audio every 50 ms; the
+// sequence header after five coded frames with time 0, or none.
+HeldFile AvcFile(bool withConfig) {
+  HeldFile f;
+  FlvWriter w;
+  w.Script(OnMetaData(12.0, 3, 7));
+  for (uint32_t v = 0, a = 0, i = 0; v < 12000 || a < 12000; ++i) {
+    if (v < 12000 && v <= a) {
+      if (withConfig && v == 200)
+        w.Video(0, SequenceHeaderPayload(7, ConfigRecord({kH264Sps}, kH264Pps)));
+      AddTag(w, f.video, kFlvTagVideo, v, AvcFrame(v % 2000 == 0, 30 + i % 11, i), 5,
+             v % 2000 == 0);
+      v += 40;
+    } else {
+      AddTag(w, f.audio, kFlvTagAudio, a, AudioPayload(40 + i % 7, 0x3F), 1);
+      a += 50;
+    }
+  }
+  f.bytes = w.Bytes();
+  f.width = withConfig ? 320 : 1, f.height = withConfig ? 180 : 1;
+  f.config = withConfig;
+  f.avgTimePerFrame = 40 * kMs;
+  return f;
+}
+
+// Sorenson H.263 at 33,328 x 8,739: two such pictures would be 1.6 GiB.
+HeldFile HostileSorenson() {
+  HeldFile f;
+  FlvWriter w(kFlvHasVideo);
+  for (uint32_t v = 0; v < 1000; v += 100)
+    AddTag(w, f.video, kFlvTagVideo, v, SorensonFrame(33328, 8739, v == 500 ? 400000 : 20), 1);
+  f.bytes = w.Bytes();
+  f.width = 33328, f.height = 8739;
+  return f;
+}
+
+// AVC whose first tag is no sequence header (1 x 1), then larger tags, one
+// of 300 KB.
+HeldFile TinyAvcThenLargeTags() {
+  HeldFile f;
+  FlvWriter w(kFlvHasVideo);
+  AddTag(w, f.video, kFlvTagVideo, 0, AvcFrame(true, 4), 5);
+  for (uint32_t v = 40; v < 400; v += 40)
+    AddTag(w, f.video, kFlvTagVideo, v, AvcFrame(false, v == 200 ? 300000 : 25), 5, false);
+  f.bytes = w.Bytes();
+  return f;
+}
+
+// 30 s of screen video (160 x 120) and PCM audio: the scan stops after ten
+// seconds, so two video tags at 20 s and an audio tag at 25 s exceed the
+// buffers.
+HeldFile TagsBeyondTheEstimate() {
+  HeldFile f;
+  FlvWriter w;
+  w.Script(OnMetaData(30.0, 3, 3));
+  for (uint32_t v = 0, a = 0, i = 0; v < 30000 || a < 30000; ++i) {
+    if (v < 30000 && v <= a) {
+      const bool key = v % 1000 == 0, huge = v == 20000 || v == 20100;
+      const auto payload = VideoPayload(false, key, huge ? 400000 : 20 + i % 13, uint8_t(i));
+      if (huge) {
+        w.Video(v, payload);
+      } else {
+        AddTag(w, f.video, kFlvTagVideo, v, payload, 1, key);
+      }
+      v += 100;
+    } else {
+      const auto payload = AudioPayload(a == 25000 ? 300000 : 30 + i % 5, 0x3F);
+      if (a == 25000) {
+        w.Audio(a, payload);
+      } else {
+        AddTag(w, f.audio, kFlvTagAudio, a, payload, 1);
+      }
+      a += 50;
+    }
+  }
+  f.bytes = w.Bytes();
+  f.videoGapMs = {20200}, f.audioGapMs = {25050};
+  f.width = 160, f.height = 120;
+  return f;
+}
+
+// The ffmpeg-made 320 x 240 file with its AVC sequence header moved after the
+// fifth coded frame (keeping its time), against ffprobe's packets of the
+// original.
+HeldFile LateConfigFromFfmpeg() {
+  const std::string path = MediaPath("h264_aac_short.flv");
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<uint8_t> b{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+  struct Tag {
+    uint8_t type;
+    uint32_t ms;
+    std::vector<uint8_t> payload;
+  };
+  std::vector<Tag> tags;
+  size_t p = b.size() < 9 ? b.size() : (size_t{b[5]} << 24 | b[6] << 16 | b[7] << 8 | b[8]) + 4;
+  while (p + 11 <= b.size()) {
+    const size_t cb = size_t{b[p + 1]} << 16 | b[p + 2] << 8 | b[p + 3];
+    if (cb > b.size() - p - 11) break;
+    const uint32_t ms = uint32_t{b[p + 7]} << 24 | b[p + 4] << 16 | b[p + 5] << 8 | b[p + 6];
+    tags.push_back({b[p], ms, std::vector<uint8_t>(b.begin() + p + 11, b.begin() + p + 11 + cb)});
+    p += 11 + cb + 4;
+  }
+  const auto isVideo = [](const Tag& t) { return t.type == kFlvTagVideo; };
+  auto header = std::find_if(tags.begin(), tags.end(), isVideo);
+  EXPECT_TRUE(header != tags.end() && header->payload.size() > 1 && header->payload[1] == 0);
+  HeldFile f;
+  if (header == tags.end()) return f;
+  const Tag moved = *header;
+  tags.erase(header);
+  auto sixth = tags.begin();
+  for (int n = 0; n < 6; ++n) sixth = std::find_if(n ? sixth + 1 : sixth, tags.end(), isVideo);
+  tags.insert(sixth, moved);
+  FlvWriter w;
+  for (const Tag& t : tags) w.Tag(t.type, t.ms, t.payload);
+  f.bytes = w.Bytes();
+  for (const ProbePacket& pk : ProbePackets(path)) {
+    const bool video = pk.codec_type == "video";
+    (video ? f.video : f.audio)
+        .push_back({pk.pos - 4, video ? kFlvTagVideo : kFlvTagAudio,
+                    static_cast<uint32_t>(pk.dts_ms), pk.key || !video,
+                    static_cast<uint32_t>(pk.size)});
+  }
+  f.width = 320, f.height = 240, f.config = true;
+  return f;
+}
+
+// Samples against the tags: all of them in order, with their times and
+// sizes, a discontinuity on the first and after each gap, none as preroll.
+void ExpectHeld(const std::vector<SinkEvent>& events, const std::vector<FileTag>& tags,
+                const std::vector<uint32_t>& gapMs, const char* what) {
+  SCOPED_TRACE(what);
+  const std::vector<SinkEvent> samples = SamplesOf(events);
+  ASSERT_EQ(samples.size(), tags.size()) << "samples delivered against tags in the file";
+  for (size_t i = 0; i < tags.size(); ++i) {
+    SCOPED_TRACE("tag at " + std::to_string(tags[i].timeMs) + " ms");
+    const bool gap = std::find(gapMs.begin(), gapMs.end(), tags[i].timeMs) != gapMs.end();
+    EXPECT_EQ(samples[i].tStart, tags[i].timeMs * kMs);
+    EXPECT_EQ(samples[i].lActual, static_cast<LONG>(tags[i].payloadSize));
+    EXPECT_EQ(samples[i].bSyncPoint, tags[i].key);
+    EXPECT_EQ(samples[i].bDiscontinuity, i == 0 || gap);
+    EXPECT_FALSE(samples[i].bPreroll);
+  }
+  EXPECT_EQ(events.back().kind, SinkEvent::kEndOfStream);
+}
+
+struct HeldCase {
+  const char* name;
+  HeldFile (*make)();
+};
+void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
+
+class HeldFileTest : public ::testing::TestWithParam<HeldCase> {
+ protected:
+  void TearDown() override { ExpectObjectsActive(0); }
+};
+
+TEST_P(HeldFileTest, EveryTagThatFitsPlaysAndBuffersStayWithinATagPayload) {
+  const HeldFile f = GetParam().make();
+  ASSERT_FALSE(f.bytes.empty());
+  FilterRig rig(f.bytes);
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  const VideoSampleEntry& entry = rig.Dmx()->FileState().VideoEntry();
+  EXPECT_EQ(entry.m_wWidth, f.width);
+  EXPECT_EQ(entry.m_wHeight, f.height);
+  EXPECT_EQ(entry.m_ConfigBytes.Size() != 0, f.config);
+  if (f.avgTimePerFrame != 0)
+    EXPECT_EQ(rig.Dmx()->FileState().AvgTimePerFrame(), f.avgTimePerFrame);
+  rig.ConnectAllSinks();
+  for (const std::string& name : rig.OutputPinNames()) {
+    SCOPED_TRACE(name);
+    CBaseDmxOutputPin* pPin = rig.OutputPin(name);
+    const std::vector<FileTag>& tags = name == "Video" ? f.video : f.audio;
+    uint32_t cbLargest = 0;
+    for (const FileTag& t : tags) cbLargest = std::max(cbLargest, t.payloadSize);
+    EXPECT_LE(pPin->GetMaxSampleSize(), kMaxTagPayload);
+    EXPECT_GE(pPin->GetMaxSampleSize(), cbLargest);
+    ALLOCATOR_PROPERTIES actual{};
+    ASSERT_NE(pPin->GetAllocatorNoRef(), nullptr);
+    ASSERT_EQ(pPin->GetAllocatorNoRef()->GetProperties(&actual), S_OK);
+    EXPECT_EQ(actual.cbBuffer, static_cast<LONG>(pPin->GetMaxSampleSize()));
+  }
+  EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+  ExpectHeld(rig.Sink("Video")->Events(), f.video, f.videoGapMs, "Video");
+  if (!f.audio.empty()) ExpectHeld(rig.Sink("Audio")->Events(), f.audio, f.audioGapMs, "Audio");
+  for (const CHostGraph::Event& e : rig.Graph()->PeekEvents()) EXPECT_NE(e.lCode, EC_ERRORABORT);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HeldFileTest,
+    ::testing::Values(HeldCase{"LateAvcSequenceHeader", [] { return AvcFile(true); }},
+                      HeldCase{"NoAvcSequenceHeader", [] { return AvcFile(false); }},
+                      HeldCase{"SorensonAt33328x8739", HostileSorenson},
+                      HeldCase{"AvcAt1x1ThenLargeTags", TinyAvcThenLargeTags},
+                      HeldCase{"TagsLargerThanTheEstimate", TagsBeyondTheEstimate},
+                      HeldCase{"FfmpegFileWithLateSequenceHeader", LateConfigFromFfmpeg}),
+    [](const ::testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace flvdmx::filtertest
