@@ -12,5 +12,7 @@ function(flvdmx_glob_sources out)
     list(FILTER result EXCLUDE REGEX "_win\\.cpp$")
   endif()
   list(FILTER result EXCLUDE REGEX "_test\\.cpp$")
+  # Fuzz entry points build only as fuzz targets and replay runners.
+  list(FILTER result EXCLUDE REGEX "_fuzzer\\.cpp$")
   set(${out} ${result} PARENT_SCOPE)
 endfunction()

@@ -91,7 +91,7 @@ STDMETHODIMP CMemAllocator::Commit() {
   std::lock_guard<std::mutex> lock(m_Mutex);
   if (m_bCommitted) return S_OK;
   if (m_Props.cBuffers <= 0 || m_Props.cbBuffer <= 0) return VFW_E_SIZENOTSET;
-  if (m_pMemory == nullptr) {
+  if (!m_bAllocated) {
     const HRESULT hr = AllocateLocked();
     if (FAILED(hr)) return hr;
   }
@@ -102,36 +102,50 @@ STDMETHODIMP CMemAllocator::Commit() {
 HRESULT CMemAllocator::AllocateLocked() {
   const uint64_t stride = Stride(m_Props);
   const uint64_t align = static_cast<uint64_t>(m_Props.cbAlign);
-  const uint64_t total = stride * static_cast<uint64_t>(m_Props.cBuffers) + align;
+  const uint64_t total = (stride + align) * static_cast<uint64_t>(m_Props.cBuffers);
   if (total > kMaxTotalBytes) return E_OUTOFMEMORY;
-  m_pMemory = static_cast<BYTE*>(std::malloc(static_cast<size_t>(total)));
-  if (m_pMemory == nullptr) return E_OUTOFMEMORY;
-
-  // The first buffer (after its prefix) on an alignment boundary; the stride
-  // keeps the others there.
-  const uintptr_t firstData = reinterpret_cast<uintptr_t>(m_pMemory) + m_Props.cbPrefix;
-  const uintptr_t aligned = (firstData + align - 1) / align * align;
-  BYTE* pFirst = m_pMemory + (aligned - reinterpret_cast<uintptr_t>(m_pMemory));
   try {
     m_Samples.reserve(static_cast<size_t>(m_Props.cBuffers));
     m_Free.reserve(static_cast<size_t>(m_Props.cBuffers));
-    for (LONG i = 0; i < m_Props.cBuffers; ++i) {
-      m_Samples.push_back(
-          std::make_unique<CMediaSample>(this, pFirst + i * stride, m_Props.cbBuffer));
-      m_Free.push_back(m_Samples.back().get());
-    }
+    m_Blocks.reserve(static_cast<size_t>(m_Props.cBuffers));
   } catch (const std::bad_alloc&) {
     FreeLocked();
     return E_OUTOFMEMORY;
   }
+  m_bAllocated = true;
   return S_OK;
+}
+
+CMediaSample* CMemAllocator::MakeSampleLocked() {
+  // Each buffer gets its memory when it is first lent out: a pipeline that
+  // hands buffers straight back touches one or two of them, however many
+  // the filter asked for.
+  const uint64_t stride = Stride(m_Props);
+  const uint64_t align = static_cast<uint64_t>(m_Props.cbAlign);
+  auto* pBlock = static_cast<BYTE*>(std::malloc(static_cast<size_t>(stride + align)));
+  if (pBlock == nullptr) return nullptr;
+  // The data (after its prefix) on an alignment boundary.
+  const uintptr_t firstData = reinterpret_cast<uintptr_t>(pBlock) + m_Props.cbPrefix;
+  const uintptr_t aligned = (firstData + align - 1) / align * align;
+  BYTE* pData = pBlock + (aligned - reinterpret_cast<uintptr_t>(pBlock));
+  std::unique_ptr<CMediaSample> pSample(new (std::nothrow)
+                                            CMediaSample(this, pData, m_Props.cbBuffer));
+  if (!pSample) {
+    std::free(pBlock);
+    return nullptr;
+  }
+  // Both tables were reserved for every buffer by AllocateLocked: no throw.
+  m_Blocks.push_back(pBlock);
+  m_Samples.push_back(std::move(pSample));
+  return m_Samples.back().get();
 }
 
 void CMemAllocator::FreeLocked() {
   m_Free.clear();
   m_Samples.clear();
-  std::free(m_pMemory);
-  m_pMemory = nullptr;
+  for (BYTE* pBlock : m_Blocks) std::free(pBlock);
+  m_Blocks.clear();
+  m_bAllocated = false;
 }
 
 STDMETHODIMP CMemAllocator::Decommit() {
@@ -154,12 +168,19 @@ STDMETHODIMP CMemAllocator::GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* p
     std::unique_lock<std::mutex> lock(m_Mutex);
     for (;;) {
       if (!m_bCommitted) return VFW_E_NOT_COMMITTED;
-      if (!m_Free.empty()) break;
+      if (!m_Free.empty()) {
+        pSample = m_Free.back();
+        m_Free.pop_back();
+        break;
+      }
+      if (m_Samples.size() < static_cast<size_t>(m_Props.cBuffers)) {
+        pSample = MakeSampleLocked();
+        if (pSample == nullptr) return E_OUTOFMEMORY;
+        break;
+      }
       if ((dwFlags & AM_GBF_NOWAIT) != 0) return VFW_E_TIMEOUT;
       m_BufferReturned.wait(lock);
     }
-    pSample = m_Free.back();
-    m_Free.pop_back();
     pSample->ResetForUse();
   }
   AddRef();  // dropped when the sample comes back

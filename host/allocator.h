@@ -7,9 +7,10 @@
 //
 // Ownership: reference counted; not aggregatable. The allocator owns its
 // memory and its samples. While a sample is lent out the allocator holds a
-// reference on itself, so it outlives every sample in use. Its memory is
-// allocated by Commit and freed once it is decommitted and every sample is
-// back (or when it is destroyed).
+// reference on itself, so it outlives every sample in use. Commit checks the
+// total size; each buffer's memory is allocated when it is first lent out,
+// and all of it is freed once the allocator is decommitted and every sample
+// is back (or when it is destroyed).
 //
 // Locks: one internal mutex guards the properties, the state and the free
 // list; GetBuffer waits on it. It is never held while calling out.
@@ -62,8 +63,11 @@ class CMemAllocator final : public IMemAllocator {
   CMemAllocator() = default;
   ~CMemAllocator();
 
-  // Under m_Mutex.
+  // Under m_Mutex. AllocateLocked checks the total and reserves the tables;
+  // MakeSampleLocked gives one more buffer its memory (null when there is
+  // none).
   HRESULT AllocateLocked();
+  CMediaSample* MakeSampleLocked();
   void FreeLocked();
   bool AllSamplesBackLocked() const { return m_Free.size() == m_Samples.size(); }
 
@@ -72,7 +76,8 @@ class CMemAllocator final : public IMemAllocator {
   std::condition_variable m_BufferReturned;
   ALLOCATOR_PROPERTIES m_Props{0, 0, 1, 0};
   bool m_bCommitted = false;
-  BYTE* m_pMemory = nullptr;
+  bool m_bAllocated = false;
+  std::vector<BYTE*> m_Blocks;  // one per sample made, in the same order
   std::vector<std::unique_ptr<CMediaSample>> m_Samples;
   std::vector<CMediaSample*> m_Free;
 };

@@ -34,7 +34,8 @@ class CRecordingSink::CSinkPin : public CBaseInputPin {
     if (FAILED(pSample->GetPointer(&pData)) || event.lActual < 0 ||
         event.lActual > pSample->GetSize())
       pData = nullptr;
-    if (pData != nullptr) event.dwCrc32 = Crc32(pData, static_cast<size_t>(event.lActual));
+    if (pData != nullptr && m_pSink->m_bChecksums)
+      event.dwCrc32 = Crc32(pData, static_cast<size_t>(event.lActual));
 
     std::chrono::milliseconds delay{0};
     {
@@ -171,6 +172,8 @@ void CRecordingSink::SetHoldSamples(bool bHold) {
   std::lock_guard<std::mutex> lock(m_RecordMutex);
   m_bHoldSamples = bHold;
 }
+
+void CRecordingSink::SetChecksums(bool bChecksums) { m_bChecksums = bChecksums; }
 
 void CRecordingSink::SetRefusal(uint64_t cAccepted, HRESULT hr) {
   std::lock_guard<std::mutex> lock(m_RecordMutex);

@@ -29,6 +29,7 @@
 // the streaming calls never take it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -88,6 +89,9 @@ class CRecordingSink : public CSinkFilter {
   void SetEventCallback(EventCallback callback);
   void SetSampleDelay(std::chrono::milliseconds delay);
   void SetHoldSamples(bool bHold);
+  // Without checksums every sample records a CRC-32 of 0 (the default is on);
+  // for callers that play many files and compare no payloads.
+  void SetChecksums(bool bChecksums);
   // After cAccepted samples, Receive answers hr for every further one, as a
   // decoder that refuses what it is given (S_OK: never).
   void SetRefusal(uint64_t cAccepted, HRESULT hr);
@@ -127,6 +131,7 @@ class CRecordingSink : public CSinkFilter {
   EventCallback m_Callback;
   std::chrono::milliseconds m_SampleDelay{0};
   bool m_bHoldSamples = false;
+  std::atomic<bool> m_bChecksums{true};  // read by Receive without the record lock
   uint64_t m_cRefuseAfter = 0;
   HRESULT m_hrRefusal = S_OK;
   bool m_bStreaming = false;  // the pin is active: a run is on

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whichever of the named Debian packages are missing.
-# Usage: scripts/deps.sh build|test|wine
+# Usage: scripts/deps.sh build|test|wine|fuzz
 set -euo pipefail
 build_pkgs=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
 test_pkgs=(googletest libgtest-dev libgmock-dev ffmpeg g++-mingw-w64-x86-64 mingw-w64-tools
@@ -8,6 +8,9 @@ test_pkgs=(googletest libgtest-dev libgmock-dev ffmpeg g++-mingw-w64-x86-64 ming
 # plugins-good brings mpg123, which Wine's MPEG Layer-3 Decoder needs; never
 # gstreamer1.0-libav, which carries an FLV demultiplexer.
 wine_pkgs=(wine64 gstreamer1.0-plugins-good)
+# clang with its libFuzzer and sanitizer runtimes; llvm brings llvm-profdata
+# and llvm-cov for scripts/fuzz.sh's coverage report.
+fuzz_pkgs=(clang-14 libclang-rt-14-dev llvm-14)
 
 want=()
 for group in "$@"; do
@@ -15,6 +18,7 @@ for group in "$@"; do
     build) want+=("${build_pkgs[@]}") ;;
     test) want+=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
     wine) want+=("${wine_pkgs[@]}") ;;
+    fuzz) want+=("${build_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
     *) echo "deps.sh: unknown group $group" >&2; exit 2 ;;
   esac
 done

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: native, ASan+UBSan, the threaded tests under
-# TSan, the mingw cross build, and the Windows build under Wine.
+# TSan, the fuzz targets (seeds and a short run), the mingw cross build, and
+# the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
@@ -29,6 +30,10 @@ done
 run_preset default
 run_preset asan
 run_preset tsan "${tsan_targets[@]}"
+
+echo "== fuzz =="
+scripts/deps.sh fuzz
+bash scripts/fuzz-stage.sh
 
 echo "== mingw =="
 cmake --preset mingw >/dev/null

@@ -145,13 +145,20 @@ int CBlockReader::Fill(int64_t llPosition, int64_t llEnd) {
   if (FAILED(m_pInner->Length(&llTotal, &llAvailable))) return -1;
   if (llStop > llAvailable) llStop = llAvailable;
   if (llEnd > llStop) return -1;  // straddles the block, or past the data there is
-  if (!block.pData) {
-    block.pData.reset(new (std::nothrow) uint8_t[m_cbBlock]);
+  const LONG cb = static_cast<LONG>(llStop - llStart);
+  if (cb <= 0) return -1;  // nothing to cache: the read passes through
+  // Sized by what the fill brings, not the largest block: a short file or a
+  // sparse walk never pays for a whole block.
+  if (block.cbCapacity < static_cast<uint32_t>(cb)) {
+    block.pData.reset();
+    block.cbCapacity = 0;
+    block.llStart = block.llEnd = 0;
+    block.pData.reset(new (std::nothrow) uint8_t[static_cast<size_t>(cb)]);
     if (!block.pData) return -1;
+    block.cbCapacity = static_cast<uint32_t>(cb);
   }
   m_cbFill = cbFill;
   block.llStart = block.llEnd = block.cReads = 0;
-  const LONG cb = static_cast<LONG>(llStop - llStart);
   if (m_pInner->SyncRead(llStart, cb, block.pData.get()) != S_OK) return -1;
   block.llStart = llStart;
   block.llEnd = llStop;

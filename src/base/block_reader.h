@@ -88,7 +88,8 @@ class CBlockReader final : public IAsyncReader {
  private:
   // One cached block.
   struct Block {
-    std::unique_ptr<uint8_t[]> pData;  // made on the first fill
+    std::unique_ptr<uint8_t[]> pData;  // made, or grown, by the fill that needs it
+    uint32_t cbCapacity = 0;
     int64_t llStart = 0;
     int64_t llEnd = 0;   // == llStart: nothing cached
     int64_t cReads = 0;  // reads served from it since its fill

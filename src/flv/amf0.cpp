@@ -227,12 +227,19 @@ HRESULT GetMetaVideoCodecId(const uint8_t* pBuffer, uint32_t cbBuffer, int32_t* 
 HRESULT ParseScriptDataTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag,
                            uint32_t* pdwDuration, int32_t* plAudioCodecId,
                            int32_t* plVideoCodecId) {
-  const uint32_t cb = tag.DataSize;
+  // Only the bytes the file holds: a short file declaring a 16 MiB tag must
+  // not cost a 16 MiB buffer and a walk over millions of phantom values.
+  uint32_t cb = tag.DataSize;
+  const int64_t llPayload = llPosition + kFlvTagPayloadOffset;
+  if (reader.Available() > 0) {
+    const int64_t llHeld = reader.Available() > llPayload ? reader.Available() - llPayload : 0;
+    if (llHeld < cb) cb = static_cast<uint32_t>(llHeld);
+  }
   if (cb == 0) return S_OK;
   // Zeroed, so that the tail of a short read holds no stale bytes.
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[cb]());
   if (!buffer) return E_OUTOFMEMORY;
-  HRESULT hr = reader.Read(llPosition + kFlvTagPayloadOffset, cb, buffer.get());
+  HRESULT hr = reader.Read(llPayload, cb, buffer.get());
   if (FAILED(hr)) return hr;
   (void)GetMetaDuration(buffer.get(), cb, pdwDuration);
   (void)GetMetaAudioCodecId(buffer.get(), cb, plAudioCodecId);

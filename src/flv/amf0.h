@@ -83,7 +83,8 @@ HRESULT GetMetaAudioCodecId(const uint8_t* pBuffer, uint32_t cbBuffer, int32_t* 
 HRESULT GetMetaVideoCodecId(const uint8_t* pBuffer, uint32_t cbBuffer, int32_t* plCodecId);
 
 // Reads the payload of the script-data tag at a tag position with one read and
-// runs the three lookups on it. The caller presets duration 0 and codec ids
+// runs the three lookups on it. Only the part the reader's available length
+// holds is read. The caller presets duration 0 and codec ids
 // -1; what is not found keeps those. S_OK (also when nothing was found or the
 // read came back short), E_OUTOFMEMORY, or the read's failure with the outputs
 // untouched.

@@ -67,6 +67,7 @@ CBasePin* CBaseDmx::GetPin(int n) {
     auto* pPin = new (std::nothrow) CBaseDmxOutputPin(this, n - 1, &hr, szName);
     if (pPin == nullptr) return nullptr;
     pPin->AddOwnerReference();  // the table's
+    pPin->SetInlineDelivery(m_bInlineDelivery);
     if (FAILED(hr)) {
       pPin->ReleaseOwnerReference();
       return nullptr;
@@ -386,6 +387,26 @@ HRESULT CBaseDmx::RestartOutputPins(BOOL bFlush) {
     pPin->NonDelegatingRelease();
   }
   return S_OK;
+}
+
+void CBaseDmx::SetInlineDelivery(bool bInline) {
+  CAutoLock lock(&m_csPinList);
+  m_bInlineDelivery = bInline;
+  for (int i = 0; i < m_nOutputPins; ++i) {
+    if (m_ppOutputPins[i] != nullptr) m_ppOutputPins[i]->SetInlineDelivery(bInline);
+  }
+}
+
+HRESULT CBaseDmx::RunInlineDelivery() {
+  HRESULT hr = S_FALSE;
+  const int cPins = GetOutputPinCount();
+  for (int i = 0; i < cPins; ++i) {
+    CBaseDmxOutputPin* pPin = AcquireOutputPin(i);
+    if (pPin == nullptr) continue;
+    if (pPin->RunDueDelivery() != S_FALSE) hr = S_OK;
+    pPin->NonDelegatingRelease();
+  }
+  return hr;
 }
 
 }  // namespace flvdmx

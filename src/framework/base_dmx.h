@@ -197,6 +197,14 @@ class CBaseDmx : public CBaseFilter {
   // own thread.
   HRESULT RestartOutputPins(BOOL bFlush);
 
+  // Inline delivery (see CPushPin) for every output pin, those made already
+  // and those made later. Only while the filter is stopped.
+  void SetInlineDelivery(bool bInline);
+  // Inline delivery: runs each output pin's due loop to its end, one pin
+  // after another in table order, on the caller's thread, without the filter
+  // lock. S_OK when a loop ran, S_FALSE when none was due.
+  HRESULT RunInlineDelivery();
+
   BOOL IsFlushing() const { return m_bFlushing; }
   // Flushes open on the shared reader, as the output pins open and close
   // them: each delivery thread's read-ahead looks at it.
@@ -225,6 +233,7 @@ class CBaseDmx : public CBaseFilter {
   CCritSec m_csMainSeekingPin;
   CBaseDmxOutputPin* m_pMainSeekingPin = nullptr;
   CReaderFlushState m_ReaderFlush;
+  bool m_bInlineDelivery = false;
 
  private:
   // The output pin at iIndex with a reference for the caller, so that a fan-out

@@ -55,6 +55,13 @@ HRESULT CPushPin::BreakConnect() {
 HRESULT CPushPin::Active() {
   CAutoLock lock(&m_AccessLock);
   if (m_pAllocator == nullptr || m_pReader == nullptr) return E_UNEXPECTED;
+  if (m_bInline) {
+    // A stop decommitted it; Commit on a committed allocator is harmless.
+    const HRESULT hr = m_pAllocator->Commit();
+    if (FAILED(hr)) return hr;
+    m_bDeliveryDue = true;
+    return S_OK;
+  }
   if (!ThreadExists()) {
     const HRESULT hr = m_pAllocator->Commit();
     if (FAILED(hr)) return hr;
@@ -113,8 +120,21 @@ HRESULT CPushPin::EndReaderFlush() {
   return S_OK;
 }
 
+HRESULT CPushPin::RunDueDelivery() {
+  if (!m_bDeliveryDue.exchange(false)) return S_FALSE;
+  const HRESULT hr = Process();
+  DrainReader();
+  return hr;
+}
+
 HRESULT CPushPin::StopThread() {
   CAutoLock lock(&m_AccessLock);
+  if (m_bInline) {
+    // Nothing runs between calls: forgetting the due loop stops it.
+    m_bDeliveryDue = false;
+    if (m_pAllocator != nullptr) m_pAllocator->Decommit();
+    return S_OK;
+  }
   if (!ThreadExists()) return S_FALSE;
   // CMD_EXIT from the worker itself would wait for its own reply.
   if (GetThreadId() == CurrentThreadId()) return E_UNEXPECTED;

@@ -31,6 +31,12 @@
 // CBaseOutputPin does. The thread exists only between Active and the next
 // stop; each activation makes a new one.
 //
+// Inline delivery (SetInlineDelivery): no thread at all. Active commits the
+// allocator and marks the loop as due; RunDueDelivery runs Process and the
+// reader drain on the caller's thread; Inactive forgets a due loop and
+// decommits. The loop body is the same code, so one deterministic thread can
+// drive a whole playback (tests, fuzzing). The default is the thread.
+//
 // Locks, in nesting order: filter lock (the pin lock) -> the thread's access
 // lock (m_AccessLock) -> the reader-flush lock. Active and the thread stop
 // hold the access lock, and CallWorker holds it while it waits for the
@@ -89,6 +95,16 @@ class CPushPin : public CFilterPassThru, public CBaseOutputPin, public CAMThread
   // The loop body, run on the pin's thread for each CMD_RUN.
   virtual HRESULT Process() = 0;
 
+  // Chooses inline delivery (true) or the pin's own thread (false, the
+  // default). Only while the pin is inactive.
+  void SetInlineDelivery(bool bInline) { m_bInline = bInline; }
+  bool IsInlineDelivery() const { return m_bInline; }
+  // Inline delivery: runs the loop that the last Active made due, on the
+  // caller's thread, and returns its result; S_FALSE when none is due (the
+  // pin is inactive, or the loop ran since). Never under the filter lock,
+  // as a delivery thread would not hold it.
+  HRESULT RunDueDelivery();
+
   // Holds pReader (a reference is added) instead of the current one.
   void SetReader(IAsyncReader* pReader);
   // Where the outermost flush bracket is also announced, so that read-ahead
@@ -118,6 +134,8 @@ class CPushPin : public CFilterPassThru, public CBaseOutputPin, public CAMThread
   // filter's other pins, which share the reader.
   void DrainReader();
 
+  bool m_bInline = false;
+  std::atomic<bool> m_bDeliveryDue{false};
   IAsyncReader* m_pReader = nullptr;
   CReaderFlushState* m_pFlushState = nullptr;
   std::atomic<LONG> m_lReaderFlushCount{0};

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
+#include "flv/flv_reader.h"
 #include "support/flv_writer.h"
+#include "test_reader.h"
 
 namespace flvdmx {
 namespace {
@@ -119,6 +122,45 @@ TEST(AmfWalk, DamagedDataEndsWithItsResult) {
     AmfCursor cursor(c.amf.data(), static_cast<uint32_t>(c.amf.size()));
     EXPECT_EQ(WalkAmfValues(cursor, Ignore, nullptr), c.expected) << c.name;
   }
+}
+
+}  // namespace
+}  // namespace flvdmx
+
+namespace flvdmx {
+namespace {
+
+// A cut file whose script tag still declares its full size (here the largest
+// a tag can say): the metadata before the cut is found, and nothing is read
+// from beyond it: the audio codec id whose number the cut removed stays
+// unknown rather than coming out as 0 from bytes that are not there.
+TEST(ScriptDataTagTest, TagLongerThanTheFileReadsOnlyTheBytesThere) {
+  std::vector<uint8_t> amf = {0x02, 0x00, 0x0A};  // String "onMetaData"
+  for (char c : std::string("onMetaData")) amf.push_back(static_cast<uint8_t>(c));
+  amf.insert(amf.end(), {0x08, 0x00, 0x00, 0x00, 0x02});  // ECMA array, 2 entries
+  amf.insert(amf.end(), {0x00, 0x08});                    // "duration": 12.5
+  for (char c : std::string("duration")) amf.push_back(static_cast<uint8_t>(c));
+  amf.insert(amf.end(), {0x00, 0x40, 0x29, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+  amf.insert(amf.end(), {0x00, 0x0C});  // "audiocodecid", Number marker, cut there
+  for (char c : std::string("audiocodecid")) amf.push_back(static_cast<uint8_t>(c));
+  amf.push_back(0x00);
+  FlvWriter w(kFlvHasAudio);
+  const int64_t llTag = w.Script(amf);
+  std::vector<uint8_t> bytes = w.Bytes();
+  // A tag position is that of the back-link before the tag header.
+  const size_t header = static_cast<size_t>(llTag) + 4;
+  bytes.resize(header + 11 + amf.size());  // no back-link after it: the tag is cut
+  bytes[header + 1] = bytes[header + 2] = bytes[header + 3] = 0xFF;  // DataSize 0xFFFFFF
+  TestReader r(bytes);
+  CFlvReader reader(r.get(), 0, nullptr);
+  FlvTag tag;
+  ASSERT_EQ(ReadTagHeader(reader, llTag, tag), S_OK);
+  ASSERT_EQ(tag.DataSize, 0xFFFFFFu);
+  uint32_t dwDuration = 0;
+  int32_t lAudio = -1, lVideo = -1;
+  EXPECT_EQ(ParseScriptDataTag(reader, llTag, tag, &dwDuration, &lAudio, &lVideo), S_OK);
+  EXPECT_EQ(dwDuration, 12500u);
+  EXPECT_EQ(lAudio, -1) << "a codec id read from beyond the file";
 }
 
 }  // namespace

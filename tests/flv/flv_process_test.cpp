@@ -13,6 +13,7 @@
 #include <string>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "baseclasses/mediatype.h"
@@ -890,6 +891,81 @@ INSTANTIATE_TEST_SUITE_P(
                       HeldCase{"TagsLargerThanTheEstimate", TagsBeyondTheEstimate},
                       HeldCase{"FfmpegFileWithLateSequenceHeader", LateConfigFromFfmpeg}),
     [](const ::testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace flvdmx::filtertest
+
+namespace flvdmx::filtertest {
+namespace {
+
+// What a sink saw, in a form two runs can be compared by.
+std::vector<std::tuple<int, REFERENCE_TIME, REFERENCE_TIME, bool, bool, LONG, uint32_t>> Trail(
+    CRecordingSink* pSink) {
+  std::vector<std::tuple<int, REFERENCE_TIME, REFERENCE_TIME, bool, bool, LONG, uint32_t>> out;
+  for (const SinkEvent& e : pSink->Events())
+    out.emplace_back(e.kind, e.tStart, e.tStop, e.bSyncPoint, e.bDiscontinuity, e.lActual,
+                     e.dwCrc32);
+  return out;
+}
+
+struct DeliveryModeCase {
+  const char* name;
+  Layout layout;
+  uint32_t seekMs;  // a flushing seek after the first run ends
+};
+
+class DeliveryModeTest : public ::testing::TestWithParam<DeliveryModeCase> {
+ protected:
+  void TearDown() override { ExpectObjectsActive(0); }
+};
+
+// Inline delivery runs the same loop on the caller's thread: every sink must
+// see exactly what the delivery threads give it, before and after a seek.
+TEST_P(DeliveryModeTest, InlineDeliveryMatchesThreadedDelivery) {
+  const CraftedFlv file = MakeFlv(GetParam().layout);
+  std::map<std::string,
+           std::vector<std::tuple<int, REFERENCE_TIME, REFERENCE_TIME, bool, bool, LONG, uint32_t>>>
+      trails[2];
+  for (int inlineMode = 0; inlineMode < 2; ++inlineMode) {
+    FilterRig rig(file.bytes);
+    rig.Dmx()->SetInlineDelivery(inlineMode == 1);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    ASSERT_EQ(rig.Graph()->Run(), S_OK);
+    if (inlineMode == 1) EXPECT_EQ(rig.Dmx()->RunInlineDelivery(), S_OK);
+    LONG lCode = 0;
+    ASSERT_EQ(rig.Graph()->WaitForCompletion(inlineMode == 1 ? 0 : 30000, &lCode), S_OK);
+    EXPECT_EQ(lCode, EC_COMPLETE);
+    ASSERT_EQ(rig.Seek(GetParam().seekMs), S_OK);
+    if (inlineMode == 1) {
+      EXPECT_EQ(rig.Dmx()->RunInlineDelivery(), S_OK);
+      EXPECT_EQ(rig.Dmx()->RunInlineDelivery(), S_FALSE) << "a loop ran twice for one start";
+    }
+    ASSERT_EQ(rig.Graph()->WaitForCompletion(inlineMode == 1 ? 0 : 30000, &lCode), S_OK);
+    EXPECT_EQ(rig.Graph()->Stop(), S_OK);
+    for (const std::string& name : rig.OutputPinNames())
+      trails[inlineMode][name] = Trail(rig.Sink(name));
+  }
+  ASSERT_FALSE(trails[0].empty());
+  EXPECT_EQ(trails[0], trails[1]);
+}
+
+Layout VideoOnly() {
+  Layout l;
+  l.audioIntervalMs = 0;
+  return l;
+}
+Layout Vp6AndAudio() {
+  Layout l;
+  l.vp6 = true;
+  return l;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, DeliveryModeTest,
+                         ::testing::Values(DeliveryModeCase{"ScreenAndPcm", Layout{}, 4300},
+                                           DeliveryModeCase{"VideoOnly", VideoOnly(), 9990},
+                                           DeliveryModeCase{"Vp6AndPcm", Vp6AndAudio(), 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace flvdmx::filtertest

@@ -1,0 +1,27 @@
+# Sourced by scripts/test.sh and scripts/fuzz.sh: the libFuzzer options of
+# each target. Inputs that play a whole file may be large (tags of several
+# hundred KB); the parser targets read one record or unit.
+fuzz_options() {
+  local target=$1
+  local rss=512 max_len=65536
+  case $target in
+    filter) rss=2048; max_len=1048576 ;;
+    flv_header_scan|tag_walk) max_len=1048576 ;;
+    mini_parser) max_len=4096 ;;
+  esac
+  echo "-rss_limit_mb=$rss -max_len=$max_len -timeout=5 -dict=tests/fuzz/flv.dict"
+}
+
+# Seconds of the short run in the test command: 5 minutes for all targets.
+# FLVDMX_FUZZ_SECONDS, when set, gives every target that many instead.
+fuzz_seconds() {
+  if [ -n "${FLVDMX_FUZZ_SECONDS:-}" ]; then
+    echo "$FLVDMX_FUZZ_SECONDS"
+    return
+  fi
+  case $1 in
+    filter) echo 60 ;;
+    flv_header_scan|tag_walk|mini_parser) echo 25 ;;
+    *) echo 20 ;;
+  esac
+}
