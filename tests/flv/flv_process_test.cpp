@@ -246,6 +246,27 @@ TEST_F(StreamingLoopTest, SeekBeyondTheTimestampWrapOfALongRecording) {
   }
 }
 
+// A recording whose times pass 2^24 ms while it plays: each pin carries the
+// wrap on from the tag before, so the times it delivers keep rising, whether
+// or not the file fills TimestampExtended.
+TEST_F(StreamingLoopTest, TimesKeepRisingAcrossTheWrapWhilePlaying) {
+  for (const bool extendedTime : {true, false}) {
+    SCOPED_TRACE(extendedTime ? "TimestampExtended filled" : "TimestampExtended always 0");
+    Layout layout;
+    layout.startMs = 0xFFFFFF - 2000;
+    layout.durationMs = 6000;
+    layout.metadata = false;
+    layout.extendedTime = extendedTime;
+    const CraftedFlv file = MakeFlv(layout);
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    ASSERT_EQ(rig.Seek(layout.startMs + 1000), S_OK);
+    EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ExpectBothDelivered(rig, file, static_cast<REFERENCE_TIME>(file.tags.back().timeMs) * kMs);
+  }
+}
+
 // AAC joined late: the sequence header describes the stream, the scan
 // reaches the real duration and frame duration, and the raw frames before
 // the header and after it are all delivered (the header itself is not).
