@@ -102,8 +102,9 @@ TEST(CliReadFailureTest, FileShrinkingWhilePlayingIsOneLine) {
   RunCommand("cp " + ShellQuote(Media("h264_aac_long.flv")) + " " + ShellQuote(file), &code);
   ASSERT_EQ(code, 0);
   RunCommand("(" + Cli() + " packets " + ShellQuote(file) + " 2>" + ShellQuote(errors) +
-                 "; echo $? >>" + ShellQuote(errors) + ") | (head -c 2000 >/dev/null; truncate -s " +
-                 "1000000 " + ShellQuote(file) + "; cat >/dev/null)",
+                 "; echo $? >>" + ShellQuote(errors) +
+                 ") | (head -c 2000 >/dev/null; truncate -s " + "1000000 " + ShellQuote(file) +
+                 "; cat >/dev/null)",
              &code);
   std::ifstream in(errors);
   const std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -48,7 +48,8 @@ const HRESULT kGone = HRESULT_FROM_WIN32(ERROR_NETNAME_DELETED);
 // number m_nFail on.
 class CFailingReader final : public IAsyncReader {
  public:
-  CFailingReader(IAsyncReader* pInner, unsigned long long nFail) : m_pInner(pInner), m_nFail(nFail) {
+  CFailingReader(IAsyncReader* pInner, unsigned long long nFail)
+      : m_pInner(pInner), m_nFail(nFail) {
     m_pInner->AddRef();
   }
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -141,7 +142,8 @@ HRESULT ConnectSource(Graph& g, bool bFailing, unsigned long long nFail) {
   if (!pOut || !pIn) return VFW_E_NOT_FOUND;
   if (!bFailing) return g.pGraph->ConnectDirect(pOut.Get(), pIn.Get(), nullptr);
   ComPtr<IAsyncReader> pSourceReader;
-  HRESULT hr = pOut->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(pSourceReader.Put()));
+  HRESULT hr =
+      pOut->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(pSourceReader.Put()));
   if (FAILED(hr)) return hr;
   g.pFailing = ComPtr<CFailingReader>::Attach(new CFailingReader(pSourceReader.Get(), nFail));
   auto pCounting = ComPtr<flvdmx::cli::CCountingReader>::Attach(
@@ -231,8 +233,8 @@ bool WaitForSegmentEnd(Graph& g, REFERENCE_TIME tTarget,
       bEnded = LastSegment(g.sinks[i].Get(), tTarget, &(*pSamples)[i]) && bEnded;
     if (bEnded && bComplete) return true;
     LONG_PTR lParam1 = 0;
-    const long lCode = NextEvent(g.pEvent.Get(), bEnded ? GetTickCount() + 2000 : dwDeadline,
-                                 &lParam1);
+    const long lCode =
+        NextEvent(g.pEvent.Get(), bEnded ? GetTickCount() + 2000 : dwDeadline, &lParam1);
     if (lCode == 0) return Check(false, "EC_COMPLETE after the last seek", E_ABORT);
     if (lCode == EC_ERRORABORT || lCode == EC_ERRORABORTEX)
       return Check(false, "the run aborted", static_cast<HRESULT>(lParam1));
@@ -269,8 +271,8 @@ REFERENCE_TIME SeekStorm(Graph& g, int cSeeks) {
   for (int i = 0; i < cSeeks; ++i) {
     // Targets on whole milliseconds in the first half: no segment ends
     // before the next seek.
-    tTarget = static_cast<REFERENCE_TIME>(random() % static_cast<uint32_t>(llDuration / 20000)) *
-              10000;
+    tTarget =
+        static_cast<REFERENCE_TIME>(random() % static_cast<uint32_t>(llDuration / 20000)) * 10000;
     hr = SeekTo(g, tTarget);
     if (!Check(SUCCEEDED(hr), "SetPositions", hr)) return -1;
     if (i % 20 == 19) {
@@ -340,7 +342,9 @@ bool Fault(const wchar_t* pFile, unsigned long long nFail) {
   hr = g.pControl->Stop();
   const DWORD msStop = GetTickCount() - dwStop;
   std::printf("result: %s 0x%08lX\nreads: %llu\nstop: %lu ms\n",
-              lCode == EC_COMPLETE ? "complete" : lCode == EC_ERRORABORT ? "abort" : "timeout",
+              lCode == EC_COMPLETE     ? "complete"
+              : lCode == EC_ERRORABORT ? "abort"
+                                       : "timeout",
               static_cast<unsigned long>(lParam1), g.pFailing->Reads(),
               static_cast<unsigned long>(msStop));
   return SUCCEEDED(hr) && msStop < 2000 &&
