@@ -99,6 +99,7 @@ bool CBlockReader::FlushSeen() {
 HRESULT CBlockReader::PassThrough(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
   const HRESULT hr = m_pInner->SyncRead(llPosition, lLength, pBuffer);
   if (hr == S_OK && lLength > 0) m_llPassedEnd = llPosition + lLength;
+  if (FAILED(hr) && m_hrFirstFailure == S_OK) m_hrFirstFailure = hr;
   return hr;
 }
 

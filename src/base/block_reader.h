@@ -84,6 +84,10 @@ class CBlockReader final : public IAsyncReader {
 
   // Forgets the cached blocks (a seek: the next read starts a new one).
   void Drop();
+  // The first failure SyncRead gave its caller since this was made; S_OK
+  // when none did. Lets a walk that tolerates unreadable parts of the file
+  // still tell a damaged file from a reader that has gone away.
+  HRESULT FirstFailure() const { return m_hrFirstFailure; }
 
  private:
   // One cached block.
@@ -122,6 +126,7 @@ class CBlockReader final : public IAsyncReader {
   Block m_Blocks[2];
   int m_iLastUsed = 0;         // the other block is the next to be filled
   int64_t m_llPassedEnd = -1;  // end of the last read passed through
+  HRESULT m_hrFirstFailure = S_OK;
 };
 
 }  // namespace flvdmx

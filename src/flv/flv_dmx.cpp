@@ -152,6 +152,7 @@ HRESULT CFlvDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
     hr = CBaseDmx::PinCompleteConnect(iPin, pPeer);
   } else {
     RemoveAllOutputPins();
+    m_File.Reset();
   }
   pReader->Release();
   return hr;

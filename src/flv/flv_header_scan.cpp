@@ -111,12 +111,7 @@ class CFlvHeaderScan {
       : m_File(file),
         m_pReader(pReader),
         m_Reader(pReader, 0, &file.m_TagLinkFixups),
-        m_llAvailable(llAvailable) {
-    // The scan, the stream descriptions and the tail search all read
-    // through one read-ahead block.
-    (void)m_Reader.EnableReadAhead(nullptr);
-    m_pReader = m_Reader.Reader();
-  }
+        m_llAvailable(llAvailable) {}
 
   HRESULT Run();
   // False when the walk is over: the end of the data or no readable header.
@@ -389,7 +384,17 @@ HRESULT CFlvHeaderScan::Scan(IAsyncReader* pReader, CFlvFileState& file) {
   // An estimated length (VFW_S_ESTIMATED) is not good enough either.
   if (pReader->Length(&llTotal, &llAvailable) != S_OK) return VFW_E_INVALID_FILE_FORMAT;
   CFlvHeaderScan scan(file, pReader, llAvailable);
-  return scan.Run();
+  // The scan, the stream descriptions and the tail search all read through
+  // one read-ahead block, which also remembers a failed read: the walk
+  // takes an unreadable part for the end of the data, but a reader that
+  // failed must fail the connection rather than leave a file with
+  // streams missing.
+  HRESULT hr = scan.m_Reader.EnableReadAhead(nullptr);
+  if (FAILED(hr)) return hr;
+  scan.m_pReader = scan.m_Reader.Reader();
+  hr = scan.Run();
+  const HRESULT hrRead = scan.m_Reader.ReadFailure();
+  return FAILED(hrRead) ? hrRead : hr;
 }
 
 HRESULT ReadAndParseHeader(IAsyncReader* pReader, CFlvFileState& file) {

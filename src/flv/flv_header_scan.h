@@ -27,8 +27,11 @@ inline constexpr int64_t kDefaultAvgTimePerFrame = 333333;
 // `file`, then scans through pReader (not kept). The caller has cleared the
 // fix-up table. Returns
 //  - S_OK;
+//  - the first failed read, wherever the scan met it (before any other
+//    result);
+//  - E_OUTOFMEMORY when no read-ahead block could be made;
 //  - VFW_E_INVALID_FILE_FORMAT when Length does not answer S_OK, the header
-//    is unreadable or invalid, or the video description fails;
+//    is short or invalid, or the video description fails;
 //  - S_FALSE, or a failure, from the audio description: the scan stops
 //    there (S_FALSE does not fail the connection; what was found so far
 //    stands);

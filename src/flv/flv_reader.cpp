@@ -42,6 +42,8 @@ void CFlvReader::DropReadAhead() const {
   if (m_pBlock) m_pBlock->Drop();
 }
 
+HRESULT CFlvReader::ReadFailure() const { return m_pBlock ? m_pBlock->FirstFailure() : S_OK; }
+
 bool CFlvReader::FindPredecessor(int64_t llValue, int64_t* pllKey) const {
   return m_pFixups != nullptr && m_pFixups->FindPredecessor(llValue, pllKey);
 }

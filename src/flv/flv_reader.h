@@ -39,6 +39,9 @@ class CFlvReader {
   HRESULT EnableReadAhead(const CReaderFlushState* pFlush);
   // Forgets the read-ahead block (a new position); nothing without one.
   void DropReadAhead() const;
+  // The first failed read result since read-ahead was enabled (S_OK: none,
+  // and always without read-ahead).
+  HRESULT ReadFailure() const;
 
   // The fix-up table's FindPredecessor; false without a table.
   bool FindPredecessor(int64_t llValue, int64_t* pllKey) const;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "conformance/cli_runs.h"
@@ -87,6 +88,28 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"PinTheFileLacks", "demux FILE -o DIR --pins Video", "aac_only.flv",
                   "no output pin", "VFW_E_NOT_FOUND"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A file cut short while it plays (a download truncated, a share whose copy
+// is replaced): the reads past the new end come back short, the filter ends
+// its streams as at the end of a file, and the user still learns that the
+// file was not read to its end. The listing stalls on a full pipe until the
+// reader of the pipe has cut the file.
+TEST(CliReadFailureTest, FileShrinkingWhilePlayingIsOneLine) {
+  TempDir dir;
+  const std::string file = dir.File("shrinking.flv");
+  const std::string errors = dir.File("errors.txt");
+  int code = -1;
+  RunCommand("cp " + ShellQuote(Media("h264_aac_long.flv")) + " " + ShellQuote(file), &code);
+  ASSERT_EQ(code, 0);
+  RunCommand("(" + Cli() + " packets " + ShellQuote(file) + " 2>" + ShellQuote(errors) +
+                 "; echo $? >>" + ShellQuote(errors) +
+                 ") | (head -c 2000 >/dev/null; truncate -s " + "1000000 " + ShellQuote(file) +
+                 "; cat >/dev/null)",
+             &code);
+  std::ifstream in(errors);
+  const std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(err, "flvdmx: " + file + ": playback failed (ERROR_HANDLE_EOF)\n1\n");
+}
 
 }  // namespace
 }  // namespace flvdmx::conformance

@@ -302,7 +302,7 @@ TEST(HeaderScanTest, FailuresGiveTheirResult) {
       {"LengthFails", good, VFW_E_INVALID_FILE_FORMAT, E_FAIL, -1},
       {"LengthIsAnEstimate", good, VFW_E_INVALID_FILE_FORMAT, VFW_S_ESTIMATED, -1},
       {"BadSignature", {'G', 'L', 'V', 1, 5, 0, 0, 0, 9}, VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
-      {"HeaderReadFails", good, VFW_E_INVALID_FILE_FORMAT, S_OK, 4},
+      {"HeaderReadFails", good, E_FAIL, S_OK, 4},
       {"VideoCodecUnsupported", FirstVideo({0x15, 0, 0, 0}), VFW_E_INVALID_FILE_FORMAT, S_OK, -1},
       {"Vp6InterFrameFirst", FirstVideo({0x14, 0, 0x80, 0x46, 30, 40}), VFW_E_INVALID_FILE_FORMAT,
        S_OK, -1},

@@ -14,8 +14,10 @@
 #include <random>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
+#include "base/block_reader.h"
 #include "baseclasses/mediatype.h"
 #include "flv/filter_rig.h"
 #include "support/ffprobe.h"
@@ -241,6 +243,27 @@ TEST_F(StreamingLoopTest, SeekBeyondTheTimestampWrapOfALongRecording) {
     rig.ConnectAllSinks();
     const uint32_t targetMs = c.startMs + (4 * 60 + 50) * 60 * 1000 + 1000;
     ASSERT_EQ(rig.Seek(targetMs), S_OK);
+    EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    ExpectBothDelivered(rig, file, static_cast<REFERENCE_TIME>(file.tags.back().timeMs) * kMs);
+  }
+}
+
+// A recording whose times pass 2^24 ms while it plays: each pin carries the
+// wrap on from the tag before, so the times it delivers keep rising, whether
+// or not the file fills TimestampExtended.
+TEST_F(StreamingLoopTest, TimesKeepRisingAcrossTheWrapWhilePlaying) {
+  for (const bool extendedTime : {true, false}) {
+    SCOPED_TRACE(extendedTime ? "TimestampExtended filled" : "TimestampExtended always 0");
+    Layout layout;
+    layout.startMs = 0xFFFFFF - 2000;
+    layout.durationMs = 6000;
+    layout.metadata = false;
+    layout.extendedTime = extendedTime;
+    const CraftedFlv file = MakeFlv(layout);
+    FilterRig rig(file.bytes);
+    ASSERT_EQ(rig.ConnectInput(), S_OK);
+    rig.ConnectAllSinks();
+    ASSERT_EQ(rig.Seek(layout.startMs + 1000), S_OK);
     EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
     ExpectBothDelivered(rig, file, static_cast<REFERENCE_TIME>(file.tags.back().timeMs) * kMs);
   }
@@ -594,52 +617,82 @@ TEST_F(DeliveryFailureTest, FailureReachesTheGraphAsErrorAbort) {
 }
 
 // The file goes away part way (a disk error, a network share that drops):
-// every read from the Nth on fails, for every N a whole run makes, with both
-// pins running. Each run ends with end-of-stream or EC_ERRORABORT, Stop
-// comes back at once, and nothing is left alive.
-// Short reads from the Nth on (S_FALSE, a copy cut short) are swept the same
-// way.
-class ReadFaultSweepTest : public ::testing::TestWithParam<HRESULT> {};
-
-TEST_P(ReadFaultSweepTest, FailingFromAnyReadOnEndsTheRunCleanly) {
-  Layout layout;
-  layout.durationMs = 1000;
-  const CraftedFlv file = MakeFlv(layout);
-  const HRESULT hrGone = GetParam();
-  uint64_t cReads = 0;
-  {
-    FilterRig rig(file.bytes);
-    ASSERT_EQ(rig.ConnectInput(), S_OK);
-    rig.ConnectAllSinks();
-    ASSERT_EQ(rig.RunToCompletion(), EC_COMPLETE);
-    ASSERT_EQ(rig.Graph()->Stop(), S_OK);
-    cReads = rig.Reader()->ReadCount();
+// every read from the Nth on fails, with both pins running. The file spans
+// several read-ahead blocks and has no metadata duration, so the reads cover
+// the header scan, the tail search and both pins' playback. A failure during
+// the scan fails the connection with that code and leaves no pin and no hold
+// on the reader; a later one ends the run with end-of-stream or
+// EC_ERRORABORT carrying the code, Stop comes back at once, and nothing is
+// left alive. Short reads from the Nth on (S_FALSE, a copy cut short) read
+// as a file that ends there.
+class ReadFaultSweepTest : public ::testing::TestWithParam<HRESULT> {
+ protected:
+  static CraftedFlv MakeFile() {
+    Layout layout;
+    layout.durationMs = 60000;
+    layout.videoIntervalMs = 40;
+    layout.videoFiller = 2000;
+    layout.metadata = false;
+    return MakeFlv(layout);
   }
-  ASSERT_GE(cReads, 3u) << "the scan and both pins read";
-  int cAborted = 0, cConnectFailed = 0;
-  for (uint64_t n = 0; n <= cReads; ++n) {
-    SCOPED_TRACE("reads fail from number " + std::to_string(n));
+
+  // Connects, plays to the end and stops; the reads of the scan and of all.
+  static std::pair<uint64_t, uint64_t> CountReads(const CraftedFlv& file) {
+    FilterRig rig(file.bytes);
+    EXPECT_EQ(rig.ConnectInput(), S_OK);
+    const uint64_t cScan = rig.Reader()->ReadCount();
+    rig.ConnectAllSinks();
+    EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+    EXPECT_EQ(rig.Graph()->Stop(), S_OK);
+    return {cScan, rig.Reader()->ReadCount()};
+  }
+
+  // Plays with reads failing from the one numbered n on; whether it aborted.
+  static bool PlayFailing(const CraftedFlv& file, uint64_t n, HRESULT hrGone) {
     FilterRig rig(file.bytes);
     rig.Reader()->FailReadsFrom(n, hrGone);
-    // A scan cut short by the failure leaves no stream to play (today the
-    // connection itself may still succeed then).
-    if (FAILED(rig.ConnectInput()) || rig.Dmx()->GetOutputPinCount() < 2) {
-      ++cConnectFailed;
-      continue;
-    }
+    EXPECT_EQ(rig.ConnectInput(), S_OK);
+    EXPECT_EQ(rig.Dmx()->GetOutputPinCount(), 2);
     rig.ConnectAllSinks();
     const LONG lCode = rig.RunToCompletion(10000);
     EXPECT_TRUE(lCode == EC_COMPLETE || lCode == EC_ERRORABORT) << "event " << lCode;
-    if (lCode == EC_ERRORABORT) ++cAborted;
     for (const CHostGraph::Event& e : rig.Graph()->PeekEvents())
-      if (e.lCode == EC_ERRORABORT && hrGone != S_FALSE) {
+      if (e.lCode == EC_ERRORABORT) {
         EXPECT_EQ(e.lParam1, hrGone);
       }
     const auto tStop = std::chrono::steady_clock::now();
     EXPECT_EQ(rig.Graph()->Stop(), S_OK);
     EXPECT_LT(std::chrono::steady_clock::now() - tStop, std::chrono::seconds(2));
+    return lCode == EC_ERRORABORT;
   }
-  EXPECT_GT(cConnectFailed, 0) << "the header scan reads too";
+};
+
+TEST_P(ReadFaultSweepTest, FailingFromAnyReadOnEndsTheRunCleanly) {
+  const CraftedFlv file = MakeFile();
+  ASSERT_GT(file.bytes.size(), 8 * kDefaultReadBlock);
+  const HRESULT hrGone = GetParam();
+  const auto [cScanReads, cReads] = CountReads(file);
+  ASSERT_GE(cScanReads, 2u) << "the scan walks the head and searches the tail";
+  ASSERT_GE(cReads, cScanReads + 8) << "each pin reads block after block";
+  for (uint64_t n = 0; n < cScanReads; ++n) {
+    SCOPED_TRACE("reads fail from number " + std::to_string(n) + ", in the scan");
+    FilterRig rig(file.bytes);
+    rig.Reader()->FailReadsFrom(n, hrGone);
+    const HRESULT hr = rig.ConnectInput();
+    if (hrGone != S_FALSE) {
+      // Connecting takes E_FAIL for a refusal of the media type.
+      EXPECT_EQ(hr, hrGone == E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hrGone);
+      EXPECT_EQ(rig.Dmx()->GetOutputPinCount(), 0);
+      EXPECT_EQ(rig.Dmx()->GetReader(), nullptr);
+    }
+  }
+  int cAborted = 0;
+  const uint64_t cPlayReads = cReads - cScanReads;
+  const uint64_t step = std::max<uint64_t>(1, cPlayReads / (kSanitized ? 8 : 40));
+  for (uint64_t n = cScanReads; n <= cReads; n += step) {
+    SCOPED_TRACE("reads fail from number " + std::to_string(n));
+    if (PlayFailing(file, n, hrGone)) ++cAborted;
+  }
   if (hrGone != S_FALSE) {
     EXPECT_GT(cAborted, 0);
   }

@@ -9,7 +9,9 @@
 #   - DllCanUnloadNow follows the filter's life and the server lock;
 #   - --trace writes the trace file through the Windows writer;
 #   - the platform's own decoders take what the filter delivers
-#     (decoder_test.sh).
+#     (decoder_test.sh);
+#   - a storm of seeks and state changes, and reads failing part way, through
+#     the platform's graph and allocators (storm_check.exe).
 # Usage: tests/wine/wine_test.sh MINGW_BUILD_DIR NATIVE_BUILD_DIR MEDIA_DIR
 set -euo pipefail
 mingw=$(realpath "$1")
@@ -172,6 +174,50 @@ expect "flvdmx.exe packets --stats prints read counts" \
 echo "== real decoders =="
 # shellcheck source=tests/wine/decoder_test.sh
 source "$(dirname "${BASH_SOURCE[0]}")/decoder_test.sh"
+
+echo "== storm and failing reads through the platform's graph =="
+# storm_check.exe plays both pins into sinks of ours through the platform's
+# graph and allocators; every run ends by requiring DllCanUnloadNow S_OK.
+storm_check=$mingw/storm_check.exe
+storm_run() {  # storm_run NAME SECONDS ARGS...: report in $work/NAME.txt, exit code in $run_rc
+  local out=$work/$1.txt limit=$2
+  shift 2
+  run_rc=0
+  timeout "$limit" "$wine" "$storm_check" "$@" >"$out.raw" 2>/dev/null || run_rc=$?
+  tr -d '\r' <"$out.raw" >"$out"
+  rm -f "$out.raw"
+}
+storm_run storm 180 storm "$(winpath "$media/h264_aac.flv")" 200
+if [ "$run_rc" = 0 ]; then
+  pass "storm: 200 seeks between Stop/Pause/Run cycles end with EC_COMPLETE, the last target\
+ delivered as one seek delivers it, DllCanUnloadNow S_OK"
+else
+  fail "storm (exit $run_rc; see $work/storm.txt)"
+fi
+# Reads fail from the Nth on: every read of the header scan, then a sample of
+# the run's reads. Each run must fail the connection with the read's code or
+# end with EC_COMPLETE or EC_ERRORABORT carrying it, stop within 2 s and let
+# the filter unload.
+long_flv=$(winpath "$media/h264_aac_long.flv")
+storm_run fault_none 60 fault "$long_flv" 1000000000
+reads=$(sed -n 's/^reads: //p' "$work/fault_none.txt")
+if [ "$run_rc" = 0 ] && [ "${reads:-0}" -gt 10 ]; then
+  fault_failures=""
+  aborted=0
+  for n in 0 1 2 3 4 5 6 7 $(seq 8 $(( reads / 12 + 1 )) "$reads"); do
+    storm_run "fault_$n" 60 fault "$long_flv" "$n"
+    if [ "$run_rc" != 0 ]; then fault_failures="$fault_failures $n"; fi
+    if grep -q '^result: abort' "$work/fault_$n.txt"; then aborted=$((aborted + 1)); fi
+  done
+  if [ -z "$fault_failures" ] && [ "$aborted" -gt 0 ]; then
+    pass "reads failing from any of $reads reads on end the connection or the run cleanly\
+ ($aborted runs with EC_ERRORABORT)"
+  else
+    fail "failing reads: runs from read$fault_failures (see $work/fault_N.txt); $aborted aborted"
+  fi
+else
+  fail "fault run without failures (exit $run_rc, $reads reads; see $work/fault_none.txt)"
+fi
 
 echo "== registering twice, unregistering twice =="
 expect "second regsvr32 succeeds" "$wine" regsvr32 /s "$(winpath "$dll")"

@@ -50,7 +50,20 @@ STDMETHODIMP CCountingReader::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* 
     m_cReads.fetch_add(1, std::memory_order_relaxed);
     if (lLength > 0) m_cbRead.fetch_add(static_cast<uint64_t>(lLength), std::memory_order_relaxed);
   }
+  if (hr == S_FALSE && lLength > 0) {
+    LONGLONG llTotal = 0;
+    LONGLONG llAvailable = 0;
+    if (m_pInner->Length(&llTotal, &llAvailable) == S_OK && llPosition + lLength <= llAvailable)
+      RememberFailure(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF));
+  } else if (FAILED(hr) && hr != VFW_E_WRONG_STATE) {
+    RememberFailure(hr);
+  }
   return hr;
+}
+
+void CCountingReader::RememberFailure(HRESULT hr) {
+  HRESULT hrNone = S_OK;
+  m_hrFirstFailure.compare_exchange_strong(hrNone, hr);
 }
 
 STDMETHODIMP CCountingReader::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
@@ -64,6 +77,7 @@ STDMETHODIMP CCountingReader::EndFlush() { return m_pInner->EndFlush(); }
 void CCountingReader::ResetCounters() {
   m_cReads = 0;
   m_cbRead = 0;
+  m_hrFirstFailure = S_OK;
 }
 
 }  // namespace flvdmx::cli

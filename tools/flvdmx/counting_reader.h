@@ -39,15 +39,24 @@ class CCountingReader final : public IAsyncReader {
 
   uint64_t ReadCount() const { return m_cReads.load(); }
   uint64_t BytesRead() const { return m_cbRead.load(); }
+  // The first read since the last reset that failed, or that came back short
+  // inside the length the reader announces (the file shrank while it was
+  // read: ERROR_HANDLE_EOF); S_OK when none did. Reads refused during a
+  // flush do not count. The filter may end its streams cleanly on either,
+  // yet the user must learn that the file was not read to its end.
+  HRESULT FirstReadFailure() const { return m_hrFirstFailure.load(); }
+  // Resets the counters and the first failure.
   void ResetCounters();
 
  private:
   ~CCountingReader();
+  void RememberFailure(HRESULT hr);
 
   std::atomic<ULONG> m_cRef{1};
   const ComPtr<IAsyncReader> m_pInner;
   std::atomic<uint64_t> m_cReads{0};
   std::atomic<uint64_t> m_cbRead{0};
+  std::atomic<HRESULT> m_hrFirstFailure{S_OK};
 };
 
 }  // namespace flvdmx::cli

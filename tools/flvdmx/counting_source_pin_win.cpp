@@ -53,8 +53,13 @@ STDMETHODIMP CCountingSourcePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE*
   hr = VFW_E_NO_ACCEPTABLE_TYPES;
   AM_MEDIA_TYPE* pType = nullptr;
   while (hr != S_OK && pEnum->Next(1, &pType, nullptr) == S_OK) {
-    hr = TryConnect(pReceivePin, pType) == S_OK ? S_OK : VFW_E_NO_ACCEPTABLE_TYPES;
+    const HRESULT hrTry = TryConnect(pReceivePin, pType);
     DeleteMediaType(pType);
+    // A refused type says nothing; any other failure (a read that failed
+    // while the filter scanned the file) is the reason the user needs.
+    if (hrTry == S_OK || (hrTry != E_FAIL && hrTry != E_INVALIDARG &&
+                          hrTry != VFW_E_TYPE_NOT_ACCEPTED && hrTry != VFW_E_NO_ACCEPTABLE_TYPES))
+      hr = hrTry;
   }
   pEnum->Release();
   return hr;

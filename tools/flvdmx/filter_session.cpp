@@ -84,6 +84,12 @@ bool FilterSession::ListOutputPins(SessionError* pError) {
   return true;
 }
 
+HRESULT FilterSession::Play(const std::function<void()>& onTick, DWORD dwTickMs) {
+  const HRESULT hr = RunGraph(onTick, dwTickMs);
+  if (FAILED(hr)) return hr;
+  return m_pReader->FirstReadFailure();
+}
+
 HRESULT FilterSession::GetAnySeeking(IMediaSeeking** ppSeeking) {
   if (ppSeeking == nullptr) return E_POINTER;
   *ppSeeking = nullptr;

@@ -76,7 +76,9 @@ class FilterSession {
   // was called, or the graph aborted, then stops it. onTick (may be empty)
   // runs on this thread about every dwTickMs while it waits. S_OK when the
   // run completed or was ended; the graph's failure when it could not run;
-  // the reported failure when a stream aborted.
+  // the reported failure when a stream aborted; otherwise the first read of
+  // the run that failed or came back short (CCountingReader), since the
+  // filter ends its streams on those as on the end of the file.
   HRESULT Play(const std::function<void()>& onTick, DWORD dwTickMs);
   // Ends Play's wait; callable from any thread (a sink's streaming thread).
   void RequestEnd();
@@ -90,6 +92,8 @@ class FilterSession {
   static constexpr bool kReaderFeedsGraph = true;
 
  private:
+  // Play on this platform's graph, without the reader's verdict.
+  HRESULT RunGraph(const std::function<void()>& onTick, DWORD dwTickMs);
   // Opens the file through the tool's reader and checks its first bytes.
   bool OpenFile(const std::string& file, SessionError* pError);
   // Turns a failed connection of the source to the filter into the error.

@@ -44,7 +44,7 @@ HRESULT FilterSession::GetSeeking(IMediaSeeking** ppSeeking) {
   return m_pGraph->GetSeeking(ppSeeking);
 }
 
-HRESULT FilterSession::Play(const std::function<void()>& onTick, DWORD dwTickMs) {
+HRESULT FilterSession::RunGraph(const std::function<void()>& onTick, DWORD dwTickMs) {
   HRESULT hr = m_pGraph->Run();
   if (FAILED(hr)) return hr;
   LONG lCode = 0;

@@ -112,7 +112,7 @@ HRESULT FilterSession::GetSeeking(IMediaSeeking** ppSeeking) {
   return m_pBuilder->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(ppSeeking));
 }
 
-HRESULT FilterSession::Play(const std::function<void()>& onTick, DWORD dwTickMs) {
+HRESULT FilterSession::RunGraph(const std::function<void()>& onTick, DWORD dwTickMs) {
   m_bEndRequested = false;
   HRESULT hr = m_pControl->Run();
   if (FAILED(hr)) return hr;
