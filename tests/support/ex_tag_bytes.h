@@ -14,7 +14,8 @@ inline void PutBE(std::vector<uint8_t>& out, uint32_t value, int bytes) {
   for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-inline std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+template <typename T>
+std::vector<T> Concat(std::vector<T> a, const std::vector<T>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
