@@ -190,6 +190,9 @@ HRESULT CFlvHeaderScan::Run() {
   FinishAudioDescription();
   FinishFrameDuration();
   m_File.VideoEntry().SetAvgTimePerFrame(m_File.m_llAvgTimePerFrame);
+  for (auto& pEntry : m_File.ExtraVideoEntries()) {
+    pEntry->SetAvgTimePerFrame(m_File.m_llAvgTimePerFrame);
+  }
   return S_OK;
 }
 
