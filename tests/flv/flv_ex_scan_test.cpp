@@ -330,6 +330,14 @@ TEST_F(ExScanTest, MetadataPacketGivesTheColorInfo) {
   EXPECT_EQ(info.iMaxCll, 1000);
   EXPECT_DOUBLE_EQ(info.dMaxLuminance, 1000.5);
   EXPECT_DOUBLE_EQ(info.dMinLuminance, 0.05);
+  // The media type carries the colour description in its control flags:
+  // BT.2020 matrix (4), BT.2020 primaries (9), PQ transfer (15).
+  CMediaType mt;
+  ASSERT_EQ(rig.OutputPin("Video")->GetMediaType(0, &mt), S_OK);
+  VIDEOINFOHEADER2 vih{};
+  ASSERT_GE(mt.FormatLength(), sizeof(vih));
+  std::memcpy(&vih, mt.Format(), sizeof(vih));
+  EXPECT_EQ(vih.dwControlFlags, 0x81u | (4u << 15) | (9u << 22) | (15u << 27));
 }
 
 }  // namespace
