@@ -38,6 +38,13 @@ std::vector<uint8_t> Ac3Frame() {
   return f;
 }
 
+// 48 kHz, six blocks, bsid 16, stereo, 512 bytes.
+std::vector<uint8_t> Eac3Frame() {
+  std::vector<uint8_t> f = {0x0B, 0x77, 0x00, 0xFF, 0x34, 0x80, 0x00, 0x00};
+  f.resize(512, 0);
+  return f;
+}
+
 // A file of the given video and audio tag payloads, video first at each time,
 // 40 ms apart.
 std::vector<uint8_t> ExFile(const std::vector<std::vector<uint8_t>>& video,
@@ -208,7 +215,7 @@ TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
   const std::vector<uint8_t> opusHead = OpusHeadBytes(2);
   const std::vector<uint8_t> flac = FlacHeaderBytes(44100, 2, 16);
   const std::vector<uint8_t> packet = {0xFC, 0xFF, 0xFE};
-  const GUID ac3 = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xF5}};
+  const GUID ac3 = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
   const GUID ddplus = {
       0xA7FB87AF, 0x2D02, 0x42FB, {0xA4, 0xD4, 0x05, 0xCD, 0x93, 0x84, 0x3B, 0xDD}};
   const struct {
@@ -239,8 +246,11 @@ TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
        Stream(ExAudio(kExAudioCodedFrames, kExFourCcAc3, Ac3Frame()),
               ExAudio(kExAudioCodedFrames, kExFourCcAc3, Ac3Frame())),
        ac3, 0x2000, 2, 48000, {}},
+      {"Eac3FromItsSyncFrame",
+       Stream(ExAudio(kExAudioCodedFrames, kExFourCcEac3, Eac3Frame()),
+              ExAudio(kExAudioCodedFrames, kExFourCcEac3, Eac3Frame())),
+       ddplus, 0x2000, 2, 48000, {}},
   };
-  (void)ddplus;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FilterRig rig(ExFile({}, c.audio));
