@@ -25,7 +25,8 @@ int KindIndex(uint8_t type) { return type == kFlvTagVideo ? 1 : 0; }
 template <typename Entry>
 bool NeedsMore(const Entry& main, const std::vector<std::unique_ptr<Entry>>& extra) {
   if (main.NeedsMoreExData()) return true;
-  return std::any_of(extra.begin(), extra.end(), [](const auto& p) { return p->NeedsMoreExData(); });
+  return std::any_of(extra.begin(), extra.end(),
+                     [](const auto& p) { return p->NeedsMoreExData(); });
 }
 
 // Finds the description of a track, or makes one: the main one while it is
@@ -200,16 +201,15 @@ HRESULT CFlvExScan::OnAudioTrack(const CFlvReader& reader, int64_t llPayload,
 bool CFlvExScan::IsMainVideoFrame(const CFlvReader& reader, int64_t llPosition,
                                   const FlvTag& tag) const {
   uint8_t first = 0;
-  if (tag.DataSize == 0 ||
-      reader.Read(llPosition + kFlvTagPayloadOffset, 1, &first) != S_OK ||
+  if (tag.DataSize == 0 || reader.Read(llPosition + kFlvTagPayloadOffset, 1, &first) != S_OK ||
       !IsExVideoHeader(first)) {
     return true;
   }
   ExTagHeader header;
   if (ReadExTag(reader, llPosition, tag, &header) != S_OK) return false;
   const ExTrack* pTrack = header.FindTrack(m_File.VideoEntry().m_uTrackId);
-  return pTrack != nullptr && (pTrack->PacketType == kExVideoCodedFrames ||
-                               pTrack->PacketType == kExVideoCodedFramesX);
+  return pTrack != nullptr &&
+         (pTrack->PacketType == kExVideoCodedFrames || pTrack->PacketType == kExVideoCodedFramesX);
 }
 
 size_t CFlvExScan::CountTracks(uint8_t type) const {

@@ -87,9 +87,9 @@ std::vector<PinType> PinTypes(FilterRig& rig) {
 }
 
 std::vector<uint8_t> Tail(const PinType& t, size_t cbHeader) {
-  return t.format.size() < cbHeader ? std::vector<uint8_t>()
-                                    : std::vector<uint8_t>(t.format.begin() + cbHeader,
-                                                           t.format.end());
+  return t.format.size() < cbHeader
+             ? std::vector<uint8_t>()
+             : std::vector<uint8_t>(t.format.begin() + cbHeader, t.format.end());
 }
 
 WAVEFORMATEX Wave(const PinType& t) {
@@ -121,12 +121,18 @@ TEST_F(ExScanTest, VideoFourCcsGiveTheirSubtypeSizeAndRecord) {
       {"Vp8KeyFrameWithoutRecord",
        Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcVp8, kVp8KeyFrame),
               ExVideo(2, kExVideoCodedFrames, kExFourCcVp8, frame)),
-       MakeFourcc('V', 'P', '8', '0'), 320, 240, {}},
+       MakeFourcc('V', 'P', '8', '0'),
+       320,
+       240,
+       {}},
       {"Av1RecordKeptAsCarried",
        Concat({ExVideo(1, kExVideoSequenceStart, kExFourCcAv1, {0x81, 0x00, 0x0C, 0x00})},
               Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcAv1, frame),
                      ExVideo(2, kExVideoCodedFrames, kExFourCcAv1, frame))),
-       MakeFourcc('A', 'V', '0', '1'), 1, 1, {0x81, 0x00, 0x0C, 0x00}},
+       MakeFourcc('A', 'V', '0', '1'),
+       1,
+       1,
+       {0x81, 0x00, 0x0C, 0x00}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -163,16 +169,16 @@ TEST_F(ExScanTest, LegacyCodecsByFourCcHaveTheLegacyMediaTypes) {
               Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcAvc, Concat(Cto(0), nal)),
                      ExVideo(2, kExVideoCodedFramesX, kExFourCcAvc, nal))),
        {},
-       Concat({SequenceHeaderPayload(7, avcC)}, Stream(Concat({0x17, 1, 0, 0, 0}, nal),
-                                                      Concat({0x27, 1, 0, 0, 0}, nal))),
+       Concat({SequenceHeaderPayload(7, avcC)},
+              Stream(Concat({0x17, 1, 0, 0, 0}, nal), Concat({0x27, 1, 0, 0, 0}, nal))),
        {}},
       {"Hevc",
        Concat({ExVideo(1, kExVideoSequenceStart, kExFourCcHevc, hvcC)},
               Stream(ExVideo(1, kExVideoCodedFramesX, kExFourCcHevc, nal),
                      ExVideo(2, kExVideoCodedFramesX, kExFourCcHevc, nal))),
        {},
-       Concat({SequenceHeaderPayload(12, hvcC)}, Stream(Concat({0x1C, 1, 0, 0, 0}, nal),
-                                                       Concat({0x2C, 1, 0, 0, 0}, nal))),
+       Concat({SequenceHeaderPayload(12, hvcC)},
+              Stream(Concat({0x1C, 1, 0, 0, 0}, nal), Concat({0x2C, 1, 0, 0, 0}, nal))),
        {}},
       {"Aac",
        {},
@@ -245,11 +251,19 @@ TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
       {"Ac3FromItsSyncFrame",
        Stream(ExAudio(kExAudioCodedFrames, kExFourCcAc3, Ac3Frame()),
               ExAudio(kExAudioCodedFrames, kExFourCcAc3, Ac3Frame())),
-       ac3, 0x2000, 2, 48000, {}},
+       ac3,
+       0x2000,
+       2,
+       48000,
+       {}},
       {"Eac3FromItsSyncFrame",
        Stream(ExAudio(kExAudioCodedFrames, kExFourCcEac3, Eac3Frame()),
               ExAudio(kExAudioCodedFrames, kExFourCcEac3, Eac3Frame())),
-       ddplus, 0x2000, 2, 48000, {}},
+       ddplus,
+       0x2000,
+       2,
+       48000,
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -289,17 +303,24 @@ TEST_F(ExScanTest, TracksBecomePinsAndUnknownCodecsNone) {
     HRESULT hr;
     std::vector<std::string> pins;
   } cases[] = {
-      {"TwoAudioCodecsOneVideo", Stream(vp8, vp8),
+      {"TwoAudioCodecsOneVideo",
+       Stream(vp8, vp8),
        Concat({twoAudio(kExAudioSequenceStart, opusHead, flac)},
               Stream(twoAudio(kExAudioCodedFrames, {1}, {2}), twoAudio(1, {1}, {2}))),
-       S_OK, {"Video", "Audio", "Audio 2"}},
+       S_OK,
+       {"Video", "Audio", "Audio 2"}},
       {"TwoVideoTracks", Stream(videoTracks(1), videoTracks(2)), {}, S_OK, {"Video", "Video 2"}},
-      {"UnknownVideoCodecAudioPlays", Stream(ExVideo(1, 1, unknown, {1}), ExVideo(2, 1, unknown, {1})),
+      {"UnknownVideoCodecAudioPlays",
+       Stream(ExVideo(1, 1, unknown, {1}), ExVideo(2, 1, unknown, {1})),
        Concat({ExAudio(kExAudioSequenceStart, kExFourCcOpus, opusHead)},
               Stream(ExAudio(1, kExFourCcOpus, {1}), ExAudio(1, kExFourCcOpus, {1}))),
-       S_OK, {"Audio"}},
-      {"NothingPlayable", {}, Stream(ExAudio(1, unknown, {1}), ExAudio(1, unknown, {1})),
-       VFW_E_UNSUPPORTED_STREAM, {}},
+       S_OK,
+       {"Audio"}},
+      {"NothingPlayable",
+       {},
+       Stream(ExAudio(1, unknown, {1}), ExAudio(1, unknown, {1})),
+       VFW_E_UNSUPPORTED_STREAM,
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
