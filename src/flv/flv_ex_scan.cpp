@@ -68,7 +68,8 @@ int32_t ToInt(double d) {
 AmfStatus ColorInfoVisitor(uint32_t type, const uint8_t* pName, uint32_t cbName,
                            const uint8_t* pData, uint32_t cbData, void* pContext) {
   auto* info = static_cast<VideoColorInfo*>(pContext);
-  const std::string name(reinterpret_cast<const char*>(pName), pName != nullptr ? cbName : 0);
+  const std::string name =
+      pName != nullptr ? std::string(reinterpret_cast<const char*>(pName), cbName) : std::string();
   if (type == 2 && pName == nullptr && cbData == 9 && std::memcmp(pData, "colorInfo", 9) == 0)
     info->bPresent = true;
   if (type != 0 || cbData != 8) return AmfStatus::kOk;
