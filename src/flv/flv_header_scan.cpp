@@ -4,6 +4,7 @@
 
 #include "diag/trace.h"
 #include "flv/amf0.h"
+#include "flv/flv_ex_scan.h"
 #include "flv/flv_reader.h"
 #include "flv/flv_seek.h"
 #include "flv/flv_timestamps.h"
@@ -111,7 +112,8 @@ class CFlvHeaderScan {
       : m_File(file),
         m_pReader(pReader),
         m_Reader(pReader, 0, &file.m_TagLinkFixups),
-        m_llAvailable(llAvailable) {}
+        m_llAvailable(llAvailable),
+        m_ExScan(file) {}
 
   HRESULT Run();
   // False when the walk is over: the end of the data or no readable header.
@@ -128,6 +130,9 @@ class CFlvHeaderScan {
   HRESULT OnAudioTag(const FlvTag& tag);
   void OnScriptTag(const FlvTag& tag);
   void CountVideoTime(uint32_t dwTime);
+  // Hands an enhanced tag to m_ExScan; `doneFlags` are cleared once its
+  // tracks of the kind are described. *pbHandled: it was enhanced.
+  HRESULT ScanExTag(const FlvTag& tag, uint32_t doneFlags, bool* pbHandled);
   // After each tag: false when the walk should stop (the tail search settled
   // the duration, or it failed and nothing else is left).
   bool SettleDurationEarly();
@@ -138,6 +143,7 @@ class CFlvHeaderScan {
   IAsyncReader* m_pReader;
   CFlvReader m_Reader;
   int64_t m_llAvailable;
+  CFlvExScan m_ExScan;
 
   uint32_t m_dwFlags = 0;
   int64_t m_llPos = 0;
@@ -190,6 +196,9 @@ HRESULT CFlvHeaderScan::Run() {
   FinishAudioDescription();
   FinishFrameDuration();
   m_File.VideoEntry().SetAvgTimePerFrame(m_File.m_llAvgTimePerFrame);
+  for (auto& pEntry : m_File.ExtraVideoEntries()) {
+    pEntry->SetAvgTimePerFrame(m_File.m_llAvgTimePerFrame);
+  }
   return S_OK;
 }
 
@@ -237,7 +246,7 @@ HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
   m_File.m_dwStreamsSeen |= kStreamVideoSeen;
   m_File.VideoEntry().NoteTagSize(tag.DataSize);
   RaiseDuration(tag.TimeStamp);
-  if (m_dwFlags & kScanFrameDuration) {
+  if ((m_dwFlags & kScanFrameDuration) && m_ExScan.IsMainVideoFrame(m_Reader, m_llPos, tag)) {
     if (m_dwFlags & kScanSkipFirstVideoTag) {
       m_dwFlags &= ~kScanSkipFirstVideoTag;
     } else {
@@ -247,6 +256,9 @@ HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
   if (m_dwFlags & kScanDecoderConfig) {
     LookForDecoderConfig(tag);
   } else if (m_dwFlags & kScanVideoDescription) {
+    bool bEnhanced = false;
+    const HRESULT hr = ScanExTag(tag, kScanVideoDescription, &bEnhanced);
+    if (bEnhanced || FAILED(hr)) return hr;
     m_dwFlags &= ~kScanVideoDescription;
     if (m_File.VideoEntry().ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0) !=
         S_OK) {
@@ -273,6 +285,13 @@ void CFlvHeaderScan::LookForDecoderConfig(const FlvTag& tag) {
   }
 }
 
+HRESULT CFlvHeaderScan::ScanExTag(const FlvTag& tag, uint32_t doneFlags, bool* pbHandled) {
+  const HRESULT hr = m_ExScan.OnTag(m_Reader, m_llPos, tag, pbHandled);
+  if (hr != S_OK || !*pbHandled) return hr == E_OUTOFMEMORY ? hr : S_OK;
+  if (m_ExScan.Done(tag.TagType)) m_dwFlags &= ~doneFlags;
+  return S_OK;
+}
+
 void CFlvHeaderScan::CountVideoTime(uint32_t dwTime) {
   // A tag earlier than the first counted one (a sequence header moved
   // forward with its old time) would make the span negative.
@@ -294,6 +313,9 @@ HRESULT CFlvHeaderScan::OnAudioTag(const FlvTag& tag) {
   m_File.AudioEntry().NoteTagSize(tag.DataSize);
   RaiseDuration(tag.TimeStamp);
   if (!(m_dwFlags & kScanAudioDescription)) return S_OK;
+  bool bEnhanced = false;
+  const HRESULT hrEx = ScanExTag(tag, kScanAudio, &bEnhanced);
+  if (bEnhanced || FAILED(hrEx)) return hrEx;
   if (m_dwFlags & kScanFirstAudioTag) {
     // AAC is described by its sequence header, wherever it comes; raw frames
     // before it (a recording joined late) cannot describe the stream.
