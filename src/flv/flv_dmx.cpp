@@ -1,10 +1,13 @@
 #include "flv/flv_dmx.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cwchar>
 #include <new>
 
 #include "baseclasses/mediatype.h"
 #include "diag/trace.h"
+#include "flv/flv_ex_scan.h"
 #include "flv/flv_header_scan.h"
 #include "framework/dmx_input_pin.h"
 #include "flv/flv_dmx_id.h"
@@ -15,7 +18,6 @@ namespace flvdmx {
 
 namespace {
 
-constexpr int kMaxOutputPins = 2;
 
 // All buffers of one pin together stay near this; the count is clamped.
 constexpr LONG kBufferBudget = 0x8000000;  // 128 MiB
@@ -44,7 +46,7 @@ CUnknown* CFlvDmx::CreateInstance(IUnknown* pUnkOuter, HRESULT* phr) {
 }
 
 CFlvDmx::CFlvDmx(IUnknown* pUnkOuter, HRESULT* phr)
-    : CBaseDmx(kClsidFlvDmx, kFlvDmxName, pUnkOuter, phr, kMaxOutputPins) {}
+    : CBaseDmx(kClsidFlvDmx, kFlvDmxName, pUnkOuter, phr, kMaxStreams) {}
 
 CFlvDmx::~CFlvDmx() {
   // The pins' threads read the descriptions and the fix-up table, which go
@@ -171,7 +173,47 @@ HRESULT CFlvDmx::CreateOutputPins() {
     const HRESULT hr = CreateStreamPin(&m_File.AudioEntry(), L"Audio", &m_pAudioPin);
     if (FAILED(hr)) return hr;
   }
+  HRESULT hr = CreateExtraPins(L"Video", &m_pVideoPin, m_File.ExtraVideoEntries());
+  if (SUCCEEDED(hr)) hr = CreateExtraPins(L"Audio", &m_pAudioPin, m_File.ExtraAudioEntries());
+  if (FAILED(hr)) return hr;
+  if (GetOutputPinCount() == 0 && m_File.UnsupportedFourCc() != 0) {
+    const uint32_t f = m_File.UnsupportedFourCc();
+    Trace("\nCFlvDmx: nothing playable; codec FourCC '%c%c%c%c' is not supported",
+          static_cast<char>(f >> 24), static_cast<char>(f >> 16), static_cast<char>(f >> 8),
+          static_cast<char>(f));
+    return VFW_E_UNSUPPORTED_STREAM;
+  }
   return S_OK;
+}
+
+template <typename Entry>
+HRESULT CFlvDmx::CreateExtraPins(const wchar_t* pKind, CBaseDmxOutputPin** ppFirst,
+                                 std::vector<std::unique_ptr<Entry>>& entries) {
+  for (auto& pEntry : entries) {
+    // The first playable track of a kind takes the plain name.
+    wchar_t szName[32];
+    const int iNumber = CountPinsOfKind(pEntry->m_iStreamKind) + 1;
+    if (iNumber == 1) {
+      std::swprintf(szName, 32, L"%ls", pKind);
+    } else {
+      std::swprintf(szName, 32, L"%ls %d", pKind, iNumber);
+    }
+    CBaseDmxOutputPin* pPin = nullptr;
+    const HRESULT hr = CreateStreamPin(pEntry.get(), szName, &pPin);
+    if (FAILED(hr)) return hr;
+    if (*ppFirst == nullptr) *ppFirst = pPin;
+  }
+  return S_OK;
+}
+
+int CFlvDmx::CountPinsOfKind(int32_t iStreamKind) {
+  int n = 0;
+  for (int i = 0; i < GetOutputPinCount(); ++i) {
+    CBaseDmxOutputPin* pPin = GetOutputPin(i);
+    const SampleEntry* pEntry = pPin != nullptr ? pPin->GetSampleEntry() : nullptr;
+    if (pEntry != nullptr && pEntry->m_iStreamKind == iStreamKind) ++n;
+  }
+  return n;
 }
 
 HRESULT CFlvDmx::CreateStreamPin(SampleEntry* pEntry, const wchar_t* pName,

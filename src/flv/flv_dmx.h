@@ -34,6 +34,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "flv/flv_file_state.h"
 #include "flv/flv_reader.h"
@@ -126,6 +128,13 @@ class CFlvDmx : public CBaseDmx, public CSeeking {
   // gives a media type, named "Video" / "Audio".
   HRESULT CreateOutputPins();
   HRESULT CreateStreamPin(SampleEntry* pEntry, const wchar_t* pName, CBaseDmxOutputPin** ppPin);
+  // The pins of further enhanced tracks of one kind ("Video 2", "Audio 3",
+  // ...); *ppFirst becomes the first when the main track got no pin.
+  template <typename Entry>
+  HRESULT CreateExtraPins(const wchar_t* pKind, CBaseDmxOutputPin** ppFirst,
+                          std::vector<std::unique_ptr<Entry>>& entries);
+  // Output pins bound to a stream of the kind (tag type 8 or 9).
+  int CountPinsOfKind(int32_t iStreamKind);
   // One segment of the loop: its bounds as GetSegment gave them.
   struct Segment;
   // Positions pPin's stream for a segment that starts at llSegmentStart: on

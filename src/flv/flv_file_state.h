@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "flv/tag_link_fixups.h"
 #include "flvdefs/flv_tag.h"
@@ -47,6 +48,15 @@ class CFlvFileState {
   const VideoSampleEntry& VideoEntry() const { return *m_pVideoEntry; }
   AudioSampleEntry& AudioEntry() { return *m_pAudioEntry; }
   const AudioSampleEntry& AudioEntry() const { return *m_pAudioEntry; }
+  // Enhanced tracks after the first of each kind, in the order first seen.
+  std::vector<std::unique_ptr<VideoSampleEntry>>& ExtraVideoEntries() { return m_ExtraVideo; }
+  std::vector<std::unique_ptr<AudioSampleEntry>>& ExtraAudioEntries() { return m_ExtraAudio; }
+  // The FourCC of the first enhanced track whose codec this system does not
+  // play; 0 when there is none.
+  uint32_t UnsupportedFourCc() const { return m_dwUnsupportedFourCc; }
+  void SetUnsupportedFourCc(uint32_t fourCc) {
+    if (m_dwUnsupportedFourCc == 0) m_dwUnsupportedFourCc = fourCc;
+  }
   CTagLinkFixups& TagLinkFixups() { return m_TagLinkFixups; }
   const CTagLinkFixups& TagLinkFixups() const { return m_TagLinkFixups; }
 
@@ -77,6 +87,9 @@ class CFlvFileState {
   // Replaced by Reset: a description keeps no field of an earlier file.
   std::unique_ptr<VideoSampleEntry> m_pVideoEntry = std::make_unique<VideoSampleEntry>();
   std::unique_ptr<AudioSampleEntry> m_pAudioEntry = std::make_unique<AudioSampleEntry>();
+  std::vector<std::unique_ptr<VideoSampleEntry>> m_ExtraVideo;
+  std::vector<std::unique_ptr<AudioSampleEntry>> m_ExtraAudio;
+  uint32_t m_dwUnsupportedFourCc = 0;
   CTagLinkFixups m_TagLinkFixups;
 
   std::recursive_mutex m_SeekLock;

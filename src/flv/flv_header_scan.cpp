@@ -4,6 +4,7 @@
 
 #include "diag/trace.h"
 #include "flv/amf0.h"
+#include "flv/flv_ex_scan.h"
 #include "flv/flv_reader.h"
 #include "flv/flv_seek.h"
 #include "flv/flv_timestamps.h"
@@ -104,7 +105,8 @@ class CFlvHeaderScan {
       : m_File(file),
         m_pReader(pReader),
         m_Reader(pReader, 0, &file.m_TagLinkFixups),
-        m_llAvailable(llAvailable) {
+        m_llAvailable(llAvailable),
+        m_ExScan(file) {
     // The scan, the stream descriptions and the tail search all read
     // through one read-ahead block.
     (void)m_Reader.EnableReadAhead(nullptr);
@@ -124,6 +126,9 @@ class CFlvHeaderScan {
   HRESULT OnAudioTag(const FlvTag& tag);
   void OnScriptTag(const FlvTag& tag);
   void CountVideoTime(uint32_t dwTime);
+  // Hands an enhanced tag to m_ExScan; `doneFlags` are cleared once its
+  // tracks of the kind are described. *pbHandled: it was enhanced.
+  HRESULT ScanExTag(const FlvTag& tag, uint32_t doneFlags, bool* pbHandled);
   // After each tag: false when the walk should stop (the tail search settled
   // the duration, or it failed and nothing else is left).
   bool SettleDurationEarly();
@@ -134,6 +139,7 @@ class CFlvHeaderScan {
   IAsyncReader* m_pReader;
   CFlvReader m_Reader;
   int64_t m_llAvailable;
+  CFlvExScan m_ExScan;
 
   uint32_t m_dwFlags = 0;
   int64_t m_llPos = 0;
@@ -238,12 +244,22 @@ HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
     }
   }
   if (m_dwFlags & kScanVideoDescription) {
+    bool bEnhanced = false;
+    const HRESULT hr = ScanExTag(tag, kScanVideoDescription, &bEnhanced);
+    if (bEnhanced || FAILED(hr)) return hr;
     m_dwFlags &= ~kScanVideoDescription;
     if (m_File.VideoEntry().ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0) !=
         S_OK) {
       return VFW_E_INVALID_FILE_FORMAT;
     }
   }
+  return S_OK;
+}
+
+HRESULT CFlvHeaderScan::ScanExTag(const FlvTag& tag, uint32_t doneFlags, bool* pbHandled) {
+  const HRESULT hr = m_ExScan.OnTag(m_Reader, m_llPos, tag, pbHandled);
+  if (hr != S_OK || !*pbHandled) return hr == E_OUTOFMEMORY ? hr : S_OK;
+  if (m_ExScan.Done(tag.TagType)) m_dwFlags &= ~doneFlags;
   return S_OK;
 }
 
@@ -264,6 +280,9 @@ HRESULT CFlvHeaderScan::OnAudioTag(const FlvTag& tag) {
   m_File.m_dwStreamsSeen |= kStreamAudioSeen;
   RaiseDuration(tag.TimeStamp);
   if (!(m_dwFlags & kScanAudioDescription)) return S_OK;
+  bool bEnhanced = false;
+  const HRESULT hrEx = ScanExTag(tag, kScanAudio, &bEnhanced);
+  if (bEnhanced || FAILED(hrEx)) return hrEx;
   if (m_dwFlags & kScanFirstAudioTag) {
     // AAC is described by its sequence header, wherever it comes; raw frames
     // before it (a recording joined late) cannot describe the stream.

@@ -5,6 +5,7 @@
 
 #include "diag/trace.h"
 #include "flv/flv_dmx.h"
+#include "flv/flv_ex_tag.h"
 #include "flv/flv_seek.h"
 #include "streams/audio_sample_entry.h"
 #include "streams/video_sample_entry.h"
@@ -88,8 +89,11 @@ const char* DeliverFailureFormat(int32_t iStreamKind) {
 // Whether the tag is a key frame: true for a tag that is not video, whose
 // flags byte cannot be read, or whose FrameType is 1 (every video codec keeps
 // FrameType in the same bits).
-bool IsKeyFrame(IAsyncReader* pReader, const FlvTag& tag, int64_t llPosition) {
+bool IsKeyFrame(const CFlvReader& reader, const SampleEntry* pEntry, const FlvTag& tag,
+                int64_t llPosition) {
+  IAsyncReader* pReader = reader.Reader();
   if (tag.TagType != kFlvTagVideo || pReader == nullptr) return true;
+  if (pEntry->IsEnhanced()) return IsExKeyFrame(reader, llPosition, tag, pEntry->m_uTrackId);
   BYTE flags = 0;
   if (pReader->SyncRead(llPosition + kFlvTagPayloadOffset, 1, &flags) != S_OK) return true;
   return IsKeyFrameFlags(flags);
@@ -99,9 +103,9 @@ bool IsKeyFrame(IAsyncReader* pReader, const FlvTag& tag, int64_t llPosition) {
 // before it; llSampleCount drops by the tags stepped over. S_OK; else the
 // first result of FindPrevTagOfType that is not S_OK (S_FALSE: no key frame
 // before, the position is the earliest video tag reached).
-HRESULT SeekToKeyFrame(const CFlvReader& reader, int64_t& llPosition, FlvTag& tag,
-                       int64_t& llSampleCount) {
-  while (!IsKeyFrame(reader.Reader(), tag, llPosition)) {
+HRESULT SeekToKeyFrame(const CFlvReader& reader, const SampleEntry* pEntry, int64_t& llPosition,
+                       FlvTag& tag, int64_t& llSampleCount) {
+  while (!IsKeyFrame(reader, pEntry, tag, llPosition)) {
     const HRESULT hr =
         FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp);
     if (hr != S_OK) return hr;
@@ -190,6 +194,24 @@ void SettleOnTarget(const CFlvReader& reader, uint8_t type, uint32_t dwTarget, i
   }
 }
 
+// FindNextTagResync for the stream of pEntry: an enhanced track steps over
+// the tags that carry nothing of it (other tracks, command frames).
+HRESULT FindNextStreamTag(const CFlvReader& reader, const SampleEntry* pEntry, int64_t llPosition,
+                          uint32_t dwReference, uint32_t dwExpectedPrevSize, uint8_t type,
+                          FlvTag& tag, int64_t& llFoundPosition, bool* pbResynchronised) {
+  HRESULT hr = FindNextTagResync(reader, llPosition, dwReference, dwExpectedPrevSize, type, tag,
+                                 llFoundPosition, pbResynchronised);
+  while (hr == S_OK && pEntry->IsEnhanced() &&
+         !TagCarriesTrack(reader, llFoundPosition, tag, pEntry->m_uTrackId)) {
+    bool bResynchronised = false;
+    hr = FindNextTagResync(reader, NextTagPosition(llFoundPosition, tag), tag.TimeStamp,
+                           ExpectedPreviousTagSize(tag), type, tag, llFoundPosition,
+                           &bResynchronised);
+    if (bResynchronised && pbResynchronised != nullptr) *pbResynchronised = true;
+  }
+  return hr;
+}
+
 }  // namespace
 
 struct CFlvDmx::Segment {
@@ -258,27 +280,28 @@ HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reade
   if (hr == S_OK && type == kFlvTagVideo) hr = PositionAtKeyFrame(pPin, reader, llPosition, tag);
   if (FAILED(hr)) return hr;
 
-  return FindNextTagResync(reader, llPosition, tag.TimeStamp, 0, type, tag, llPosition, nullptr);
+  return FindNextStreamTag(reader, pEntry, llPosition, tag.TimeStamp, 0, type, tag, llPosition,
+                           nullptr);
 }
 
 HRESULT CFlvDmx::PositionAtKeyFrame(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
                                     int64_t& llPosition, FlvTag& tag) {
-  const VideoSampleEntry& video = m_File.VideoEntry();
+  const auto& video = *static_cast<const VideoSampleEntry*>(pPin->GetSampleEntry());
   int64_t llSampleCount = pPin->GetSampleCount();
-  HRESULT hr = SeekToKeyFrame(reader, llPosition, tag, llSampleCount);
+  HRESULT hr = SeekToKeyFrame(reader, &video, llPosition, tag, llSampleCount);
   // An AVC end-of-sequence tag is marked as a key frame but carries no
   // picture: a target after the last frame would start there and deliver no
   // video at all. The key frame before it is the one to decode from.
-  while (hr == S_OK && video.m_iCodecID == kVideoCodecAvc &&
+  while (hr == S_OK && video.m_iCodecID == kVideoCodecAvc && !video.IsEnhanced() &&
          IsAvcEndOfSequence(reader, llPosition, tag)) {
     hr = FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp);
-    if (hr == S_OK) hr = SeekToKeyFrame(reader, llPosition, tag, llSampleCount);
+    if (hr == S_OK) hr = SeekToKeyFrame(reader, &video, llPosition, tag, llSampleCount);
   }
   // VP6 starts one key frame earlier than the other codecs.
   if (hr == S_OK && tag.TimeStamp != 0 && video.IsVp6()) {
     if (FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp) ==
         S_OK) {
-      hr = SeekToKeyFrame(reader, llPosition, tag, llSampleCount);
+      hr = SeekToKeyFrame(reader, &video, llPosition, tag, llSampleCount);
     }
   }
   pPin->SetSampleCount(llSampleCount);
@@ -329,7 +352,8 @@ HRESULT CFlvDmx::PinProcess(int /*iPin*/, CBaseDmxOutputPin* pPin) {
 HRESULT CFlvDmx::DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
                                 const Segment& segment, int64_t llPosition, FlvTag tag,
                                 bool* pbRestart) {
-  const uint8_t type = static_cast<uint8_t>(pPin->GetSampleEntry()->m_iStreamKind);
+  const SampleEntry* pEntry = pPin->GetSampleEntry();
+  const uint8_t type = static_cast<uint8_t>(pEntry->m_iStreamKind);
   BOOL bDiscontinuity = TRUE;
   for (;;) {
     // The next tag of the stream gives this sample's stop; without one (end
@@ -339,9 +363,9 @@ HRESULT CFlvDmx::DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reade
     // A break in the chain (a wrong back-link, garbage between tags) is
     // crossed; the sample after it starts a new run of continuous data.
     bool bResynchronised = false;
-    const bool bLast = FindNextTagResync(reader, NextTagPosition(llPosition, tag), tag.TimeStamp,
-                                         ExpectedPreviousTagSize(tag), type, next, llNextPosition,
-                                         &bResynchronised) != S_OK;
+    const bool bLast = FindNextStreamTag(reader, pEntry, NextTagPosition(llPosition, tag),
+                                         tag.TimeStamp, ExpectedPreviousTagSize(tag), type, next,
+                                         llNextPosition, &bResynchronised) != S_OK;
     const REFERENCE_TIME tStart = static_cast<REFERENCE_TIME>(tag.TimeStamp) * kUnitsPerMs;
     const REFERENCE_TIME tStop = bLast ? tStart + kLastSampleDuration
                                        : static_cast<REFERENCE_TIME>(next.TimeStamp) * kUnitsPerMs;
@@ -384,7 +408,15 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
     return DeliveryFailed(this, hr);
   }
   BOOL bSync = FALSE;
-  const HRESULT hrFill = FillSample(pEntry, reader.Reader(), pSample, llPosition, tag, &bSync);
+  REFERENCE_TIME llTimeOffset = 0;
+  const HRESULT hrFill =
+      pEntry->IsEnhanced()
+          ? FillExSample(reader, pEntry->m_uTrackId, pSample, llPosition, tag, &bSync,
+                         &llTimeOffset)
+          : FillSample(pEntry, reader.Reader(), pSample, llPosition, tag, &bSync);
+  // A ModEx offset moves the start only: it stays below a millisecond.
+  tStart += llTimeOffset;
+  if (tStop < tStart) tStop = tStart;
   if (FAILED(hrFill)) {
     pSample->Release();
     pPin->DeliverEndOfStream();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "baseclasses/mediatype.h"
+#include "flvdefs/flv_ex_header.h"
 #include "streams/audio_specific_config.h"
 
 namespace flvdmx {
@@ -153,6 +154,7 @@ HRESULT AudioSampleEntry::GetAudioSubtype(GUID* pSubtype) const {
 HRESULT AudioSampleEntry::GetMediaType(int iPosition, CMediaType* pmt) {
   if (pmt == nullptr) return E_POINTER;
   if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
+  if (IsEnhanced() && m_iSoundFormat == kSoundFormatExHeader) return GetExMediaType(pmt);
   GUID subtype;
   const HRESULT hr = GetAudioSubtype(&subtype);
   if (FAILED(hr)) return hr;
@@ -187,6 +189,10 @@ HRESULT AudioSampleEntry::GetMpegAudioMediaType(CMediaType* pmt) const {
   return S_OK;
 }
 
-uint32_t AudioSampleEntry::GetMaxSampleSize() { return m_Format.wfx.nAvgBytesPerSec; }
+uint32_t AudioSampleEntry::GetMaxSampleSize() {
+  // Enhanced codecs' frames (FLAC above all) are not bounded by a byte rate.
+  if (IsEnhanced()) return std::max<uint32_t>(m_Format.wfx.nAvgBytesPerSec, kMinExAudioSampleSize);
+  return m_Format.wfx.nAvgBytesPerSec;
+}
 
 }  // namespace flvdmx

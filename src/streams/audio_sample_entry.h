@@ -21,6 +21,8 @@ namespace flvdmx {
 // Bytes after the WAVEFORMATEX: the AudioSpecificConfig of AAC (at most 20)
 // or the tail of the MPEG structures (12 or 22).
 inline constexpr uint32_t kAudioExtraSize = 22;
+// The smallest buffer an enhanced audio track's samples get.
+inline constexpr uint32_t kMinExAudioSampleSize = 0x40000;
 
 struct WaveFormatWithExtra {
   WAVEFORMATEX wfx;
@@ -72,12 +74,40 @@ class AudioSampleEntry final : public SampleEntry {
 
   bool IsAac() const { return m_iSoundFormat == kSoundFormatAac; }
 
+  // Enhanced tracks (m_dwFourCc set by the caller first). The SequenceStart
+  // body: the AAC config record, OpusHead, or FLAC's STREAMINFO ("fLaC" and
+  // metadata blocks), kept as carried. S_OK; VFW_E_INVALID_FILE_FORMAT for a
+  // body that does not parse; VFW_E_UNSUPPORTED_AUDIO for a FourCC this
+  // system does not play.
+  HRESULT ReadExSequenceStart(const uint8_t* pBody, size_t cbBody);
+  // A coded frame: AC-3 and E-AC-3 are described by their sync frame. S_OK
+  // when the description is complete, S_FALSE when a later frame must tell.
+  HRESULT ReadExCodedFrame(const uint8_t* pFrame, size_t cbFrame);
+  // An MP3 frame of cbFrame bytes at llPosition (described as legacy MP3).
+  HRESULT ReadExMp3Frame(IAsyncReader* pReader, int64_t llPosition, uint32_t cbFrame);
+  // MultichannelConfig: channel order, count, and mask or map. S_OK;
+  // VFW_E_INVALID_FILE_FORMAT when truncated.
+  HRESULT ReadExMultichannelConfig(const uint8_t* pBody, size_t cbBody);
+  // Whether an enhanced description still lacks what its media type needs.
+  bool NeedsMoreExData() const { return IsEnhanced() && !m_bExDescribed && IsExPlayable(); }
+  bool IsExPlayable() const;
+
+  // From MultichannelConfig: the AudioChannelOrder, and for the native order
+  // the mask of channels present (0 when not given).
+  uint8_t m_uChannelOrder = 0;
+  uint32_t m_dwChannelMask = 0;
+  bool m_bExDescribed = false;
+
   // SoundFormat of the first audio tag, -1 until read.
   int32_t m_iSoundFormat = -1;
   AudioFormatBlock m_Format;
 
  private:
   HRESULT GetMpegAudioMediaType(CMediaType* pmt) const;
+  HRESULT GetExMediaType(CMediaType* pmt) const;
+  // PCM-like block and byte rate of the decoded output, from the format's
+  // channels, rate and bits.
+  void SetDecodedRates();
   // Rate and channels from the AudioSpecificConfig in the extension area,
   // when it parses; block alignment and byte rate follow them.
   void TakeRateAndChannelsFromConfig();

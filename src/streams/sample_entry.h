@@ -43,8 +43,14 @@ class SampleEntry {
 
   // FLV tag type of the stream's tags: 8 audio, 9 video.
   int32_t m_iStreamKind;
-  // The decoder configuration box of AVC and HEVC video; empty otherwise.
+  // The decoder configuration box of AVC and HEVC video; for the other
+  // enhanced codecs the SequenceStart body as carried; empty otherwise.
   CBuffer m_ConfigBytes;
+  // An enhanced track: its FourCC (0 for a legacy stream) and the track id
+  // whose payload this stream takes from each tag (0 without multitrack).
+  uint32_t m_dwFourCc = 0;
+  uint8_t m_uTrackId = 0;
+  bool IsEnhanced() const { return m_dwFourCc != 0; }
 
  protected:
   explicit SampleEntry(int32_t iStreamKind = -1) : m_iStreamKind(iStreamKind) {}

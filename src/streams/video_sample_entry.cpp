@@ -165,10 +165,13 @@ HRESULT VideoSampleEntry::ReadDecoderConfiguration(StreamWindow& window, const F
   if (hr != S_OK) return hr;
   hr = m_ConfigBytes.Append(window.Data() + kHeadSize, static_cast<int>(tag.DataSize - kHeadSize));
   if (FAILED(hr)) return hr;
+  return ParseConfigBox();
+}
 
+HRESULT VideoSampleEntry::ParseConfigBox() {
   CBuffer units;
   DecoderConfigLayout layout = DecoderConfigLayout::kAvcFirstSets;
-  hr = AppendParameterSetsFromRecord(
+  HRESULT hr = AppendParameterSetsFromRecord(
       m_ConfigBytes.Data() + kConfigBoxHeaderSize,
       static_cast<size_t>(m_ConfigBytes.Size()) - kConfigBoxHeaderSize,
       m_iCodecID == kVideoCodecHevc, &units, &layout);
@@ -232,6 +235,7 @@ HRESULT VideoSampleEntry::GetVideoSubtype(GUID* pSubtype) const {
 HRESULT VideoSampleEntry::GetMediaType(int iPosition, CMediaType* pmt) {
   if (pmt == nullptr) return E_POINTER;
   if (iPosition != 0) return VFW_S_NO_MORE_ITEMS;
+  if (IsEnhanced() && m_iCodecID < 0) return GetExMediaType(pmt);
   GUID subtype;
   const HRESULT hr = GetVideoSubtype(&subtype);
   if (FAILED(hr)) return hr;
@@ -260,7 +264,9 @@ HRESULT VideoSampleEntry::GetMediaType(int iPosition, CMediaType* pmt) {
 }
 
 uint32_t VideoSampleEntry::GetMaxSampleSize() {
-  const int64_t cb = int64_t{m_wWidth} * m_wHeight * m_wBitCount / 8 * 2;
+  int64_t cb = int64_t{m_wWidth} * m_wHeight * m_wBitCount / 8 * 2;
+  // An enhanced record may leave the size unknown; frames still need room.
+  if (IsEnhanced()) cb = std::max<int64_t>(cb, kMinExVideoSampleSize);
   return static_cast<uint32_t>(std::min<int64_t>(cb, 0x7FFFFFFF));
 }
 

@@ -27,6 +27,21 @@ class CMiniParserH265;
 // big-endian size and the type: "avcC" for AVC and for HEVC in the AVC-like
 // layout, "hvcC" for an HEVCDecoderConfigurationRecord.
 inline constexpr uint32_t kConfigBoxHeaderSize = 8;
+// The smallest buffer an enhanced video track's samples get.
+inline constexpr uint32_t kMinExVideoSampleSize = 0x100000;
+
+// What a Metadata packet's colorInfo object says; -1 where it says nothing.
+struct VideoColorInfo {
+  bool bPresent = false;
+  int32_t iBitDepth = -1;
+  int32_t iColorPrimaries = -1;
+  int32_t iTransferCharacteristics = -1;
+  int32_t iMatrixCoefficients = -1;
+  int32_t iMaxCll = -1;
+  int32_t iMaxFall = -1;
+  double dMaxLuminance = -1;
+  double dMinLuminance = -1;
+};
 
 class VideoSampleEntry final : public SampleEntry {
  public:
@@ -53,6 +68,18 @@ class VideoSampleEntry final : public SampleEntry {
   // The FOURCC subtype for the stored CodecID, or VFW_E_UNSUPPORTED_VIDEO.
   HRESULT GetVideoSubtype(GUID* pSubtype) const;
 
+  // Enhanced tracks (m_dwFourCc set by the caller first). The SequenceStart
+  // body: avcC / hvcC as for CodecID 7 / 12, av1C or vpcC kept as carried.
+  // S_OK; VFW_E_INVALID_FILE_FORMAT for a record that does not parse;
+  // VFW_E_UNSUPPORTED_VIDEO for a FourCC this system does not play.
+  HRESULT ReadExSequenceStart(const uint8_t* pBody, size_t cbBody);
+  // A coded frame: the picture size of AV1, VP9 and VP8 when the record did
+  // not give it (key frames only). S_OK when the size is known now, S_FALSE
+  // when a later frame must tell.
+  HRESULT ReadExCodedFrame(const uint8_t* pFrame, size_t cbFrame, bool bKeyFrame);
+  // Whether an enhanced description still lacks its record or size.
+  bool NeedsMoreExData() const;
+
   uint16_t m_wWidth = 1;
   uint16_t m_wHeight = 1;
   uint16_t m_wBitCount = 24;
@@ -61,8 +88,13 @@ class VideoSampleEntry final : public SampleEntry {
   REFERENCE_TIME m_llAvgTimePerFrame = 0;
   std::unique_ptr<CMiniParserH264> m_pH264Parser;
   std::unique_ptr<CMiniParserH265> m_pH265Parser;
+  VideoColorInfo m_ColorInfo;
+  bool m_bExRecordSeen = false;
 
  private:
+  // The box in m_ConfigBytes: its parameter sets give the picture size.
+  HRESULT ParseConfigBox();
+  HRESULT GetExMediaType(CMediaType* pmt);
   // Each parses from the window's start (the codec byte); kStreamDataShort
   // when the bytes run out.
   HRESULT ReadCodecHeader(BitReader& r);

@@ -1,0 +1,124 @@
+// VideoSampleEntry for enhanced tracks: the codec named by FourCC, its
+// record from the SequenceStart packet and, where the record has no picture
+// size (vpcC, an av1C without a sequence header), the size from a key frame.
+#include <algorithm>
+#include <cstring>
+
+#include "baseclasses/mediatype.h"
+#include "flvdefs/flv_ex_header.h"
+#include "parsers/av1_info.h"
+#include "parsers/vp_info.h"
+#include "streams/video_sample_entry.h"
+
+namespace flvdmx {
+
+namespace {
+
+// The subtype FOURCC a decoder on the platform looks for, by the tag FourCC.
+uint32_t PlatformFourcc(uint32_t fourCc) {
+  switch (fourCc) {
+    case kExFourCcAv1:
+      return MakeFourcc('A', 'V', '0', '1');
+    case kExFourCcVp9:
+      return MakeFourcc('V', 'P', '9', '0');
+    case kExFourCcVp8:
+      return MakeFourcc('V', 'P', '8', '0');
+    default:
+      return 0;
+  }
+}
+
+uint16_t ClampDimension(uint32_t v) { return static_cast<uint16_t>(std::min<uint32_t>(v, 0xFFFF)); }
+
+}  // namespace
+
+HRESULT VideoSampleEntry::ReadExSequenceStart(const uint8_t* pBody, size_t cbBody) {
+  if (pBody == nullptr && cbBody != 0) return E_POINTER;
+  if (cbBody > 0x7FFFFFF0) return VFW_E_INVALID_FILE_FORMAT;
+  if (m_dwFourCc == kExFourCcAvc || m_dwFourCc == kExFourCcHevc) {
+    m_iCodecID = m_dwFourCc == kExFourCcAvc ? kVideoCodecAvc : kVideoCodecHevc;
+    // The same box as a legacy sequence header makes: size, "avcC", record.
+    const uint32_t cbBox = static_cast<uint32_t>(cbBody) + kConfigBoxHeaderSize;
+    const uint8_t box[kConfigBoxHeaderSize] = {
+        static_cast<uint8_t>(cbBox >> 24), static_cast<uint8_t>(cbBox >> 16),
+        static_cast<uint8_t>(cbBox >> 8), static_cast<uint8_t>(cbBox), 'a', 'v', 'c', 'C'};
+    HRESULT hr = m_ConfigBytes.Assign(box, sizeof(box));
+    if (SUCCEEDED(hr)) hr = m_ConfigBytes.Append(pBody, static_cast<int>(cbBody));
+    if (FAILED(hr)) return hr;
+    m_bExRecordSeen = true;
+    return ParseConfigBox();
+  }
+  if (PlatformFourcc(m_dwFourCc) == 0) return VFW_E_UNSUPPORTED_VIDEO;
+  const HRESULT hr = m_ConfigBytes.Assign(pBody, static_cast<int>(cbBody));
+  if (FAILED(hr)) return hr;
+  m_bExRecordSeen = true;
+  if (m_dwFourCc == kExFourCcAv1) {
+    Av1Info info;
+    if (!ParseAv1CodecConfig(pBody, cbBody, &info)) return VFW_E_INVALID_FILE_FORMAT;
+    if (info.width != 0 && info.height != 0) {
+      m_wWidth = ClampDimension(info.width);
+      m_wHeight = ClampDimension(info.height);
+    }
+    return S_OK;
+  }
+  VpInfo info;
+  return ParseVpCodecConfig(pBody, cbBody, &info) ? S_OK : VFW_E_INVALID_FILE_FORMAT;
+}
+
+HRESULT VideoSampleEntry::ReadExCodedFrame(const uint8_t* pFrame, size_t cbFrame, bool bKeyFrame) {
+  if (!NeedsMoreExData()) return S_OK;
+  if (!bKeyFrame || pFrame == nullptr) return S_FALSE;
+  bool bFound = false;
+  if (m_dwFourCc == kExFourCcAv1) {
+    Av1Info info;
+    bFound = ParseAv1SequenceHeaderObus(pFrame, cbFrame, &info) && info.width != 0;
+    if (bFound) m_wWidth = ClampDimension(info.width), m_wHeight = ClampDimension(info.height);
+  } else if (m_dwFourCc == kExFourCcVp9 || m_dwFourCc == kExFourCcVp8) {
+    VpInfo info;
+    bFound = m_dwFourCc == kExFourCcVp9 ? ParseVp9KeyFrameSize(pFrame, cbFrame, &info)
+                                         : ParseVp8KeyFrameSize(pFrame, cbFrame, &info);
+    bFound = bFound && info.width != 0;
+    if (bFound) m_wWidth = ClampDimension(info.width), m_wHeight = ClampDimension(info.height);
+  }
+  return bFound ? S_OK : S_FALSE;
+}
+
+bool VideoSampleEntry::NeedsMoreExData() const {
+  if (!IsEnhanced()) return false;
+  if (m_dwFourCc == kExFourCcAvc || m_dwFourCc == kExFourCcHevc) return !m_bExRecordSeen;
+  if (PlatformFourcc(m_dwFourCc) == 0) return false;  // never playable
+  // VP8 may come without a record: a key frame's size is enough.
+  const bool bSized = m_wWidth > 1 && m_wHeight > 1;
+  return m_dwFourCc == kExFourCcVp8 ? !bSized : !(bSized && m_bExRecordSeen);
+}
+
+HRESULT VideoSampleEntry::GetExMediaType(CMediaType* pmt) {
+  const uint32_t fourcc = PlatformFourcc(m_dwFourCc);
+  if (fourcc == 0) return VFW_E_UNSUPPORTED_VIDEO;
+  const GUID subtype = FourccGuid(fourcc);
+  ResetMediaType(pmt);
+  pmt->SetType(&MEDIATYPE_Video);
+  pmt->SetSubtype(&subtype);
+  pmt->SetFormatType(&FORMAT_VideoInfo2);
+  pmt->bTemporalCompression = TRUE;
+
+  const ULONG cbConfig = static_cast<ULONG>(m_ConfigBytes.Size());
+  BYTE* pb = pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER2) + cbConfig);
+  if (pb == nullptr) return E_OUTOFMEMORY;
+  VIDEOINFOHEADER2 vih;
+  std::memset(&vih, 0, sizeof(vih));
+  vih.AvgTimePerFrame = m_llAvgTimePerFrame;
+  vih.dwPictAspectRatioX = m_wWidth;
+  vih.dwPictAspectRatioY = m_wHeight;
+  vih.bmiHeader.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + cbConfig);
+  vih.bmiHeader.biWidth = m_wWidth;
+  vih.bmiHeader.biHeight = m_wHeight;
+  vih.bmiHeader.biPlanes = 1;
+  vih.bmiHeader.biBitCount = m_wBitCount;
+  vih.bmiHeader.biCompression = fourcc;
+  std::memcpy(pb, &vih, sizeof(vih));
+  if (cbConfig != 0) std::memcpy(pb + sizeof(vih), m_ConfigBytes.Data(), cbConfig);
+  return S_OK;
+}
+
+}  // namespace flvdmx
