@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <ostream>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "support/ffprobe.h"
@@ -102,11 +105,15 @@ EflvStream LoadMatroskaStream(const std::string& path) {
     stream.packets.push_back(std::move(packet));
   }
   const std::vector<int64_t> dts = DecodeTimesMs(pts);
+  const int64_t shift = dts.empty() ? 0 : *std::min_element(pts.begin(), pts.end()) - dts[0];
   int64_t delay = 0;
-  for (size_t i = 0; i < dts.size(); ++i) delay = std::max(delay, dts[i] - pts[i]);
+  for (size_t i = 0; i < dts.size(); ++i) {
+    pts[i] -= shift;
+    delay = std::max(delay, dts[i] - pts[i]);
+  }
   for (size_t i = 0; i < dts.size(); ++i) {
     stream.packets[i].dtsMs = dts[i];
-    stream.packets[i].ptsMs += delay;
+    stream.packets[i].ptsMs = pts[i] + delay;
   }
   return stream;
 }
@@ -114,7 +121,6 @@ EflvStream LoadMatroskaStream(const std::string& path) {
 const std::vector<EflvCorpusFile>& EnhancedCorpus() {
   static const std::vector<EflvCorpusFile> corpus = [] {
     EflvLayout plain;
-    plain.durationMs = 2000;
     plain.width = 160;
     plain.height = 90;
     std::vector<EflvCorpusFile> files;
@@ -183,14 +189,22 @@ bool BuildCorpusFile(const EflvCorpusFile& file, const std::string& path) {
 
 std::string EnhancedMediaPath(const std::string& name) {
   const std::string path = std::string(FLVDMX_MEDIA_DIR) + "/enhanced/" + name;
-  std::error_code ec;
-  if (std::filesystem::is_regular_file(path, ec)) return path;
+  // Built once per test process, so a changed writer never meets an old file.
+  static std::mutex lock;
+  static std::set<std::string> built;
+  const std::lock_guard<std::mutex> hold(lock);
+  if (built.count(name) != 0) return path;
   for (const EflvCorpusFile& file : EnhancedCorpus()) {
-    if (name == file.name && !BuildCorpusFile(file, path))
+    if (name != file.name) continue;
+    if (BuildCorpusFile(file, path))
+      built.insert(name);
+    else
       ADD_FAILURE() << "cannot build " << path << " from its Matroska sources";
   }
   return path;
 }
+
+void PrintTo(const EflvCorpusFile& file, std::ostream* os) { *os << file.name; }
 
 std::vector<ExpectedSample> ExpectedSamples(const EflvPinSource& pin) {
   const std::vector<ProbePacket> packets =

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -33,9 +34,13 @@ struct EflvCorpusFile {
 
 const std::vector<EflvCorpusFile>& EnhancedCorpus();
 
-// MEDIA/enhanced/name, built first when missing (written under a temporary
-// name and renamed, so parallel test processes never see half a file).
+// MEDIA/enhanced/name, built on the first call in the process (written
+// under a temporary name and renamed, so parallel test processes never see
+// half a file).
 std::string EnhancedMediaPath(const std::string& name);
+
+// The file's name, for test parameter output.
+void PrintTo(const EflvCorpusFile& file, std::ostream* os);
 
 // One sample a pin must deliver.
 struct ExpectedSample {

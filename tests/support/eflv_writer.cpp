@@ -110,6 +110,9 @@ EflvBytes VpcRecord(uint8_t profile, uint8_t level, uint8_t bitDepth, uint8_t ch
 std::vector<int64_t> DecodeTimesMs(const std::vector<int64_t>& ptsMs) {
   std::vector<int64_t> dts = ptsMs;
   std::sort(dts.begin(), dts.end());
+  // FLV has no times before 0 (Opus's pre-skip starts Matroska's at -7 ms).
+  const int64_t shift = dts.empty() ? 0 : std::min<int64_t>(dts.front(), 0);
+  for (int64_t& t : dts) t -= shift;
   return dts;
 }
 
@@ -185,7 +188,13 @@ std::vector<uint8_t> EnhancedOnMetaData(const std::vector<EflvStream>& streams,
                                         const EflvLayout& layout) {
   AmfWriter amf;
   amf.String("onMetaData").BeginObject();
-  amf.Name("duration").Number(layout.durationMs / 1000.0);
+  // The end of the longest stream, its last packet lasting as long as the one before.
+  int64_t endMs = layout.durationMs;
+  for (const EflvStream& s : streams) {
+    const size_t n = s.packets.size();
+    if (n >= 2) endMs = std::max(endMs, 2 * s.packets[n - 1].dtsMs - s.packets[n - 2].dtsMs);
+  }
+  amf.Name("duration").Number(static_cast<double>(endMs) / 1000.0);
   if (layout.width != 0) amf.Name("width").Number(layout.width).Name("height").Number(layout.height);
   bool video = false, audio = false;
   for (const EflvStream& s : streams) {

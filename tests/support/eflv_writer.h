@@ -89,7 +89,7 @@ struct EflvLayout {
   int32_t videoNanoOffset = -1;    // >= 0: ModEx TimestampOffsetNano on every video frame
   bool multichannelConfig = false; // MultichannelConfig after each audio SequenceStart
   bool commandFrame = false;       // a video command frame (seek start) after the first frame
-  uint32_t durationMs = 0;         // onMetaData duration
+  uint32_t durationMs = 0;         // onMetaData duration, at least the streams' end
   uint32_t width = 0, height = 0;  // onMetaData picture size
 };
 
@@ -98,7 +98,8 @@ struct EflvLayout {
 FlvWriter WriteEnhancedFlv(const std::vector<EflvStream>& streams, const EflvLayout& layout);
 
 // Decode times for packets whose presentation times are given in decode
-// order (Matroska keeps no decode times): the presentation times sorted.
+// order (Matroska keeps no decode times): the presentation times sorted,
+// shifted to start at 0 when they start before it.
 // Presentation times then need a delay of the largest (dts - pts) to keep
 // every composition offset >= 0.
 std::vector<int64_t> DecodeTimesMs(const std::vector<int64_t>& ptsMs);
