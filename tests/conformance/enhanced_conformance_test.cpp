@@ -194,3 +194,51 @@ TEST(EnhancedDemux, Av1AsIvfDecodes) {
 
 }  // namespace
 }  // namespace flvdmx::conformance
+
+namespace flvdmx::conformance {
+namespace {
+
+// Tags of a codec no one knows ("vvc1"), key frames every 10 at 40 ms.
+std::vector<EflvStream> WithUnknownVideo(std::vector<EflvStream> streams) {
+  EflvStream unknown;
+  unknown.fourcc = "vvc1";
+  unknown.config = {1, 2, 3, 4};
+  for (int i = 0; i < 50; ++i)
+    unknown.packets.push_back({40 * i, 40 * i, i % 10 == 0, EflvBytes(30, 0x55)});
+  streams.insert(streams.begin(), unknown);
+  return streams;
+}
+
+// The stream with an unknown FourCC gets no pin; the rest plays as it would alone.
+TEST(EnhancedUnknownFourcc, OtherStreamsStillPlay) {
+  const EflvPinSource opus{"Audio", "opus.mkv", "Opus"};
+  TempDir dir;
+  const std::string file = dir.File("unknown_video.flv");
+  const EflvStream audio =
+      LoadMatroskaStream(std::string(FLVDMX_MEDIA_DIR) + "/enhanced/" + opus.source);
+  ASSERT_TRUE(WriteEnhancedFlv(WithUnknownVideo({audio}), EflvLayout()).WriteFile(file));
+  const PacketsRun run = RunPackets(file);
+  ASSERT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.samples.size(), 1u);
+  ASSERT_EQ(run.samples.count("Audio"), 1u);
+  const std::vector<ExpectedSample> expected = ExpectedSamples(opus);
+  const std::vector<CliSample>& samples = run.samples.at("Audio");
+  ASSERT_EQ(samples.size(), expected.size());
+  for (size_t i = 0; i < samples.size(); ++i) EXPECT_EQ(samples[i].crc32, expected[i].crc32) << i;
+}
+
+// Nothing playable: one line that names the FourCC.
+TEST(EnhancedUnknownFourcc, FileOfOnlyThatNamesIt) {
+  TempDir dir;
+  const std::string file = dir.File("only_unknown.flv");
+  ASSERT_TRUE(WriteEnhancedFlv(WithUnknownVideo({}), EflvLayout()).WriteFile(file));
+  int code = -1;
+  const std::string err = RunCommand(Cli() + " probe " + ShellQuote(file) + " 2>&1 >/dev/null", &code);
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(err.find("no playable stream"), std::string::npos) << err;
+  EXPECT_NE(err.find("vvc1"), std::string::npos) << err;
+  EXPECT_NE(err.find("(VFW_E_UNSUPPORTED_VIDEO)\n"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace flvdmx::conformance
