@@ -96,7 +96,7 @@ struct Written {
 // Demux's file for each FourCC (AV1 in its default form).
 Written WrittenFor(const std::string& fourcc) {
   static const std::pair<const char*, Written> kFiles[] = {
-      {"av01", {"obu", "av1"}},   {"vp09", {"ivf", "vp9"}},  {"vp08", {"ivf", "vp8"}},
+      {"av01", {"obu", "av1"}},   {"vp09", {"ivf", "vp9"}},   {"vp08", {"ivf", "vp8"}},
       {"hvc1", {"h265", "hevc"}}, {"avc1", {"h264", "h264"}}, {"Opus", {"opus", "opus"}},
       {"fLaC", {"flac", "flac"}}, {"ac-3", {"ac3", "ac3"}},   {"ec-3", {"eac3", "eac3"}},
       {".mp3", {"mp3", "mp3"}},   {"mp4a", {"aac", "aac"}}};
@@ -139,9 +139,9 @@ void ExpectDemuxDecodes(const EflvCorpusFile& c, const std::string& args) {
   const std::string file = EnhancedMediaPath(c.name);
   TempDir dir;
   int code = -1;
-  const std::string out = RunCommand(Cli() + " demux " + ShellQuote(file) + " -o " +
-                                         ShellQuote(dir.path()) + " " + args + " 2>&1",
-                                     &code);
+  const std::string out = RunCommand(
+      Cli() + " demux " + ShellQuote(file) + " -o " + ShellQuote(dir.path()) + " " + args + " 2>&1",
+      &code);
   if (code != 0 && out.find("no playable stream") != std::string::npos)
     GTEST_SKIP() << "the filter offers no pin for " << file << ": " << out;
   ASSERT_EQ(code, 0) << out;
@@ -171,8 +171,9 @@ TEST_P(EnhancedTest, ProbeNamesEveryPinAndItsCodec) {
   ASSERT_EQ(j["pins"].size(), c.pins.size()) << out;
   for (const EflvPinSource& source : c.pins) {
     SCOPED_TRACE(source.pin);
-    const auto found = std::find_if(j["pins"].begin(), j["pins"].end(),
-                                    [&](const json& p) { return p.value("name", "") == source.pin; });
+    const auto found = std::find_if(j["pins"].begin(), j["pins"].end(), [&](const json& p) {
+      return p.value("name", "") == source.pin;
+    });
     ASSERT_NE(found, j["pins"].end());
     const json& pin = *found;
     EXPECT_EQ(pin["codec"], json(WrittenFor(source.fourcc).codec)) << pin.dump();
@@ -233,7 +234,8 @@ TEST(EnhancedUnknownFourcc, FileOfOnlyThatNamesIt) {
   const std::string file = dir.File("only_unknown.flv");
   ASSERT_TRUE(WriteEnhancedFlv(WithUnknownVideo({}), EflvLayout()).WriteFile(file));
   int code = -1;
-  const std::string err = RunCommand(Cli() + " probe " + ShellQuote(file) + " 2>&1 >/dev/null", &code);
+  const std::string err =
+      RunCommand(Cli() + " probe " + ShellQuote(file) + " 2>&1 >/dev/null", &code);
   EXPECT_EQ(code, 1);
   EXPECT_NE(err.find("no playable stream"), std::string::npos) << err;
   EXPECT_NE(err.find("vvc1"), std::string::npos) << err;

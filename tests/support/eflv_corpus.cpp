@@ -57,9 +57,9 @@ json ProbeJson(const std::string& args, const std::string& path) {
 }
 
 const std::map<std::string, std::string> kFourccs = {
-    {"av1", "av01"},  {"vp9", "vp09"}, {"vp8", "vp08"}, {"hevc", "hvc1"},
+    {"av1", "av01"},  {"vp9", "vp09"},  {"vp8", "vp08"},  {"hevc", "hvc1"},
     {"h264", "avc1"}, {"opus", "Opus"}, {"flac", "fLaC"}, {"ac3", "ac-3"},
-    {"eac3", "ec-3"}, {"mp3", ".mp3"}, {"aac", "mp4a"}};
+    {"eac3", "ec-3"}, {"mp3", ".mp3"},  {"aac", "mp4a"}};
 
 // What the SequenceStart carries: Matroska's codec private data, or for VP8
 // and VP9 (which have none) a vpcC made from the stream facts; FLAC's
@@ -127,23 +127,27 @@ const std::vector<EflvCorpusFile>& EnhancedCorpus() {
     EflvLayout l = plain;
     l.colorInfo = true;
     l.commandFrame = true;
-    files.push_back({"av1_opus.flv", {{"Video", "av1.mkv", "av01"}, {"Audio", "opus.mkv", "Opus"}}, l});
+    files.push_back(
+        {"av1_opus.flv", {{"Video", "av1.mkv", "av01"}, {"Audio", "opus.mkv", "Opus"}}, l});
     l = plain;
     l.videoNanoOffset = 250000;
     files.push_back(
         {"vp9_flac.flv", {{"Video", "vp9.mkv", "vp09", 250000}, {"Audio", "flac.mkv", "fLaC"}}, l});
     l = plain;
     l.multichannelConfig = true;
-    files.push_back({"vp8_ac3.flv", {{"Video", "vp8.mkv", "vp08"}, {"Audio", "ac3.mkv", "ac-3"}}, l});
+    files.push_back(
+        {"vp8_ac3.flv", {{"Video", "vp8.mkv", "vp08"}, {"Audio", "ac3.mkv", "ac-3"}}, l});
     files.push_back(
         {"hevc_eac3.flv", {{"Video", "hevc.mkv", "hvc1"}, {"Audio", "eac3.mkv", "ec-3"}}, plain});
     l = plain;
     l.codedFramesX = true;
-    files.push_back({"avc_mp3.flv", {{"Video", "avc.mkv", "avc1"}, {"Audio", "mp3.mkv", ".mp3"}}, l});
+    files.push_back(
+        {"avc_mp3.flv", {{"Video", "avc.mkv", "avc1"}, {"Audio", "mp3.mkv", ".mp3"}}, l});
     l = plain;
     l.mpeg2TsStart = true;
     l.sequenceEnd = false;
-    files.push_back({"av1_ts_aac.flv", {{"Video", "av1.mkv", "av01"}, {"Audio", "aac.mkv", "mp4a"}}, l});
+    files.push_back(
+        {"av1_ts_aac.flv", {{"Video", "av1.mkv", "av01"}, {"Audio", "aac.mkv", "mp4a"}}, l});
     l = plain;
     l.videoMode = EflvMultitrack::kOneTrack;
     l.audioMode = EflvMultitrack::kManyCodecs;

@@ -77,10 +77,11 @@ EflvBytes ColorInfoMetadata(int bitDepth, int primaries, int transfer, int matri
   amf.Name("hdrCll").BeginObject().Name("maxFall").Number(400).Name("maxCLL").Number(1000);
   amf.EndObject();
   amf.Name("hdrMdcv").BeginObject();
-  const std::pair<const char*, double> mdcv[] = {
-      {"redX", 0.708},   {"redY", 0.292},        {"greenX", 0.17},       {"greenY", 0.797},
-      {"blueX", 0.131},  {"blueY", 0.046},       {"whitePointX", 0.3127}, {"whitePointY", 0.329},
-      {"maxLuminance", 1000}, {"minLuminance", 0.0001}};
+  const std::pair<const char*, double> mdcv[] = {{"redX", 0.708},         {"redY", 0.292},
+                                                 {"greenX", 0.17},        {"greenY", 0.797},
+                                                 {"blueX", 0.131},        {"blueY", 0.046},
+                                                 {"whitePointX", 0.3127}, {"whitePointY", 0.329},
+                                                 {"maxLuminance", 1000},  {"minLuminance", 0.0001}};
   for (const auto& [name, value] : mdcv) amf.Name(name).Number(value);
   amf.EndObject();
   return amf.EndObject().Bytes();
@@ -158,13 +159,13 @@ void AddStreamTags(const EflvStream& s, const EflvLayout& layout, std::vector<Pe
   const int64_t startMs = s.packets.empty() ? 0 : s.packets.front().dtsMs;
   if (!s.config.empty()) {
     const bool ts = layout.mpeg2TsStart && s.fourcc == "av01";
-    AddBatched(tags, {startMs, kind, StreamTag(s, mode, ts ? kEflvMpeg2TsSequenceStart
-                                                           : kEflvSequenceStart,
-                                               ts ? Av1VideoDescriptor(s.config) : s.config)});
+    AddBatched(tags, {startMs, kind,
+                      StreamTag(s, mode, ts ? kEflvMpeg2TsSequenceStart : kEflvSequenceStart,
+                                ts ? Av1VideoDescriptor(s.config) : s.config)});
   }
   if (!s.video && layout.multichannelConfig)
-    AddBatched(tags, {startMs, kind, StreamTag(s, mode, kEflvAudioMultichannel,
-                                               NativeChannelConfig(1, 0x4))});
+    AddBatched(tags, {startMs, kind,
+                      StreamTag(s, mode, kEflvAudioMultichannel, NativeChannelConfig(1, 0x4))});
   for (size_t i = 0; i < s.packets.size(); ++i) {
     const EflvPacket& p = s.packets[i];
     const int32_t cts = static_cast<int32_t>(p.ptsMs - p.dtsMs);
@@ -195,7 +196,8 @@ std::vector<uint8_t> EnhancedOnMetaData(const std::vector<EflvStream>& streams,
     if (n >= 2) endMs = std::max(endMs, 2 * s.packets[n - 1].dtsMs - s.packets[n - 2].dtsMs);
   }
   amf.Name("duration").Number(static_cast<double>(endMs) / 1000.0);
-  if (layout.width != 0) amf.Name("width").Number(layout.width).Name("height").Number(layout.height);
+  if (layout.width != 0)
+    amf.Name("width").Number(layout.width).Name("height").Number(layout.height);
   bool video = false, audio = false;
   for (const EflvStream& s : streams) {
     bool& seen = s.video ? video : audio;

@@ -18,16 +18,21 @@ enum EflvPacketType : uint8_t {
   kEflvSequenceStart = 0,
   kEflvCodedFrames = 1,
   kEflvSequenceEnd = 2,
-  kEflvCodedFramesX = 3,         // video only: composition offset 0, not written
-  kEflvVideoMetadata = 4,        // video only: AMF name/value pairs
-  kEflvMpeg2TsSequenceStart = 5, // video only
-  kEflvAudioMultichannel = 4,    // audio only: MultichannelConfig
+  kEflvCodedFramesX = 3,          // video only: composition offset 0, not written
+  kEflvVideoMetadata = 4,         // video only: AMF name/value pairs
+  kEflvMpeg2TsSequenceStart = 5,  // video only
+  kEflvAudioMultichannel = 4,     // audio only: MultichannelConfig
   kEflvAudioMultitrack = 5,
   kEflvVideoMultitrack = 6,
   kEflvModEx = 7,
 };
 
-enum class EflvMultitrack : uint8_t { kNone = 0xFF, kOneTrack = 0, kManyTracks = 1, kManyCodecs = 2 };
+enum class EflvMultitrack : uint8_t {
+  kNone = 0xFF,
+  kOneTrack = 0,
+  kManyTracks = 1,
+  kManyCodecs = 2
+};
 
 // One track's part of a tag body.
 struct EflvTrackBody {
@@ -43,8 +48,8 @@ struct EflvTag {
   uint8_t frameType = 1;  // video: 1 key, 2 inter, 5 command
   uint8_t packetType = kEflvCodedFrames;
   EflvMultitrack multitrack = EflvMultitrack::kNone;
-  int32_t nanoOffset = -1;  // >= 0: a ModEx TimestampOffsetNano in front
-  uint8_t command = 0;      // video frame type 5: the command byte, no body
+  int32_t nanoOffset = -1;            // >= 0: a ModEx TimestampOffsetNano in front
+  uint8_t command = 0;                // video frame type 5: the command byte, no body
   std::vector<EflvTrackBody> tracks;  // one without multitrack
 };
 
@@ -82,15 +87,15 @@ struct EflvLayout {
   EflvMultitrack videoMode = EflvMultitrack::kNone;
   EflvMultitrack audioMode = EflvMultitrack::kNone;
   bool onMetaData = true;
-  bool colorInfo = false;          // a Metadata packet before the first frame
-  bool sequenceEnd = true;         // SequenceEnd after each stream's last packet
-  bool codedFramesX = false;       // avc1/hvc1 frames without an offset use CodedFramesX
-  bool mpeg2TsStart = false;       // av01: MPEG2TSSequenceStart instead of SequenceStart
-  int32_t videoNanoOffset = -1;    // >= 0: ModEx TimestampOffsetNano on every video frame
-  bool multichannelConfig = false; // MultichannelConfig after each audio SequenceStart
-  bool commandFrame = false;       // a video command frame (seek start) after the first frame
-  uint32_t durationMs = 0;         // onMetaData duration, at least the streams' end
-  uint32_t width = 0, height = 0;  // onMetaData picture size
+  bool colorInfo = false;           // a Metadata packet before the first frame
+  bool sequenceEnd = true;          // SequenceEnd after each stream's last packet
+  bool codedFramesX = false;        // avc1/hvc1 frames without an offset use CodedFramesX
+  bool mpeg2TsStart = false;        // av01: MPEG2TSSequenceStart instead of SequenceStart
+  int32_t videoNanoOffset = -1;     // >= 0: ModEx TimestampOffsetNano on every video frame
+  bool multichannelConfig = false;  // MultichannelConfig after each audio SequenceStart
+  bool commandFrame = false;        // a video command frame (seek start) after the first frame
+  uint32_t durationMs = 0;          // onMetaData duration, at least the streams' end
+  uint32_t width = 0, height = 0;   // onMetaData picture size
 };
 
 // The whole file; tags in time order, packets of a kind at one time batched

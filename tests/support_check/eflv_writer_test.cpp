@@ -56,22 +56,22 @@ INSTANTIATE_TEST_SUITE_P(
                     Tag(true, 2, kEflvCodedFrames, kNone, {{"vp09", 0, 0, {0xAB}}}, 250000),
                     {0xA7, 0x02, 0x03, 0xD0, 0x90, 0x01, 'v', 'p', '0', '9', 0xAB}},
         // Multitrack OneTrack: type byte, FourCC, track id, no size.
-        PayloadCase{"OpusOneTrack",
-                    Tag(false, 1, kEflvCodedFrames, EflvMultitrack::kOneTrack,
-                        {{"Opus", 0, 0, {0xAB}}}),
-                    {0x95, 0x01, 'O', 'p', 'u', 's', 0x00, 0xAB}},
+        PayloadCase{
+            "OpusOneTrack",
+            Tag(false, 1, kEflvCodedFrames, EflvMultitrack::kOneTrack, {{"Opus", 0, 0, {0xAB}}}),
+            {0x95, 0x01, 'O', 'p', 'u', 's', 0x00, 0xAB}},
         // ManyTracksManyCodecs: per track FourCC, track id, UI24 size.
-        PayloadCase{"AudioManyCodecs",
-                    Tag(false, 1, kEflvCodedFrames, EflvMultitrack::kManyCodecs,
-                        {{"Opus", 0, 0, {1, 2}}, {"mp4a", 1, 0, {3}}}),
-                    {0x95, 0x21, 'O', 'p', 'u', 's', 0, 0, 0, 2, 1, 2,
-                     'm', 'p', '4', 'a', 1, 0, 0, 1, 3}},
+        PayloadCase{
+            "AudioManyCodecs",
+            Tag(false, 1, kEflvCodedFrames, EflvMultitrack::kManyCodecs,
+                {{"Opus", 0, 0, {1, 2}}, {"mp4a", 1, 0, {3}}}),
+            {0x95, 0x21, 'O', 'p', 'u', 's', 0, 0, 0, 2, 1, 2, 'm', 'p', '4', 'a', 1, 0, 0, 1, 3}},
         // ManyTracks of avc1: one FourCC; each size counts the composition offset.
-        PayloadCase{"AvcManyTracks",
-                    Tag(true, 1, kEflvCodedFrames, EflvMultitrack::kManyTracks,
-                        {{"avc1", 0, 40, {7}}, {"avc1", 1, 0, {8, 9}}}),
-                    {0x96, 0x11, 'a', 'v', 'c', '1', 0, 0, 0, 4, 0, 0, 40, 7,
-                     1, 0, 0, 5, 0, 0, 0, 8, 9}}),
+        PayloadCase{
+            "AvcManyTracks",
+            Tag(true, 1, kEflvCodedFrames, EflvMultitrack::kManyTracks,
+                {{"avc1", 0, 40, {7}}, {"avc1", 1, 0, {8, 9}}}),
+            {0x96, 0x11, 'a', 'v', 'c', '1', 0, 0, 0, 4, 0, 0, 40, 7, 1, 0, 0, 5, 0, 0, 0, 8, 9}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EflvPayload, CommandFrameIsOnlyItsCommandByte) {

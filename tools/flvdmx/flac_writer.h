@@ -24,7 +24,8 @@ class FlacWriter final : public StreamWriter {
   ~FlacWriter() override { CloseFile(&m_pFile); }
 
   bool Open(const std::string& path) {
-    return OpenFile(path, &m_pFile) && WriteBytes(m_pFile, m_FileHeader.data(), m_FileHeader.size());
+    return OpenFile(path, &m_pFile) &&
+           WriteBytes(m_pFile, m_FileHeader.data(), m_FileHeader.size());
   }
   bool Write(const uint8_t* pData, size_t cb, REFERENCE_TIME, bool) override {
     if (m_pFile == nullptr) return false;

@@ -28,8 +28,7 @@ bool ReadLeb128(const uint8_t* p, size_t cb, size_t* pPos, uint64_t* pValue) {
 
 }  // namespace
 
-bool ListObuTypes(const uint8_t* pData, size_t cb, std::vector<uint8_t>* pTypes,
-                  size_t* pcbFirst) {
+bool ListObuTypes(const uint8_t* pData, size_t cb, std::vector<uint8_t>* pTypes, size_t* pcbFirst) {
   pTypes->clear();
   *pcbFirst = 0;
   size_t pos = 0;

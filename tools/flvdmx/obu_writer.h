@@ -15,8 +15,7 @@ namespace flvdmx::cli {
 
 // The OBU types of a temporal unit, in order, as far as their size fields
 // reach; false when one runs past the end or has no size field before the last.
-bool ListObuTypes(const uint8_t* pData, size_t cb, std::vector<uint8_t>* pTypes,
-                  size_t* pcbFirst);
+bool ListObuTypes(const uint8_t* pData, size_t cb, std::vector<uint8_t>* pTypes, size_t* pcbFirst);
 
 class ObuWriter final : public StreamWriter {
  public:

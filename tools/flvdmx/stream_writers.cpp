@@ -95,8 +95,10 @@ std::unique_ptr<StreamWriter> CreateVpxAv1Writer(const AM_MEDIA_TYPE& mt, const 
   const bool bAv1 = mt.subtype == kSubtypeAv01;
   if (bAv1 && !options.bAv1Ivf) {
     // The sequence header OBUs follow the av1C record's four fixed bytes.
-    if (record.size() > 4) record.erase(record.begin(), record.begin() + 4);
-    else record.clear();
+    if (record.size() > 4)
+      record.erase(record.begin(), record.begin() + 4);
+    else
+      record.clear();
     return Make<ObuWriter>(stem + ".obu", pError, std::move(record));
   }
   const char* fourcc = bAv1 ? "AV01" : mt.subtype == kSubtypeVp90 ? "VP90" : "VP80";

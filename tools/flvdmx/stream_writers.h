@@ -29,7 +29,6 @@ struct WriterOptions {
 // Null with *pError when the type is not one the filter produces.
 std::unique_ptr<StreamWriter> CreateStreamWriter(const AM_MEDIA_TYPE& mt, const std::string& dir,
                                                  const std::string& baseName,
-                                                 const WriterOptions& options,
-                                                 std::string* pError);
+                                                 const WriterOptions& options, std::string* pError);
 
 }  // namespace flvdmx::cli

@@ -17,7 +17,9 @@ namespace {
 // Bytes enough for an enhanced header: ModEx, multitrack and the FourCC.
 constexpr uint32_t kHeadBytes = 64;
 
-bool IsExHeader(bool bVideo, uint8_t flags) { return bVideo ? (flags & 0x80) != 0 : flags >> 4 == 9; }
+bool IsExHeader(bool bVideo, uint8_t flags) {
+  return bVideo ? (flags & 0x80) != 0 : flags >> 4 == 9;
+}
 
 // The FourCC of an enhanced tag's first track, past any ModEx and the
 // multitrack byte; false for a command frame or a header cut short.
