@@ -141,6 +141,13 @@ SampleEntry* CFlvExScan::EntryFor(uint8_t type, const ExTrack& track) {
                 FindOrMake(m_File.VideoEntry(), m_File.ExtraVideoEntries(), track, cRoom))
           : FindOrMake(m_File.AudioEntry(), m_File.ExtraAudioEntries(), track, cRoom);
   if (pEntry == nullptr) return nullptr;
+  if (m_cTracks[KindIndex(type)] < CountTracks(type)) {
+    m_cTracks[KindIndex(type)] = CountTracks(type);
+    Trace("  ReadAndParseHeader: %s track %u, codec '%c%c%c%c'",
+          type == kFlvTagVideo ? "video" : "audio", unsigned{track.TrackId},
+          static_cast<char>(track.FourCc >> 24), static_cast<char>(track.FourCc >> 16),
+          static_cast<char>(track.FourCc >> 8), static_cast<char>(track.FourCc));
+  }
   const bool bPlayable =
       type == kFlvTagVideo ? true : static_cast<AudioSampleEntry*>(pEntry)->IsExPlayable();
   const bool bKnownVideo = track.FourCc == kExFourCcAv1 || track.FourCc == kExFourCcVp9 ||
@@ -188,6 +195,27 @@ HRESULT CFlvExScan::OnAudioTrack(const CFlvReader& reader, int64_t llPayload,
     default:
       return S_OK;
   }
+}
+
+bool CFlvExScan::IsMainVideoFrame(const CFlvReader& reader, int64_t llPosition,
+                                  const FlvTag& tag) const {
+  uint8_t first = 0;
+  if (tag.DataSize == 0 ||
+      reader.Read(llPosition + kFlvTagPayloadOffset, 1, &first) != S_OK ||
+      !IsExVideoHeader(first)) {
+    return true;
+  }
+  ExTagHeader header;
+  if (ReadExTag(reader, llPosition, tag, &header) != S_OK) return false;
+  const ExTrack* pTrack = header.FindTrack(m_File.VideoEntry().m_uTrackId);
+  return pTrack != nullptr && (pTrack->PacketType == kExVideoCodedFrames ||
+                               pTrack->PacketType == kExVideoCodedFramesX);
+}
+
+size_t CFlvExScan::CountTracks(uint8_t type) const {
+  if (type == kFlvTagVideo)
+    return (m_File.VideoEntry().IsEnhanced() ? 1 : 0) + m_File.ExtraVideoEntries().size();
+  return (m_File.AudioEntry().IsEnhanced() ? 1 : 0) + m_File.ExtraAudioEntries().size();
 }
 
 bool CFlvExScan::Done(uint8_t type) const {

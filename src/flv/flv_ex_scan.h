@@ -9,6 +9,7 @@
 // file state it is given and keeps only counters of its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "flv/flv_ex_tag.h"
@@ -33,16 +34,23 @@ class CFlvExScan {
   // track seen is described and a few tags went by for late tracks, or too
   // many tags went by.
   bool Done(uint8_t type) const;
+  // Whether the video tag at llPosition counts as a frame of the main video
+  // stream: any legacy tag; an enhanced one only with coded frames of the
+  // main track (records, metadata, commands and other tracks do not).
+  bool IsMainVideoFrame(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag) const;
 
  private:
   SampleEntry* EntryFor(uint8_t type, const ExTrack& track);
+  // Enhanced tracks of the kind described so far.
+  size_t CountTracks(uint8_t type) const;
   HRESULT OnVideoTrack(VideoSampleEntry& entry, const ExTagHeader& header, const ExTrack& track,
                        const uint8_t* pPayload);
   HRESULT OnAudioTrack(const CFlvReader& reader, int64_t llPayload, AudioSampleEntry& entry,
                        const ExTrack& track, const uint8_t* pPayload);
 
   CFlvFileState& m_File;
-  uint32_t m_cTags[2] = {0, 0};  // enhanced tags seen: audio, video
+  uint32_t m_cTags[2] = {0, 0};    // enhanced tags seen: audio, video
+  size_t m_cTracks[2] = {0, 0};    // tracks traced: audio, video
 };
 
 // The colorInfo object of a video Metadata packet (AMF) into `info`. False

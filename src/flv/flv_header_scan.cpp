@@ -190,6 +190,9 @@ HRESULT CFlvHeaderScan::Run() {
   FinishAudioDescription();
   FinishFrameDuration();
   m_File.VideoEntry().SetAvgTimePerFrame(m_File.m_llAvgTimePerFrame);
+  for (auto& pEntry : m_File.ExtraVideoEntries()) {
+    pEntry->SetAvgTimePerFrame(m_File.m_llAvgTimePerFrame);
+  }
   return S_OK;
 }
 
@@ -236,7 +239,7 @@ void CFlvHeaderScan::RaiseDuration(uint32_t dwTime) {
 HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
   m_File.m_dwStreamsSeen |= kStreamVideoSeen;
   RaiseDuration(tag.TimeStamp);
-  if (m_dwFlags & kScanFrameDuration) {
+  if ((m_dwFlags & kScanFrameDuration) && m_ExScan.IsMainVideoFrame(m_Reader, m_llPos, tag)) {
     if (m_dwFlags & kScanSkipFirstVideoTag) {
       m_dwFlags &= ~kScanSkipFirstVideoTag;
     } else {

@@ -194,6 +194,23 @@ void SettleOnTarget(const CFlvReader& reader, uint8_t type, uint32_t dwTarget, i
   }
 }
 
+// From the tag the search settled on back to the nearest one that carries
+// the enhanced track of pEntry (tags of other tracks share the tag type); it
+// stays put when no earlier tag carries it.
+void SettleOnTrack(const CFlvReader& reader, const SampleEntry* pEntry, int64_t& llPosition,
+                   FlvTag& tag, int64_t& llSampleCount) {
+  if (!pEntry->IsEnhanced()) return;
+  const uint8_t type = static_cast<uint8_t>(pEntry->m_iStreamKind);
+  FlvTag found = tag;
+  int64_t llFound = llPosition;
+  while (!TagCarriesTrack(reader, llFound, found, pEntry->m_uTrackId)) {
+    if (FindPrevTagOfType(reader, llFound, type, found, llFound, found.TimeStamp) != S_OK) return;
+  }
+  if (llFound != llPosition) --llSampleCount;
+  tag = found;
+  llPosition = llFound;
+}
+
 // FindNextTagResync for the stream of pEntry: an enhanced track steps over
 // the tags that carry nothing of it (other tracks, command frames).
 HRESULT FindNextStreamTag(const CFlvReader& reader, const SampleEntry* pEntry, int64_t llPosition,
@@ -275,6 +292,9 @@ HRESULT CFlvDmx::PositionStream(CBaseDmxOutputPin* pPin, const CFlvReader& reade
     if (hr == S_OK) m_File.SetSeekStartPoint(tag.TimeStamp, llPosition);
     seekLock.unlock();
   }
+  // The shared start point above is the tag type's; this stream's own
+  // track may lie before it.
+  if (hr == S_OK) SettleOnTrack(reader, pEntry, llPosition, tag, llSampleCount);
   pPin->SetSampleCount(llSampleCount);
 
   if (hr == S_OK && type == kFlvTagVideo) hr = PositionAtKeyFrame(pPin, reader, llPosition, tag);

@@ -28,6 +28,66 @@ uint32_t PlatformFourcc(uint32_t fourCc) {
   }
 }
 
+// VIDEOINFOHEADER2 control flags: the flags are in use, and the upper 24
+// bits hold the colour description (the extended format without its sample
+// format byte).
+constexpr DWORD kControlUsed = 0x01;
+constexpr DWORD kControlColorInfoPresent = 0x80;
+constexpr int kTransferMatrixShift = 15;
+constexpr int kPrimariesShift = 22;
+constexpr int kTransferFunctionShift = 27;
+
+// The platform's codes for the colour description, from the codes of the
+// colorInfo object (those of ITU-T H.273); 0 (unknown) for the others.
+DWORD PlatformMatrix(int32_t code) {
+  switch (code) {
+    case 1: return 1;          // BT.709
+    case 5: case 6: return 2;  // BT.601
+    case 7: return 3;          // SMPTE 240M
+    case 9: return 4;          // BT.2020 non-constant
+    default: return 0;
+  }
+}
+
+DWORD PlatformPrimaries(int32_t code) {
+  switch (code) {
+    case 1: return 2;            // BT.709
+    case 4: return 3;            // BT.470 System M
+    case 5: return 4;            // BT.470 System B, G
+    case 6: return 5;            // SMPTE 170M
+    case 7: return 6;            // SMPTE 240M
+    case 9: return 9;            // BT.2020
+    case 10: return 10;          // XYZ
+    case 11: case 12: return 11; // DCI-P3
+    case 22: return 7;           // EBU 3213
+    default: return 0;
+  }
+}
+
+DWORD PlatformTransfer(int32_t code) {
+  switch (code) {
+    case 1: case 6: case 14: case 15: return 5;  // BT.709 curve
+    case 4: return 4;                            // gamma 2.2
+    case 5: return 8;                            // gamma 2.8
+    case 7: return 6;                            // SMPTE 240M
+    case 8: return 1;                            // linear
+    case 9: return 9;                            // log 100:1
+    case 10: return 10;                          // log 316:1
+    case 13: return 7;                           // sRGB
+    case 16: return 15;                          // SMPTE ST 2084 (PQ)
+    case 18: return 16;                          // HLG
+    default: return 0;
+  }
+}
+
+DWORD ColorControlFlags(const VideoColorInfo& info) {
+  if (!info.bPresent) return 0;
+  return kControlUsed | kControlColorInfoPresent |
+         (PlatformMatrix(info.iMatrixCoefficients) << kTransferMatrixShift) |
+         (PlatformPrimaries(info.iColorPrimaries) << kPrimariesShift) |
+         (PlatformTransfer(info.iTransferCharacteristics) << kTransferFunctionShift);
+}
+
 uint16_t ClampDimension(uint32_t v) { return static_cast<uint16_t>(std::min<uint32_t>(v, 0xFFFF)); }
 
 }  // namespace
@@ -110,6 +170,7 @@ HRESULT VideoSampleEntry::GetExMediaType(CMediaType* pmt) {
   vih.AvgTimePerFrame = m_llAvgTimePerFrame;
   vih.dwPictAspectRatioX = m_wWidth;
   vih.dwPictAspectRatioY = m_wHeight;
+  vih.dwControlFlags = ColorControlFlags(m_ColorInfo);
   vih.bmiHeader.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + cbConfig);
   vih.bmiHeader.biWidth = m_wWidth;
   vih.bmiHeader.biHeight = m_wHeight;
