@@ -62,8 +62,8 @@ bool ParseEac3(BitReader& r, Ac3Info* out) {
   info.sampleRate = fscod == 3 ? kSampleRates[fscod2] / 2 : kSampleRates[fscod];
   info.samplesPerFrame = static_cast<uint16_t>(256 * kBlocks[numblkscod]);
   info.frameBytes = (frmsiz + 1) * 2;
-  info.bitRate = static_cast<uint32_t>(uint64_t{info.frameBytes} * 8 * info.sampleRate /
-                                       info.samplesPerFrame);
+  info.bitRate =
+      static_cast<uint32_t>(uint64_t{info.frameBytes} * 8 * info.sampleRate / info.samplesPerFrame);
   info.channels = static_cast<uint8_t>(kChannels[acmod] + lfeon);
   info.lfe = lfeon != 0;
   *out = info;

@@ -16,7 +16,9 @@ struct Ac3Info {
   uint16_t samplesPerFrame = 1536;
 };
 
-// AC-3 (bsid <= 10) or E-AC-3 (bsid 11..16)
+// AC-3 (bsid <= 10) or E-AC-3 (bsid 11..16). Of an E-AC-3 frame only the
+// first, independent substream is read: channels and frameBytes are its own,
+// so a 7.1 stream's dependent substream is not counted.
 bool ParseAc3SyncFrame(const uint8_t* data, size_t size, Ac3Info* out);
 
 }  // namespace flvdmx

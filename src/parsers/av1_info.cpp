@@ -96,9 +96,9 @@ bool ReadLevels(Bits& b, Av1Info* info) {
   }
   bool decoder_model_info_present_flag = false;
   uint32_t buffer_delay_length_minus_1 = 0;
-  if (b.Flag()) {       // timing_info_present_flag
-    b.Get(32);          // num_units_in_display_tick
-    b.Get(32);          // time_scale
+  if (b.Flag()) {                // timing_info_present_flag
+    b.Get(32);                   // num_units_in_display_tick
+    b.Get(32);                   // time_scale
     if (b.Flag()) b.SkipUvlc();  // equal_picture_interval: num_ticks_per_picture_minus_1
     decoder_model_info_present_flag = b.Flag();
     if (decoder_model_info_present_flag) {

@@ -16,7 +16,7 @@ struct Av1Info {
 };
 
 // av1C record (4 fixed bytes + configOBUs); size comes from a sequence header OBU in configOBUs
-// when present.
+// when present, and stays 0 otherwise. A present but broken header is false.
 bool ParseAv1CodecConfig(const uint8_t* data, size_t size, Av1Info* out);
 // Walks low-overhead OBUs (obu_has_size_field) and parses the first OBU_SEQUENCE_HEADER.
 bool ParseAv1SequenceHeaderObus(const uint8_t* data, size_t size, Av1Info* out);

@@ -16,7 +16,9 @@ struct OpusHeadInfo {
   uint8_t mapping[255] = {};
 };
 
-// "OpusHead" identification header
+// "OpusHead" identification header. Family 0 fills streamCount, coupledCount
+// and mapping from the channel count; family 3 (ambisonics with a demixing
+// matrix) leaves mapping zero.
 bool ParseOpusHead(const uint8_t* data, size_t size, OpusHeadInfo* out);
 
 }  // namespace flvdmx

@@ -24,7 +24,8 @@ size_t FirstFrameSize(const uint8_t* data, size_t size) {
   const size_t indexSize = 2 + bytesPerSize * frames;
   if (indexSize > size || data[size - indexSize] != marker) return size;
   size_t first = 0;
-  for (size_t i = 0; i < bytesPerSize; ++i) first |= size_t{data[size - indexSize + 1 + i]} << (8 * i);
+  for (size_t i = 0; i < bytesPerSize; ++i)
+    first |= size_t{data[size - indexSize + 1 + i]} << (8 * i);
   return first <= size - indexSize ? first : size;
 }
 
@@ -102,8 +103,7 @@ bool ParseVp9KeyFrameSize(const uint8_t* data, size_t size, VpInfo* out) {
   info.profile = static_cast<uint8_t>(profile);
   if (!ReadVp9ColorConfig(r, profile, &info)) return false;
   uint32_t frame_width_minus_1, frame_height_minus_1;
-  if (!r.ReadBits(16, &frame_width_minus_1) || !r.ReadBits(16, &frame_height_minus_1))
-    return false;
+  if (!r.ReadBits(16, &frame_width_minus_1) || !r.ReadBits(16, &frame_height_minus_1)) return false;
   info.width = frame_width_minus_1 + 1;
   info.height = frame_height_minus_1 + 1;
   *out = info;
