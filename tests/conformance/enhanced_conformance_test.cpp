@@ -187,6 +187,22 @@ TEST_P(EnhancedTest, ProbeNamesEveryPinAndItsCodec) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, EnhancedTest, ::testing::ValuesIn(EnhancedCorpus()), CorpusName);
 
+// A Metadata packet's colorInfo (BT.2020 primaries and matrix, PQ) reaches
+// the video pin's media type, in the platform's codes.
+TEST(EnhancedProbe, ColourDescriptionOfTheMetadataPacket) {
+  const std::string file = EnhancedMediaPath("av1_opus.flv");
+  int code = -1;
+  const json j =
+      json::parse(RunCommand(Cli() + " probe --json " + ShellQuote(file) + " 2>/dev/null", &code),
+                  nullptr, false);
+  ASSERT_EQ(code, 0);
+  ASSERT_TRUE(j.is_object() && !j["pins"].empty());
+  const json& video = j["pins"][0];
+  EXPECT_EQ(video.value("color_matrix", -1), 4) << video.dump();  // BT.2020
+  EXPECT_EQ(video.value("color_primaries", -1), 9);
+  EXPECT_EQ(video.value("color_transfer", -1), 15);  // SMPTE ST 2084
+}
+
 // AV1 on request as IVF, which keeps no temporal delimiters.
 TEST(EnhancedDemux, Av1AsIvfDecodes) {
   for (const EflvCorpusFile& c : EnhancedCorpus())

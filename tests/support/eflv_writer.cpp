@@ -220,7 +220,7 @@ FlvWriter WriteEnhancedFlv(const std::vector<EflvStream>& streams, const EflvLay
     meta.packetType = kEflvVideoMetadata;
     for (const EflvStream& s : streams)
       if (s.video && meta.tracks.empty())
-        meta.tracks.push_back({s.fourcc, 0, 0, ColorInfoMetadata(8, 1, 1, 1)});
+        meta.tracks.push_back({s.fourcc, 0, 0, ColorInfoMetadata(10, 9, 16, 9)});
     if (!meta.tracks.empty()) tags.push_back({0, 0, meta});
   }
   for (const EflvStream& s : streams) AddStreamTags(s, layout, tags);

@@ -87,7 +87,7 @@ struct EflvLayout {
   EflvMultitrack videoMode = EflvMultitrack::kNone;
   EflvMultitrack audioMode = EflvMultitrack::kNone;
   bool onMetaData = true;
-  bool colorInfo = false;           // a Metadata packet before the first frame
+  bool colorInfo = false;           // a Metadata packet (BT.2020, PQ) before the first frame
   bool sequenceEnd = true;          // SequenceEnd after each stream's last packet
   bool codedFramesX = false;        // avc1/hvc1 frames without an offset use CodedFramesX
   bool mpeg2TsStart = false;        // av01: MPEG2TSSequenceStart instead of SequenceStart

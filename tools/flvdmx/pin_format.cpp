@@ -36,6 +36,24 @@ void DecodeConfiguration(const CMediaType& mt, DecodedFormat* pDecoded) {
   }
 }
 
+// VIDEOINFOHEADER2 control flags: when the colour description is present,
+// its upper 24 bits are the extended format past the sample format byte.
+void DecodeControlFlags(const CMediaType& mt, DecodedFormat* pDecoded) {
+  VIDEOINFOHEADER2 vih;
+  std::memcpy(&vih, mt.Format(), sizeof vih);
+  const DWORD flags = vih.dwControlFlags;
+  pDecoded->fields["control_flags"] = flags;
+  if ((flags & 0x80) == 0) return;  // AMCONTROL_COLORINFO_PRESENT
+  const unsigned matrix = flags >> 15 & 7, primaries = flags >> 22 & 31, transfer = flags >> 27;
+  pDecoded->fields["color_matrix"] = matrix;
+  pDecoded->fields["color_primaries"] = primaries;
+  pDecoded->fields["color_transfer"] = transfer;
+  char line[96];
+  std::snprintf(line, sizeof line, ", colour: matrix %u, primaries %u, transfer %u", matrix,
+                primaries, transfer);
+  pDecoded->text += line;
+}
+
 // The picture and frame duration of either video header; false for anything else.
 bool VideoHeader(const CMediaType& mt, REFERENCE_TIME* ptFrame, BITMAPINFOHEADER* pbmi,
                  ULONG* pcbHeader) {
@@ -82,6 +100,7 @@ DecodedFormat DecodeVideo(const CMediaType& mt) {
   } else {
     // AV1, VP9, VP8: the SequenceStart record follows the header as carried.
     d.fields["config_size"] = mt.FormatLength() - cbHeader;
+    DecodeControlFlags(mt, &d);
   }
   return d;
 }
