@@ -75,12 +75,11 @@ TEST(CorpusTest, EnhancedSourcesHaveTheirCodecKeysAndReordering) {
     const char* name;
     const char* codec;
     bool reordered;
-  } sources[] = {{"av1.mkv", "av1", false},   {"vp9.mkv", "vp9", false},
-                 {"vp8.mkv", "vp8", false},   {"hevc.mkv", "hevc", true},
-                 {"avc.mkv", "h264", true},   {"opus.mkv", "opus", false},
-                 {"flac.mkv", "flac", false}, {"ac3.mkv", "ac3", false},
-                 {"eac3.mkv", "eac3", false}, {"mp3.mkv", "mp3", false},
-                 {"aac.mkv", "aac", false}};
+  } sources[] = {
+      {"av1.mkv", "av1", false},   {"vp9.mkv", "vp9", false}, {"vp8.mkv", "vp8", false},
+      {"hevc.mkv", "hevc", true},  {"avc.mkv", "h264", true}, {"opus.mkv", "opus", false},
+      {"flac.mkv", "flac", false}, {"ac3.mkv", "ac3", false}, {"eac3.mkv", "eac3", false},
+      {"mp3.mkv", "mp3", false},   {"aac.mkv", "aac", false}};
   for (const auto& s : sources) {
     SCOPED_TRACE(s.name);
     const std::string path = std::string("enhanced/") + s.name;
