@@ -131,8 +131,10 @@ const std::vector<EflvCorpusFile>& EnhancedCorpus() {
         {"av1_opus.flv", {{"Video", "av1.mkv", "av01"}, {"Audio", "opus.mkv", "Opus"}}, l});
     l = plain;
     l.videoNanoOffset = 250000;
-    files.push_back(
-        {"vp9_flac.flv", {{"Video", "vp9.mkv", "vp09", 250000}, {"Audio", "flac.mkv", "fLaC"}}, l});
+    l.audioNanoOffset = 999900;
+    files.push_back({"vp9_flac.flv",
+                     {{"Video", "vp9.mkv", "vp09", 250000}, {"Audio", "flac.mkv", "fLaC", 999900}},
+                     l});
     l = plain;
     l.multichannelConfig = true;
     files.push_back(

@@ -173,7 +173,7 @@ void AddStreamTags(const EflvStream& s, const EflvLayout& layout, std::vector<Pe
     EflvTag tag = StreamTag(s, mode, x ? kEflvCodedFramesX : kEflvCodedFrames, p.data);
     tag.tracks[0].compositionMs = cts;
     tag.frameType = p.key ? 1 : 2;
-    if (s.video) tag.nanoOffset = layout.videoNanoOffset;
+    tag.nanoOffset = s.video ? layout.videoNanoOffset : layout.audioNanoOffset;
     AddBatched(tags, {p.dtsMs, 2 + kind, std::move(tag)});
     if (i == 0 && s.video && layout.commandFrame) {
       EflvTag command;

@@ -92,6 +92,7 @@ struct EflvLayout {
   bool codedFramesX = false;        // avc1/hvc1 frames without an offset use CodedFramesX
   bool mpeg2TsStart = false;        // av01: MPEG2TSSequenceStart instead of SequenceStart
   int32_t videoNanoOffset = -1;     // >= 0: ModEx TimestampOffsetNano on every video frame
+  int32_t audioNanoOffset = -1;     // likewise on every audio frame
   bool multichannelConfig = false;  // MultichannelConfig after each audio SequenceStart
   bool commandFrame = false;        // a video command frame (seek start) after the first frame
   uint32_t durationMs = 0;          // onMetaData duration, at least the streams' end
