@@ -18,7 +18,6 @@ namespace flvdmx {
 
 namespace {
 
-
 // All buffers of one pin together stay near this; the count is clamped.
 constexpr LONG kBufferBudget = 0x8000000;  // 128 MiB
 constexpr LONG kMinBuffers = 2;

@@ -25,7 +25,8 @@ int KindIndex(uint8_t type) { return type == kFlvTagVideo ? 1 : 0; }
 template <typename Entry>
 bool NeedsMore(const Entry& main, const std::vector<std::unique_ptr<Entry>>& extra) {
   if (main.NeedsMoreExData()) return true;
-  return std::any_of(extra.begin(), extra.end(), [](const auto& p) { return p->NeedsMoreExData(); });
+  return std::any_of(extra.begin(), extra.end(),
+                     [](const auto& p) { return p->NeedsMoreExData(); });
 }
 
 // Finds the description of a track, or makes one: the main one while it is
@@ -67,7 +68,8 @@ int32_t ToInt(double d) {
 AmfStatus ColorInfoVisitor(uint32_t type, const uint8_t* pName, uint32_t cbName,
                            const uint8_t* pData, uint32_t cbData, void* pContext) {
   auto* info = static_cast<VideoColorInfo*>(pContext);
-  const std::string name(reinterpret_cast<const char*>(pName), pName != nullptr ? cbName : 0);
+  const std::string name =
+      pName != nullptr ? std::string(reinterpret_cast<const char*>(pName), cbName) : std::string();
   if (type == 2 && pName == nullptr && cbData == 9 && std::memcmp(pData, "colorInfo", 9) == 0)
     info->bPresent = true;
   if (type != 0 || cbData != 8) return AmfStatus::kOk;
@@ -200,16 +202,15 @@ HRESULT CFlvExScan::OnAudioTrack(const CFlvReader& reader, int64_t llPayload,
 bool CFlvExScan::IsMainVideoFrame(const CFlvReader& reader, int64_t llPosition,
                                   const FlvTag& tag) const {
   uint8_t first = 0;
-  if (tag.DataSize == 0 ||
-      reader.Read(llPosition + kFlvTagPayloadOffset, 1, &first) != S_OK ||
+  if (tag.DataSize == 0 || reader.Read(llPosition + kFlvTagPayloadOffset, 1, &first) != S_OK ||
       !IsExVideoHeader(first)) {
     return true;
   }
   ExTagHeader header;
   if (ReadExTag(reader, llPosition, tag, &header) != S_OK) return false;
   const ExTrack* pTrack = header.FindTrack(m_File.VideoEntry().m_uTrackId);
-  return pTrack != nullptr && (pTrack->PacketType == kExVideoCodedFrames ||
-                               pTrack->PacketType == kExVideoCodedFramesX);
+  return pTrack != nullptr &&
+         (pTrack->PacketType == kExVideoCodedFrames || pTrack->PacketType == kExVideoCodedFramesX);
 }
 
 size_t CFlvExScan::CountTracks(uint8_t type) const {

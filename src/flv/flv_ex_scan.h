@@ -28,8 +28,7 @@ class CFlvExScan {
   // The audio or video tag at llPosition. S_OK with *pbEnhanced telling
   // whether it was an enhanced tag (a malformed one counts, and is skipped);
   // a read failure; E_OUTOFMEMORY.
-  HRESULT OnTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag,
-                bool* pbEnhanced);
+  HRESULT OnTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag, bool* pbEnhanced);
   // Whether the tracks of the kind (tag type 8 or 9) need no more tags: every
   // track seen is described and a few tags went by for late tracks, or too
   // many tags went by.
@@ -49,8 +48,8 @@ class CFlvExScan {
                        const ExTrack& track, const uint8_t* pPayload);
 
   CFlvFileState& m_File;
-  uint32_t m_cTags[2] = {0, 0};    // enhanced tags seen: audio, video
-  size_t m_cTracks[2] = {0, 0};    // tracks traced: audio, video
+  uint32_t m_cTags[2] = {0, 0};  // enhanced tags seen: audio, video
+  size_t m_cTracks[2] = {0, 0};  // tracks traced: audio, video
 };
 
 // The colorInfo object of a video Metadata packet (AMF) into `info`. False

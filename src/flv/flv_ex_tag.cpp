@@ -126,7 +126,8 @@ ExTagResult ParseExTag(const uint8_t* data, size_t available, uint32_t dataSize,
   for (;;) {
     size_t end = 0;
     result = ReadTrack(r, dataSize, fourCc, out, &end);
-    if (result != ExTagResult::kParsed) return result == ExTagResult::kNeedWholeTag ? short_ : result;
+    if (result != ExTagResult::kParsed)
+      return result == ExTagResult::kNeedWholeTag ? short_ : result;
     if (!out->Multitrack || out->MultitrackType == kExOneTrack || end >= dataSize) return result;
     if (end > cb) return ExTagResult::kNeedWholeTag;
     if (!r.Skip(end - r.pos())) return ExTagResult::kMalformed;
@@ -138,8 +139,8 @@ bool IsExTagByte(uint8_t tagType, uint8_t firstByte) {
   return tagType == kFlvTagAudio && IsExAudioHeader(firstByte);
 }
 
-HRESULT ReadExTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag,
-                  ExTagHeader* out, CBuffer* pBody) {
+HRESULT ReadExTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag, ExTagHeader* out,
+                  CBuffer* pBody) {
   if (tag.DataSize == 0) return S_FALSE;
   uint8_t head[kFirstReadSize];
   const uint32_t cbHead = std::min(tag.DataSize, kFirstReadSize);

@@ -58,8 +58,8 @@ bool IsExTagByte(uint8_t tagType, uint8_t firstByte);
 // whole payload only when the tracks need it (into pBody when given, which
 // then holds the payload; else a buffer of its own). S_OK; S_FALSE for a tag
 // that is not enhanced or is malformed; a read failure.
-HRESULT ReadExTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag,
-                  ExTagHeader* out, CBuffer* pBody = nullptr);
+HRESULT ReadExTag(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag, ExTagHeader* out,
+                  CBuffer* pBody = nullptr);
 
 }  // namespace flvdmx
 
@@ -72,8 +72,7 @@ bool TagCarriesTrack(const CFlvReader& reader, int64_t llPosition, const FlvTag&
 
 // Whether the enhanced video tag at llPosition is a key frame of track
 // `trackId`: FrameType 1 and coded frames of that track.
-bool IsExKeyFrame(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag,
-                  uint8_t trackId);
+bool IsExKeyFrame(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag, uint8_t trackId);
 
 // The coded-frame payload of track `trackId` of the tag at llPosition into
 // pSample. S_OK with *pbSync (video: FrameType 1; audio: always) and

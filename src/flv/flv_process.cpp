@@ -430,10 +430,9 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
   BOOL bSync = FALSE;
   REFERENCE_TIME llTimeOffset = 0;
   const HRESULT hrFill =
-      pEntry->IsEnhanced()
-          ? FillExSample(reader, pEntry->m_uTrackId, pSample, llPosition, tag, &bSync,
-                         &llTimeOffset)
-          : FillSample(pEntry, reader.Reader(), pSample, llPosition, tag, &bSync);
+      pEntry->IsEnhanced() ? FillExSample(reader, pEntry->m_uTrackId, pSample, llPosition, tag,
+                                          &bSync, &llTimeOffset)
+                           : FillSample(pEntry, reader.Reader(), pSample, llPosition, tag, &bSync);
   // A ModEx offset moves the start only: it stays below a millisecond.
   tStart += llTimeOffset;
   if (tStop < tStart) tStop = tStart;

@@ -41,42 +41,73 @@ constexpr int kTransferFunctionShift = 27;
 // colorInfo object (those of ITU-T H.273); 0 (unknown) for the others.
 DWORD PlatformMatrix(int32_t code) {
   switch (code) {
-    case 1: return 1;          // BT.709
-    case 5: case 6: return 2;  // BT.601
-    case 7: return 3;          // SMPTE 240M
-    case 9: return 4;          // BT.2020 non-constant
-    default: return 0;
+    case 1:
+      return 1;  // BT.709
+    case 5:
+    case 6:
+      return 2;  // BT.601
+    case 7:
+      return 3;  // SMPTE 240M
+    case 9:
+      return 4;  // BT.2020 non-constant
+    default:
+      return 0;
   }
 }
 
 DWORD PlatformPrimaries(int32_t code) {
   switch (code) {
-    case 1: return 2;            // BT.709
-    case 4: return 3;            // BT.470 System M
-    case 5: return 4;            // BT.470 System B, G
-    case 6: return 5;            // SMPTE 170M
-    case 7: return 6;            // SMPTE 240M
-    case 9: return 9;            // BT.2020
-    case 10: return 10;          // XYZ
-    case 11: case 12: return 11; // DCI-P3
-    case 22: return 7;           // EBU 3213
-    default: return 0;
+    case 1:
+      return 2;  // BT.709
+    case 4:
+      return 3;  // BT.470 System M
+    case 5:
+      return 4;  // BT.470 System B, G
+    case 6:
+      return 5;  // SMPTE 170M
+    case 7:
+      return 6;  // SMPTE 240M
+    case 9:
+      return 9;  // BT.2020
+    case 10:
+      return 10;  // XYZ
+    case 11:
+    case 12:
+      return 11;  // DCI-P3
+    case 22:
+      return 7;  // EBU 3213
+    default:
+      return 0;
   }
 }
 
 DWORD PlatformTransfer(int32_t code) {
   switch (code) {
-    case 1: case 6: case 14: case 15: return 5;  // BT.709 curve
-    case 4: return 4;                            // gamma 2.2
-    case 5: return 8;                            // gamma 2.8
-    case 7: return 6;                            // SMPTE 240M
-    case 8: return 1;                            // linear
-    case 9: return 9;                            // log 100:1
-    case 10: return 10;                          // log 316:1
-    case 13: return 7;                           // sRGB
-    case 16: return 15;                          // SMPTE ST 2084 (PQ)
-    case 18: return 16;                          // HLG
-    default: return 0;
+    case 1:
+    case 6:
+    case 14:
+    case 15:
+      return 5;  // BT.709 curve
+    case 4:
+      return 4;  // gamma 2.2
+    case 5:
+      return 8;  // gamma 2.8
+    case 7:
+      return 6;  // SMPTE 240M
+    case 8:
+      return 1;  // linear
+    case 9:
+      return 9;  // log 100:1
+    case 10:
+      return 10;  // log 316:1
+    case 13:
+      return 7;  // sRGB
+    case 16:
+      return 15;  // SMPTE ST 2084 (PQ)
+    case 18:
+      return 16;  // HLG
+    default:
+      return 0;
   }
 }
 
@@ -99,9 +130,14 @@ HRESULT VideoSampleEntry::ReadExSequenceStart(const uint8_t* pBody, size_t cbBod
     m_iCodecID = m_dwFourCc == kExFourCcAvc ? kVideoCodecAvc : kVideoCodecHevc;
     // The same box as a legacy sequence header makes: size, "avcC", record.
     const uint32_t cbBox = static_cast<uint32_t>(cbBody) + kConfigBoxHeaderSize;
-    const uint8_t box[kConfigBoxHeaderSize] = {
-        static_cast<uint8_t>(cbBox >> 24), static_cast<uint8_t>(cbBox >> 16),
-        static_cast<uint8_t>(cbBox >> 8), static_cast<uint8_t>(cbBox), 'a', 'v', 'c', 'C'};
+    const uint8_t box[kConfigBoxHeaderSize] = {static_cast<uint8_t>(cbBox >> 24),
+                                               static_cast<uint8_t>(cbBox >> 16),
+                                               static_cast<uint8_t>(cbBox >> 8),
+                                               static_cast<uint8_t>(cbBox),
+                                               'a',
+                                               'v',
+                                               'c',
+                                               'C'};
     HRESULT hr = m_ConfigBytes.Assign(box, sizeof(box));
     if (SUCCEEDED(hr)) hr = m_ConfigBytes.Append(pBody, static_cast<int>(cbBody));
     if (FAILED(hr)) return hr;
@@ -136,7 +172,7 @@ HRESULT VideoSampleEntry::ReadExCodedFrame(const uint8_t* pFrame, size_t cbFrame
   } else if (m_dwFourCc == kExFourCcVp9 || m_dwFourCc == kExFourCcVp8) {
     VpInfo info;
     bFound = m_dwFourCc == kExFourCcVp9 ? ParseVp9KeyFrameSize(pFrame, cbFrame, &info)
-                                         : ParseVp8KeyFrameSize(pFrame, cbFrame, &info);
+                                        : ParseVp8KeyFrameSize(pFrame, cbFrame, &info);
     bFound = bFound && info.width != 0;
     if (bFound) m_wWidth = ClampDimension(info.width), m_wHeight = ClampDimension(info.height);
   }

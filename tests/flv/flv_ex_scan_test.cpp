@@ -38,6 +38,13 @@ std::vector<uint8_t> Ac3Frame() {
   return f;
 }
 
+// 48 kHz, six blocks, bsid 16, stereo, 512 bytes.
+std::vector<uint8_t> Eac3Frame() {
+  std::vector<uint8_t> f = {0x0B, 0x77, 0x00, 0xFF, 0x34, 0x80, 0x00, 0x00};
+  f.resize(512, 0);
+  return f;
+}
+
 // A file of the given video and audio tag payloads, video first at each time,
 // 40 ms apart.
 std::vector<uint8_t> ExFile(const std::vector<std::vector<uint8_t>>& video,
@@ -80,9 +87,9 @@ std::vector<PinType> PinTypes(FilterRig& rig) {
 }
 
 std::vector<uint8_t> Tail(const PinType& t, size_t cbHeader) {
-  return t.format.size() < cbHeader ? std::vector<uint8_t>()
-                                    : std::vector<uint8_t>(t.format.begin() + cbHeader,
-                                                           t.format.end());
+  return t.format.size() < cbHeader
+             ? std::vector<uint8_t>()
+             : std::vector<uint8_t>(t.format.begin() + cbHeader, t.format.end());
 }
 
 WAVEFORMATEX Wave(const PinType& t) {
@@ -114,12 +121,18 @@ TEST_F(ExScanTest, VideoFourCcsGiveTheirSubtypeSizeAndRecord) {
       {"Vp8KeyFrameWithoutRecord",
        Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcVp8, kVp8KeyFrame),
               ExVideo(2, kExVideoCodedFrames, kExFourCcVp8, frame)),
-       MakeFourcc('V', 'P', '8', '0'), 320, 240, {}},
+       MakeFourcc('V', 'P', '8', '0'),
+       320,
+       240,
+       {}},
       {"Av1RecordKeptAsCarried",
        Concat({ExVideo(1, kExVideoSequenceStart, kExFourCcAv1, {0x81, 0x00, 0x0C, 0x00})},
               Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcAv1, frame),
                      ExVideo(2, kExVideoCodedFrames, kExFourCcAv1, frame))),
-       MakeFourcc('A', 'V', '0', '1'), 1, 1, {0x81, 0x00, 0x0C, 0x00}},
+       MakeFourcc('A', 'V', '0', '1'),
+       1,
+       1,
+       {0x81, 0x00, 0x0C, 0x00}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,16 +169,16 @@ TEST_F(ExScanTest, LegacyCodecsByFourCcHaveTheLegacyMediaTypes) {
               Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcAvc, Concat(Cto(0), nal)),
                      ExVideo(2, kExVideoCodedFramesX, kExFourCcAvc, nal))),
        {},
-       Concat({SequenceHeaderPayload(7, avcC)}, Stream(Concat({0x17, 1, 0, 0, 0}, nal),
-                                                      Concat({0x27, 1, 0, 0, 0}, nal))),
+       Concat({SequenceHeaderPayload(7, avcC)},
+              Stream(Concat({0x17, 1, 0, 0, 0}, nal), Concat({0x27, 1, 0, 0, 0}, nal))),
        {}},
       {"Hevc",
        Concat({ExVideo(1, kExVideoSequenceStart, kExFourCcHevc, hvcC)},
               Stream(ExVideo(1, kExVideoCodedFramesX, kExFourCcHevc, nal),
                      ExVideo(2, kExVideoCodedFramesX, kExFourCcHevc, nal))),
        {},
-       Concat({SequenceHeaderPayload(12, hvcC)}, Stream(Concat({0x1C, 1, 0, 0, 0}, nal),
-                                                       Concat({0x2C, 1, 0, 0, 0}, nal))),
+       Concat({SequenceHeaderPayload(12, hvcC)},
+              Stream(Concat({0x1C, 1, 0, 0, 0}, nal), Concat({0x2C, 1, 0, 0, 0}, nal))),
        {}},
       {"Aac",
        {},
@@ -208,7 +221,7 @@ TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
   const std::vector<uint8_t> opusHead = OpusHeadBytes(2);
   const std::vector<uint8_t> flac = FlacHeaderBytes(44100, 2, 16);
   const std::vector<uint8_t> packet = {0xFC, 0xFF, 0xFE};
-  const GUID ac3 = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xF5}};
+  const GUID ac3 = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
   const GUID ddplus = {
       0xA7FB87AF, 0x2D02, 0x42FB, {0xA4, 0xD4, 0x05, 0xCD, 0x93, 0x84, 0x3B, 0xDD}};
   const struct {
@@ -238,9 +251,20 @@ TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
       {"Ac3FromItsSyncFrame",
        Stream(ExAudio(kExAudioCodedFrames, kExFourCcAc3, Ac3Frame()),
               ExAudio(kExAudioCodedFrames, kExFourCcAc3, Ac3Frame())),
-       ac3, 0x2000, 2, 48000, {}},
+       ac3,
+       0x2000,
+       2,
+       48000,
+       {}},
+      {"Eac3FromItsSyncFrame",
+       Stream(ExAudio(kExAudioCodedFrames, kExFourCcEac3, Eac3Frame()),
+              ExAudio(kExAudioCodedFrames, kExFourCcEac3, Eac3Frame())),
+       ddplus,
+       0x2000,
+       2,
+       48000,
+       {}},
   };
-  (void)ddplus;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FilterRig rig(ExFile({}, c.audio));
@@ -279,17 +303,24 @@ TEST_F(ExScanTest, TracksBecomePinsAndUnknownCodecsNone) {
     HRESULT hr;
     std::vector<std::string> pins;
   } cases[] = {
-      {"TwoAudioCodecsOneVideo", Stream(vp8, vp8),
+      {"TwoAudioCodecsOneVideo",
+       Stream(vp8, vp8),
        Concat({twoAudio(kExAudioSequenceStart, opusHead, flac)},
               Stream(twoAudio(kExAudioCodedFrames, {1}, {2}), twoAudio(1, {1}, {2}))),
-       S_OK, {"Video", "Audio", "Audio 2"}},
+       S_OK,
+       {"Video", "Audio", "Audio 2"}},
       {"TwoVideoTracks", Stream(videoTracks(1), videoTracks(2)), {}, S_OK, {"Video", "Video 2"}},
-      {"UnknownVideoCodecAudioPlays", Stream(ExVideo(1, 1, unknown, {1}), ExVideo(2, 1, unknown, {1})),
+      {"UnknownVideoCodecAudioPlays",
+       Stream(ExVideo(1, 1, unknown, {1}), ExVideo(2, 1, unknown, {1})),
        Concat({ExAudio(kExAudioSequenceStart, kExFourCcOpus, opusHead)},
               Stream(ExAudio(1, kExFourCcOpus, {1}), ExAudio(1, kExFourCcOpus, {1}))),
-       S_OK, {"Audio"}},
-      {"NothingPlayable", {}, Stream(ExAudio(1, unknown, {1}), ExAudio(1, unknown, {1})),
-       VFW_E_UNSUPPORTED_STREAM, {}},
+       S_OK,
+       {"Audio"}},
+      {"NothingPlayable",
+       {},
+       Stream(ExAudio(1, unknown, {1}), ExAudio(1, unknown, {1})),
+       VFW_E_UNSUPPORTED_STREAM,
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

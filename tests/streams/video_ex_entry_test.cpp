@@ -50,26 +50,5 @@ TEST(VideoExEntryTest, MoreDataIsWantedUntilRecordAndSizeAreKnown) {
   }
 }
 
-TEST(VideoExEntryTest, RecordsThatDoNotParseAreRefused) {
-  const struct {
-    const char* name;
-    uint32_t fourCc;
-    std::vector<uint8_t> record;
-    HRESULT hr;
-  } cases[] = {
-      {"AvcSetRunsPastTheRecord", kExFourCcAvc, {1, 0x64, 0, 0x0C, 0xFF, 0xE1, 0x00, 0x40, 0x67},
-       VFW_E_INVALID_FILE_FORMAT},
-      {"Av1WrongMarker", kExFourCcAv1, {0x01, 0x00, 0x0C, 0x00}, VFW_E_INVALID_FILE_FORMAT},
-      {"VpcCCut", kExFourCcVp9, {1, 0, 0}, VFW_E_INVALID_FILE_FORMAT},
-      {"Unknown", ExFourCc('a', 'b', 'c', 'd'), {1, 2, 3}, VFW_E_UNSUPPORTED_VIDEO},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    VideoSampleEntry entry;
-    entry.m_dwFourCc = c.fourCc;
-    EXPECT_EQ(entry.ReadExSequenceStart(c.record.data(), c.record.size()), c.hr);
-  }
-}
-
 }  // namespace
 }  // namespace flvdmx
