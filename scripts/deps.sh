@@ -2,7 +2,7 @@
 # Installs, with apt-get, whichever of the named Debian packages are missing.
 # Usage: scripts/deps.sh build|test|wine|fuzz
 set -euo pipefail
-build_pkgs=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev)
+build_pkgs=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev libogg-dev pkg-config)
 test_pkgs=(googletest libgtest-dev libgmock-dev ffmpeg g++-mingw-w64-x86-64 mingw-w64-tools
   clang-format)
 # plugins-good brings mpg123, which Wine's MPEG Layer-3 Decoder needs; never

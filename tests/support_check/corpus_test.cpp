@@ -2,6 +2,7 @@
 // streams its name promises, and the frame layout the seek tests rely on.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "support/ffprobe.h"
@@ -64,6 +65,40 @@ TEST(CorpusTest, KeyFramesAreEveryTwoSecondsAndBFramesReorder) {
   for (const ProbePacket& p : ProbePackets(MediaPath("h264_aac_bframes.flv")))
     reordered = reordered || (p.codec_type == "video" && p.pts_ms != p.dts_ms);
   EXPECT_TRUE(reordered);
+}
+
+// The Matroska sources of the enhanced corpus: one stream of the named codec,
+// key frames every second for the seeks, and AVC/HEVC that reorder frames so
+// that composition offsets are not all 0.
+TEST(CorpusTest, EnhancedSourcesHaveTheirCodecKeysAndReordering) {
+  const struct {
+    const char* name;
+    const char* codec;
+    bool reordered;
+  } sources[] = {
+      {"av1.mkv", "av1", false},   {"vp9.mkv", "vp9", false}, {"vp8.mkv", "vp8", false},
+      {"hevc.mkv", "hevc", true},  {"avc.mkv", "h264", true}, {"opus.mkv", "opus", false},
+      {"flac.mkv", "flac", false}, {"ac3.mkv", "ac3", false}, {"eac3.mkv", "eac3", false},
+      {"mp3.mkv", "mp3", false},   {"aac.mkv", "aac", false}};
+  for (const auto& s : sources) {
+    SCOPED_TRACE(s.name);
+    const std::string path = std::string("enhanced/") + s.name;
+    const std::vector<ProbeStream> streams = ProbeStreams(MediaPath(path.c_str()));
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].codec_name, s.codec);
+    EXPECT_NEAR(streams[0].duration, 2, 0.1);
+    if (streams[0].codec_type != "video") continue;
+    std::vector<int64_t> keys;
+    bool reordered = false;
+    int64_t last = -1;
+    for (const ProbePacket& p : ProbePackets(MediaPath(path.c_str()))) {
+      if (p.key) keys.push_back(p.pts_ms);
+      reordered = reordered || p.pts_ms < last;
+      last = p.pts_ms;
+    }
+    EXPECT_EQ(keys, (std::vector<int64_t>{0, 1000}));
+    EXPECT_EQ(reordered, s.reordered);
+  }
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ compare_run() {  # compare_run DESCRIPTION FILE ARGS...: native vs Wine, per pin
   (cd "$(dirname "$file")" && "$wine" "$exe" "$@" "$(basename "$file")" 2>&1 | tr -d '\r' >"$base.wine") || true
   local ok=1
   if [ ! -s "$base.native" ]; then ok=0; fi
-  for pin in Video Audio; do
+  for pin in Video Audio "Video 2" "Audio 2" "Audio 3"; do
     cmp -s <(grep "\"pin\":\"$pin\"" "$base.native" || true) <(grep "\"pin\":\"$pin\"" "$base.wine" || true) || ok=0
   done
   cmp -s <(grep -v '"pin":"' "$base.native" || true) <(grep -v '"pin":"' "$base.wine" || true) || ok=0
@@ -122,6 +122,14 @@ for f in "$media"/*.flv; do
   name=$(basename "$f")
   compare_run "packets $name" "$f" packets --json
   compare_run "probe $name" "$f" probe --json
+done
+# Enhanced FLV (FourCC codecs, multitrack): the native conformance tests
+# build these from their Matroska sources.
+for f in "$media"/enhanced/*.flv; do
+  name=enhanced/$(basename "$f")
+  compare_run "packets $name" "$f" packets --json
+  compare_run "probe $name" "$f" probe --json
+  compare_run "packets $name --start 1030" "$f" packets --json --start 1030
 done
 for seek in "--start 1500" "--start 4000 --stop 6000" "--start 0 --count 5" "--start 600000 --count 40"; do
   # shellcheck disable=SC2086

@@ -32,6 +32,20 @@ bool Collect(const uint8_t* pRecord, size_t cbRecord, DecoderConfigLayout layout
          DecoderConfigResult::kParsed;
 }
 
+// Whether the sample is length-prefixed units that end exactly at its end.
+bool TilesAsUnits(const uint8_t* pData, size_t cb, size_t cbLength) {
+  size_t pos = 0;
+  while (pos < cb) {
+    if (cbLength == 0 || cbLength > cb - pos) return false;
+    size_t cbUnit = 0;
+    for (size_t i = 0; i < cbLength; ++i) cbUnit = cbUnit << 8 | pData[pos + i];
+    pos += cbLength;
+    if (cbUnit > cb - pos) return false;
+    pos += cbUnit;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseDecoderConfiguration(const uint8_t* pRecord, size_t cbRecord, bool bHevc,
@@ -60,10 +74,16 @@ AnnexBWriter::~AnnexBWriter() { CloseFile(&m_pFile); }
 
 bool AnnexBWriter::Write(const uint8_t* pData, size_t cb, REFERENCE_TIME, bool bSync) {
   if (m_pFile == nullptr) return false;
-  if (m_bHevc) {
-    // The filter leaves the packet type and composition time in front of
-    // HEVC data, and delivers the sequence header and end-of-sequence
-    // packets too: only coded pictures go into the stream.
+  // The filter leaves the packet type and composition time in front of
+  // HEVC data from legacy tags, and delivers their sequence header and
+  // end-of-sequence packets too: only coded pictures go into the stream.
+  // HEVC from enhanced (FourCC) tags comes as bare units, with the same
+  // media type: a sample whose units tile it exactly and that is not a
+  // coded-picture packet is one of those. (A 4-byte prefix starting with 1
+  // would be a unit of 16 MB.)
+  const bool bBareUnits = m_bHevc && (cb == 0 || pData[0] != kCodedPicturesPacket) &&
+                          TilesAsUnits(pData, cb, m_Sets.cbLengthSize);
+  if (m_bHevc && !bBareUnits) {
     if (cb < kHevcPacketHeader) {
       ++m_cMalformed;
       return true;

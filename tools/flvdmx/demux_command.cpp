@@ -31,6 +31,13 @@ DIR in its standard raw form, named after the pin:
   AAC    audio.aac   ADTS
   MP3    audio.mp3   as delivered (MPEG Layer I/II: audio.mp2)
   PCM    audio.wav   RIFF WAVE
+  AV1    video.obu   low-overhead OBUs, a temporal delimiter before each
+                     temporal unit (--ivf: video.ivf)
+  VP9    video.ivf   IVF; VP8 likewise
+  Opus   audio.opus  Ogg (not in builds without libogg)
+  FLAC   audio.flac  fLaC, the metadata blocks, the frames
+  AC-3   audio.ac3   as delivered; E-AC-3 audio.eac3
+Pins past the first of a kind ("Audio 2") write audio2.*, and so on.
 Streams without a standard raw form (Sorenson H.263, screen video, VP6,
 Nellymoser, Speex) are written as their raw payloads (video.s263,
 video.fsv1, video.fsv2, video.vp6f, audio.nelly, audio.speex) with a JSON
@@ -47,10 +54,14 @@ struct DemuxOptions {
   std::string file;
   std::string dir;
   PlayOptions play;
+  WriterOptions writers;
 };
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// "Audio 2" -> "audio2": a file name without spaces.
+std::string FileBaseName(const std::string& pin) {
+  std::string text;
+  for (char c : pin)
+    if (c != ' ') text.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
   return text;
 }
 
@@ -78,14 +89,15 @@ struct PinOutput {
 // each sink until the playback is over.
 class DemuxOutputs {
  public:
-  explicit DemuxOutputs(std::string dir) : m_Dir(std::move(dir)) {}
+  DemuxOutputs(std::string dir, const WriterOptions& options)
+      : m_Dir(std::move(dir)), m_Options(options) {}
 
   // Makes the writer and the sink for one pin (a MakeSink).
   bool Add(const OutputPinInfo& pin, SinkInput* pSink, SessionError* pError) {
     auto output = std::make_unique<PinOutput>();
     output->name = pin.name;
     std::string problem;
-    output->writer = CreateStreamWriter(pin.mt, m_Dir, Lower(pin.name), &problem);
+    output->writer = CreateStreamWriter(pin.mt, m_Dir, FileBaseName(pin.name), m_Options, &problem);
     if (!output->writer) {
       *pError = {"cannot write the " + pin.name + " stream: " + problem, E_FAIL};
       return false;
@@ -127,6 +139,7 @@ class DemuxOutputs {
 
  private:
   const std::string m_Dir;
+  const WriterOptions m_Options;
   std::vector<std::unique_ptr<PinOutput>> m_Outputs;
   std::vector<ComPtr<CPayloadSink>> m_Sinks;
 };
@@ -201,7 +214,7 @@ int RunDemux(const DemuxOptions& options) {
   std::vector<const OutputPinInfo*> pins;
   if (!OpenAndSelectPins(file, options.play, &session, &pins)) return 1;
   if (!MakeOutputFolder(file, options.dir)) return 1;
-  DemuxOutputs outputs(options.dir);
+  DemuxOutputs outputs(options.dir, options.writers);
   const MakeSink makeSink = [&outputs](const OutputPinInfo& pin, SinkInput* pSink,
                                        SessionError* pError) {
     return outputs.Add(pin, pSink, pError);
@@ -229,6 +242,7 @@ void RegisterDemuxCommand(CLI::App& app, int* exit_code) {
   cmd->add_option("-o,--output", options->dir, "Folder for the stream files (made if missing)")
       ->required();
   AddPlayOptions(cmd, &options->play, false);
+  cmd->add_flag("--ivf", options->writers.bAv1Ivf, "Write AV1 as .ivf rather than .obu");
   cmd->footer(kDemuxFooter);
   cmd->callback([options, exit_code] { *exit_code = RunDemux(*options); });
 }

@@ -42,6 +42,8 @@ SessionError FilterSession::DescribeConnectFailure(HRESULT hr) const {
   if ((hr == VFW_E_INVALID_FILE_FORMAT || hr == VFW_E_UNSUPPORTED_VIDEO) &&
       DescribeUnsupportedVideo(m_pReader.Get(), &unplayable))
     return unplayable;
+  // A file whose every stream is unknown (an enhanced FourCC no one plays).
+  if (hr == VFW_E_UNSUPPORTED_STREAM) return DescribeNoPlayableStream(m_pReader.Get());
   if (hr == VFW_E_INVALID_FILE_FORMAT)
     return {"not a valid FLV file (bad header, or a first video tag that cannot be read)", hr};
   if (hr == VFW_E_UNSUPPORTED_AUDIO || hr == VFW_E_UNSUPPORTED_VIDEO)

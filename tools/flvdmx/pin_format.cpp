@@ -36,25 +36,72 @@ void DecodeConfiguration(const CMediaType& mt, DecodedFormat* pDecoded) {
   }
 }
 
+// VIDEOINFOHEADER2 control flags: when the colour description is present,
+// its upper 24 bits are the extended format past the sample format byte.
+void DecodeControlFlags(const CMediaType& mt, DecodedFormat* pDecoded) {
+  VIDEOINFOHEADER2 vih;
+  std::memcpy(&vih, mt.Format(), sizeof vih);
+  const DWORD flags = vih.dwControlFlags;
+  pDecoded->fields["control_flags"] = flags;
+  if ((flags & 0x80) == 0) return;  // AMCONTROL_COLORINFO_PRESENT
+  const unsigned matrix = flags >> 15 & 7, primaries = flags >> 22 & 31, transfer = flags >> 27;
+  pDecoded->fields["color_matrix"] = matrix;
+  pDecoded->fields["color_primaries"] = primaries;
+  pDecoded->fields["color_transfer"] = transfer;
+  char line[96];
+  std::snprintf(line, sizeof line, ", colour: matrix %u, primaries %u, transfer %u", matrix,
+                primaries, transfer);
+  pDecoded->text += line;
+}
+
+// The picture and frame duration of either video header; false for anything else.
+bool VideoHeader(const CMediaType& mt, REFERENCE_TIME* ptFrame, BITMAPINFOHEADER* pbmi,
+                 ULONG* pcbHeader) {
+  if (*mt.FormatType() == FORMAT_VideoInfo && mt.FormatLength() >= sizeof(VIDEOINFOHEADER)) {
+    VIDEOINFOHEADER vih;
+    std::memcpy(&vih, mt.Format(), sizeof vih);
+    *ptFrame = vih.AvgTimePerFrame;
+    *pbmi = vih.bmiHeader;
+    *pcbHeader = sizeof vih;
+    return true;
+  }
+  if (*mt.FormatType() == FORMAT_VideoInfo2 && mt.FormatLength() >= sizeof(VIDEOINFOHEADER2)) {
+    VIDEOINFOHEADER2 vih;
+    std::memcpy(&vih, mt.Format(), sizeof vih);
+    *ptFrame = vih.AvgTimePerFrame;
+    *pbmi = vih.bmiHeader;
+    *pcbHeader = sizeof vih;
+    return true;
+  }
+  return false;
+}
+
 DecodedFormat DecodeVideo(const CMediaType& mt) {
   DecodedFormat d;
-  if (*mt.FormatType() != FORMAT_VideoInfo || mt.FormatLength() < sizeof(VIDEOINFOHEADER)) return d;
-  VIDEOINFOHEADER vih;
-  std::memcpy(&vih, mt.Format(), sizeof vih);
-  const LONG width = vih.bmiHeader.biWidth;
-  const LONG height = vih.bmiHeader.biHeight;
+  REFERENCE_TIME tFrame = 0;
+  BITMAPINFOHEADER bmi;
+  ULONG cbHeader = 0;
+  if (!VideoHeader(mt, &tFrame, &bmi, &cbHeader)) return d;
+  const LONG width = bmi.biWidth;
+  const LONG height = bmi.biHeight;
   d.fields["width"] = width;
   d.fields["height"] = height;
-  d.fields["bit_count"] = vih.bmiHeader.biBitCount;
-  d.fields["frame_duration"] = vih.AvgTimePerFrame;
-  const double fps = vih.AvgTimePerFrame > 0 ? 1e7 / static_cast<double>(vih.AvgTimePerFrame) : 0.0;
-  d.fields["frame_rate"] = vih.AvgTimePerFrame > 0 ? Json(fps) : Json(nullptr);
+  d.fields["bit_count"] = bmi.biBitCount;
+  d.fields["frame_duration"] = tFrame;
+  const double fps = tFrame > 0 ? 1e7 / static_cast<double>(tFrame) : 0.0;
+  d.fields["frame_rate"] = tFrame > 0 ? Json(fps) : Json(nullptr);
   char line[160];
   std::snprintf(line, sizeof line, "%ld x %ld, %u bits, frame duration %lld (%.3f frames/s)",
-                static_cast<long>(width), static_cast<long>(height), vih.bmiHeader.biBitCount,
-                static_cast<long long>(vih.AvgTimePerFrame), fps);
+                static_cast<long>(width), static_cast<long>(height), bmi.biBitCount,
+                static_cast<long long>(tFrame), fps);
   d.text = line;
-  DecodeConfiguration(mt, &d);
+  if (cbHeader == sizeof(VIDEOINFOHEADER)) {
+    DecodeConfiguration(mt, &d);
+  } else {
+    // AV1, VP9, VP8: the SequenceStart record follows the header as carried.
+    d.fields["config_size"] = mt.FormatLength() - cbHeader;
+    DecodeControlFlags(mt, &d);
+  }
   return d;
 }
 
