@@ -42,6 +42,10 @@ void CFlvReader::DropReadAhead() const {
   if (m_pBlock) m_pBlock->Drop();
 }
 
+void CFlvReader::SkipReadAhead(int64_t llFrom, int64_t llTo) const {
+  if (m_pBlock) m_pBlock->Skip(llFrom, llTo);
+}
+
 bool CFlvReader::FindPredecessor(int64_t llValue, int64_t* pllKey) const {
   return m_pFixups != nullptr && m_pFixups->FindPredecessor(llValue, pllKey);
 }

@@ -39,6 +39,9 @@ class CFlvReader {
   HRESULT EnableReadAhead(const CReaderFlushState* pFlush);
   // Forgets the read-ahead block (a new position); nothing without one.
   void DropReadAhead() const;
+  // Tells the read-ahead that the caller passes over [llFrom, llTo) and reads
+  // on at llTo (another stream's payload); nothing without one.
+  void SkipReadAhead(int64_t llFrom, int64_t llTo) const;
 
   // The fix-up table's FindPredecessor; false without a table.
   bool FindPredecessor(int64_t llValue, int64_t* pllKey) const;
