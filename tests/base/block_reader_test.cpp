@@ -27,7 +27,7 @@ struct Step {
   Op op;
   // kRead, kSkip: where; kSetLength: the length; kFailAt: the offset
   int64_t llPosition = 0;
-  LONG lLength = 0;  // kRead: how much; kSkip: how far
+  LONG lLength = 0;     // kRead: how much; kSkip: how far
   HRESULT hr = S_OK;    // kRead: the expected result
   uint64_t cReads = 0;  // kRead: upstream reads so far
 };
@@ -137,8 +137,8 @@ const Case kCases[] = {
      {Read(0, 4, S_OK, 1), Skip(4, 100), Read(100, 4, S_OK, 2), Read(112, 8, S_OK, 3),
       Read(140, 4, S_OK, 3), Read(144, 4, S_OK, 4), Read(200, 8, S_OK, 4)}},
     {"ASkipOverAMostlyUnreadGapBlockHalvesTheNextOne",
-     {Read(0, 4, S_OK, 1), Skip(4, 80), Read(80, 4, S_OK, 2), Read(92, 8, S_OK, 3),
-      Skip(100, 170), Read(170, 4, S_OK, 4), Read(184, 4, S_OK, 5), Read(212, 4, S_OK, 5)}},
+     {Read(0, 4, S_OK, 1), Skip(4, 80), Read(80, 4, S_OK, 2), Read(92, 8, S_OK, 3), Skip(100, 170),
+      Read(170, 4, S_OK, 4), Read(184, 4, S_OK, 5), Read(212, 4, S_OK, 5)}},
     {"ASeekForgetsTheSkip",
      {Read(0, 4, S_OK, 1), Skip(4, 100), Do(Op::kDrop), Read(100, 4, S_OK, 2),
       Read(64, 4, S_OK, 2)}},

@@ -230,8 +230,8 @@ TEST(FindNextTagOfType, WalksOnReadAheadReadLittleBeyondTheirOwnTags) {
                                            ExpectedPreviousTagSize(tag), c.type, next, nextPos);
       std::vector<uint8_t> payload(tag.DataSize);
       ASSERT_EQ(reader.Read(pos + kFlvTagPayloadOffset, tag.DataSize, payload.data()), S_OK);
-      ASSERT_TRUE(std::equal(payload.begin(), payload.end(),
-                             bytes.begin() + pos + kFlvTagPayloadOffset));
+      ASSERT_TRUE(
+          std::equal(payload.begin(), payload.end(), bytes.begin() + pos + kFlvTagPayloadOffset));
       ++cTags;
       if (hr != S_OK) break;
       tag = next;
