@@ -145,31 +145,37 @@ int CBlockReader::Victim(int64_t llPosition) const {
   return 1 - m_iLastUsed;
 }
 
-bool CBlockReader::StartsGap(int64_t llPosition) {
+CBlockReader::FillKind CBlockReader::Classify(int64_t llPosition, int64_t* pllFloor) {
   const Block& last = m_Blocks[m_iLastUsed];
   const bool bLastGap = last.bGap && last.llEnd > last.llStart;
   const bool bAfterSkip = llPosition == m_llSkipTo;
   if (bLastGap && !bAfterSkip && llPosition >= last.llStart && llPosition <= last.llEnd) {
-    // The walk runs on past the gap block: it needed more.
+    // The walk runs on past the gap block: the next gap needs more, and
+    // here the tags are dense again.
     m_cbGap = std::min(m_cbBlock, m_cbGap * 2);
-    return true;
+    *pllFloor = last.llStart;
+    return FillKind::kPastGap;
   }
-  if (!bAfterSkip) return false;
+  if (!bAfterSkip) return FillKind::kAligned;
   m_llSkipTo = -1;
   // Left by a skip with most of it unread: the bytes after its use belonged
   // to the payload skipped.
   if (bLastGap && (last.llUsedEnd - last.llStart) * 4 <= last.llEnd - last.llStart)
     m_cbGap = std::max(m_cbMinGap, m_cbGap / 2);
-  return true;
+  return FillKind::kGap;
 }
 
 int CBlockReader::Fill(int64_t llPosition, int64_t llEnd) {
   const int iBlock = Victim(llPosition);
   Block& block = m_Blocks[iBlock];
-  const bool bGap = StartsGap(llPosition);
+  int64_t llFloor = -1;
+  const FillKind kind = Classify(llPosition, &llFloor);
+  const bool bGap = kind == FillKind::kGap;
   const uint32_t cbFill = bGap ? m_cbGap : NextFillSize(block);
   int64_t llStart = llPosition & ~static_cast<int64_t>(cbFill - 1);
   if (m_llPassedEnd > llStart && m_llPassedEnd <= llPosition) llStart = m_llPassedEnd;
+  // Past a gap block, none of the payload skipped before it.
+  llStart = std::max(llStart, llFloor);
   int64_t llStop = llStart + cbFill;
   if (bGap) {
     llStart = llPosition;

@@ -29,8 +29,9 @@
 // next block starts exactly there and is only as large as the walk needed
 // between the last such skips (a gap block): the bytes before it belong to
 // the payload skipped, the bytes far after it most likely to the next one.
-// The gap size doubles when the walk runs past a gap block's end and halves
-// when a skip leaves one mostly unread.
+// The gap size doubles when the walk runs past a gap block's end (the next
+// block is then a regular one: the tags are dense there) and halves when a
+// skip leaves one mostly unread.
 //
 // Ownership and lifetime: `new` gives the caller's reference; holds one
 // reference on the upstream reader until it goes. Not thread-safe: each
@@ -121,9 +122,15 @@ class CBlockReader final : public IAsyncReader {
   int Fill(int64_t llPosition, int64_t llEnd);
   // The next fill's size, from how much the block it replaces was used.
   uint32_t NextFillSize(const Block& block) const;
-  // Whether a fill for a read at llPosition makes a gap block; adapts the
-  // gap size to how much of the last one the walk used.
-  bool StartsGap(int64_t llPosition);
+  enum class FillKind {
+    kAligned,  // a block of the adaptive size, aligned on it
+    kGap,      // a gap block at a long skip's end
+    kPastGap,  // the walk runs on past a gap block: as kAligned, never before it
+  };
+  // What a fill for a read at llPosition makes (kPastGap: *pllFloor, the gap
+  // block's start); adapts the gap size to how much of the last gap block
+  // the walk used.
+  FillKind Classify(int64_t llPosition, int64_t* pllFloor);
   // Copies a range a block holds and records its use.
   void Serve(int iBlock, int64_t llPosition, LONG lLength, BYTE* pBuffer);
 
