@@ -53,6 +53,7 @@ struct Layout {
   bool metadata = true;        // onMetaData with the duration first
   bool zeroBackLinks = false;  // every PreviousTagSize 0
   bool extendedTime = true;    // TimestampExtended filled
+  size_t videoFiller = 0;      // video payload bytes beyond 20 to 36 (large frames)
 };
 
 struct FileTag {
@@ -93,7 +94,8 @@ inline CraftedFlv MakeFlv(const Layout& layout) {
     const size_t filler = 20 + static_cast<size_t>(i % 17);
     if (video && v < end && (!audio || a >= end || v <= a)) {
       const bool key = (v - layout.startMs) % layout.keyIntervalMs == 0;
-      const auto payload = VideoPayload(layout.vp6, key, filler, static_cast<uint8_t>(i));
+      const auto payload =
+          VideoPayload(layout.vp6, key, filler + layout.videoFiller, static_cast<uint8_t>(i));
       f.tags.push_back({w.Video(v, payload), kFlvTagVideo, v, key,
                         static_cast<uint32_t>(payload.size() - (layout.vp6 ? 2 : 1))});
       v += layout.videoIntervalMs;
