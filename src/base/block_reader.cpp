@@ -21,6 +21,8 @@ CBlockReader::CBlockReader(IAsyncReader* pInner, uint32_t cbBlock, uint32_t cbMi
       m_cbBlock(cbBlock),
       m_cbMinFill(cbMinFill),
       m_cbFill(cbBlock),
+      m_cbMinGap(std::max<uint32_t>(16, cbMinFill / 16)),
+      m_cbGap(std::max<uint32_t>(16, cbMinFill / 4)),
       m_pFlush(pFlush) {
   m_pInner->AddRef();
   if (m_pFlush != nullptr) m_dwFlushesSeen = m_pFlush->dwBegun.load(std::memory_order_acquire);
@@ -81,8 +83,17 @@ STDMETHODIMP CBlockReader::EndFlush() {
 }
 
 void CBlockReader::Drop() {
-  for (Block& block : m_Blocks) block.llStart = block.llEnd = block.cReads = 0;
+  for (Block& block : m_Blocks) {
+    block.llStart = block.llEnd = block.llUsedEnd = block.cReads = 0;
+    block.bGap = false;
+  }
   m_llPassedEnd = -1;
+  m_llSkipTo = -1;
+}
+
+void CBlockReader::Skip(int64_t llFrom, int64_t llTo) {
+  // A short skip costs less than the read a gap block adds.
+  m_llSkipTo = llTo - llFrom >= static_cast<int64_t>(m_cbMinFill) ? llTo : -1;
 }
 
 bool CBlockReader::FlushSeen() {
@@ -113,7 +124,8 @@ int CBlockReader::Find(int64_t llPosition, int64_t llEnd) const {
 
 uint32_t CBlockReader::NextFillSize(const Block& block) const {
   const int64_t cbFilled = block.llEnd - block.llStart;
-  if (cbFilled <= 0 || block.cReads <= 0) return m_cbFill;
+  // A gap block's use says nothing about the walk between large payloads.
+  if (cbFilled <= 0 || block.cReads <= 0 || block.bGap) return m_cbFill;
   // Bytes brought per read served: far apart, a block mostly copies bytes
   // nobody asked for; close together, it saves many calls.
   const int64_t cbPerRead = cbFilled / block.cReads;
@@ -134,13 +146,42 @@ int CBlockReader::Victim(int64_t llPosition) const {
   return 1 - m_iLastUsed;
 }
 
+CBlockReader::FillKind CBlockReader::Classify(int64_t llPosition, int64_t* pllFloor) {
+  const Block& last = m_Blocks[m_iLastUsed];
+  const bool bLastGap = last.bGap && last.llEnd > last.llStart;
+  const bool bAfterSkip = llPosition == m_llSkipTo;
+  if (bLastGap && !bAfterSkip && llPosition >= last.llStart && llPosition <= last.llEnd) {
+    // The walk runs on past the gap block: the next gap needs more, and
+    // here the tags are dense again.
+    m_cbGap = std::min(m_cbBlock, m_cbGap * 2);
+    *pllFloor = last.llStart;
+    return FillKind::kPastGap;
+  }
+  if (!bAfterSkip) return FillKind::kAligned;
+  m_llSkipTo = -1;
+  // Left by a skip with most of it unread: the bytes after its use belonged
+  // to the payload skipped.
+  if (bLastGap && (last.llUsedEnd - last.llStart) * 4 <= last.llEnd - last.llStart)
+    m_cbGap = std::max(m_cbMinGap, m_cbGap / 2);
+  return FillKind::kGap;
+}
+
 int CBlockReader::Fill(int64_t llPosition, int64_t llEnd) {
   const int iBlock = Victim(llPosition);
   Block& block = m_Blocks[iBlock];
-  const uint32_t cbFill = NextFillSize(block);
+  int64_t llFloor = -1;
+  const FillKind kind = Classify(llPosition, &llFloor);
+  const bool bGap = kind == FillKind::kGap;
+  const uint32_t cbFill = bGap ? m_cbGap : NextFillSize(block);
   int64_t llStart = llPosition & ~static_cast<int64_t>(cbFill - 1);
   if (m_llPassedEnd > llStart && m_llPassedEnd <= llPosition) llStart = m_llPassedEnd;
+  // Past a gap block, none of the payload skipped before it.
+  llStart = std::max(llStart, llFloor);
   int64_t llStop = llStart + cbFill;
+  if (bGap) {
+    llStart = llPosition;
+    llStop = llStart + std::max<int64_t>(cbFill, llEnd - llStart);
+  }
   LONGLONG llTotal = 0;
   LONGLONG llAvailable = 0;
   if (FAILED(m_pInner->Length(&llTotal, &llAvailable))) return -1;
@@ -158,35 +199,63 @@ int CBlockReader::Fill(int64_t llPosition, int64_t llEnd) {
     if (!block.pData) return -1;
     block.cbCapacity = static_cast<uint32_t>(cb);
   }
-  m_cbFill = cbFill;
-  block.llStart = block.llEnd = block.cReads = 0;
+  if (!bGap) m_cbFill = cbFill;
+  block.llStart = block.llEnd = block.llUsedEnd = block.cReads = 0;
   if (m_pInner->SyncRead(llStart, cb, block.pData.get()) != S_OK) return -1;
-  block.llStart = llStart;
+  block.llStart = block.llUsedEnd = llStart;
   block.llEnd = llStop;
+  block.bGap = bGap;
   return iBlock;
 }
 
 HRESULT CBlockReader::ReadLarge(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
   // The head a block already holds (the payload after the tag header just
-  // read) is copied; the rest goes straight into the caller's buffer.
+  // read) and the tail one holds (the walk read the next tag's header before
+  // this payload) are copied; the rest goes straight into the caller's buffer.
+  const int64_t llEnd = llPosition + lLength;
+  int64_t llFrom = llPosition;
+  int64_t llTo = llEnd;
+  Block* pHead = nullptr;
+  Block* pTail = nullptr;
   for (Block& block : m_Blocks) {
-    if (llPosition < block.llStart || llPosition >= block.llEnd) continue;
-    const LONG cbHead = static_cast<LONG>(block.llEnd - llPosition);
-    const HRESULT hr =
-        PassThrough(block.llEnd, lLength - cbHead, pBuffer + static_cast<size_t>(cbHead));
-    // Anything but a whole read: the read on its own gives the result.
-    if (hr != S_OK) break;
-    std::memcpy(pBuffer, block.pData.get() + (llPosition - block.llStart),
-                static_cast<size_t>(cbHead));
-    ++block.cReads;
-    return S_OK;
+    if (block.llEnd == block.llStart) continue;
+    if (llPosition >= block.llStart && llPosition < block.llEnd) {
+      pHead = &block;
+      llFrom = block.llEnd;
+    } else if (block.llStart > llPosition && block.llStart < llEnd && llEnd <= block.llEnd) {
+      pTail = &block;
+      llTo = block.llStart;
+    }
   }
-  return PassThrough(llPosition, lLength, pBuffer);
+  if (pTail != nullptr && llTo < llFrom) {  // overlaps the head: the head is enough
+    pTail = nullptr;
+    llTo = llEnd;
+  }
+  if (pHead == nullptr && pTail == nullptr) return PassThrough(llPosition, lLength, pBuffer);
+  if (llTo > llFrom) {
+    const HRESULT hr = PassThrough(llFrom, static_cast<LONG>(llTo - llFrom),
+                                   pBuffer + static_cast<size_t>(llFrom - llPosition));
+    // Anything but a whole read: the read on its own gives the result.
+    if (hr != S_OK) return PassThrough(llPosition, lLength, pBuffer);
+  }
+  if (pHead != nullptr) {
+    std::memcpy(pBuffer, pHead->pData.get() + (llPosition - pHead->llStart),
+                static_cast<size_t>(pHead->llEnd - llPosition));
+    ++pHead->cReads;
+    pHead->llUsedEnd = pHead->llEnd;
+  }
+  if (pTail != nullptr) {
+    std::memcpy(pBuffer + static_cast<size_t>(llTo - llPosition), pTail->pData.get(),
+                static_cast<size_t>(llEnd - llTo));
+    ++pTail->cReads;
+    pTail->llUsedEnd = std::max(pTail->llUsedEnd, llEnd);
+  }
+  m_llPassedEnd = llEnd;
+  return S_OK;
 }
 
 STDMETHODIMP CBlockReader::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
-  if (lLength <= 0 || pBuffer == nullptr || llPosition < 0 ||
-      static_cast<uint32_t>(lLength) > m_cbBlock) {
+  if (lLength <= 0 || pBuffer == nullptr || llPosition < 0) {
     return PassThrough(llPosition, lLength, pBuffer);
   }
   if (FlushSeen()) {
@@ -201,12 +270,17 @@ STDMETHODIMP CBlockReader::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBu
     iBlock = Fill(llPosition, llEnd);
     if (iBlock < 0) return PassThrough(llPosition, lLength, pBuffer);
   }
+  Serve(iBlock, llPosition, lLength, pBuffer);
+  return S_OK;
+}
+
+void CBlockReader::Serve(int iBlock, int64_t llPosition, LONG lLength, BYTE* pBuffer) {
   Block& block = m_Blocks[iBlock];
   std::memcpy(pBuffer, block.pData.get() + (llPosition - block.llStart),
               static_cast<size_t>(lLength));
   ++block.cReads;
+  block.llUsedEnd = std::max<int64_t>(block.llUsedEnd, llPosition + lLength);
   m_iLastUsed = iBlock;
-  return S_OK;
 }
 
 }  // namespace flvdmx

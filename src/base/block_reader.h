@@ -3,8 +3,8 @@
 // small payloads costs one upstream read per block instead of several per
 // tag. Everything else passes straight through:
 //   - a read longer than a quarter of the largest block that no cached block
-//     holds, into the caller's buffer (no extra copy), after the head a
-//     block holds, if one does;
+//     holds, into the caller's buffer (no extra copy), but for the head and
+//     the tail cached blocks hold, if they do;
 //   - a read that straddles a block boundary;
 //   - a read that reaches past the available length the reader reports (a
 //     file still being written grows: its tail block is read again once a
@@ -23,6 +23,15 @@
 // adapts between cbMinFill and cbBlock: it halves after a block that served
 // few reads for its size (a walk that only touches tag headers between large
 // payloads) and doubles after one that served many.
+//
+// A walk that reads only some streams' tags passes over the payloads of the
+// others (Skip). When a skip is long and its end lies outside the blocks, the
+// next block starts exactly there and is only as large as the walk needed
+// between the last such skips (a gap block): the bytes before it belong to
+// the payload skipped, the bytes far after it most likely to the next one.
+// The gap size doubles when the walk runs past a gap block's end (the next
+// block is then a regular one: the tags are dense there) and halves when a
+// skip leaves one mostly unread.
 //
 // Ownership and lifetime: `new` gives the caller's reference; holds one
 // reference on the upstream reader until it goes. Not thread-safe: each
@@ -88,6 +97,8 @@ class CBlockReader final : public IAsyncReader {
   // when none did. Lets a walk that tolerates unreadable parts of the file
   // still tell a damaged file from a reader that has gone away.
   HRESULT FirstFailure() const { return m_hrFirstFailure; }
+  // The caller passes over [llFrom, llTo) and reads on at llTo.
+  void Skip(int64_t llFrom, int64_t llTo);
 
  private:
   // One cached block.
@@ -95,8 +106,10 @@ class CBlockReader final : public IAsyncReader {
     std::unique_ptr<uint8_t[]> pData;  // made, or grown, by the fill that needs it
     uint32_t cbCapacity = 0;
     int64_t llStart = 0;
-    int64_t llEnd = 0;   // == llStart: nothing cached
-    int64_t cReads = 0;  // reads served from it since its fill
+    int64_t llEnd = 0;      // == llStart: nothing cached
+    int64_t llUsedEnd = 0;  // end of the furthest byte served from it
+    int64_t cReads = 0;     // reads served from it since its fill
+    bool bGap = false;      // filled at a skip's end, gap-sized
   };
 
   ~CBlockReader();
@@ -114,12 +127,25 @@ class CBlockReader final : public IAsyncReader {
   int Fill(int64_t llPosition, int64_t llEnd);
   // The next fill's size, from how much the block it replaces was used.
   uint32_t NextFillSize(const Block& block) const;
+  enum class FillKind {
+    kAligned,  // a block of the adaptive size, aligned on it
+    kGap,      // a gap block at a long skip's end
+    kPastGap,  // the walk runs on past a gap block: as kAligned, never before it
+  };
+  // What a fill for a read at llPosition makes (kPastGap: *pllFloor, the gap
+  // block's start); adapts the gap size to how much of the last gap block
+  // the walk used.
+  FillKind Classify(int64_t llPosition, int64_t* pllFloor);
+  // Copies a range a block holds and records its use.
+  void Serve(int iBlock, int64_t llPosition, LONG lLength, BYTE* pBuffer);
 
   std::atomic<ULONG> m_cRef{1};
   IAsyncReader* const m_pInner;
   const uint32_t m_cbBlock;
   const uint32_t m_cbMinFill;
   uint32_t m_cbFill;  // size of the next fill
+  const uint32_t m_cbMinGap;
+  uint32_t m_cbGap;  // size of the next gap block
   const CReaderFlushState* const m_pFlush;
   uint32_t m_dwFlushesSeen = 0;
   bool m_bOwnFlush = false;
@@ -127,6 +153,7 @@ class CBlockReader final : public IAsyncReader {
   int m_iLastUsed = 0;         // the other block is the next to be filled
   int64_t m_llPassedEnd = -1;  // end of the last read passed through
   HRESULT m_hrFirstFailure = S_OK;
+  int64_t m_llSkipTo = -1;     // end of the last long skip
 };
 
 }  // namespace flvdmx

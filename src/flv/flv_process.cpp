@@ -386,6 +386,9 @@ HRESULT CFlvDmx::DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reade
     // A break in the chain (a wrong back-link, garbage between tags) is
     // crossed; the sample after it starts a new run of continuous data.
     bool bResynchronised = false;
+    // The payload is read after the walk, straight into the sample: the
+    // walk's read-ahead need not hold it.
+    reader.SkipReadAhead(llPosition + kFlvTagPayloadOffset, NextTagPosition(llPosition, tag));
     const bool bLast = FindNextStreamTag(reader, pEntry, NextTagPosition(llPosition, tag),
                                          tag.TimeStamp, ExpectedPreviousTagSize(tag), type, next,
                                          llNextPosition, &bResynchronised) != S_OK;

@@ -42,6 +42,9 @@ class CFlvReader {
   // The first failed read result since read-ahead was enabled (S_OK: none,
   // and always without read-ahead).
   HRESULT ReadFailure() const;
+  // Tells the read-ahead that the caller passes over [llFrom, llTo) and reads
+  // on at llTo (another stream's payload); nothing without one.
+  void SkipReadAhead(int64_t llFrom, int64_t llTo) const;
 
   // The fix-up table's FindPredecessor; false without a table.
   bool FindPredecessor(int64_t llValue, int64_t* pllKey) const;

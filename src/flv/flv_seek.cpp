@@ -65,7 +65,9 @@ HRESULT FindNextTagOfType(const CFlvReader& reader, int64_t llPosition, uint32_t
     }
     if (suspect < 0 && !IsKnownFlvTagType(t.TagType)) suspect = p;
     expected = ExpectedPreviousTagSize(t);
-    p = NextTagPosition(p, t);
+    const int64_t next = NextTagPosition(p, t);
+    reader.SkipReadAhead(p + kFlvTagPayloadOffset, next);
+    p = next;
     hr = ReadTagHeader(reader, p, t);
   }
   if (pllBrokenAt) *pllBrokenAt = suspect;

@@ -22,11 +22,12 @@ std::vector<uint8_t> Pattern(size_t cb) {
 
 // One step of a case: a read through the block reader, or something done to
 // the upstream reader or the shared flush state in between.
-enum class Op { kRead, kSetLength, kFailAt, kFlushBegin, kFlushEnd, kDrop };
+enum class Op { kRead, kSetLength, kFailAt, kFlushBegin, kFlushEnd, kDrop, kSkip };
 struct Step {
   Op op;
-  int64_t llPosition = 0;  // kRead: where; kSetLength: the length; kFailAt: the offset
-  LONG lLength = 0;
+  // kRead, kSkip: where; kSetLength: the length; kFailAt: the offset
+  int64_t llPosition = 0;
+  LONG lLength = 0;     // kRead: how much; kSkip: how far
   HRESULT hr = S_OK;    // kRead: the expected result
   uint64_t cReads = 0;  // kRead: upstream reads so far
 };
@@ -39,6 +40,9 @@ Step Read(int64_t llPosition, LONG lLength, HRESULT hr, uint64_t cReads) {
   return {Op::kRead, llPosition, lLength, hr, cReads};
 }
 Step Do(Op op, int64_t llValue = 0) { return {op, llValue}; }
+Step Skip(int64_t llFrom, int64_t llTo) {
+  return {Op::kSkip, llFrom, static_cast<LONG>(llTo - llFrom)};
+}
 
 class BlockReaderTable : public ::testing::TestWithParam<Case> {};
 
@@ -70,6 +74,9 @@ TEST_P(BlockReaderTable, ServesTheUpstreamBytesWithFewerReads) {
       case Op::kDrop:
         reader->Drop();
         break;
+      case Op::kSkip:
+        reader->Skip(step.llPosition, step.llPosition + step.lLength);
+        break;
       case Op::kRead: {
         std::vector<uint8_t> got(static_cast<size_t>(step.lLength), 0xEE);
         EXPECT_EQ(reader->SyncRead(step.llPosition, step.lLength, got.data()), step.hr);
@@ -99,6 +106,13 @@ const Case kCases[] = {
       Read(0, kBlock / 4, S_OK, 3)}},
     {"ALargeReadTakesItsHeadFromTheBlock",
      {Read(0, 4, S_OK, 1), Read(40, 30, S_OK, 2), Read(66, 4, S_OK, 3)}},
+    {"ALargeReadTakesItsTailFromTheBlockAfterIt",  // the next header was read first
+     {Read(100, 4, S_OK, 1), Read(40, 30, S_OK, 2), Read(0, 4, S_OK, 3)}},
+    {"ALargeReadBetweenTwoBlocksReadsNothing",
+     {Read(0, 4, S_OK, 1), Read(100, 4, S_OK, 2), Read(40, 40, S_OK, 2)}},
+    {"AReadLargerThanABlockStillUsesTheBlocks",
+     {Read(0, 4, S_OK, 1), Read(200, 4, S_OK, 2), Read(10, 200, S_OK, 3), Read(60, 4, S_OK, 3),
+      Read(192, 4, S_OK, 3)}},
     {"ALargeReadWhoseRestFailsFailsAsAWhole",
      {Do(Op::kFailAt, 66), Read(0, 4, S_OK, 1), Read(40, 30, E_FAIL, 3)}},
     {"NoBytesPastTheReportedLength",
@@ -113,6 +127,24 @@ const Case kCases[] = {
     {"AFlushOpenedAndClosedBetweenReadsDropsTheBlock",
      {Read(0, 4, S_OK, 1), Do(Op::kFlushBegin), Do(Op::kFlushEnd), Read(4, 4, S_OK, 2)}},
     {"ASeekDropsTheBlock", {Read(0, 4, S_OK, 1), Do(Op::kDrop), Read(4, 4, S_OK, 2)}},
+    // The gap blocks here start at 16 bytes and never go below.
+    {"AGapBlockStartsAtTheEndOfALongSkip",  // and holds none of the bytes skipped
+     {Read(0, 4, S_OK, 1), Skip(4, 100), Read(100, 4, S_OK, 2), Read(108, 8, S_OK, 2),
+      Read(96, 4, S_OK, 3)}},
+    {"AShortSkipKeepsAlignedBlocks",
+     {Read(0, 4, S_OK, 1), Skip(4, 66), Read(70, 4, S_OK, 2), Read(64, 6, S_OK, 2)}},
+    {"ARunPastAGapBlockReadsARegularOneFromItsStart",
+     {Read(0, 4, S_OK, 1), Skip(4, 100), Read(100, 4, S_OK, 2), Read(112, 8, S_OK, 3),
+      Read(150, 8, S_OK, 3), Read(96, 4, S_OK, 4)}},
+    {"ARunPastAGapBlockDoublesTheNextGap",
+     {Read(0, 4, S_OK, 1), Skip(4, 70), Read(70, 4, S_OK, 2), Read(84, 4, S_OK, 3), Skip(90, 170),
+      Read(170, 4, S_OK, 4), Read(196, 4, S_OK, 4)}},
+    {"ASkipOverAMostlyUnreadGapBlockHalvesTheNextGap",
+     {Read(0, 4, S_OK, 1), Skip(4, 70), Read(70, 4, S_OK, 2), Read(84, 4, S_OK, 3), Skip(74, 150),
+      Read(150, 4, S_OK, 4), Skip(154, 220), Read(220, 4, S_OK, 5), Read(232, 8, S_OK, 6)}},
+    {"ASeekForgetsTheSkip",
+     {Read(0, 4, S_OK, 1), Skip(4, 100), Do(Op::kDrop), Read(100, 4, S_OK, 2),
+      Read(64, 4, S_OK, 2)}},
     {"AFailedFillLeavesTheReadItsOwnResult",
      // (failed reads count too: the fill's, then the read's own)
      {Do(Op::kFailAt, 50), Read(0, 4, S_OK, 2), Read(48, 4, E_FAIL, 4), Read(64, 4, S_OK, 5),

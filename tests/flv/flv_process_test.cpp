@@ -61,6 +61,29 @@ TEST_F(StreamingLoopTest, SeekStartsVideoAtAKeyFrameAndAudioAtTheTarget) {
   }
 }
 
+// Large video frames between short audio tags: playing both pins reads the
+// file about once (the audio pin's read-ahead holds none of the frames, the
+// video pin reads each frame's bytes once), in about three reads per frame
+// (the audio pin's one, the video pin's header block and frame).
+TEST_F(StreamingLoopTest, BothPinsReadTheFileAboutOnce) {
+  Layout layout;
+  layout.durationMs = 4000;
+  layout.videoIntervalMs = 40;
+  layout.audioIntervalMs = 23;
+  layout.videoFiller = 100000;
+  const CraftedFlv file = MakeFlv(layout);
+  FilterRig rig(file.bytes);
+  ASSERT_EQ(rig.ConnectInput(), S_OK);
+  const uint64_t cScanReads = rig.Reader()->ReadCount();
+  const uint64_t cbScan = rig.Reader()->BytesRead();
+  rig.ConnectAllSinks();
+  EXPECT_EQ(rig.RunToCompletion(), EC_COMPLETE);
+  ExpectBothDelivered(rig, file, 4000 * kMs);
+  const uint64_t cFrames = file.Of(kFlvTagVideo).size();
+  EXPECT_LE(rig.Reader()->BytesRead() - cbScan, file.bytes.size() * 105 / 100);
+  EXPECT_LE(rig.Reader()->ReadCount() - cScanReads, cFrames * 3 + 8);
+}
+
 // A wrong PreviousTagSize: the scan records the link and the loops follow it.
 TEST_F(StreamingLoopTest, RepairedBackLinkDoesNotStopDelivery) {
   CraftedFlv file = MakeFlv(Layout());
