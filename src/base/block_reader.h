@@ -153,7 +153,7 @@ class CBlockReader final : public IAsyncReader {
   int m_iLastUsed = 0;         // the other block is the next to be filled
   int64_t m_llPassedEnd = -1;  // end of the last read passed through
   HRESULT m_hrFirstFailure = S_OK;
-  int64_t m_llSkipTo = -1;     // end of the last long skip
+  int64_t m_llSkipTo = -1;  // end of the last long skip
 };
 
 }  // namespace flvdmx

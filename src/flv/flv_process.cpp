@@ -436,9 +436,7 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
     pPin->DeliverEndOfStream();
     return DeliveryFailed(this, hr);
   }
-  REFERENCE_TIME tRelStart = Relative(tStart, segment.llStart, segment.dRate);
-  REFERENCE_TIME tRelStop = Relative(tStop, segment.llStart, segment.dRate);
-  *ptRelStop = tRelStop;
+  *ptRelStop = Relative(tStop, segment.llStart, segment.dRate);
   BOOL bSync = FALSE;
   REFERENCE_TIME llTimeOffset = 0;
   const HRESULT hrFill =
@@ -457,6 +455,9 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
   // A ModEx offset moves the start only: it stays below a millisecond.
   tStart += llTimeOffset;
   if (tStop < tStart) tStop = tStart;
+  REFERENCE_TIME tRelStart = Relative(tStart, segment.llStart, segment.dRate);
+  REFERENCE_TIME tRelStop = Relative(tStop, segment.llStart, segment.dRate);
+  *ptRelStop = tRelStop;
   if (FAILED(hrFill)) {
     pSample->Release();
     pPin->DeliverEndOfStream();

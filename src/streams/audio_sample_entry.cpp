@@ -191,8 +191,8 @@ HRESULT AudioSampleEntry::GetMpegAudioMediaType(CMediaType* pmt) const {
 
 uint32_t AudioSampleEntry::GetMaxSampleSize() {
   // Enhanced codecs' frames (FLAC above all) are not bounded by a byte rate.
-  const uint32_t floor = IsEnhanced() ? std::max(kAudioSampleFloor, kMinExAudioSampleSize)
-                                      : kAudioSampleFloor;
+  const uint32_t floor =
+      IsEnhanced() ? std::max(kAudioSampleFloor, kMinExAudioSampleSize) : kAudioSampleFloor;
   return FitToTags(m_Format.wfx.nAvgBytesPerSec, floor);
 }
 

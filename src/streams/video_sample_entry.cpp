@@ -265,8 +265,8 @@ HRESULT VideoSampleEntry::GetMediaType(int iPosition, CMediaType* pmt) {
 
 uint32_t VideoSampleEntry::GetMaxSampleSize() {
   // An enhanced record may leave the size unknown; frames still need room.
-  const uint32_t floor = IsEnhanced() ? std::max(kVideoSampleFloor, kMinExVideoSampleSize)
-                                      : kVideoSampleFloor;
+  const uint32_t floor =
+      IsEnhanced() ? std::max(kVideoSampleFloor, kMinExVideoSampleSize) : kVideoSampleFloor;
   return FitToTags(uint64_t{m_wWidth} * m_wHeight * m_wBitCount / 8 * 2, floor);
 }
 
