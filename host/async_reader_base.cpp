@@ -43,17 +43,23 @@ HRESULT STDMETHODCALLTYPE CAsyncReaderBase::SyncRead(LONGLONG llPosition, LONG l
                                                      BYTE* pBuffer) {
   if (!pBuffer) return E_POINTER;
   if (llPosition < 0 || lLength < 0) return E_INVALIDARG;
+  const uint64_t cFlushes = m_cFlushes.load(std::memory_order_acquire);
   if (IsFlushing()) return VFW_E_WRONG_STATE;
   uint32_t cbRead = 0;
   HRESULT hr = ReadAt(llPosition, static_cast<uint32_t>(lLength), pBuffer, &cbRead);
-  // A flush that began while the read was under way fails it too.
-  if (IsFlushing()) return VFW_E_WRONG_STATE;
+  // A flush that began while the read was under way fails it too, even one
+  // that has ended since: it may have cut the read short.
+  if (IsFlushing() || m_cFlushes.load(std::memory_order_acquire) != cFlushes) {
+    return VFW_E_WRONG_STATE;
+  }
   if (FAILED(hr)) return hr;
   return cbRead == static_cast<uint32_t>(lLength) ? S_OK : S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE CAsyncReaderBase::BeginFlush() {
   m_bFlushing.store(true, std::memory_order_release);
+  // After the flag: a read that saw neither still sees the count move.
+  m_cFlushes.fetch_add(1, std::memory_order_acq_rel);
   return S_OK;
 }
 

@@ -64,6 +64,9 @@ class CAsyncReaderBase : public IAsyncReader {
  private:
   std::atomic<ULONG> m_cRef{1};
   std::atomic<bool> m_bFlushing{false};
+  // Counts flushes begun, so a read that a whole flush overlapped is failed
+  // too, not taken for a short read at the end of the file.
+  std::atomic<uint64_t> m_cFlushes{0};
 };
 
 }  // namespace flvdmx
