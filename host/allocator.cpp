@@ -3,9 +3,23 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "base/com_ptr.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FLVDMX_HOST_ASAN 1
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#define FLVDMX_HOST_ASAN 1
+#endif
+#ifdef FLVDMX_HOST_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace flvdmx {
 
@@ -20,6 +34,83 @@ uint64_t Stride(const ALLOCATOR_PROPERTIES& props) {
   const uint64_t bytes =
       static_cast<uint64_t>(props.cbPrefix) + static_cast<uint64_t>(props.cbBuffer);
   return (bytes + align - 1) / align * align;
+}
+
+void Poison(BYTE* p, size_t cb, bool bPoison) {
+#ifdef FLVDMX_HOST_ASAN
+  if (bPoison) {
+    ASAN_POISON_MEMORY_REGION(p, cb);
+  } else {
+    ASAN_UNPOISON_MEMORY_REGION(p, cb);
+  }
+#else
+  (void)p, (void)cb, (void)bPoison;
+#endif
+}
+
+// Buffer memory of freed allocators, kept for the next allocator that asks
+// for the same size. A host that builds a graph per file (a thumbnailer, the
+// fuzz target) would otherwise map and fault in fresh pages for every
+// buffer of every file. Kept blocks are poisoned under ASan, so a sample
+// used after its allocator let go of it is still caught.
+class CBlockCache {
+ public:
+  // The block given back last of that size: it is the likeliest still in cache.
+  BYTE* Take(size_t cb) {
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      for (size_t i = m_Blocks.size(); i-- > 0;) {
+        if (m_Blocks[i].first != cb) continue;
+        BYTE* pBlock = m_Blocks[i].second;
+        m_Blocks.erase(m_Blocks.begin() + static_cast<std::ptrdiff_t>(i));
+        m_cbKept -= cb;
+        Poison(pBlock, cb, false);
+        return pBlock;
+      }
+    }
+    return static_cast<BYTE*>(std::malloc(cb));
+  }
+
+  // Keeps the block, letting go of the oldest ones over the limits.
+  void Give(BYTE* pBlock, size_t cb) {
+    std::vector<std::pair<size_t, BYTE*>> dropped;
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      try {
+        if (cb <= kMaxKeptBytes) {
+          m_Blocks.emplace_back(cb, pBlock);
+          m_cbKept += cb;
+          Poison(pBlock, cb, true);
+          pBlock = nullptr;
+        }
+        while (m_cbKept > kMaxKeptBytes || m_Blocks.size() > kMaxKeptBlocks) {
+          dropped.push_back(m_Blocks.front());
+          m_cbKept -= m_Blocks.front().first;
+          m_Blocks.erase(m_Blocks.begin());
+        }
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    std::free(pBlock);
+    for (auto& block : dropped) {
+      Poison(block.second, block.first, false);
+      std::free(block.second);
+    }
+  }
+
+ private:
+  static constexpr size_t kMaxKeptBytes = size_t{64} << 20;
+  static constexpr size_t kMaxKeptBlocks = 64;
+  std::mutex m_Mutex;
+  std::vector<std::pair<size_t, BYTE*>> m_Blocks;
+  size_t m_cbKept = 0;
+};
+
+// Never destroyed: an allocator released during static destruction still
+// finds it. What it keeps at exit stays reachable, so no leak is reported.
+CBlockCache& BlockCache() {
+  static auto* pCache = new CBlockCache();
+  return *pCache;
 }
 
 }  // namespace
@@ -122,7 +213,7 @@ CMediaSample* CMemAllocator::MakeSampleLocked() {
   // the filter asked for.
   const uint64_t stride = Stride(m_Props);
   const uint64_t align = static_cast<uint64_t>(m_Props.cbAlign);
-  auto* pBlock = static_cast<BYTE*>(std::malloc(static_cast<size_t>(stride + align)));
+  BYTE* pBlock = BlockCache().Take(static_cast<size_t>(stride + align));
   if (pBlock == nullptr) return nullptr;
   // The data (after its prefix) on an alignment boundary.
   const uintptr_t firstData = reinterpret_cast<uintptr_t>(pBlock) + m_Props.cbPrefix;
@@ -131,7 +222,7 @@ CMediaSample* CMemAllocator::MakeSampleLocked() {
   std::unique_ptr<CMediaSample> pSample(new (std::nothrow)
                                             CMediaSample(this, pData, m_Props.cbBuffer));
   if (!pSample) {
-    std::free(pBlock);
+    BlockCache().Give(pBlock, static_cast<size_t>(stride + align));
     return nullptr;
   }
   // Both tables were reserved for every buffer by AllocateLocked: no throw.
@@ -143,7 +234,8 @@ CMediaSample* CMemAllocator::MakeSampleLocked() {
 void CMemAllocator::FreeLocked() {
   m_Free.clear();
   m_Samples.clear();
-  for (BYTE* pBlock : m_Blocks) std::free(pBlock);
+  const uint64_t cbBlock = Stride(m_Props) + static_cast<uint64_t>(m_Props.cbAlign);
+  for (BYTE* pBlock : m_Blocks) BlockCache().Give(pBlock, static_cast<size_t>(cbBlock));
   m_Blocks.clear();
   m_bAllocated = false;
 }

@@ -22,6 +22,6 @@ fuzz_seconds() {
   case $1 in
     filter) echo 60 ;;
     flv_header_scan|tag_walk|mini_parser) echo 25 ;;
-    *) echo 20 ;;
+    *) echo 15 ;;
   esac
 }

@@ -98,8 +98,63 @@ def large_tag_files(media):
     yield "large_screen_pcm_tags.flv", flv(5, body)
 
 
+FOURCC_SELECTOR = {b"av01": 0, b"vp09": 2, b"vp08": 2, b"Opus": 5, b"fLaC": 6}
+
+
+def enhanced_files(media):
+    """The enhanced-FLV files: heads for the file targets, each kind of
+    enhanced tag for the tag reader, and their sequence headers and first
+    frames for the codec header readers."""
+    d = os.path.join(media, "enhanced")
+    if not os.path.isdir(d):
+        return
+    for f in sorted(x for x in os.listdir(d) if x.endswith(".flv")):
+        data = open(os.path.join(d, f), "rb").read()
+        stem = "enhanced_" + f[:-4]
+        for target in ("filter", "flv_header_scan", "tag_walk"):
+            put(target, stem + ".head.flv", data[:HEAD])
+        seen = set()
+        for typ, _, payload in tags(data):
+            if typ not in (8, 9) or len(payload) < 5:
+                continue
+            ex = payload[0] & 0x80 if typ == 9 else payload[0] >> 4 == 9
+            if not ex:
+                continue
+            key = (typ, payload[0], payload[1:5])
+            if key in seen:
+                continue
+            seen.add(key)
+            name = "%s.%d.%02x" % (stem, typ, payload[0])
+            put("flv_ex_tag", name, bytes([typ == 9]) + payload[:4096])
+            packet = payload[0] & 0x0F
+            selector = FOURCC_SELECTOR.get(payload[1:5])
+            if packet == 0 and selector is not None:
+                put("codec_header", name, bytes([selector]) + payload[5:1024])
+            elif packet == 1 and payload[1:5] in (b"ac-3", b"ec-3"):
+                put("codec_header", name, b"\x07" + payload[5:256])
+
+
+def codec_header_files(media):
+    """Raw codec streams: first frames (IVF), identification headers."""
+    for f in sorted(x for x in os.listdir(media) if x.startswith("ch_")):
+        data = open(os.path.join(media, f), "rb").read()
+        if f.endswith(".ivf"):
+            selector = 1 if "_av1_" in f else 3 if "_vp9_" in f else 4
+            size = int.from_bytes(data[32:36], "little")
+            put("codec_header", f, bytes([selector]) + data[44:44 + min(size, 2048)])
+        elif f.endswith(".opus") and b"OpusHead" in data:
+            i = data.index(b"OpusHead")
+            put("codec_header", f, b"\x05" + data[i:data.find(b"OggS", i)])
+        elif f.endswith(".flac"):
+            put("codec_header", f, b"\x06" + data[:256])
+        elif f.endswith(".ac3") or f.endswith(".eac3"):
+            put("codec_header", f, b"\x07" + data[:128])
+
+
 def main():
     media = sys.argv[1]
+    enhanced_files(media)
+    codec_header_files(media)
     flvs = sorted(f for f in os.listdir(media) if f.endswith(".flv") and "long" not in f)
     for f in flvs:
         data = open(os.path.join(media, f), "rb").read()

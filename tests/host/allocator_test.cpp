@@ -1,10 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "host/allocator.h"
 #include "platform/mediatypes.h"
 #include "support/test_filters.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FLVDMX_TEST_ASAN 1
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#define FLVDMX_TEST_ASAN 1
+#endif
+#ifdef FLVDMX_TEST_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace flvdmx {
 namespace {
@@ -84,6 +96,40 @@ TEST_F(MemoryAllocatorTest, AllocatorOutlivesItsLastReferenceWhileASampleIsOut) 
   ASSERT_EQ(pSample->GetPointer(&p), S_OK);
   std::memset(p, 0, 16);
   pSample->Release();  // the allocator goes with it (LeakSanitizer checks)
+}
+
+// Memory an allocator lets go of serves the next allocator of the same shape
+// (a graph per file): it must come back whole and aligned, and stay out of
+// reach while it is kept.
+TEST(MemoryAllocatorReuseTest, FreedMemoryServesTheNextAllocatorOfTheSameShape) {
+  for (const LONG align : {1, 16, 4096}) {
+    const ALLOCATOR_PROPERTIES shape{2, 5003 + align, align, 8};
+    BYTE* pFirst = nullptr;
+    for (int round = 0; round < 2; ++round) {
+      IMemAllocator* pAlloc = nullptr;
+      ASSERT_EQ(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IMemAllocator, reinterpret_cast<void**>(&pAlloc)),
+                S_OK);
+      ALLOCATOR_PROPERTIES request = shape, actual{};
+      ASSERT_EQ(pAlloc->SetProperties(&request, &actual), S_OK);
+      ASSERT_EQ(pAlloc->Commit(), S_OK);
+      IMediaSample* pSample = nullptr;
+      ASSERT_EQ(pAlloc->GetBuffer(&pSample, nullptr, nullptr, 0), S_OK);
+      BYTE* p = nullptr;
+      ASSERT_EQ(pSample->GetPointer(&p), S_OK);
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % static_cast<uintptr_t>(align), 0u) << align;
+      const auto cbWhole = static_cast<size_t>(actual.cbPrefix + actual.cbBuffer);
+      std::memset(p - actual.cbPrefix, round, cbWhole);
+      if (round == 0) pFirst = p;
+      EXPECT_EQ(p, pFirst) << align;
+      pSample->Release();
+      EXPECT_EQ(pAlloc->Decommit(), S_OK);
+      pAlloc->Release();
+#ifdef FLVDMX_TEST_ASAN
+      EXPECT_TRUE(__asan_address_is_poisoned(p)) << align;
+#endif
+    }
+  }
 }
 
 }  // namespace
