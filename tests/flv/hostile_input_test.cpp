@@ -23,25 +23,23 @@ bool IsSeekResult(HRESULT hr) {
 
 // The header scan, a walk of the tag chain with every metadata tag parsed,
 // the tail search, and positioning of both streams from the start and a
-// cached point. Returns the tag headers walked.
-uint64_t Exercise(const std::vector<uint8_t>& bytes, HRESULT* header = nullptr) {
+// cached point. *header is the file header's result.
+void Exercise(const std::vector<uint8_t>& bytes, HRESULT* header) {
   TestReader r(bytes);
   CFlvFileState state;
-  uint64_t tags = 0;
   {
     CFlvReader reader(r.get(), 0, nullptr);
     FlvHeader flvHeader;
     const HRESULT hr = ReadFlvHeader(reader, flvHeader);
-    if (header) *header = hr;
+    *header = hr;
     EXPECT_TRUE(hr == S_OK || hr == S_FALSE || hr == VFW_E_INVALID_FILE_FORMAT);
     const HRESULT hrScan = ReadAndParseHeader(r.get(), state);
     EXPECT_TRUE(hrScan == S_OK || hrScan == S_FALSE || hrScan == VFW_E_INVALID_FILE_FORMAT)
         << std::hex << hrScan;
-    if (hr != S_OK) return 0;
+    if (hr != S_OK) return;
     for (int64_t p = flvHeader.DataOffset; p < reader.Available();) {
       FlvTag t;
       if (ReadTagHeader(reader, p, t) != S_OK) break;
-      ++tags;
       if (t.TagType == kFlvTagScript && t.DataSize > 0) {
         uint32_t duration = 0;
         int32_t audio = -1, video = -1;
@@ -75,7 +73,6 @@ uint64_t Exercise(const std::vector<uint8_t>& bytes, HRESULT* header = nullptr) 
       }
     }
   }
-  return tags;
 }
 
 std::vector<uint8_t> SmallFile() {
@@ -126,40 +123,6 @@ TEST(HostileInput, CraftedFilesAreHandledWithoutHarm) {
     HRESULT header = E_UNEXPECTED;
     Exercise(c.bytes, &header);
     EXPECT_EQ(header, S_OK);
-  }
-}
-
-// Truncation at every length, bit flips, and noise (half behind a valid header, with plausible type
-// bytes).
-TEST(HostileInput, TruncatedFlippedAndRandomFiles) {
-  const std::vector<uint8_t> whole = SmallFile();
-  uint64_t lastTags = 0;
-  for (size_t n = 0; n <= whole.size(); ++n) {
-    SCOPED_TRACE("length " + std::to_string(n));
-    HRESULT header = E_UNEXPECTED;
-    const uint64_t tags = Exercise(std::vector<uint8_t>(whole.begin(), whole.begin() + n), &header);
-    EXPECT_EQ(header, n < 9 ? S_FALSE : S_OK);
-    EXPECT_GE(tags, lastTags) << "a longer file never has fewer whole tag headers";
-    lastTags = tags;
-    if (HasFatalFailure()) return;
-  }
-  EXPECT_GT(lastTags, 80u);
-  std::mt19937 rng(99);
-  for (int i = 0; i < 1500; ++i) {
-    SCOPED_TRACE(i);
-    std::vector<uint8_t> f = whole;
-    if (i % 5 != 0) {
-      for (int k = 0; k < 1 + i % 4; ++k)
-        f[rng() % f.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
-    } else {
-      f.resize(rng() % 40000);
-      for (auto& b : f) b = static_cast<uint8_t>(rng());
-      const uint8_t header[] = {'F', 'L', 'V', 1, 5, 0, 0, 0, 9};
-      if (i % 2 && f.size() >= 9) std::copy(std::begin(header), std::end(header), f.begin());
-      for (size_t j = 13; j < f.size(); j += 1 + rng() % 64) f[j] = (rng() % 2) ? 8 : 9;
-    }
-    Exercise(f);
-    if (HasFatalFailure()) return;
   }
 }
 

@@ -23,11 +23,6 @@ std::string Describe(const Ac3Info& i) {
          std::to_string(i.samplesPerFrame) + " samples";
 }
 
-bool Sane(const Ac3Info& i) {
-  return i.sampleRate >= 6000 && i.channels >= 1 && i.channels <= 6 && i.frameBytes >= 2 &&
-         i.samplesPerFrame >= 256 && i.samplesPerFrame <= 1536;
-}
-
 uint32_t FirstPacketSize(const std::string& name) {
   const std::string out = RunCommand("ffprobe -v error -show_entries packet=size -of csv=p=0 " +
                                      ShellQuote(MediaPath(name.c_str())) + " | head -1");
@@ -60,7 +55,6 @@ TEST(Ac3Info, EncoderFramesMatchFfprobe) {
     ASSERT_LE(needed, 8u);
     test::ExpectPrefixes<Ac3Info>(head, ParseAc3SyncFrame, Describe,
                                   [&](size_t n) { return n >= needed; });
-    test::ExpectHostileInputIsSafe<Ac3Info>(head, ParseAc3SyncFrame, Sane);
   }
 }
 

@@ -12,7 +12,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -117,27 +116,6 @@ void ExpectPrefixes(const Bytes& bytes, bool (*parse)(const uint8_t*, size_t, In
     const bool result = parse(exact.get(), n, &info);
     ASSERT_EQ(result, ok(n)) << "prefix of " << n << " bytes";
     ASSERT_EQ(describe(info), describe(result ? whole : untouched)) << "prefix of " << n;
-  }
-}
-
-// Bit flips of every bit, then random bytes over the input's length: whatever
-// parse returns must pass `sane`, and nothing is read out of bounds.
-template <typename Info>
-void ExpectHostileInputIsSafe(const Bytes& bytes, bool (*parse)(const uint8_t*, size_t, Info*),
-                              const std::function<bool(const Info&)>& sane) {
-  std::mt19937 rng(1234);
-  for (size_t i = 0; i < bytes.size() * 8 + 200; ++i) {
-    Bytes input = bytes;
-    if (i < bytes.size() * 8)
-      input[i / 8] ^= static_cast<uint8_t>(0x80u >> (i % 8));
-    else
-      for (auto& b : input) b = static_cast<uint8_t>(rng());
-    std::unique_ptr<uint8_t[]> exact(new uint8_t[input.size()]);
-    std::copy(input.begin(), input.end(), exact.get());
-    Info info;
-    if (parse(exact.get(), input.size(), &info)) {
-      ASSERT_TRUE(sane(info)) << "case " << i;
-    }
   }
 }
 

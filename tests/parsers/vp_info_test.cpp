@@ -23,11 +23,6 @@ std::string Describe(const VpInfo& i) {
          (i.fullRange ? " full" : "");
 }
 
-bool Sane(const VpInfo& i) {
-  return i.profile <= 3 && (i.bitDepth == 8 || i.bitDepth == 10 || i.bitDepth == 12) &&
-         i.chromaSubsampling <= 3;
-}
-
 // The chromaSubsampling code a pixel format name stands for (4:2:0 without
 // siting: 0).
 uint8_t ChromaCode(const std::string& pixFmt) {
@@ -98,10 +93,9 @@ void ExpectCutsFail(const Bytes& bytes, Parse parse) {
   while (needed <= bytes.size() && !parse(bytes.data(), needed, &info)) ++needed;
   ASSERT_LE(needed, bytes.size());
   test::ExpectPrefixes<VpInfo>(bytes, parse, Describe, [&](size_t n) { return n >= needed; });
-  test::ExpectHostileInputIsSafe<VpInfo>(bytes, parse, Sane);
 }
 
-TEST(VpInfo, EveryCutOfARealHeaderFailsAndHostileBytesStayInBounds) {
+TEST(VpInfo, EveryCutOfARealHeaderFails) {
   for (const std::string name : {"ch_vp9_p3_96x64_444_10bit", "ch_vp9_176x144"}) {
     SCOPED_TRACE(name);
     const Bytes frame = test::IvfFirstFrame(test::ReadMedia(name + ".ivf"));
@@ -110,7 +104,6 @@ TEST(VpInfo, EveryCutOfARealHeaderFailsAndHostileBytesStayInBounds) {
     const Bytes vpcC = test::Mp4BoxBody(test::ReadMedia(name + ".mp4"), "vpcC");
     test::ExpectPrefixes<VpInfo>(vpcC, ParseVpCodecConfig, Describe,
                                  [&](size_t n) { return n == vpcC.size(); });
-    test::ExpectHostileInputIsSafe<VpInfo>(vpcC, ParseVpCodecConfig, Sane);
   }
   const Bytes vp8 = test::IvfFirstFrame(test::ReadMedia("ch_vp8_321x241.ivf"));
   ASSERT_GE(vp8.size(), 16u);
