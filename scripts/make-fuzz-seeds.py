@@ -214,7 +214,7 @@ def main():
                     break
     for name, data in large_tag_files(media):
         put("filter", name, data)
-    put("flv_header_scan", name, data)
+        put("flv_header_scan", name, data)
     sample = os.path.join(ROOT, "samples", "sample.flv")
     if os.path.exists(sample):
         put("filter", "sample.flv", open(sample, "rb").read())
