@@ -146,10 +146,10 @@ HRESULT CFlvDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
     const HRESULT hrScan = hr;
     hr = CreateOutputPins();
     // A connection without an output pin would leave the graph with nothing
-    // to run and wait for: a file cut short before its first tag, or one
-    // without a stream at all.
+    // to run and wait for: a file cut short before its first stream, or one
+    // with no stream the filter plays.
     if (SUCCEEDED(hr) && GetOutputPinCount() == 0) {
-      hr = hrScan == S_FALSE ? VFW_E_FILE_TOO_SHORT : VFW_E_INVALID_FILE_FORMAT;
+      hr = hrScan == S_FALSE ? VFW_E_FILE_TOO_SHORT : VFW_E_UNSUPPORTED_STREAM;
     }
   }
   if (SUCCEEDED(hr)) {
