@@ -89,7 +89,8 @@ TEST_F(FlvDmxTest, ConnectionWithoutStreamsFailsInsteadOfLeavingNoPin) {
   scriptOnly.Script(OnMetaData(10.0));
   FlvWriter bigScriptFirst;
   bigScriptFirst.Script(std::vector<uint8_t>(3 * 256 * 1024, 0x05));
-  for (uint32_t ms = 0; ms < 2000; ms += 40) bigScriptFirst.Video(ms, VideoPayload(false, true, 30));
+  for (uint32_t ms = 0; ms < 2000; ms += 40)
+    bigScriptFirst.Video(ms, VideoPayload(false, true, 30));
   const struct {
     const char* name;
     std::vector<uint8_t> bytes;
