@@ -97,6 +97,8 @@ class CBlockReader final : public IAsyncReader {
   // when none did. Lets a walk that tolerates unreadable parts of the file
   // still tell a damaged file from a reader that has gone away.
   HRESULT FirstFailure() const { return m_hrFirstFailure; }
+  // FirstFailure gives S_OK again until the next failure.
+  void ClearFailure() { m_hrFirstFailure = S_OK; }
   // The caller passes over [llFrom, llTo) and reads on at llTo.
   void Skip(int64_t llFrom, int64_t llTo);
 

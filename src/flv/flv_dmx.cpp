@@ -143,7 +143,14 @@ HRESULT CFlvDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
   HRESULT hr = ReadAndParseHeader(pReader, m_File);
   if (SUCCEEDED(hr)) {
     // S_FALSE from the scan keeps what it found; the pins are made from that.
+    const HRESULT hrScan = hr;
     hr = CreateOutputPins();
+    // A connection without an output pin would leave the graph with nothing
+    // to run and wait for: a file cut short before its first stream, or one
+    // with no stream the filter plays.
+    if (SUCCEEDED(hr) && GetOutputPinCount() == 0) {
+      hr = hrScan == S_FALSE ? VFW_E_FILE_TOO_SHORT : VFW_E_UNSUPPORTED_STREAM;
+    }
   }
   if (SUCCEEDED(hr)) {
     ResetPositions();

@@ -164,6 +164,9 @@ class CFlvDmx : public CBaseDmx, public CSeeking {
                      REFERENCE_TIME tStop, BOOL* pbDiscontinuity, REFERENCE_TIME* ptRelStop);
   // End-of-stream on the pin; a failure of it is reported.
   void EndStream(CBaseDmxOutputPin* pPin);
+  // End of the pin's data: end-of-stream, or EC_ERRORABORT with the code of
+  // a read of reader that failed outside a flush (returned; else S_OK).
+  HRESULT EndStreamOrFail(CBaseDmxOutputPin* pPin, const CFlvReader& reader);
 
   CFlvFileState m_File;
 };

@@ -16,8 +16,8 @@ namespace flvdmx {
 namespace {
 
 constexpr REFERENCE_TIME kUnitsPerMs = 10000;
-// The most prefix bytes any codec has in front of its payload (AVC: flags,
-// AVCPacketType, CompositionTime).
+// The most prefix bytes any codec has in front of its payload (AVC and HEVC:
+// flags, packet type, CompositionTime).
 constexpr uint32_t kMaxPrefix = 5;
 // AVCPacketType / AACPacketType of the tags that carry coded data.
 constexpr uint8_t kCodedDataPacket = 1;
@@ -40,7 +40,9 @@ PayloadLayout LayoutOf(const SampleEntry* pEntry) {
     if (pVideo->m_iCodecID == kVideoCodecVp6) {
       layout.cbSkip = 2;
       layout.cbPrefixNeeded = 1;
-    } else if (pVideo->m_iCodecID == kVideoCodecAvc) {
+    } else if (pVideo->m_iCodecID == kVideoCodecAvc || pVideo->m_iCodecID == kVideoCodecHevc) {
+      // Bare units, as enhanced hvc1 tracks give them: one decoder takes
+      // both kinds of HEVC file.
       layout.cbSkip = 5;
       layout.cbPrefixNeeded = 2;
       layout.bPacketTypeGate = true;
@@ -73,8 +75,8 @@ uint32_t TargetMs(REFERENCE_TIME llStart) {
   return ms > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
 }
 
-// Whether the AVC tag at llPosition is an end-of-sequence packet.
-bool IsAvcEndOfSequence(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag) {
+// Whether the AVC or HEVC tag at llPosition is an end-of-sequence packet.
+bool IsEndOfSequence(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag) {
   BYTE packetType = 0;
   return tag.DataSize >= 2 &&
          reader.Read(llPosition + kFlvTagPayloadOffset + 1, 1, &packetType) == S_OK &&
@@ -312,11 +314,12 @@ HRESULT CFlvDmx::PositionAtKeyFrame(CBaseDmxOutputPin* pPin, const CFlvReader& r
   const auto& video = *static_cast<const VideoSampleEntry*>(pPin->GetSampleEntry());
   int64_t llSampleCount = pPin->GetSampleCount();
   HRESULT hr = SeekToKeyFrame(reader, &video, llPosition, tag, llSampleCount);
-  // An AVC end-of-sequence tag is marked as a key frame but carries no
-  // picture: a target after the last frame would start there and deliver no
-  // video at all. The key frame before it is the one to decode from.
-  while (hr == S_OK && video.m_iCodecID == kVideoCodecAvc && !video.IsEnhanced() &&
-         IsAvcEndOfSequence(reader, llPosition, tag)) {
+  // An end-of-sequence tag is marked as a key frame but carries no picture:
+  // a target after the last frame would start there and deliver no video at
+  // all. The key frame before it is the one to decode from.
+  const bool bUnits = video.m_iCodecID == kVideoCodecAvc || video.m_iCodecID == kVideoCodecHevc;
+  while (hr == S_OK && bUnits && !video.IsEnhanced() &&
+         IsEndOfSequence(reader, llPosition, tag)) {
     hr = FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp);
     if (hr == S_OK) hr = SeekToKeyFrame(reader, &video, llPosition, tag, llSampleCount);
   }
@@ -336,6 +339,21 @@ void CFlvDmx::EndStream(CBaseDmxOutputPin* pPin) {
   if (FAILED(hr)) ReportStreamError(hr);
 }
 
+HRESULT CFlvDmx::EndStreamOrFail(CBaseDmxOutputPin* pPin, const CFlvReader& reader) {
+  // The walks take a failed read for the end of the data; ending the stream
+  // there would pass a file whose source went away off as complete. A read
+  // refused during a flush belongs to the seek, not to the source.
+  const HRESULT hrRead = reader.ReadFailure();
+  const bool bFlush = hrRead == VFW_E_WRONG_STATE || ReaderFlushState().lOpen.load() > 0;
+  if (FAILED(hrRead) && !bFlush) {
+    Trace("  Process: read failed: 0x%08X", static_cast<unsigned>(hrRead));
+    ReportStreamError(hrRead);
+    return hrRead;
+  }
+  EndStream(pPin);
+  return S_OK;
+}
+
 HRESULT CFlvDmx::PinProcess(int /*iPin*/, CBaseDmxOutputPin* pPin) {
   if (pPin == nullptr) return E_UNEXPECTED;
   if (pPin->GetSampleEntry() == nullptr) return E_UNEXPECTED;
@@ -349,6 +367,8 @@ HRESULT CFlvDmx::PinProcess(int /*iPin*/, CBaseDmxOutputPin* pPin) {
 
   for (;;) {
     pPin->ClearRestart();
+    // A read refused by the flush before this segment is no fault of the source.
+    reader.ClearReadFailure();
     Segment segment;
     HRESULT hr = GetSegment(&segment.llStart, &segment.llStop, &segment.dRate);
     if (FAILED(hr)) return ReportStreamError(hr);
@@ -360,10 +380,7 @@ HRESULT CFlvDmx::PinProcess(int /*iPin*/, CBaseDmxOutputPin* pPin) {
     int64_t llPosition = 0;
     FlvTag tag;
     hr = PositionStream(pPin, reader, segment.llStart, llPosition, tag);
-    if (hr == S_FALSE) {
-      EndStream(pPin);
-      return S_OK;
-    }
+    if (hr == S_FALSE) return EndStreamOrFail(pPin, reader);
     if (hr != S_OK) return ReportStreamError(hr);
 
     bool bRestart = false;
@@ -417,7 +434,8 @@ HRESULT CFlvDmx::DeliverSegment(CBaseDmxOutputPin* pPin, const CFlvReader& reade
       *pbRestart = true;
       return S_OK;
     }
-    if (tRelStop > segment.llRelativeStop || bLast) {
+    if (bLast) return EndStreamOrFail(pPin, reader);
+    if (tRelStop > segment.llRelativeStop) {
       EndStream(pPin);
       return S_OK;
     }
@@ -460,8 +478,9 @@ HRESULT CFlvDmx::DeliverTag(CBaseDmxOutputPin* pPin, const CFlvReader& reader,
   *ptRelStop = tRelStop;
   if (FAILED(hrFill)) {
     pSample->Release();
-    pPin->DeliverEndOfStream();
+    // The error goes first: the end-of-stream would complete the graph.
     ReportStreamError(hrFill);
+    pPin->DeliverEndOfStream();
     return hrFill;
   }
   m_llCurrentTime = tStart;

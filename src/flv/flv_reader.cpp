@@ -44,6 +44,10 @@ void CFlvReader::DropReadAhead() const {
 
 HRESULT CFlvReader::ReadFailure() const { return m_pBlock ? m_pBlock->FirstFailure() : S_OK; }
 
+void CFlvReader::ClearReadFailure() const {
+  if (m_pBlock) m_pBlock->ClearFailure();
+}
+
 void CFlvReader::SkipReadAhead(int64_t llFrom, int64_t llTo) const {
   if (m_pBlock) m_pBlock->Skip(llFrom, llTo);
 }

@@ -42,6 +42,8 @@ class CFlvReader {
   // The first failed read result since read-ahead was enabled (S_OK: none,
   // and always without read-ahead).
   HRESULT ReadFailure() const;
+  // Forgets the failure ReadFailure gives (a new segment after a flush).
+  void ClearReadFailure() const;
   // Tells the read-ahead that the caller passes over [llFrom, llTo) and reads
   // on at llTo (another stream's payload); nothing without one.
   void SkipReadAhead(int64_t llFrom, int64_t llTo) const;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "flv/filter_rig.h"
 #include "platform/mediatypes.h"
@@ -74,6 +76,51 @@ TEST_F(FlvDmxTest, UnreadableFileLetsGoOfTheReader) {
   EXPECT_EQ(rig.Dmx()->GetReader(), nullptr);
   rig.Reader()->AddRef();
   EXPECT_EQ(rig.Reader()->Release(), cRefsBefore);
+}
+
+// A connection never stands with no output pin: the graph would have
+// nothing to run and Run would wait forever. Files with no stream before
+// their end, and a large first tag whose reads come back short from the Nth
+// on, either connect with pins that play to the end or fail and let go of
+// the reader.
+TEST_F(FlvDmxTest, ConnectionWithoutStreamsFailsInsteadOfLeavingNoPin) {
+  FlvWriter headerOnly;
+  FlvWriter scriptOnly;
+  scriptOnly.Script(OnMetaData(10.0));
+  FlvWriter bigScriptFirst;
+  bigScriptFirst.Script(std::vector<uint8_t>(3 * 256 * 1024, 0x05));
+  for (uint32_t ms = 0; ms < 2000; ms += 40)
+    bigScriptFirst.Video(ms, VideoPayload(false, true, 30));
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    uint64_t cShortFromReads;  // reads short from each number below this (0: none)
+  } cases[] = {
+      {"HeaderOnly", headerOnly.Bytes(), 0},
+      {"ScriptTagOnly", scriptOnly.Bytes(), 0},
+      {"LargeScriptTagThenShortReads", bigScriptFirst.Bytes(), 12},
+  };
+  for (const auto& c : cases) {
+    for (uint64_t n = 0; n < std::max<uint64_t>(1, c.cShortFromReads); ++n) {
+      SCOPED_TRACE(std::string(c.name) + ", short from read " + std::to_string(n));
+      FilterRig rig(c.bytes);
+      if (c.cShortFromReads != 0) rig.Reader()->FailReadsFrom(n, S_FALSE);
+      const HRESULT hr = rig.ConnectInput();
+      if (SUCCEEDED(hr)) {
+        EXPECT_GT(rig.Dmx()->GetOutputPinCount(), 0);
+        if (rig.Dmx()->GetOutputPinCount() == 0) continue;
+        rig.ConnectAllSinks();
+        EXPECT_EQ(rig.RunToCompletion(10000), EC_COMPLETE);
+        EXPECT_EQ(rig.Graph()->Stop(), S_OK);
+        continue;
+      }
+      EXPECT_TRUE(hr == VFW_E_FILE_TOO_SHORT || hr == VFW_E_UNSUPPORTED_STREAM ||
+                  hr == VFW_E_INVALID_FILE_FORMAT)
+          << std::hex << hr;
+      EXPECT_EQ(rig.Dmx()->GetOutputPinCount(), 0);
+      EXPECT_EQ(rig.Dmx()->GetReader(), nullptr);
+    }
+  }
 }
 
 // Frame positions count video frames; a file without video has none, yet

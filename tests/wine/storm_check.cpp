@@ -10,8 +10,8 @@
 //       source through a reader whose reads fail from number N (counting
 //       from 0) on with ERROR_NETNAME_DELETED, as a network share that goes
 //       away. Either the connection fails with that code, or the run ends
-//       with EC_COMPLETE or EC_ERRORABORT carrying it; Stop returns within
-//       2 s.
+//       with EC_ERRORABORT carrying it (EC_COMPLETE only when no read
+//       failed); Stop returns within 2 s.
 // Both then take the graph apart and require DllCanUnloadNow to answer S_OK:
 // no object of the filter is left alive. Prints "key: value" lines (result,
 // reads, stop, unload); exit 0 when every check holds, 1 otherwise.
@@ -347,8 +347,10 @@ bool Fault(const wchar_t* pFile, unsigned long long nFail) {
                                        : "timeout",
               static_cast<unsigned long>(lParam1), g.pFailing->Reads(),
               static_cast<unsigned long>(msStop));
+  // A source gone during playback must not pass for a complete file.
+  const bool bReadFailed = g.pFailing->Reads() > nFail;
   return SUCCEEDED(hr) && msStop < 2000 &&
-         (lCode == EC_COMPLETE || (lCode == EC_ERRORABORT && lParam1 == kGone));
+         ((lCode == EC_COMPLETE && !bReadFailed) || (lCode == EC_ERRORABORT && lParam1 == kGone));
 }
 
 // DllCanUnloadNow of the filter's module, once COM let go of what it caches.

@@ -204,8 +204,8 @@ else
 fi
 # Reads fail from the Nth on: every read of the header scan, then a sample of
 # the run's reads. Each run must fail the connection with the read's code or
-# end with EC_COMPLETE or EC_ERRORABORT carrying it, stop within 2 s and let
-# the filter unload.
+# end with EC_ERRORABORT carrying it (EC_COMPLETE only when no read failed),
+# stop within 2 s and let the filter unload.
 long_flv=$(winpath "$media/h264_aac_long.flv")
 storm_run fault_none 60 fault "$long_flv" 1000000000
 reads=$(sed -n 's/^reads: //p' "$work/fault_none.txt")

@@ -9,9 +9,6 @@ namespace flvdmx::cli {
 namespace {
 
 constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
-// HEVC samples start with the packet type and the 24-bit composition time.
-constexpr size_t kHevcPacketHeader = 4;
-constexpr uint8_t kCodedPicturesPacket = 1;
 
 class UnitCollector final : public DecoderConfigUnitSink {
  public:
@@ -30,20 +27,6 @@ bool Collect(const uint8_t* pRecord, size_t cbRecord, DecoderConfigLayout layout
   UnitCollector collector(pSets);
   return ParseDecoderConfigRecord(pRecord, cbRecord, layout, &collector, &pSets->cbLengthSize) ==
          DecoderConfigResult::kParsed;
-}
-
-// Whether the sample is length-prefixed units that end exactly at its end.
-bool TilesAsUnits(const uint8_t* pData, size_t cb, size_t cbLength) {
-  size_t pos = 0;
-  while (pos < cb) {
-    if (cbLength == 0 || cbLength > cb - pos) return false;
-    size_t cbUnit = 0;
-    for (size_t i = 0; i < cbLength; ++i) cbUnit = cbUnit << 8 | pData[pos + i];
-    pos += cbLength;
-    if (cbUnit > cb - pos) return false;
-    pos += cbUnit;
-  }
-  return true;
 }
 
 }  // namespace
@@ -67,31 +50,12 @@ bool ParseDecoderConfiguration(const uint8_t* pRecord, size_t cbRecord, bool bHe
 
 AnnexBWriter::AnnexBWriter(bool bHevc, ParameterSets sets)
     : StreamWriter(bHevc ? "H.265 Annex B" : "H.264 Annex B"),
-      m_bHevc(bHevc),
       m_Sets(std::move(sets)) {}
 
 AnnexBWriter::~AnnexBWriter() { CloseFile(&m_pFile); }
 
 bool AnnexBWriter::Write(const uint8_t* pData, size_t cb, REFERENCE_TIME, bool bSync) {
   if (m_pFile == nullptr) return false;
-  // The filter leaves the packet type and composition time in front of
-  // HEVC data from legacy tags, and delivers their sequence header and
-  // end-of-sequence packets too: only coded pictures go into the stream.
-  // HEVC from enhanced (FourCC) tags comes as bare units, with the same
-  // media type: a sample whose units tile it exactly and that is not a
-  // coded-picture packet is one of those. (A 4-byte prefix starting with 1
-  // would be a unit of 16 MB.)
-  const bool bBareUnits = m_bHevc && (cb == 0 || pData[0] != kCodedPicturesPacket) &&
-                          TilesAsUnits(pData, cb, m_Sets.cbLengthSize);
-  if (m_bHevc && !bBareUnits) {
-    if (cb < kHevcPacketHeader) {
-      ++m_cMalformed;
-      return true;
-    }
-    if (pData[0] != kCodedPicturesPacket) return true;
-    pData += kHevcPacketHeader;
-    cb -= kHevcPacketHeader;
-  }
   m_Out.clear();
   if (m_cSamples == 0 || bSync) {
     for (const auto& unit : m_Sets.units) Append(unit.data(), unit.size());

@@ -1,8 +1,7 @@
 // AnnexBWriter: AVC -> .h264 and HEVC -> .h265 Annex B. The decoder
 // configuration's parameter sets go in front of the first frame and of every
 // key frame, and the NAL length prefixes (of the configured size) become
-// start codes. HEVC samples arrive with their packet type in front; only
-// coded pictures are written.
+// start codes. Samples of both codecs are bare length-prefixed units.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +39,6 @@ class AnnexBWriter final : public StreamWriter {
   void Append(const uint8_t* p, size_t n);
   void AppendSample(const uint8_t* pData, size_t cb);
 
-  const bool m_bHevc;
   ParameterSets m_Sets;
   std::FILE* m_pFile = nullptr;
   // Reused for every sample: no allocation once it has grown.

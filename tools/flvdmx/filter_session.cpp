@@ -46,6 +46,7 @@ SessionError FilterSession::DescribeConnectFailure(HRESULT hr) const {
   if (hr == VFW_E_UNSUPPORTED_STREAM) return DescribeNoPlayableStream(m_pReader.Get());
   if (hr == VFW_E_INVALID_FILE_FORMAT)
     return {"not a valid FLV file (bad header, or a first video tag that cannot be read)", hr};
+  if (hr == VFW_E_FILE_TOO_SHORT) return {"the data ends before any stream could be read", hr};
   if (hr == VFW_E_UNSUPPORTED_AUDIO || hr == VFW_E_UNSUPPORTED_VIDEO)
     return {"unsupported codec", hr};
   return {"cannot be read as FLV", hr};
