@@ -318,8 +318,7 @@ HRESULT CFlvDmx::PositionAtKeyFrame(CBaseDmxOutputPin* pPin, const CFlvReader& r
   // a target after the last frame would start there and deliver no video at
   // all. The key frame before it is the one to decode from.
   const bool bUnits = video.m_iCodecID == kVideoCodecAvc || video.m_iCodecID == kVideoCodecHevc;
-  while (hr == S_OK && bUnits && !video.IsEnhanced() &&
-         IsEndOfSequence(reader, llPosition, tag)) {
+  while (hr == S_OK && bUnits && !video.IsEnhanced() && IsEndOfSequence(reader, llPosition, tag)) {
     hr = FindPrevTagOfType(reader, llPosition, kFlvTagVideo, tag, llPosition, tag.TimeStamp);
     if (hr == S_OK) hr = SeekToKeyFrame(reader, &video, llPosition, tag, llSampleCount);
   }

@@ -49,8 +49,7 @@ bool ParseDecoderConfiguration(const uint8_t* pRecord, size_t cbRecord, bool bHe
 }
 
 AnnexBWriter::AnnexBWriter(bool bHevc, ParameterSets sets)
-    : StreamWriter(bHevc ? "H.265 Annex B" : "H.264 Annex B"),
-      m_Sets(std::move(sets)) {}
+    : StreamWriter(bHevc ? "H.265 Annex B" : "H.264 Annex B"), m_Sets(std::move(sets)) {}
 
 AnnexBWriter::~AnnexBWriter() { CloseFile(&m_pFile); }
 
