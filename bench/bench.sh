@@ -3,6 +3,7 @@
 # A benchmark, not a test: nothing here passes or fails on a time.
 #
 #   bench/bench.sh [--rounds N] [--seeks N] [--dir DIR] [--baseline FLVDMX]
+#                  [--wine MINGW_BUILD]
 #
 # Makes, once (kept in DIR, default build/bench):
 #   hour.flv       one hour of 320x240 H.264 (25 frames/s) + AAC (44.1 kHz)
@@ -24,6 +25,10 @@
 # and the reads the filter made through the file reader (`--stats`): to open
 # the file (the scan, as `probe` does it), per sample while playing, and per
 # seek over N random seeks (default 100; `packets --start T --count 1`).
+# --wine: the same read counts again through flvdmx.exe of that mingw build
+# under Wine, with the platform's file source and graph (the build's Wine
+# prefix, as the test command's Wine stage leaves it; the DLL is registered
+# for the run and unregistered after).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,13 +36,16 @@ rounds=3
 seeks=100
 dir=build/bench
 baseline=
+wine_build=
 while [ $# -gt 0 ]; do
   case $1 in
     --rounds) rounds=$2; shift 2 ;;
     --seeks) seeks=$2; shift 2 ;;
     --dir) dir=$2; shift 2 ;;
     --baseline) baseline=$2; shift 2 ;;
-    *) echo "usage: bench/bench.sh [--rounds N] [--seeks N] [--dir DIR] [--baseline FLVDMX]" >&2
+    --wine) wine_build=$(cd "$2" && pwd); shift 2 ;;
+    *) echo "usage: bench/bench.sh [--rounds N] [--seeks N] [--dir DIR] [--baseline FLVDMX]" \
+         "[--wine MINGW_BUILD]" >&2
        exit 2 ;;
   esac
 done
@@ -80,10 +88,25 @@ clip_bytes=$(stat -c %s "$dir/clip.flv")
 loops=$(( (1100000000 + clip_bytes - 1) / clip_bytes ))
 make big.flv -stream_loop "$loops" -i "$dir/clip.flv" -map 0 -c copy
 
-python3 - "$flvdmx" "$dir" "$rounds" "$seeks" "$baseline" <<'EOF'
+wine=
+if [ -n "$wine_build" ]; then
+  wine=$(command -v wine || command -v wine64 || echo /usr/lib/wine/wine64)
+  export WINEPREFIX=$wine_build/wineprefix WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv=d"
+  unset DISPLAY WAYLAND_DISPLAY
+  if [ ! -d "$WINEPREFIX" ]; then
+    echo "no Wine prefix in $wine_build: run the test command's Wine stage once" >&2
+    exit 1
+  fi
+  dll="Z:$(echo "$wine_build/src/module/OXFLVDmxx.dll" | tr / '\\')"
+  "$wine" regsvr32 /s "$dll"
+  trap '"$wine" regsvr32 /s /u "$dll" || true' EXIT
+fi
+
+python3 - "$flvdmx" "$dir" "$rounds" "$seeks" "$baseline" "$wine" "$wine_build" <<'EOF'
 import os, random, re, shutil, statistics, subprocess, sys, time
 
-flvdmx, folder, rounds, seeks, baseline = sys.argv[1:6]
+flvdmx, folder, rounds, seeks, baseline, wine, wine_build = sys.argv[1:8]
 rounds, seeks = int(rounds), int(seeks)
 
 def gst_available():
@@ -173,22 +196,24 @@ def stats(err):
         sys.exit(f"no read counts in: {err}")
     return tuple(int(g) for g in m.groups())
 
-def read_counts(path):
-    _, out, err = run([flvdmx, "packets", path, "--quiet", "--stats"])
+def read_counts(path, tool=None, arg=None):
+    tool, arg = tool or [flvdmx], arg or path
+    _, out, err = run(tool + ["packets", arg, "--quiet", "--stats"])
     scan_reads, _, reads, volume = stats(err)
     samples = sum(int(n) for n in re.findall(r"(\d+) samples", out))
     print(f"  reads to open (the scan): {scan_reads}; playing: {reads} for {samples} samples"
           f" = {reads / samples:.4f} per sample ({volume / 1e6:.0f} MB read)")
 
-def seek_counts(path):
+def seek_counts(path, tool=None, arg=None):
+    tool, arg = tool or [flvdmx], arg or path
     _, out, _ = run([flvdmx, "probe", path, "--json"])
     duration_ms = int(re.search(r'"duration":(\d+)', out).group(1)) // 10000
     rng = random.Random(duration_ms)
     reads, volumes = [], []
     for _ in range(seeks):
         target = rng.randrange(0, duration_ms)
-        _, _, err = run([flvdmx, "packets", path, "--start", str(target), "--count", "1",
-                         "--quiet", "--stats"])
+        _, _, err = run(tool + ["packets", arg, "--start", str(target), "--count", "1",
+                                "--quiet", "--stats"])
         _, _, r, volume = stats(err)
         reads.append(r)
         volumes.append(volume)
@@ -204,4 +229,11 @@ for name in ("hour.flv", "big.flv"):
     timings(path)
     read_counts(path)
     seek_counts(path)
+    if wine:
+        # The platform's source reads through Windows paths.
+        exe = [wine, os.path.join(wine_build, "tools", "flvdmx", "flvdmx.exe")]
+        win_path = "Z:" + os.path.abspath(path).replace("/", "\\")
+        print("  under Wine (flvdmx.exe, the platform's file source and graph):")
+        read_counts(path, exe, win_path)
+        seek_counts(path, exe, win_path)
 EOF
