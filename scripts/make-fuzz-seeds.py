@@ -10,6 +10,8 @@ import os
 import struct
 import sys
 
+import fuzz_crafted_seeds as crafted
+
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 OUT = os.path.join(ROOT, "tests", "fuzz")
 HEAD = 16 * 1024  # prefix kept of most files: the scan and the first tags
@@ -70,7 +72,7 @@ def avcc(sps, pps):
 
 
 def hvcc(vps, sps, pps):
-    rec = bytes([1]) + bytes(21) + bytes([0x0F])  # header fields, lengthSizeMinusOne 3
+    rec = bytes([1]) + bytes(20) + bytes([0x0F])  # header fields, lengthSizeMinusOne 3
     arrays = [(32, vps), (33, sps), (34, pps)]
     rec += bytes([len(arrays)])
     for t, u in arrays:
@@ -151,8 +153,23 @@ def codec_header_files(media):
             put("codec_header", f, b"\x07" + data[:128])
 
 
+CRAFTED = {
+    "amf0": crafted.amf0_seeds,
+    "audio_specific_config": crafted.asc_seeds,
+    "decoder_config": crafted.decoder_config_seeds,
+    "mpeg_audio_header": crafted.mpeg_audio_header_seeds,
+    "q264_sps": crafted.q264_sps_seeds,
+    "h265_parameter_sets": crafted.h265_parameter_sets_seeds,
+    "flv_ex_tag": crafted.flv_ex_tag_seeds,
+    "codec_header": crafted.codec_header_seeds,
+}
+
+
 def main():
     media = sys.argv[1]
+    for target, seeds in CRAFTED.items():
+        for name, data in seeds():
+            put(target, name, data)
     enhanced_files(media)
     codec_header_files(media)
     flvs = sorted(f for f in os.listdir(media) if f.endswith(".flv") and "long" not in f)
