@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Prints the line coverage of src/ per folder from an lcov file, and writes
 # the lines no input reached (file:first-last, one range a line) to OUT.
-# Usage: scripts/fuzz-coverage-summary.sh LCOV OUT
+# FILES, an awk regular expression, keeps only the files of src/ it matches:
+# the ones a parser target is for, not all it links.
+# Usage: scripts/fuzz-coverage-summary.sh LCOV OUT [FILES]
 set -euo pipefail
-lcov=$1 out=$2
+lcov=$1 out=$2 files=${3:-.}
 root=$(cd "$(dirname "$0")/.." && pwd)
-awk -v root="$root/" -v out="$out" '
-  /^SF:/ { file = substr($0, 4); sub(/^.*\/\.\.\/\.\.\//, "", file); sub(root, "", file); keep = file ~ /^src\// && file !~ /_fuzzer\.cpp$/
+: >"$out"  # a report with nothing unreached must not keep an earlier list
+awk -v root="$root/" -v out="$out" -v files="$files" '
+  /^SF:/ { file = substr($0, 4); sub(/^.*\/\.\.\/\.\.\//, "", file); sub(root, "", file); keep = file ~ /^src\// && file !~ /_fuzzer\.cpp$/ && file ~ files
            split(file, parts, "/"); folder = parts[2]; start = -1; next }
   !keep { next }
   /^DA:/ { split(substr($0, 4), f, ","); line = f[1]; hit = f[2] > 0
@@ -23,5 +26,4 @@ awk -v root="$root/" -v out="$out" '
     close("sort")
     printf "%-12s %8d %8d %6.1f%%\n", "src/ total", all, hits, all ? 100 * hits / all : 0
   }' "$lcov"
-touch "$out"
 echo "unreached lines of src/: $(wc -l <"$out") ranges in $out"

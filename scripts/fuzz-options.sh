@@ -25,3 +25,20 @@ fuzz_seconds() {
     *) echo 15 ;;
   esac
 }
+
+# The files of src/ a parser target is for (an awk regular expression for
+# scripts/fuzz-coverage-summary.sh); empty for the targets that play whole
+# files, which are for all of src/.
+fuzz_own_files() {
+  case $1 in
+    amf0) echo 'src/flv/amf0\.cpp' ;;
+    audio_specific_config) echo 'src/streams/audio_specific_config\.cpp' ;;
+    decoder_config) echo 'src/streams/decoder_config\.cpp' ;;
+    mpeg_audio_header) echo 'src/streams/(mpeg_audio_header|audio_sample_entry)\.cpp' ;;
+    q264_sps) echo 'src/(h264|nal)/' ;;
+    h265_parameter_sets) echo 'src/parsers/h265_(parameter_sets|syntax)\.cpp|src/nal/' ;;
+    codec_header) echo 'src/parsers/(ac3_info|av1_info|flac_info|opus_head|vp_info)\.cpp' ;;
+    flv_ex_tag) echo 'src/flv/flv_ex_tag\.cpp' ;;
+    *) echo '' ;;
+  esac
+}

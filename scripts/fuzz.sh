@@ -8,7 +8,8 @@
 #  - merges the corpus down to the inputs that add coverage;
 #  - replays it through the coverage build (preset fuzz-cov) and prints the
 #    line coverage of src/ per folder, then every line no input reached
-#    (also written to build/fuzz/coverage/TARGET/unreached.txt).
+#    (also written to build/fuzz/coverage/TARGET/unreached.txt); for a parser
+#    target, the same for the files it is for (fuzz_own_files).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/fuzz-options.sh
@@ -50,4 +51,10 @@ llvm-cov-14 export -format=lcov -instr-profile="$cov/merged.profdata" \
 bash scripts/fuzz-coverage-summary.sh "$cov/lcov.info" "$cov/unreached.txt"
 echo "lines of src/ no input reached (file:first-last):"
 cat "$cov/unreached.txt"
+own=$(fuzz_own_files "$target")
+if [ -n "$own" ]; then
+  echo "the files $target is for ($own):"
+  bash scripts/fuzz-coverage-summary.sh "$cov/lcov.info" "$cov/unreached-own.txt" "$own"
+  cat "$cov/unreached-own.txt"
+fi
 exit $status
