@@ -3,35 +3,63 @@ field, for the branches that no test medium takes (rare syntax, the escapes
 and the cut-short forms). make-fuzz-seeds.py writes them beside the seeds
 taken from the media; each list names what its inputs exercise."""
 import struct
+import sys
 
 
 class Bits:
-    """Most-significant-bit-first writer with Exp-Golomb codes."""
+    """Most-significant-bit-first writer with Exp-Golomb codes. It notes where
+    each field lies and which call in this file wrote it, for the cuts."""
 
     def __init__(self):
         self.bits = []
+        self.fields = []  # (first bit, end bit, (writer line, kind))
+        self._depth = 0
 
-    def u(self, n, v):
-        self.bits += [(v >> (n - 1 - i)) & 1 for i in range(n)]
+    def _put(self, write):
+        self._depth += 1
+        start = len(self.bits)
+        write()
+        self._depth -= 1
+        if self._depth == 0:
+            caller = sys._getframe(2)
+            self.fields.append((start, len(self.bits), (caller.f_code, caller.f_lasti)))
         return self
 
+    def u(self, n, v):
+        return self._put(lambda: self.bits.extend((v >> (n - 1 - i)) & 1 for i in range(n)))
+
     def flag(self, v):
-        return self.u(1, 1 if v else 0)
+        return self._put(lambda: self.u(1, 1 if v else 0))
 
     def ue(self, v):
         n = (v + 1).bit_length()
-        return self.u(n - 1, 0).u(n, v + 1)
+        return self._put(lambda: self.u(n - 1, 0).u(n, v + 1))
 
     def se(self, v):
-        return self.ue(2 * v - 1 if v > 0 else -2 * v)
+        return self._put(lambda: self.ue(2 * v - 1 if v > 0 else -2 * v))
 
     def zeros(self, n):
         return self.u(n, 0)
 
+    def field_cuts(self, seen=None):
+        """Byte prefixes that end inside a field, one for each call that wrote
+        one (a loop's fields count once): each makes a different read the
+        first to fail."""
+        seen, out = set() if seen is None else seen, []
+        for end in range(8, len(self.bits), 8):
+            tag = next(t for a, b, t in self.fields if a <= end < b)
+            if tag not in seen:
+                seen.add(tag)
+                out.append(Bits._pack(self.bits[:end]))
+        return out
+
+    @staticmethod
+    def _pack(bits):
+        return bytes(int("".join(map(str, bits[i:i + 8])), 2) for i in range(0, len(bits), 8))
+
     def data(self, stop_bit=True):
         bits = self.bits + ([1] if stop_bit else [])
-        bits += [0] * (-len(bits) % 8)
-        return bytes(int("".join(map(str, bits[i:i + 8])), 2) for i in range(0, len(bits), 8))
+        return Bits._pack(bits + [0] * (-len(bits) % 8))
 
 
 def with_epb(rbsp):
@@ -44,12 +72,6 @@ def with_epb(rbsp):
         out.append(b)
         zeros = zeros + 1 if b == 0 else 0
     return bytes(out)
-
-
-def cuts(data, count):
-    """Up to `count` prefixes of data spread over its length: the cut-short forms."""
-    step = max(1, len(data) // count)
-    return [data[:n] for n in range(1, len(data), step)]
 
 
 # --- AMF0 script data --------------------------------------------------------
@@ -75,7 +97,8 @@ def amf0_seeds():
     yield "crafted_short_ecma", b"\x08\x00\x00"
     yield "crafted_short_strict", b"\x0a\x00\x00\x00\x05" + amf_num(1)
     yield "crafted_strict_no_count", b"\x0a\x00\x00"
-    yield "crafted_duration_bool", b"\x03" + amf_str("duration") + b"\x01\x01" + amf_str("") + b"\x09"
+    yield "crafted_duration_bool", (b"\x03" + amf_str("duration") + b"\x01\x01" + amf_str("") +
+                                    b"\x09")
 
 
 # --- AAC AudioSpecificConfig ---------------------------------------------------
@@ -127,9 +150,12 @@ def mpeg_audio_header_seeds():
     # bytes read as a whole tag start with the flags byte (0x2F: MP3).
     layer2 = mpa_header(1, 2, 1, 8, 0, 0, 1, 1, 2, 1, 1, 1)
     yield "crafted_layer2", b"\x00\x1a" + layer2 + bytes(60)
-    yield "crafted_layer1_mono", b"\x00\x08" + mpa_header(1, 3, 0, 4, 1, 1, 0, 3, 0, 0, 0, 0) + bytes(40)
-    yield "crafted_layer2_free", b"\x00\x00" + mpa_header(1, 2, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0) + bytes(20)
-    yield "crafted_mpeg25", b"\x00\x30" + mpa_header(0, 1, 1, 5, 0, 0, 0, 1, 0, 0, 0, 0, 0) + bytes(30)
+    layer1 = mpa_header(1, 3, 0, 4, 1, 1, 0, 3, 0, 0, 0, 0)
+    yield "crafted_layer1_mono", b"\x00\x08" + layer1 + bytes(40)
+    free = mpa_header(1, 2, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0)
+    yield "crafted_layer2_free", b"\x00\x00" + free + bytes(20)
+    mpeg25 = mpa_header(0, 1, 1, 5, 0, 0, 0, 1, 0, 0, 0, 0, 0)
+    yield "crafted_mpeg25", b"\x00\x30" + mpeg25 + bytes(30)
     yield "crafted_cut_after_layer", b"\x00\x1a\x2f\xfb"
     yield "crafted_mp3_flags", b"\x00\x1a\x2f" + mpa_header(1, 1, 1, 9, 0, 0, 0, 1, 0, 0, 0, 0)
     yield "crafted_mp2_flags", b"\x00\x1a\x2f" + layer2
@@ -165,15 +191,14 @@ def q264_full_sps():
     b.flag(1).ue(1).ue(1).ue(1).ue(1)  # cropping
     b.flag(1).flag(1).u(8, 255).u(16, 4).u(16, 3).flag(1).flag(1)  # VUI: SAR, overscan
     b.flag(1).u(3, 5).flag(1).flag(1).u(8, 1).u(8, 1).u(8, 1)  # signal type, colour
-    b.flag(1).ue(1).ue(1).flag(1).u(32, 1001).u(32, 60000).flag(1)  # chroma loc, timing
-    return b"\x67" + with_epb(b.data())
+    return b.flag(1).ue(1).ue(1).flag(1).u(32, 1001).u(32, 60000).flag(1)  # chroma loc, timing
 
 
 def q264_sps_seeds():
     full = q264_full_sps()
-    yield "crafted_high_all_fields", full
-    for n, cut in enumerate(cuts(full, len(full))):
-        yield "crafted_high_cut%02d" % n, cut
+    yield "crafted_high_all_fields", b"\x67" + with_epb(full.data())
+    for n, cut in enumerate(full.field_cuts()):
+        yield "crafted_high_cut%02d" % n, b"\x67" + with_epb(cut)
     bad = Bits().u(8, 100).u(8, 0).u(8, 40).ue(0).ue(1).ue(0).ue(0).flag(0).flag(1).flag(1)
     yield "crafted_scale_out_of_range", b"\x67" + with_epb(bad.se(-200).data())
 
@@ -226,17 +251,19 @@ def h265_hrd(b, common, max_sub):
     return b
 
 
-def h265_vps():
+# Each unit is built twice with fields of other lengths early on (`shift`), so
+# that the later fields cross other byte boundaries and more of them can be cut.
+def h265_vps(shift=False):
     b = Bits().u(4, 0).flag(1).flag(1).u(6, 0).u(3, 1).flag(1).u(16, 0xFFFF)
     h265_ptl(b, 1)
-    b.flag(0).ue(4).ue(2).ue(0)  # only the highest sub-layer's ordering
+    b.flag(0).ue(1 if shift else 4).ue(2).ue(0)  # only the highest sub-layer's ordering
     b.u(6, 1).ue(1).flag(1).flag(1)  # one more layer set, both layers in it
-    b.flag(1).u(32, 1001).u(32, 60000).flag(1).ue(0).ue(2)
+    b.flag(1).u(32, 1001).u(32, 60000).flag(1).ue(100).ue(2)
     b.ue(0)
     h265_hrd(b, True, 1)
     b.ue(1).flag(0)
     h265_hrd(b, False, 1)
-    return b.flag(0).data()
+    return b.flag(0)
 
 
 def h265_scaling_list_data(b):
@@ -256,10 +283,14 @@ def h265_scaling_list_data(b):
     return b
 
 
-def h265_sps():
+def h265_sps(shift=False):
     b = Bits().u(4, 0).u(3, 1).flag(1)
     h265_ptl(b, 1)
-    b.ue(0).ue(3).flag(0).ue(320).ue(240).flag(1).ue(1).ue(1).ue(1).ue(1)
+    if shift:
+        b.ue(0).ue(1)  # 4:2:0: no separate-planes flag
+    else:
+        b.ue(0).ue(3).flag(0)
+    b.ue(320).ue(240).flag(1).ue(1).ue(1).ue(1).ue(1)
     b.ue(0).ue(0).ue(4).flag(1).ue(4).ue(2).ue(0).ue(4).ue(2).ue(0)
     b.ue(0).ue(3).ue(0).ue(3).ue(1).ue(1).flag(1).flag(1)
     h265_scaling_list_data(b)
@@ -278,25 +309,28 @@ def h265_sps():
     b.flag(1).u(32, 1001).u(32, 60000).flag(1).ue(1).flag(1)
     h265_hrd(b, True, 1)
     b.flag(1).flag(1).flag(1).flag(1).ue(0).ue(2).ue(1).ue(15).ue(15)
-    return b.flag(0).data()
+    return b.flag(0)
 
 
-def h265_pps():
-    b = Bits().ue(0).ue(0).flag(0).flag(0).u(3, 0).flag(0).flag(0).ue(0).ue(0).se(-2)
+def h265_pps(shift=False):
+    b = Bits().ue(0).ue(0).flag(0).flag(0).u(3, 0).flag(0).flag(0).ue(0).ue(0)
+    b.se(0 if shift else -2)
     b.flag(0).flag(0).flag(1).ue(1).se(1).se(-1).flag(0).flag(0).flag(0).flag(0).flag(1).flag(0)
     b.ue(2).ue(1).flag(0).ue(3).ue(4).ue(5).flag(1)  # tiles, not uniformly spaced
     b.flag(1).flag(1).flag(1).flag(0).se(1).se(-1)  # deblocking with offsets
     b.flag(1)
     h265_scaling_list_data(b)
-    return b.flag(0).ue(0).flag(0).data()
+    return b.flag(0).ue(0).flag(0)
 
 
 def h265_parameter_sets_seeds():
-    for name, unit in (("vps", h265_vps()), ("sps", h265_sps()), ("pps", h265_pps())):
-        unit = with_epb(unit)
-        yield "crafted_%s_all_fields" % name, unit
-        for n, cut in enumerate(cuts(unit, 32)):
-            yield "crafted_%s_cut%02d" % (name, n), cut
+    for name, build in (("vps", h265_vps), ("sps", h265_sps), ("pps", h265_pps)):
+        unit, seen = build(), set()
+        yield "crafted_%s_all_fields" % name, with_epb(unit.data())
+        for n, cut in enumerate(unit.field_cuts(seen)):
+            yield "crafted_%s_cut%02d" % (name, n), with_epb(cut)
+        for n, cut in enumerate(build(shift=True).field_cuts(seen)):
+            yield "crafted_%s_shifted_cut%02d" % (name, n), with_epb(cut)
     yield "crafted_too_many_sub_layers", Bits().u(4, 0).u(3, 7).u(5, 0).u(3, 7).data()
 
 
