@@ -12,7 +12,7 @@ class Bits:
 
     def __init__(self):
         self.bits = []
-        self.fields = []  # (first bit, end bit, (writer line, kind))
+        self.fields = []  # (first bit, end bit, the call that wrote it)
         self._depth = 0
 
     def _put(self, write):
