@@ -101,7 +101,7 @@ def amf0_seeds():
                                     b"\x09")
 
 
-# --- AAC AudioSpecificConfig ---------------------------------------------------
+# --- AAC decoder config records --------------------------------------------------
 
 def asc_seeds():
     # AAC LC with the backward-compatible SBR and PS signalling after it, an
