@@ -1,7 +1,7 @@
-// What the scan makes of enhanced files: a pin per playable track, named by
-// kind and order, with the media type of its codec; the records carried as
-// the format block's tail; unknown codecs left out, and a file with nothing
-// playable refused with the FourCC it could not play.
+// What the scan makes of enhanced files: the media type of each codec, with
+// its record carried as the format block's tail, and the colour description
+// of a Metadata packet. Pins per track and unknown codecs are checked end to
+// end on the enhanced corpus.
 #include "flv/flv_ex_scan.h"
 
 #include <gtest/gtest.h>
@@ -280,56 +280,6 @@ TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
     EXPECT_EQ(wfx.nSamplesPerSec, c.rate);
     EXPECT_EQ(wfx.cbSize, c.record.size());
     EXPECT_EQ(Tail(types[0], sizeof(WAVEFORMATEX)), c.record);
-  }
-}
-
-TEST_F(ExScanTest, TracksBecomePinsAndUnknownCodecsNone) {
-  const std::vector<uint8_t> opusHead = OpusHeadBytes(2);
-  const std::vector<uint8_t> flac = FlacHeaderBytes(48000, 1, 24);
-  const uint32_t unknown = ExFourCc('x', 'y', 'z', '1');
-  const std::vector<uint8_t> vp8 = ExVideo(1, kExVideoCodedFrames, kExFourCcVp8, kVp8KeyFrame);
-  const auto twoAudio = [&](uint8_t packetType, const std::vector<uint8_t>& a,
-                            const std::vector<uint8_t>& b) {
-    return ExMultitrack(false, 0, kExManyTracksManyCodecs, packetType,
-                        {{kExFourCcOpus, 0, a}, {kExFourCcFlac, 1, b}});
-  };
-  const auto videoTracks = [&](uint8_t frameType) {
-    return ExMultitrack(true, frameType, kExManyTracks, kExVideoCodedFrames,
-                        {{kExFourCcVp8, 0, kVp8KeyFrame}, {kExFourCcVp8, 4, kVp8KeyFrame}});
-  };
-  const struct {
-    const char* name;
-    std::vector<std::vector<uint8_t>> video, audio;
-    HRESULT hr;
-    std::vector<std::string> pins;
-  } cases[] = {
-      {"TwoAudioCodecsOneVideo",
-       Stream(vp8, vp8),
-       Concat({twoAudio(kExAudioSequenceStart, opusHead, flac)},
-              Stream(twoAudio(kExAudioCodedFrames, {1}, {2}), twoAudio(1, {1}, {2}))),
-       S_OK,
-       {"Video", "Audio", "Audio 2"}},
-      {"TwoVideoTracks", Stream(videoTracks(1), videoTracks(2)), {}, S_OK, {"Video", "Video 2"}},
-      {"UnknownVideoCodecAudioPlays",
-       Stream(ExVideo(1, 1, unknown, {1}), ExVideo(2, 1, unknown, {1})),
-       Concat({ExAudio(kExAudioSequenceStart, kExFourCcOpus, opusHead)},
-              Stream(ExAudio(1, kExFourCcOpus, {1}), ExAudio(1, kExFourCcOpus, {1}))),
-       S_OK,
-       {"Audio"}},
-      {"NothingPlayable",
-       {},
-       Stream(ExAudio(1, unknown, {1}), ExAudio(1, unknown, {1})),
-       VFW_E_UNSUPPORTED_STREAM,
-       {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FilterRig rig(ExFile(c.video, c.audio));
-    EXPECT_EQ(rig.ConnectInput(), c.hr);
-    EXPECT_EQ(rig.OutputPinNames(), c.pins);
-    if (c.hr != S_OK) {
-      EXPECT_EQ(rig.Dmx()->FileState().UnsupportedFourCc(), unknown);
-    }
   }
 }
 
