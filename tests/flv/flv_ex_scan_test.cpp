@@ -13,7 +13,7 @@
 #include "baseclasses/mediatype.h"
 #include "flv/filter_rig.h"
 #include "streams/video_units.h"
-#include "support/ex_tag_bytes.h"
+#include "support/eflv_writer.h"
 #include "support/test_filters.h"
 
 namespace flvdmx::filtertest {
@@ -114,21 +114,21 @@ TEST_F(ExScanTest, VideoFourCcsGiveTheirSubtypeSizeAndRecord) {
     std::vector<uint8_t> record;
   } cases[] = {
       {"Vp9RecordThenKeyFrame",
-       Concat({ExVideo(1, kExVideoSequenceStart, kExFourCcVp9, kVpcC)},
-              Stream(ExVideo(1, kExVideoCodedFramesX, kExFourCcVp9, kVp9KeyFrame),
-                     ExVideo(2, kExVideoCodedFramesX, kExFourCcVp9, frame))),
+       Concat({EflvVideo(1, kExVideoSequenceStart, "vp09", kVpcC)},
+              Stream(EflvVideo(1, kExVideoCodedFramesX, "vp09", kVp9KeyFrame),
+                     EflvVideo(2, kExVideoCodedFramesX, "vp09", frame))),
        MakeFourcc('V', 'P', '9', '0'), 320, 240, kVpcC},
       {"Vp8KeyFrameWithoutRecord",
-       Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcVp8, kVp8KeyFrame),
-              ExVideo(2, kExVideoCodedFrames, kExFourCcVp8, frame)),
+       Stream(EflvVideo(1, kExVideoCodedFrames, "vp08", kVp8KeyFrame),
+              EflvVideo(2, kExVideoCodedFrames, "vp08", frame)),
        MakeFourcc('V', 'P', '8', '0'),
        320,
        240,
        {}},
       {"Av1RecordKeptAsCarried",
-       Concat({ExVideo(1, kExVideoSequenceStart, kExFourCcAv1, {0x81, 0x00, 0x0C, 0x00})},
-              Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcAv1, frame),
-                     ExVideo(2, kExVideoCodedFrames, kExFourCcAv1, frame))),
+       Concat({EflvVideo(1, kExVideoSequenceStart, "av01", {0x81, 0x00, 0x0C, 0x00})},
+              Stream(EflvVideo(1, kExVideoCodedFrames, "av01", frame),
+                     EflvVideo(2, kExVideoCodedFrames, "av01", frame))),
        MakeFourcc('A', 'V', '0', '1'),
        1,
        1,
@@ -165,32 +165,32 @@ TEST_F(ExScanTest, LegacyCodecsByFourCcHaveTheLegacyMediaTypes) {
     std::vector<std::vector<uint8_t>> exVideo, exAudio, legacyVideo, legacyAudio;
   } cases[] = {
       {"Avc",
-       Concat({ExVideo(1, kExVideoSequenceStart, kExFourCcAvc, avcC)},
-              Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcAvc, Concat(Cto(0), nal)),
-                     ExVideo(2, kExVideoCodedFramesX, kExFourCcAvc, nal))),
+       Concat({EflvVideo(1, kExVideoSequenceStart, "avc1", avcC)},
+              Stream(EflvVideo(1, kExVideoCodedFrames, "avc1", nal),
+                     EflvVideo(2, kExVideoCodedFramesX, "avc1", nal))),
        {},
        Concat({SequenceHeaderPayload(7, avcC)},
               Stream(Concat({0x17, 1, 0, 0, 0}, nal), Concat({0x27, 1, 0, 0, 0}, nal))),
        {}},
       {"Hevc",
-       Concat({ExVideo(1, kExVideoSequenceStart, kExFourCcHevc, hvcC)},
-              Stream(ExVideo(1, kExVideoCodedFramesX, kExFourCcHevc, nal),
-                     ExVideo(2, kExVideoCodedFramesX, kExFourCcHevc, nal))),
+       Concat({EflvVideo(1, kExVideoSequenceStart, "hvc1", hvcC)},
+              Stream(EflvVideo(1, kExVideoCodedFramesX, "hvc1", nal),
+                     EflvVideo(2, kExVideoCodedFramesX, "hvc1", nal))),
        {},
        Concat({SequenceHeaderPayload(12, hvcC)},
               Stream(Concat({0x1C, 1, 0, 0, 0}, nal), Concat({0x2C, 1, 0, 0, 0}, nal))),
        {}},
       {"Aac",
        {},
-       Concat({ExAudio(kExAudioSequenceStart, kExFourCcAac, asc)},
-              Stream(ExAudio(kExAudioCodedFrames, kExFourCcAac, {1, 2, 3}),
-                     ExAudio(kExAudioCodedFrames, kExFourCcAac, {1, 2, 3}))),
+       Concat({EflvAudio(kExAudioSequenceStart, "mp4a", asc)},
+              Stream(EflvAudio(kExAudioCodedFrames, "mp4a", {1, 2, 3}),
+                     EflvAudio(kExAudioCodedFrames, "mp4a", {1, 2, 3}))),
        {},
        Concat({Concat({0xAF, 0}, asc)}, Stream({0xAF, 1, 1, 2, 3}, {0xAF, 1, 1, 2, 3}))},
       {"Mp3",
        {},
-       Stream(ExAudio(kExAudioCodedFrames, kExFourCcMp3, mp3),
-              ExAudio(kExAudioCodedFrames, kExFourCcMp3, mp3)),
+       Stream(EflvAudio(kExAudioCodedFrames, ".mp3", mp3),
+              EflvAudio(kExAudioCodedFrames, ".mp3", mp3)),
        {},
        Stream(Concat({0x2F}, mp3), Concat({0x2F}, mp3))},
   };
@@ -218,8 +218,8 @@ TEST_F(ExScanTest, LegacyCodecsByFourCcHaveTheLegacyMediaTypes) {
 }
 
 TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
-  const std::vector<uint8_t> opusHead = OpusHeadBytes(2);
-  const std::vector<uint8_t> flac = FlacHeaderBytes(44100, 2, 16);
+  const std::vector<uint8_t> opusHead = OpusHeadBody(2);
+  const std::vector<uint8_t> flac = FlacHeaderBody(44100, 2, 16);
   const std::vector<uint8_t> packet = {0xFC, 0xFF, 0xFE};
   const GUID ac3 = {0xE06D802C, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
   const GUID ddplus = {
@@ -233,32 +233,32 @@ TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
     std::vector<uint8_t> record;
   } cases[] = {
       {"Opus",
-       Concat({ExAudio(kExAudioSequenceStart, kExFourCcOpus, opusHead)},
-              Stream(ExAudio(kExAudioCodedFrames, kExFourCcOpus, packet),
-                     ExAudio(kExAudioCodedFrames, kExFourCcOpus, packet))),
+       Concat({EflvAudio(kExAudioSequenceStart, "Opus", opusHead)},
+              Stream(EflvAudio(kExAudioCodedFrames, "Opus", packet),
+                     EflvAudio(kExAudioCodedFrames, "Opus", packet))),
        FourccGuid(0x704F), 0x704F, 2, 48000, opusHead},
       {"OpusMultichannelConfigSetsChannels",
-       Concat({ExAudio(kExAudioSequenceStart, kExFourCcOpus, opusHead),
-               ExAudio(kExAudioMultichannelConfig, kExFourCcOpus, {1, 6, 0, 0, 0, 0x3F})},
-              Stream(ExAudio(kExAudioCodedFrames, kExFourCcOpus, packet),
-                     ExAudio(kExAudioCodedFrames, kExFourCcOpus, packet))),
+       Concat({EflvAudio(kExAudioSequenceStart, "Opus", opusHead),
+               EflvAudio(kExAudioMultichannelConfig, "Opus", {1, 6, 0, 0, 0, 0x3F})},
+              Stream(EflvAudio(kExAudioCodedFrames, "Opus", packet),
+                     EflvAudio(kExAudioCodedFrames, "Opus", packet))),
        FourccGuid(0x704F), 0x704F, 6, 48000, opusHead},
       {"Flac",
-       Concat({ExAudio(kExAudioSequenceStart, kExFourCcFlac, flac)},
-              Stream(ExAudio(kExAudioCodedFrames, kExFourCcFlac, packet),
-                     ExAudio(kExAudioCodedFrames, kExFourCcFlac, packet))),
+       Concat({EflvAudio(kExAudioSequenceStart, "fLaC", flac)},
+              Stream(EflvAudio(kExAudioCodedFrames, "fLaC", packet),
+                     EflvAudio(kExAudioCodedFrames, "fLaC", packet))),
        FourccGuid(0xF1AC), 0xF1AC, 2, 44100, flac},
       {"Ac3FromItsSyncFrame",
-       Stream(ExAudio(kExAudioCodedFrames, kExFourCcAc3, Ac3Frame()),
-              ExAudio(kExAudioCodedFrames, kExFourCcAc3, Ac3Frame())),
+       Stream(EflvAudio(kExAudioCodedFrames, "ac-3", Ac3Frame()),
+              EflvAudio(kExAudioCodedFrames, "ac-3", Ac3Frame())),
        ac3,
        0x2000,
        2,
        48000,
        {}},
       {"Eac3FromItsSyncFrame",
-       Stream(ExAudio(kExAudioCodedFrames, kExFourCcEac3, Eac3Frame()),
-              ExAudio(kExAudioCodedFrames, kExFourCcEac3, Eac3Frame())),
+       Stream(EflvAudio(kExAudioCodedFrames, "ec-3", Eac3Frame()),
+              EflvAudio(kExAudioCodedFrames, "ec-3", Eac3Frame())),
        ddplus,
        0x2000,
        2,
@@ -296,9 +296,9 @@ TEST_F(ExScanTest, MetadataPacketGivesTheColorInfo) {
   amf.Name("minLuminance").Number(0.05).EndObject();
   amf.EndObject();
   const std::vector<uint8_t> frame = {1, 2, 3};
-  FilterRig rig(ExFile(Concat({ExVideo(1, kExVideoMetadata, kExFourCcVp8, amf.Bytes())},
-                              Stream(ExVideo(1, kExVideoCodedFrames, kExFourCcVp8, kVp8KeyFrame),
-                                     ExVideo(2, kExVideoCodedFrames, kExFourCcVp8, frame))),
+  FilterRig rig(ExFile(Concat({EflvVideo(1, kExVideoMetadata, "vp08", amf.Bytes())},
+                              Stream(EflvVideo(1, kExVideoCodedFrames, "vp08", kVp8KeyFrame),
+                                     EflvVideo(2, kExVideoCodedFrames, "vp08", frame))),
                        {}));
   ASSERT_EQ(rig.ConnectInput(), S_OK);
   const VideoColorInfo& info = rig.Dmx()->FileState().VideoEntry().m_ColorInfo;

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "support/ex_tag_bytes.h"
+#include "support/eflv_writer.h"
 
 namespace flvdmx {
 namespace {
@@ -19,123 +19,93 @@ struct TrackWant {
   int32_t cto;
 };
 
-const std::vector<uint8_t> kFrame = {0xA1, 0xA2, 0xA3, 0xA4};
+const EflvBytes kFrame = {0xA1, 0xA2, 0xA3, 0xA4};
 
+EflvTag Tag(bool video, uint8_t frameType, uint8_t packetType, std::vector<EflvTrackBody> tracks,
+            EflvMultitrack mode = EflvMultitrack::kNone, int32_t nano = -1, size_t extra = 0) {
+  EflvTag tag;
+  tag.video = video, tag.frameType = frameType, tag.packetType = packetType;
+  tag.tracks = std::move(tracks);
+  tag.multitrack = mode, tag.nanoOffset = nano, tag.nanoExtra = extra;
+  return tag;
+}
+
+// The frame type is the tag's (audio: 0); a command frame has no track.
 TEST(ExTagTest, TracksOfEveryPacketTypeAndForm) {
+  const auto kMany = EflvMultitrack::kManyTracks;
   const struct {
     const char* name;
-    bool video;
-    std::vector<uint8_t> payload;
-    uint8_t frameType;
-    bool command;
+    EflvTag tag;
     uint32_t nano;
     std::vector<TrackWant> tracks;
   } cases[] = {
       {"AvcCodedFramesSkipNegativeCto",
-       true,
-       ExVideo(1, kExVideoCodedFrames, kExFourCcAvc, Concat(Cto(-40), kFrame)),
-       1,
-       false,
+       Tag(true, 1, kExVideoCodedFrames, {{"avc1", 0, -40, kFrame}}),
        0,
        {{kExFourCcAvc, 0, kExVideoCodedFrames, 8, 4, -40}}},
       {"HevcCodedFramesX",
-       true,
-       ExVideo(2, kExVideoCodedFramesX, kExFourCcHevc, kFrame),
-       2,
-       false,
+       Tag(true, 2, kExVideoCodedFramesX, {{"hvc1", 0, 0, kFrame}}),
        0,
        {{kExFourCcHevc, 0, kExVideoCodedFramesX, 5, 4, 0}}},
       {"Av1CodedFramesHaveNoCto",
-       true,
-       ExVideo(1, kExVideoCodedFrames, kExFourCcAv1, kFrame),
-       1,
-       false,
+       Tag(true, 1, kExVideoCodedFrames, {{"av01", 0, 9, kFrame}}),
        0,
        {{kExFourCcAv1, 0, kExVideoCodedFrames, 5, 4, 0}}},
       {"SequenceStart",
-       true,
-       ExVideo(1, kExVideoSequenceStart, kExFourCcVp9, kFrame),
-       1,
-       false,
+       Tag(true, 1, kExVideoSequenceStart, {{"vp09", 0, 0, kFrame}}),
        0,
        {{kExFourCcVp9, 0, kExVideoSequenceStart, 5, 4, 0}}},
       {"SequenceEndEmpty",
-       true,
-       ExVideo(1, kExVideoSequenceEnd, kExFourCcVp8, {}),
-       1,
-       false,
+       Tag(true, 1, kExVideoSequenceEnd, {{"vp08", 0, 0, {}}}),
        0,
        {{kExFourCcVp8, 0, kExVideoSequenceEnd, 5, 0, 0}}},
-      {"CommandFrameHasNoTrack", true, {0xD1, 0x01}, 5, true, 0, {}},
+      {"CommandFrameHasNoTrack", Tag(true, 5, kExVideoCodedFrames, {}), 0, {}},
       {"MetadataIgnoresCommandFrameType",
-       true,
-       ExVideo(5, kExVideoMetadata, kExFourCcAv1, kFrame),
-       5,
-       false,
+       Tag(true, 5, kExVideoMetadata, {{"av01", 0, 0, kFrame}}),
        0,
        {{kExFourCcAv1, 0, kExVideoMetadata, 5, 4, 0}}},
       {"ModExOffset",
-       true,
-       WithNanoOffset(ExVideo(1, kExVideoCodedFramesX, kExFourCcAv1, kFrame), 123456),
-       1,
-       false,
+       Tag(true, 1, kExVideoCodedFramesX, {{"av01", 0, 0, kFrame}}, EflvMultitrack::kNone, 123456),
        123456,
        {{kExFourCcAv1, 0, kExVideoCodedFramesX, 10, 4, 0}}},
       {"ModExSixteenBitSize",
-       true,
-       WithNanoOffset(ExVideo(1, kExVideoCodedFramesX, kExFourCcAv1, kFrame), 7, 300),
-       1,
-       false,
+       Tag(true, 1, kExVideoCodedFramesX, {{"av01", 0, 0, kFrame}}, EflvMultitrack::kNone, 7, 300),
        7,
        {{kExFourCcAv1, 0, kExVideoCodedFramesX, 312, 4, 0}}},
       {"ModExOffsetCapped",
-       false,
-       WithNanoOffset(ExAudio(1, kExFourCcOpus, kFrame), 0xFFFFFF),
-       0,
-       false,
+       Tag(false, 0, kExAudioCodedFrames, {{"Opus", 0, 0, kFrame}}, EflvMultitrack::kNone,
+           0xFFFFFF),
        999999,
        {{kExFourCcOpus, 0, kExAudioCodedFrames, 10, 4, 0}}},
       {"AudioCodedFrames",
-       false,
-       ExAudio(kExAudioCodedFrames, kExFourCcFlac, kFrame),
-       0,
-       false,
+       Tag(false, 0, kExAudioCodedFrames, {{"fLaC", 0, 0, kFrame}}),
        0,
        {{kExFourCcFlac, 0, kExAudioCodedFrames, 5, 4, 0}}},
       {"OneTrack",
-       false,
-       ExMultitrack(false, 0, kExOneTrack, kExAudioCodedFrames, {{kExFourCcOpus, 3, kFrame}}),
-       0,
-       false,
+       Tag(false, 0, kExAudioCodedFrames, {{"Opus", 3, 0, kFrame}}, EflvMultitrack::kOneTrack),
        0,
        {{kExFourCcOpus, 3, kExAudioCodedFrames, 7, 4, 0}}},
       {"ManyTracksSharedFourCc",
-       true,
-       ExMultitrack(true, 1, kExManyTracks, kExVideoCodedFrames,
-                    {{kExFourCcAvc, 0, Concat(Cto(2), kFrame)}, {kExFourCcAvc, 1, Cto(3)}}),
-       1,
-       false,
+       Tag(true, 1, kExVideoCodedFrames, {{"avc1", 0, 2, kFrame}, {"avc1", 1, 3, {}}}, kMany),
        0,
        {{kExFourCcAvc, 0, kExVideoCodedFrames, 13, 4, 2},
         {kExFourCcAvc, 1, kExVideoCodedFrames, 24, 0, 3}}},
       {"ManyTracksManyCodecs",
-       false,
-       ExMultitrack(false, 0, kExManyTracksManyCodecs, kExAudioCodedFrames,
-                    {{kExFourCcOpus, 0, {1, 2}}, {kExFourCcAac, 5, {3}}}),
-       0,
-       false,
+       Tag(false, 0, kExAudioCodedFrames, {{"Opus", 0, 0, {1, 2}}, {"mp4a", 5, 0, {3}}},
+           EflvMultitrack::kManyCodecs),
        0,
        {{kExFourCcOpus, 0, kExAudioCodedFrames, 10, 2, 0},
         {kExFourCcAac, 5, kExAudioCodedFrames, 20, 1, 0}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const EflvBytes payload = EflvPayload(c.tag);
     ExTagHeader h;
-    ASSERT_EQ(ParseExTag(c.payload.data(), c.payload.size(),
-                         static_cast<uint32_t>(c.payload.size()), c.video, &h),
+    ASSERT_EQ(ParseExTag(payload.data(), payload.size(), static_cast<uint32_t>(payload.size()),
+                         c.tag.video, &h),
               ExTagResult::kParsed);
-    EXPECT_EQ(h.FrameType, c.frameType);
-    EXPECT_EQ(h.Command, c.command);
+    EXPECT_EQ(h.FrameType, c.tag.video ? c.tag.frameType : 0);
+    EXPECT_EQ(h.Command, c.tag.video && c.tag.tracks.empty());
     EXPECT_EQ(h.TimestampOffsetNano, c.nano);
     ASSERT_EQ(h.TrackCount, c.tracks.size());
     for (size_t i = 0; i < c.tracks.size(); ++i) {
@@ -152,21 +122,22 @@ TEST(ExTagTest, TracksOfEveryPacketTypeAndForm) {
 }
 
 TEST(ExTagTest, BadHeadersAreMalformedAndShortPrefixesAskForTheWholeTag) {
-  std::vector<uint8_t> trackTooLong =
-      ExMultitrack(false, 0, kExManyTracks, kExAudioCodedFrames, {{kExFourCcOpus, 0, kFrame}});
+  EflvBytes trackTooLong = EflvPayload(
+      Tag(false, 0, kExAudioCodedFrames, {{"Opus", 0, 0, kFrame}}, EflvMultitrack::kManyTracks));
   trackTooLong[9] = 9;  // the UI24 size's low byte: past the tag's end
-  std::vector<uint8_t> reservedForm = trackTooLong;
+  EflvBytes reservedForm = trackTooLong;
   reservedForm[1] = 0x31;  // multitrack type 3
-  std::vector<uint8_t> nested = trackTooLong;
+  EflvBytes nested = trackTooLong;
   nested[1] = 0x15;  // the tracks' packet type is Multitrack again
-  const std::vector<uint8_t> ctoCut = ExVideo(1, kExVideoCodedFrames, kExFourCcAvc, {0x00, 0x01});
-  const std::vector<uint8_t> twoTracks =
-      ExMultitrack(true, 1, kExManyTracks, kExVideoCodedFramesX,
-                   {{kExFourCcVp9, 0, std::vector<uint8_t>(100, 7)}, {kExFourCcVp9, 1, kFrame}});
+  EflvBytes ctoCut = EflvVideo(1, kExVideoCodedFrames, "avc1", {});
+  ctoCut.pop_back();
+  const EflvBytes twoTracks = EflvPayload(Tag(
+      true, 1, kExVideoCodedFramesX, {{"vp09", 0, 0, EflvBytes(100, 7)}, {"vp09", 1, 0, kFrame}},
+      EflvMultitrack::kManyTracks));
   const struct {
     const char* name;
     bool video;
-    std::vector<uint8_t> payload;
+    EflvBytes payload;
     size_t available;
     ExTagResult want;
   } cases[] = {
@@ -175,7 +146,7 @@ TEST(ExTagTest, BadHeadersAreMalformedAndShortPrefixesAskForTheWholeTag) {
       {"NestedMultitrack", false, nested, nested.size(), ExTagResult::kMalformed},
       {"CtoCutByTheTagEnd", true, ctoCut, ctoCut.size(), ExTagResult::kMalformed},
       {"FourCcCutByTheTagEnd", true, {0x91, 'a', 'v'}, 3, ExTagResult::kMalformed},
-      {"FourCcBeyondThePrefix", true, ExVideo(1, 1, kExFourCcAv1, kFrame), 3,
+      {"FourCcBeyondThePrefix", true, EflvVideo(1, 1, "av01", kFrame), 3,
        ExTagResult::kNeedWholeTag},
       {"SecondTrackBeyondThePrefix", true, twoTracks, 64, ExTagResult::kNeedWholeTag},
       {"SecondTrackInTheWholeTag", true, twoTracks, twoTracks.size(), ExTagResult::kParsed},
