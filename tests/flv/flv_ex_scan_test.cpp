@@ -68,6 +68,23 @@ std::vector<std::vector<uint8_t>> Stream(const std::vector<uint8_t>& first,
   return out;
 }
 
+// Enhanced tags of one FourCC: `headers` (packet type, body), then 20 frames,
+// the first a key frame; video frames as `frames` packets.
+std::vector<EflvBytes> Track(bool video, const std::string& fourcc,
+                             const std::vector<std::pair<uint8_t, EflvBytes>>& headers,
+                             const EflvBytes& key, const EflvBytes& inter,
+                             uint8_t frames = kExVideoCodedFrames) {
+  std::vector<EflvBytes> out;
+  for (const auto& [type, body] : headers)
+    out.push_back(video ? EflvVideo(1, type, fourcc, body) : EflvAudio(type, fourcc, body));
+  for (int i = 0; i < 20; ++i) {
+    const EflvBytes& body = i == 0 ? key : inter;
+    out.push_back(video ? EflvVideo(i == 0 ? 1 : 2, frames, fourcc, body)
+                        : EflvAudio(kExAudioCodedFrames, fourcc, body));
+  }
+  return out;
+}
+
 struct PinType {
   std::string name;
   GUID subtype;
@@ -105,7 +122,7 @@ BITMAPINFOHEADER Bitmap2(const PinType& t) {
 }
 
 TEST_F(ExScanTest, VideoFourCcsGiveTheirSubtypeSizeAndRecord) {
-  const std::vector<uint8_t> frame(64, 0x55);
+  const std::vector<uint8_t> frame(64, 0x55), av1C = {0x81, 0x00, 0x0C, 0x00};
   const struct {
     const char* name;
     std::vector<std::vector<uint8_t>> video;
@@ -114,25 +131,13 @@ TEST_F(ExScanTest, VideoFourCcsGiveTheirSubtypeSizeAndRecord) {
     std::vector<uint8_t> record;
   } cases[] = {
       {"Vp9RecordThenKeyFrame",
-       Concat({EflvVideo(1, kExVideoSequenceStart, "vp09", kVpcC)},
-              Stream(EflvVideo(1, kExVideoCodedFramesX, "vp09", kVp9KeyFrame),
-                     EflvVideo(2, kExVideoCodedFramesX, "vp09", frame))),
+       Track(true, "vp09", {{kExVideoSequenceStart, kVpcC}}, kVp9KeyFrame, frame,
+             kExVideoCodedFramesX),
        MakeFourcc('V', 'P', '9', '0'), 320, 240, kVpcC},
-      {"Vp8KeyFrameWithoutRecord",
-       Stream(EflvVideo(1, kExVideoCodedFrames, "vp08", kVp8KeyFrame),
-              EflvVideo(2, kExVideoCodedFrames, "vp08", frame)),
-       MakeFourcc('V', 'P', '8', '0'),
-       320,
-       240,
-       {}},
-      {"Av1RecordKeptAsCarried",
-       Concat({EflvVideo(1, kExVideoSequenceStart, "av01", {0x81, 0x00, 0x0C, 0x00})},
-              Stream(EflvVideo(1, kExVideoCodedFrames, "av01", frame),
-                     EflvVideo(2, kExVideoCodedFrames, "av01", frame))),
-       MakeFourcc('A', 'V', '0', '1'),
-       1,
-       1,
-       {0x81, 0x00, 0x0C, 0x00}},
+      {"Vp8KeyFrameWithoutRecord", Track(true, "vp08", {}, kVp8KeyFrame, frame),
+       MakeFourcc('V', 'P', '8', '0'), 320, 240, EflvBytes()},
+      {"Av1RecordKeptAsCarried", Track(true, "av01", {{kExVideoSequenceStart, av1C}}, frame, frame),
+       MakeFourcc('A', 'V', '0', '1'), 1, 1, av1C},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -165,32 +170,25 @@ TEST_F(ExScanTest, LegacyCodecsByFourCcHaveTheLegacyMediaTypes) {
     std::vector<std::vector<uint8_t>> exVideo, exAudio, legacyVideo, legacyAudio;
   } cases[] = {
       {"Avc",
-       Concat({EflvVideo(1, kExVideoSequenceStart, "avc1", avcC)},
-              Stream(EflvVideo(1, kExVideoCodedFrames, "avc1", nal),
-                     EflvVideo(2, kExVideoCodedFramesX, "avc1", nal))),
+       Track(true, "avc1", {{kExVideoSequenceStart, avcC}}, nal, nal),
        {},
        Concat({SequenceHeaderPayload(7, avcC)},
               Stream(Concat({0x17, 1, 0, 0, 0}, nal), Concat({0x27, 1, 0, 0, 0}, nal))),
        {}},
       {"Hevc",
-       Concat({EflvVideo(1, kExVideoSequenceStart, "hvc1", hvcC)},
-              Stream(EflvVideo(1, kExVideoCodedFramesX, "hvc1", nal),
-                     EflvVideo(2, kExVideoCodedFramesX, "hvc1", nal))),
+       Track(true, "hvc1", {{kExVideoSequenceStart, hvcC}}, nal, nal, kExVideoCodedFramesX),
        {},
        Concat({SequenceHeaderPayload(12, hvcC)},
               Stream(Concat({0x1C, 1, 0, 0, 0}, nal), Concat({0x2C, 1, 0, 0, 0}, nal))),
        {}},
       {"Aac",
        {},
-       Concat({EflvAudio(kExAudioSequenceStart, "mp4a", asc)},
-              Stream(EflvAudio(kExAudioCodedFrames, "mp4a", {1, 2, 3}),
-                     EflvAudio(kExAudioCodedFrames, "mp4a", {1, 2, 3}))),
+       Track(false, "mp4a", {{kExAudioSequenceStart, asc}}, {1, 2, 3}, {1, 2, 3}),
        {},
        Concat({Concat({0xAF, 0}, asc)}, Stream({0xAF, 1, 1, 2, 3}, {0xAF, 1, 1, 2, 3}))},
       {"Mp3",
        {},
-       Stream(EflvAudio(kExAudioCodedFrames, ".mp3", mp3),
-              EflvAudio(kExAudioCodedFrames, ".mp3", mp3)),
+       Track(false, ".mp3", {}, mp3, mp3),
        {},
        Stream(Concat({0x2F}, mp3), Concat({0x2F}, mp3))},
   };
@@ -232,38 +230,20 @@ TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
     DWORD rate;
     std::vector<uint8_t> record;
   } cases[] = {
-      {"Opus",
-       Concat({EflvAudio(kExAudioSequenceStart, "Opus", opusHead)},
-              Stream(EflvAudio(kExAudioCodedFrames, "Opus", packet),
-                     EflvAudio(kExAudioCodedFrames, "Opus", packet))),
+      {"Opus", Track(false, "Opus", {{kExAudioSequenceStart, opusHead}}, packet, packet),
        FourccGuid(0x704F), 0x704F, 2, 48000, opusHead},
       {"OpusMultichannelConfigSetsChannels",
-       Concat({EflvAudio(kExAudioSequenceStart, "Opus", opusHead),
-               EflvAudio(kExAudioMultichannelConfig, "Opus", {1, 6, 0, 0, 0, 0x3F})},
-              Stream(EflvAudio(kExAudioCodedFrames, "Opus", packet),
-                     EflvAudio(kExAudioCodedFrames, "Opus", packet))),
+       Track(
+           false, "Opus",
+           {{kExAudioSequenceStart, opusHead}, {kExAudioMultichannelConfig, {1, 6, 0, 0, 0, 0x3F}}},
+           packet, packet),
        FourccGuid(0x704F), 0x704F, 6, 48000, opusHead},
-      {"Flac",
-       Concat({EflvAudio(kExAudioSequenceStart, "fLaC", flac)},
-              Stream(EflvAudio(kExAudioCodedFrames, "fLaC", packet),
-                     EflvAudio(kExAudioCodedFrames, "fLaC", packet))),
+      {"Flac", Track(false, "fLaC", {{kExAudioSequenceStart, flac}}, packet, packet),
        FourccGuid(0xF1AC), 0xF1AC, 2, 44100, flac},
-      {"Ac3FromItsSyncFrame",
-       Stream(EflvAudio(kExAudioCodedFrames, "ac-3", Ac3Frame()),
-              EflvAudio(kExAudioCodedFrames, "ac-3", Ac3Frame())),
-       ac3,
-       0x2000,
-       2,
-       48000,
-       {}},
-      {"Eac3FromItsSyncFrame",
-       Stream(EflvAudio(kExAudioCodedFrames, "ec-3", Eac3Frame()),
-              EflvAudio(kExAudioCodedFrames, "ec-3", Eac3Frame())),
-       ddplus,
-       0x2000,
-       2,
-       48000,
-       {}},
+      {"Ac3FromItsSyncFrame", Track(false, "ac-3", {}, Ac3Frame(), Ac3Frame()), ac3, 0x2000, 2,
+       48000, EflvBytes()},
+      {"Eac3FromItsSyncFrame", Track(false, "ec-3", {}, Eac3Frame(), Eac3Frame()), ddplus, 0x2000,
+       2, 48000, EflvBytes()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -296,10 +276,8 @@ TEST_F(ExScanTest, MetadataPacketGivesTheColorInfo) {
   amf.Name("minLuminance").Number(0.05).EndObject();
   amf.EndObject();
   const std::vector<uint8_t> frame = {1, 2, 3};
-  FilterRig rig(ExFile(Concat({EflvVideo(1, kExVideoMetadata, "vp08", amf.Bytes())},
-                              Stream(EflvVideo(1, kExVideoCodedFrames, "vp08", kVp8KeyFrame),
-                                     EflvVideo(2, kExVideoCodedFrames, "vp08", frame))),
-                       {}));
+  FilterRig rig(
+      ExFile(Track(true, "vp08", {{kExVideoMetadata, amf.Bytes()}}, kVp8KeyFrame, frame), {}));
   ASSERT_EQ(rig.ConnectInput(), S_OK);
   const VideoColorInfo& info = rig.Dmx()->FileState().VideoEntry().m_ColorInfo;
   EXPECT_TRUE(info.bPresent);

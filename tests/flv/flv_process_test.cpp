@@ -20,6 +20,7 @@
 #include "base/block_reader.h"
 #include "baseclasses/mediatype.h"
 #include "flv/filter_rig.h"
+#include "parsers/syntax_writers.h"
 #include "support/ffprobe.h"
 #include "support/media.h"
 #include "support/test_filters.h"
@@ -654,17 +655,9 @@ std::vector<uint8_t> AvcFrame(bool key, size_t size, uint8_t seed = 0) {
 
 // Sorenson H.263 key frame declaring width x height (PictureSize 1), then filler.
 std::vector<uint8_t> SorensonFrame(uint16_t width, uint16_t height, size_t filler) {
-  std::vector<uint8_t> p = {0x12};
-  uint32_t acc = 0;
-  int bits = 0;
-  const auto put = [&](uint32_t v, int count) {
-    for (int i = count - 1; i >= 0; --i) {
-      acc = acc << 1 | ((v >> i) & 1);
-      if (++bits == 8) p.push_back(static_cast<uint8_t>(acc)), acc = 0, bits = 0;
-    }
-  };
-  put(1, 17), put(0, 5), put(0, 8), put(1, 3);  // start code, version, reference, size
-  put(width, 16), put(height, 16), put(0, 8 - bits);
+  test::BitWriter w;  // start code, version, reference, size
+  w.Bits(0x12, 8).Bits(1, 17).Bits(0, 5).Bits(0, 8).Bits(1, 3).Bits(width, 16).Bits(height, 16);
+  std::vector<uint8_t> p = w.Bytes();
   p.resize(p.size() + filler, 0x5A);
   return p;
 }
