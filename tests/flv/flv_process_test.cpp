@@ -893,12 +893,6 @@ INSTANTIATE_TEST_SUITE_P(
                       HeldCase{"AacFramesBeforeItsSequenceHeader", AacFramesBeforeItsHeader}),
     [](const ::testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
 
-}  // namespace
-}  // namespace flvdmx::filtertest
-
-namespace flvdmx::filtertest {
-namespace {
-
 // What a sink saw, in a form two runs can be compared by.
 std::vector<std::tuple<int, REFERENCE_TIME, REFERENCE_TIME, bool, bool, LONG, uint32_t>> Trail(
     CRecordingSink* pSink) {
