@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <random>
 #include <thread>
@@ -771,9 +769,7 @@ HeldFile TagsBeyondTheEstimate() {
 // original.
 HeldFile LateConfigFromFfmpeg() {
   const std::string path = MediaPath("h264_aac_short.flv");
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<uint8_t> b{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
+  const std::vector<uint8_t> b = ReadFileBytes(path);
   struct Tag {
     uint8_t type;
     uint32_t ms;
