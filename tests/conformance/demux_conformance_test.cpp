@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,11 +14,6 @@ namespace flvdmx::conformance {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // ffprobe's codec and decoded frame count of a written stream.
 std::pair<std::string, int64_t> ProbeFrames(const std::string& path) {
@@ -70,7 +64,7 @@ TEST_P(DemuxTest, WrittenStreamsHoldEveryPacket) {
     const std::string path = dir.File(out.fileName);
     int64_t cbPayload = 0;
     for (const ProbePacket& p : packets) cbPayload += p.size;
-    const Bytes bytes = ReadFile(path);
+    const Bytes bytes = ReadFileBytes(path);
     if (out.codec == nullptr) {
       EXPECT_EQ(static_cast<int64_t>(bytes.size()), cbPayload);
       std::ifstream index(path + ".jsonl");
@@ -158,7 +152,7 @@ TEST_P(CraftedElementaryTest, LengthPrefixesOfAnySizeBecomeStartCodes) {
   std::vector<Bytes> sets, pending;
   std::vector<std::vector<Bytes>> frames;
   std::vector<bool> keys;
-  for (Bytes& unit : SplitAnnexB(ReadFile(raw))) {
+  for (Bytes& unit : SplitAnnexB(ReadFileBytes(raw))) {
     ASSERT_FALSE(unit.empty());
     const int type = hevc ? (unit[0] >> 1) & 0x3F : unit[0] & 0x1F;
     if (hevc ? type >= 32 && type <= 34 : type == 7 || type == 8) {
@@ -214,7 +208,7 @@ TEST_P(CraftedElementaryTest, LengthPrefixesOfAnySizeBecomeStartCodes) {
   ASSERT_EQ(RunDemux(flv, dir.File("out")), 0);
   const std::string written = dir.File(hevc ? "out/video.h265" : "out/video.h264");
   EXPECT_EQ(ProbeFrames(written), std::make_pair(std::string(hevc ? "hevc" : "h264"), int64_t{25}));
-  EXPECT_EQ(SplitAnnexB(ReadFile(written)), expected);
+  EXPECT_EQ(SplitAnnexB(ReadFileBytes(written)), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, CraftedElementaryTest,

@@ -124,26 +124,14 @@ TEST(AmfWalk, DamagedDataEndsWithItsResult) {
   }
 }
 
-}  // namespace
-}  // namespace flvdmx
-
-namespace flvdmx {
-namespace {
-
 // A cut file whose script tag still declares its full size (here the largest
 // a tag can say): the metadata before the cut is found, and nothing is read
 // from beyond it: the audio codec id whose number the cut removed stays
 // unknown rather than coming out as 0 from bytes that are not there.
 TEST(ScriptDataTagTest, TagLongerThanTheFileReadsOnlyTheBytesThere) {
-  std::vector<uint8_t> amf = {0x02, 0x00, 0x0A};  // String "onMetaData"
-  for (char c : std::string("onMetaData")) amf.push_back(static_cast<uint8_t>(c));
-  amf.insert(amf.end(), {0x08, 0x00, 0x00, 0x00, 0x02});  // ECMA array, 2 entries
-  amf.insert(amf.end(), {0x00, 0x08});                    // "duration": 12.5
-  for (char c : std::string("duration")) amf.push_back(static_cast<uint8_t>(c));
-  amf.insert(amf.end(), {0x00, 0x40, 0x29, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
-  amf.insert(amf.end(), {0x00, 0x0C});  // "audiocodecid", Number marker, cut there
-  for (char c : std::string("audiocodecid")) amf.push_back(static_cast<uint8_t>(c));
-  amf.push_back(0x00);
+  AmfWriter writer;  // the Number marker of "audiocodecid", cut there
+  writer.String("onMetaData").BeginEcmaArray(2).Name("duration").Number(12.5);
+  const std::vector<uint8_t> amf = writer.Name("audiocodecid").Marker(0).Bytes();
   FlvWriter w(kFlvHasAudio);
   const int64_t llTag = w.Script(amf);
   std::vector<uint8_t> bytes = w.Bytes();

@@ -21,12 +21,6 @@
 
 namespace flvdmx::filtertest {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-inline constexpr bool kSanitized = true;
-#else
-inline constexpr bool kSanitized = false;
-#endif
-
 constexpr REFERENCE_TIME kMs = 10000;
 
 // Screen video 160 x 120, or VP6 (8 x 10 macroblocks), then `filler` bytes counting up from `seed`.

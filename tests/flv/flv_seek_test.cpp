@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -188,61 +187,6 @@ TEST(FindPrevTagOfType, WalksBackWithoutUsableBackLinks) {
     EXPECT_GT(cFound, 4000u);
     EXPECT_GE(fixups.Count(), 1u);
     if (!c.damageOne) EXPECT_GE(fixups.Count(), tags.size() - 1) << "every link learned once";
-  }
-}
-
-// Large video payloads with a few audio tags between: each stream's walk
-// (the next tag of its type found before the current payload is read, as a
-// pin does) reads little beyond the bytes it needs, so two pins read the
-// file about once between them.
-TEST(FindNextTagOfType, WalksOnReadAheadReadLittleBeyondTheirOwnTags) {
-  FlvWriter w;
-  for (uint32_t i = 0; i < 40; ++i) {
-    w.Video(i * 40, VideoPayload(i % 10 == 0, 100000 + 1000 * (i % 7)));
-    w.Audio(i * 40 + 10, AudioPayload(400));
-    w.Audio(i * 40 + 30, AudioPayload(380 + i % 3));
-  }
-  const std::vector<uint8_t> bytes = w.Bytes();
-  const struct {
-    uint8_t type;
-    uint64_t cbWanted;  // the payloads the walk reads
-    uint64_t cbMaxExtra;
-  } cases[] = {
-      // the audio walk: the audio tags and the video headers, after a first
-      // block of full size
-      {kFlvTagAudio, 80 * 380, kDefaultReadBlock + 40 * 2048},
-      // the video walk: the whole file but the audio payloads, each byte once
-      {kFlvTagVideo, bytes.size() - 80 * 380, 80 * 400 + 8192},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.type == kFlvTagAudio ? "audio" : "video");
-    TestReader r(bytes);
-    CFlvReader reader(r.get(), 0, nullptr);
-    ASSERT_EQ(reader.EnableReadAhead(nullptr), S_OK);
-    FlvTag tag;
-    int64_t pos = 0;
-    ASSERT_EQ(FindNextTagOfType(reader, 9, 0, 0, c.type, tag, pos), S_OK);
-    int cTags = 0;
-    for (;;) {
-      FlvTag next;
-      int64_t nextPos = 0;
-      const HRESULT hr = FindNextTagOfType(reader, NextTagPosition(pos, tag), tag.TimeStamp,
-                                           ExpectedPreviousTagSize(tag), c.type, next, nextPos);
-      std::vector<uint8_t> payload(tag.DataSize);
-      ASSERT_EQ(reader.Read(pos + kFlvTagPayloadOffset, tag.DataSize, payload.data()), S_OK);
-      ASSERT_TRUE(
-          std::equal(payload.begin(), payload.end(), bytes.begin() + pos + kFlvTagPayloadOffset));
-      ++cTags;
-      if (hr != S_OK) break;
-      tag = next;
-      pos = nextPos;
-    }
-    EXPECT_EQ(cTags, c.type == kFlvTagAudio ? 80 : 40);
-    EXPECT_GE(r->BytesRead(), c.cbWanted);
-    EXPECT_LE(r->BytesRead(), c.cbWanted + c.cbMaxExtra);
-    // About one read per tag of the stream, besides the payloads too large
-    // for a block
-    EXPECT_LE(r->ReadCount(), 3u * 40 + 4);
   }
 }
 

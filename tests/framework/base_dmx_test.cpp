@@ -51,32 +51,6 @@ TEST_F(BaseDmx, OutputPinTableGrowsToItsCapacityAndShrinksInOrder) {
   EXPECT_EQ(CUnknown::ObjectsActive(), cObjects);
 }
 
-TEST_F(BaseDmx, OnlyTheFirstPinAskedForSeekingAppliesPositionsAndRate) {
-  ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
-  ASSERT_EQ(m_pDmx->AddOutputPin(), S_OK);
-  IMediaSeeking* pSeeking[2] = {};
-  for (int i : {1, 0})
-    ASSERT_EQ(m_pDmx->GetOutputPin(i)->QueryInterface(IID_IMediaSeeking,
-                                                      reinterpret_cast<void**>(&pSeeking[i])),
-              S_OK);
-  EXPECT_TRUE(m_pDmx->GetOutputPin(1)->IsMainSeekingPin());
-  ExpectRefCount(m_pDmx->AsBaseFilter(), 3);  // each pin held holds the filter
-
-  LONGLONG llPosition = 50000000;
-  for (IMediaSeeking* p : pSeeking) {
-    EXPECT_EQ(p->SetPositions(&llPosition, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
-    EXPECT_EQ(p->SetRate(2.0), S_OK);
-    EXPECT_EQ(m_pDmx->m_llCurrent, p == pSeeking[0] ? 0 : llPosition) << "only the main pin moves";
-    EXPECT_EQ(m_pDmx->m_dRate, p == pSeeking[0] ? 1.0 : 2.0);
-  }
-  // Queries and the time format go through every pin.
-  EXPECT_EQ(pSeeking[0]->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
-  LONGLONG llDuration = 0;
-  EXPECT_EQ(pSeeking[0]->GetDuration(&llDuration), S_OK);
-  EXPECT_EQ(llDuration, 50);
-  for (IMediaSeeking* p : pSeeking) p->Release();
-}
-
 // Every pin a walk of the filter finds, each released again.
 int WalkPins(IBaseFilter* pFilter) {
   IEnumPins* pEnum = nullptr;

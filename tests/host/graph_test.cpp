@@ -101,7 +101,7 @@ TEST_F(GraphTest, AFilterThatCannotPauseStopsTheWholeGraph) {
 }
 
 // The demultiplexer framework in the host graph: segments and rates, seeks
-// while both threads deliver, pins outliving the filter's table, stream errors.
+// while both threads deliver.
 
 // A segment set before the run: start, stop (0: the file's end) and rate.
 struct SegmentCase {
@@ -214,55 +214,6 @@ INSTANTIATE_TEST_SUITE_P(Seeks, ToySeek,
                          [](const ::testing::TestParamInfo<SeekCase>& info) {
                            return std::string(info.param.name);
                          });
-
-TEST(ToyGraph, AnOutputPinHeldByTheApplicationOutlivesTheFiltersTable) {
-  ToyRig rig;
-  ASSERT_TRUE(rig.Build());
-  IPin* pPin = rig.Pin(0);
-  pPin->AddRef();
-  IMediaSeeking* pSeeking = nullptr;
-  ASSERT_EQ(pPin->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)), S_OK);
-  // The sink's own seeking asks the pin that feeds it.
-  IMediaSeeking* pSinkSeeking = nullptr;
-  ASSERT_EQ(rig.Sink(0)->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSinkSeeking)),
-            S_OK);
-  LONGLONG llFromSink = 0;
-  EXPECT_EQ(pSinkSeeking->GetDuration(&llFromSink), S_OK);
-  EXPECT_EQ(llFromSink, 50 * 400000);
-  ASSERT_EQ(rig.graph->RemoveAllFilters(), S_OK);
-  EXPECT_EQ(pSinkSeeking->GetDuration(&llFromSink), VFW_E_NOT_CONNECTED);
-  pSinkSeeking->Release();
-  EXPECT_EQ(rig.dmx->GetOutputPinCount(), 0);
-  EXPECT_EQ(rig.reader->RefCount(), 2u) << "ours and the source's: the filter let go";
-  LONGLONG llDuration = 0;
-  EXPECT_EQ(pSeeking->GetDuration(&llDuration), S_OK);
-  EXPECT_EQ(llDuration, 50 * 400000);
-  pSeeking->Release();
-  EXPECT_EQ(pPin->Release(), 0u);
-}
-
-TEST(ToyGraph, AStreamErrorReachesTheApplicationAfterEndOfStream) {
-  ToyRig rig;
-  ASSERT_TRUE(rig.Build());
-  rig.memory->FailReadsAt(rig.layout.ChunkOffset(1, 30) + 25, E_FAIL);
-  ASSERT_EQ(rig.graph->Run(), S_OK);
-  // The failing stream ends before it reports: the run may complete first.
-  LONG lCode = rig.Completion();
-  if (lCode == EC_COMPLETE) lCode = rig.Completion();
-  EXPECT_EQ(lCode, EC_ERRORABORT);
-  for (const CHostGraph::Event& e : rig.graph->PeekEvents()) {
-    if (e.lCode != EC_ERRORABORT) continue;
-    EXPECT_EQ(e.lParam1, E_FAIL);
-    EXPECT_EQ(e.lParam2, reinterpret_cast<LONG_PTR>(rig.dmx->AsBaseFilter()));
-  }
-  ASSERT_TRUE(Eventually([&] { return rig.Sink(0)->IsEndOfStream(); }));
-  ASSERT_EQ(rig.graph->Stop(), S_OK);
-  size_t cLast = 0;
-  EXPECT_TRUE(rig.CheckStream(1, false, &cLast));
-  EXPECT_EQ(cLast, 30u);
-  EXPECT_EQ(rig.Sink(1)->Events().back().kind, SinkEvent::kEndOfStream);
-  EXPECT_TRUE(rig.CheckStream(0));
-}
 
 // Random seeks, rate changes and state cycles while both delivery threads run
 // into a slow sink through two buffers: no deadlock, no lost or repeated

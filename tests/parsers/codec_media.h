@@ -7,9 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -22,10 +20,7 @@ namespace flvdmx::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes ReadMedia(const std::string& name) {
-  std::ifstream in(MediaPath(name.c_str()), std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+inline Bytes ReadMedia(const std::string& name) { return ReadFileBytes(MediaPath(name.c_str())); }
 
 inline uint32_t LE32(const uint8_t* p) {
   return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);

@@ -4,8 +4,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -19,11 +17,6 @@
 
 namespace flvdmx {
 namespace {
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // ffprobe's profile names for the profile_idc values of each standard.
 uint32_t ProfileIdc(bool h265, const std::string& name) {
@@ -44,7 +37,7 @@ class MediaStreamTest : public ::testing::TestWithParam<const char*> {};
 TEST_P(MediaStreamTest, ParserAgreesWithFfprobe) {
   const std::string path = MediaPath(GetParam());
   const bool h265 = path.back() == '5';
-  const std::vector<uint8_t> bytes = ReadFile(path);
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
   ASSERT_FALSE(bytes.empty());
   int code = -1;
   const nlohmann::json doc =

@@ -7,7 +7,7 @@
 #include "baseclasses/mediatype.h"
 #include "flvdefs/flv_ex_header.h"
 #include "streams/audio_sample_entry.h"
-#include "support/ex_tag_bytes.h"
+#include "support/eflv_writer.h"
 
 namespace flvdmx {
 namespace {
@@ -33,7 +33,7 @@ TEST(AudioExEntryTest, MultichannelConfigSetsChannelsOrderAndMask) {
     SCOPED_TRACE(c.name);
     AudioSampleEntry entry;
     entry.m_dwFourCc = kExFourCcOpus;
-    const std::vector<uint8_t> head = OpusHeadBytes(2);
+    const std::vector<uint8_t> head = OpusHeadBody(2);
     ASSERT_EQ(entry.ReadExSequenceStart(head.data(), head.size()), S_OK);
     EXPECT_EQ(entry.ReadExMultichannelConfig(c.body.data(), c.body.size()), c.hr);
     EXPECT_EQ(entry.m_Format.wfx.nChannels, c.channels);

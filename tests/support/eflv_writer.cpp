@@ -36,8 +36,15 @@ EflvBytes EflvPayload(const EflvTag& tag) {
   const uint8_t high = tag.video ? static_cast<uint8_t>(0x80 | (tag.frameType & 7) << 4) : 0x90;
   if (tag.nanoOffset >= 0) {
     out.push_back(high | kEflvModEx);
-    out.push_back(2);  // data size - 1
+    const size_t cbData = 3 + tag.nanoExtra;
+    if (cbData >= 256) {
+      out.push_back(0xFF);
+      PutBE(out, cbData - 1, 2);
+    } else {
+      out.push_back(static_cast<uint8_t>(cbData - 1));
+    }
     PutBE(out, static_cast<uint32_t>(tag.nanoOffset), 3);
+    out.insert(out.end(), tag.nanoExtra, 0);
     out.push_back(firstType);  // ModEx type 0 (TimestampOffsetNano) and the next packet type
   } else {
     out.push_back(high | firstType);
@@ -64,6 +71,43 @@ EflvBytes EflvPayload(const EflvTag& tag) {
     if (tag.multitrack != EflvMultitrack::kOneTrack) PutBE(out, body.size(), 3);
     out.insert(out.end(), body.begin(), body.end());
   }
+  return out;
+}
+
+EflvBytes EflvVideo(uint8_t frameType, uint8_t packetType, const std::string& fourcc,
+                    const EflvBytes& body, int32_t compositionMs) {
+  EflvTag tag;
+  tag.frameType = frameType;
+  tag.packetType = packetType;
+  tag.tracks = {{fourcc, 0, compositionMs, body}};
+  return EflvPayload(tag);
+}
+
+EflvBytes EflvAudio(uint8_t packetType, const std::string& fourcc, const EflvBytes& body) {
+  EflvTag tag;
+  tag.video = false;
+  tag.packetType = packetType;
+  tag.tracks = {{fourcc, 0, 0, body}};
+  return EflvPayload(tag);
+}
+
+EflvBytes OpusHeadBody(uint8_t channels) {
+  EflvBytes out = {'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 1, channels};
+  out.insert(out.end(), {0x38, 0x01, 0x80, 0xBB, 0, 0});  // little-endian 312, 48000
+  out.insert(out.end(), {0, 0, 0});                       // gain, mapping family 0
+  return out;
+}
+
+EflvBytes FlacHeaderBody(uint32_t rate, uint8_t channels, uint8_t bits) {
+  EflvBytes out = {'f', 'L', 'a', 'C', 0x80, 0, 0, 34};
+  PutBE(out, 4096, 2);  // block sizes
+  PutBE(out, 4096, 2);
+  PutBE(out, 0, 6);  // frame sizes unknown
+  // rate (20 bits), channels - 1 (3), bits - 1 (5), total samples (36).
+  PutBE(out,
+        uint64_t{rate} << 44 | uint64_t{channels - 1u} << 41 | uint64_t{bits - 1u} << 36 | 44100,
+        8);
+  out.insert(out.end(), 16, 0xAB);  // MD5
   return out;
 }
 

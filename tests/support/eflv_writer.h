@@ -49,11 +49,22 @@ struct EflvTag {
   uint8_t packetType = kEflvCodedFrames;
   EflvMultitrack multitrack = EflvMultitrack::kNone;
   int32_t nanoOffset = -1;            // >= 0: a ModEx TimestampOffsetNano in front
+  size_t nanoExtra = 0;               // zero bytes after the offset (256 on: a 16-bit size)
   uint8_t command = 0;                // video frame type 5: the command byte, no body
   std::vector<EflvTrackBody> tracks;  // one without multitrack
 };
 
 EflvBytes EflvPayload(const EflvTag& tag);
+// A tag of one track without multitrack; avc1/hvc1 CodedFrames get compositionMs.
+EflvBytes EflvVideo(uint8_t frameType, uint8_t packetType, const std::string& fourcc,
+                    const EflvBytes& body, int32_t compositionMs = 0);
+EflvBytes EflvAudio(uint8_t packetType, const std::string& fourcc, const EflvBytes& body);
+
+template <typename T>
+std::vector<T> Concat(std::vector<T> a, const std::vector<T>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 // AMF0 "colorInfo" with colour config, light levels and mastering display.
 EflvBytes ColorInfoMetadata(int bitDepth, int primaries, int transfer, int matrix);
@@ -61,6 +72,10 @@ EflvBytes ColorInfoMetadata(int bitDepth, int primaries, int transfer, int matri
 EflvBytes Av1VideoDescriptor(const EflvBytes& av1c);
 // MultichannelConfig with the native order and a channel mask.
 EflvBytes NativeChannelConfig(uint8_t channels, uint32_t mask);
+// OpusHead of mapping family 0 (pre-skip 312, 48 kHz).
+EflvBytes OpusHeadBody(uint8_t channels);
+// "fLaC" and a last-block STREAMINFO.
+EflvBytes FlacHeaderBody(uint32_t rate, uint8_t channels, uint8_t bits);
 // vpcC (version 1) from the stream facts.
 EflvBytes VpcRecord(uint8_t profile, uint8_t level, uint8_t bitDepth, uint8_t chroma,
                     bool fullRange);

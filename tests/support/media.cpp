@@ -6,9 +6,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace flvdmx {
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 std::string MediaPath(const char* name) {
   std::string path = std::string(FLVDMX_MEDIA_DIR) + "/" + name;

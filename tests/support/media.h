@@ -2,12 +2,17 @@
 // and running outside tools (ffprobe, the CLI).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace flvdmx {
 
 // FLVDMX_MEDIA_DIR/name; a missing file fails the test (the corpus is a ctest fixture).
 std::string MediaPath(const char* name);
+
+// The bytes of a file; empty when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // `cmd`'s standard output; *exit_code gets its exit status, or -1 when it did not exit normally.
 std::string RunCommand(const std::string& cmd, int* exit_code = nullptr);
