@@ -2,8 +2,8 @@
 // H.264 (even) or H.265 (odd); bytes 1-2 (big-endian, modulo the stream's
 // length) pick a split point and byte 3 a chunk size of 1 to 256; the stream
 // is the rest. It is fed whole, then in two pieces at the split, then in
-// chunks of that size, so one input costs three parses and the fuzzer, not
-// the target, walks the split points. Where a piece ends must not change the
+// chunks of that size, so one input costs about three parses and the fuzzer,
+// not the target, walks the split points. Where a piece ends must not change the
 // picture found: for H.264 any difference from the whole-input result
 // aborts. H.265 drops a group cut by the end of a piece (its parser never
 // holds one) and goes on to the next group, so there a split may find
@@ -24,6 +24,10 @@ namespace {
 using flvdmx::CMiniParser;
 
 constexpr size_t kHeaderBytes = 4;
+// A held H.264 group is searched again from its start on every call, so tiny
+// chunks of a long stream would cost a parse per chunk: long streams get
+// larger chunks instead.
+constexpr size_t kMaxChunks = 256;
 
 struct Outcome {
   uint32_t dwState;
@@ -72,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* p = data + kHeaderBytes;
   const size_t n = size - kHeaderBytes;
   const size_t split = n == 0 ? 0 : (size_t{data[1]} << 8 | data[2]) % n;
-  const size_t chunk = size_t{data[3]} + 1;
+  const size_t chunk = std::max(size_t{data[3]} + 1, (n + kMaxChunks - 1) / kMaxChunks);
 
   std::unique_ptr<CMiniParser> pParser = MakeParser(bHevc);
   FeedPiece(pParser.get(), p, n);
