@@ -1,14 +1,14 @@
 // Fuzz target: the mini-parser's search of a start-code stream. Byte 0 picks
 // H.264 (even) or H.265 (odd); bytes 1-2 (big-endian, modulo the stream's
-// length) pick a split point and byte 3 a chunk size of 1 to 256; the stream
-// is the rest. It is fed whole, then in two pieces at the split, then in
-// chunks of that size, so one input costs about three parses and the fuzzer,
-// not the target, walks the split points. Where a piece ends must not change the
-// picture found: for H.264 any difference from the whole-input result
-// aborts. H.265 drops a group cut by the end of a piece (its parser never
-// holds one) and goes on to the next group, so there a split may find
-// nothing or a later group, but never a picture where the whole input has
-// none.
+// length) pick a split point and byte 3 a chunk size of 1 to 256 (raised for
+// long streams); the stream is the rest. It is fed whole, then in two pieces
+// at the split, then in chunks of that size, so one input costs about three
+// parses and the fuzzer, not the target, walks the split points. Where a
+// piece ends must not change the picture found: for H.264 any difference
+// from the whole-input result aborts. H.265 drops a group cut by the end of
+// a piece (its parser never holds one) and goes on to the next group, so
+// there a split may find nothing or a later group, but never a picture where
+// the whole input has none.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
