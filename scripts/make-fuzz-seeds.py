@@ -213,7 +213,10 @@ def main():
         data = open(os.path.join(media, f), "rb").read()
         stem = f[:-5]
         hevc = f.endswith(".h265")
-        put("mini_parser", stem, bytes([1 if hevc else 0]) + data[:3000])
+        # Codec, split point (big-endian, taken modulo the length), chunk size - 1:
+        # a different split and chunk for each file.
+        pick = hashlib.sha1(stem.encode()).digest()
+        put("mini_parser", stem, bytes([1 if hevc else 0]) + pick[:3] + data[:3000])
         us = units(data)
         if hevc:
             sets = {u[0] >> 1 & 0x3F: u for u in reversed(us) if len(u) > 2}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "diag/formatters.h"
 #include "diag/trace.h"
@@ -37,6 +38,41 @@ int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
 }
 
 int32_t Low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+
+// The offsets of the bytes of a buffer that could be a known tag type, in
+// rising order. Each type keeps its next offset from memchr and only the one
+// taken is searched on, so the bytes are walked by libc, not one compare at a
+// time here: on damaged data most of a window is no candidate at all.
+class CTypeByteFinder {
+ public:
+  CTypeByteFinder(const uint8_t* pData, size_t cb) : m_pData(pData), m_cb(cb) {
+    for (size_t k = 0; k < kTypeCount; ++k) m_Next[k] = Find(k, 0);
+  }
+
+  // The next candidate's offset; End() when there is none.
+  size_t Next() {
+    size_t k = 0;
+    for (size_t t = 1; t < kTypeCount; ++t)
+      if (m_Next[t] < m_Next[k]) k = t;
+    const size_t offset = m_Next[k];
+    if (offset < m_cb) m_Next[k] = Find(k, offset + 1);
+    return offset;
+  }
+  size_t End() const { return m_cb; }
+
+ private:
+  static constexpr size_t kTypeCount = 3;
+  static constexpr uint8_t kTypes[kTypeCount] = {kFlvTagAudio, kFlvTagVideo, kFlvTagScript};
+
+  size_t Find(size_t k, size_t from) const {
+    const void* p = std::memchr(m_pData + from, kTypes[k], m_cb - from);
+    return p ? static_cast<size_t>(static_cast<const uint8_t*>(p) - m_pData) : m_cb;
+  }
+
+  const uint8_t* const m_pData;
+  const size_t m_cb;
+  size_t m_Next[kTypeCount];
+};
 
 }  // namespace
 
@@ -372,8 +408,9 @@ HRESULT FindTagHeaderInRange(const CFlvReader& reader, int64_t llStart, int64_t 
     if (hr != S_OK) return hr;
     // The last four bytes of a window are never taken as a type byte: the
     // size after it would reach into the next window.
-    for (int64_t i = 0; i < n - 4; ++i) {
-      if (!IsKnownFlvTagType(window[i])) continue;
+    CTypeByteFinder types(window, static_cast<size_t>(std::max<int64_t>(n - 4, 0)));
+    for (size_t k = types.Next(); k < types.End(); k = types.Next()) {
+      const int64_t i = static_cast<int64_t>(k);
       ByteReader sizeField(window + i + 1, 3);  // within the window: i + 4 < n
       uint32_t cbData = 0;
       if (!sizeField.GetU24(&cbData)) continue;

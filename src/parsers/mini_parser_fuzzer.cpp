@@ -1,11 +1,15 @@
-// Fuzz target: the mini-parser's search of a start-code stream. The first
-// byte picks H.264 or H.265; the rest is fed whole, then in two pieces at
-// every split point (at evenly spaced points for long inputs). Where a piece
-// ends must not change the picture found: for H.264 any difference from the
-// whole-input result aborts. H.265 drops a group cut by the end of a piece
-// (its parser never holds one) and goes on to the next group, so there a
-// split may find nothing or a later group, but never a picture where the
-// whole input has none.
+// Fuzz target: the mini-parser's search of a start-code stream. Byte 0 picks
+// H.264 (even) or H.265 (odd); bytes 1-2 (big-endian, modulo the stream's
+// length) pick a split point and byte 3 a chunk size of 1 to 256 (raised for
+// long streams); the stream is the rest. It is fed whole, then in two pieces
+// at the split, then in chunks of that size, so one input costs about three
+// parses and the fuzzer, not the target, walks the split points. Where a
+// piece ends must not change the picture found: for H.264 any difference
+// from the whole-input result aborts. H.265 drops a group cut by the end of
+// a piece (its parser never holds one) and goes on to the next group, so
+// there a split may find nothing or a later group, but never a picture where
+// the whole input has none.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,10 +23,11 @@ namespace {
 
 using flvdmx::CMiniParser;
 
-// Beyond this many bytes the split points are spaced out, so that one input
-// stays well under a second.
-constexpr size_t kEverySplitUpTo = 256;
-constexpr size_t kSpacedSplits = 64;
+constexpr size_t kHeaderBytes = 4;
+// A held H.264 group is searched again from its start on every call, so tiny
+// chunks of a long stream would cost a parse per chunk: long streams get
+// larger chunks instead.
+constexpr size_t kMaxChunks = 256;
 
 struct Outcome {
   uint32_t dwState;
@@ -44,31 +49,48 @@ std::unique_ptr<CMiniParser> MakeParser(bool bHevc) {
   return std::make_unique<flvdmx::CMiniParserH264>();
 }
 
-Outcome Feed(bool bHevc, const uint8_t* p, size_t n, size_t split) {
-  std::unique_ptr<CMiniParser> pParser = MakeParser(bHevc);
-  if (pParser->Parse(p, static_cast<uint32_t>(split)) < 0) std::abort();
-  if (pParser->Parse(p + split, static_cast<uint32_t>(n - split)) < 0) std::abort();
-  return {pParser->GetState(), pParser->GetStreamInfo()};
+void FeedPiece(CMiniParser* pParser, const uint8_t* p, size_t n) {
+  if (pParser->Parse(p, static_cast<uint32_t>(n)) < 0) std::abort();
+}
+
+Outcome Result(const CMiniParser& parser) { return {parser.GetState(), parser.GetStreamInfo()}; }
+
+// Aborts when feeding in pieces changed the outcome in a way the codec's
+// parser does not allow.
+void Compare(bool bHevc, const Outcome& whole, const Outcome& part, const char* what, size_t value,
+             size_t n) {
+  const bool bFound = part.dwState == CMiniParser::kDone;
+  const bool bWholeFound = whole.dwState == CMiniParser::kDone;
+  const bool bDiffers = bFound != bWholeFound || (bFound && !SameInfo(whole, part));
+  if (bHevc ? bFound && !bWholeFound : bDiffers) {
+    std::fprintf(stderr, "%s %zu of %zu changes the outcome\n", what, value, n);
+    std::abort();
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
+  if (size < kHeaderBytes) return 0;
   const bool bHevc = (data[0] & 1) != 0;
-  const uint8_t* p = data + 1;
-  const size_t n = size - 1;
-  const Outcome whole = Feed(bHevc, p, n, n);
-  const size_t step = n <= kEverySplitUpTo ? 1 : n / kSpacedSplits;
-  for (size_t split = 0; split < n; split += step) {
-    const Outcome part = Feed(bHevc, p, n, split);
-    const bool bFound = part.dwState == CMiniParser::kDone;
-    const bool bWholeFound = whole.dwState == CMiniParser::kDone;
-    const bool bDiffers = bFound != bWholeFound || (bFound && !SameInfo(whole, part));
-    if (bHevc ? bFound && !bWholeFound : bDiffers) {
-      std::fprintf(stderr, "split at %zu of %zu changes the outcome\n", split, n);
-      std::abort();
-    }
-  }
+  const uint8_t* p = data + kHeaderBytes;
+  const size_t n = size - kHeaderBytes;
+  const size_t split = n == 0 ? 0 : (size_t{data[1]} << 8 | data[2]) % n;
+  const size_t chunk = std::max(size_t{data[3]} + 1, (n + kMaxChunks - 1) / kMaxChunks);
+
+  std::unique_ptr<CMiniParser> pParser = MakeParser(bHevc);
+  FeedPiece(pParser.get(), p, n);
+  const Outcome whole = Result(*pParser);
+
+  pParser = MakeParser(bHevc);
+  FeedPiece(pParser.get(), p, split);
+  FeedPiece(pParser.get(), p + split, n - split);
+  Compare(bHevc, whole, Result(*pParser), "split at", split, n);
+
+  // Once done the parser ignores input, so the chunks stop there.
+  pParser = MakeParser(bHevc);
+  for (size_t pos = 0; pos < n && pParser->GetState() != CMiniParser::kDone; pos += chunk)
+    FeedPiece(pParser.get(), p + pos, std::min(chunk, n - pos));
+  Compare(bHevc, whole, Result(*pParser), "chunks of", chunk, n);
   return 0;
 }

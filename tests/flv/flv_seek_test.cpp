@@ -190,5 +190,35 @@ TEST(FindPrevTagOfType, WalksBackWithoutUsableBackLinks) {
   }
 }
 
+// The header search reads kScanWindow bytes at a time and takes no type byte
+// from the last four of a window (its size would reach into the next one): a
+// tag whose type byte falls there is passed over for the next tag of its chain.
+TEST(FindNextTagHeaderSlow, TypeBytesInTheLastFourOfAWindowArePassedOver) {
+  const struct {
+    int64_t typeOffset;  // of the first tag's type byte from the search start
+    bool firstFound;
+  } cases[] = {
+      {kScanWindow - 5, true},  // the last byte a type is taken from
+      {kScanWindow - 4, false},
+      {kScanWindow - 1, false},
+      {kScanWindow, true},  // the first byte of the next window
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typeOffset);
+    FlvWriter w;
+    const int64_t start = w.NextPosition();
+    // Zeros are no tag type, so the chain's tags are the only candidates.
+    w.Raw(std::vector<uint8_t>(static_cast<size_t>(c.typeOffset - 4), 0));
+    std::vector<int64_t> tags;
+    for (uint32_t i = 0; i < 4; ++i) tags.push_back(w.Video(i * 40, VideoPayload(true, 20, 7)));
+    TestReader r(w.Bytes());
+    CFlvReader reader(r.get(), 0, nullptr);
+    FlvTag tag;
+    int64_t pos = 0;
+    ASSERT_EQ(FindNextTagHeaderSlow(reader, start, 0, tag, pos), S_OK);
+    EXPECT_EQ(pos, c.firstFound ? tags[0] : tags[1]);
+  }
+}
+
 }  // namespace
 }  // namespace flvdmx
