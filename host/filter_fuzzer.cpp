@@ -65,7 +65,7 @@ void Play(CHostGraph* pGraph, CFlvDmx* pDmx, const uint8_t* data, size_t size) {
 }
 
 void PlayFile(const uint8_t* data, size_t size) {
-  auto* pReader = new CMemoryReader(data, size);
+  auto* pReader = new CMemoryReader(CMemoryReader::kBorrow, data, size);
   CFileSource* pSource = nullptr;
   CHostGraph* pGraph = nullptr;
   CFlvDmx* pDmx = nullptr;
