@@ -175,6 +175,11 @@ void CRecordingSink::SetHoldSamples(bool bHold) {
 
 void CRecordingSink::SetChecksums(bool bChecksums) { m_bChecksums = bChecksums; }
 
+void CRecordingSink::SetRecordEvents(bool bRecord) {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  m_bRecordEvents = bRecord;
+}
+
 void CRecordingSink::SetRefusal(uint64_t cAccepted, HRESULT hr) {
   std::lock_guard<std::mutex> lock(m_RecordMutex);
   m_cRefuseAfter = cAccepted;
@@ -212,7 +217,7 @@ int CRecordingSink::HeldSampleCount() {
 }
 
 void CRecordingSink::Record(const SinkEvent& event, const BYTE* pPayload) {
-  m_Events.push_back(event);
+  if (m_bRecordEvents) m_Events.push_back(event);
   if (m_Callback) m_Callback(event, pPayload);
 }
 
