@@ -46,16 +46,18 @@ Step Skip(int64_t llFrom, int64_t llTo) {
   return {Op::kSkip, llFrom, static_cast<LONG>(llTo - llFrom)};
 }
 
-// Block memory as an earlier reader over other bytes leaves it: both blocks
-// filled, so a reader that trusted what the memory holds would serve them.
+// Block memory as an earlier reader over a shorter file of other bytes
+// leaves it: both blocks filled, the second one smaller than a block, so a
+// reader that trusted what the memory holds, or its size, would fail.
 void FillWithOtherBytes(CBlockMemory* pMemory) {
-  ComPtr<CMemoryReader> upstream(new CMemoryReader(std::vector<uint8_t>(kFileSize, 0x5A)));
+  ComPtr<CMemoryReader> upstream(new CMemoryReader(std::vector<uint8_t>(kBlock + 8, 0x5A)));
   upstream->Release();
   ComPtr<CBlockReader> reader(new CBlockReader(upstream.Get(), kBlock, kBlock, nullptr, pMemory));
   reader->Release();
   uint8_t b[4];
   ASSERT_EQ(reader->SyncRead(0, 4, b), S_OK);
-  ASSERT_EQ(reader->SyncRead(kFileSize - 4, 4, b), S_OK);
+  ASSERT_EQ(reader->SyncRead(kBlock + 4, 4, b), S_OK);
+  ASSERT_EQ(pMemory->cbCapacity[1], 8u);
 }
 
 // Each case runs with memory of the reader's own and with memory kept from
