@@ -136,6 +136,8 @@ class CRecordingSink : public CSinkFilter {
   bool m_bHoldSamples = false;
   std::atomic<bool> m_bChecksums{true};  // read by Receive without the record lock
   bool m_bRecordEvents = true;
+  // A record is kept or a callback set; read by Receive without the lock.
+  std::atomic<bool> m_bDescribe{true};
   uint64_t m_cRefuseAfter = 0;
   HRESULT m_hrRefusal = S_OK;
   bool m_bStreaming = false;  // the pin is active: a run is on
