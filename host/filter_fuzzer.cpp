@@ -41,8 +41,10 @@ void ConnectSinks(CHostGraph* pGraph, CFlvDmx* pDmx, std::vector<CRecordingSink*
     if (pPin == nullptr) continue;
     CRecordingSink* pSink = nullptr;
     if (CRecordingSink::Create(&pSink) != S_OK) continue;
-    // A checksum per sample would cost more than the rest of the playback.
+    // A checksum per sample would cost more than the rest of the playback,
+    // and nothing looks at the events afterwards.
     pSink->SetChecksums(false);
+    pSink->SetRecordEvents(false);
     pSinks->push_back(pSink);
     if (pGraph->AddFilter(pSink->AsBaseFilter(), nullptr) != S_OK) continue;
     pGraph->Connect(pPin, pSink->InputPin());
@@ -65,7 +67,7 @@ void Play(CHostGraph* pGraph, CFlvDmx* pDmx, const uint8_t* data, size_t size) {
 }
 
 void PlayFile(const uint8_t* data, size_t size) {
-  auto* pReader = new CMemoryReader(data, size);
+  auto* pReader = new CMemoryReader(CMemoryReader::kBorrow, data, size);
   CFileSource* pSource = nullptr;
   CHostGraph* pGraph = nullptr;
   CFlvDmx* pDmx = nullptr;

@@ -12,7 +12,7 @@
 #include "streams/video_sample_entry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  auto* pReader = new flvdmx::CMemoryReader(data, size);
+  auto* pReader = new flvdmx::CMemoryReader(flvdmx::CMemoryReader::kBorrow, data, size);
   flvdmx::CFlvFileState file;
   if (flvdmx::ReadAndParseHeader(pReader, file) == S_OK) {
     for (int i = 0; i < 4; ++i) {

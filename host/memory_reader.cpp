@@ -6,13 +6,21 @@
 namespace flvdmx {
 
 CMemoryReader::CMemoryReader(std::vector<uint8_t> bytes)
-    : m_Bytes(std::move(bytes)),
-      m_llTotal(static_cast<int64_t>(m_Bytes.size())),
+    : m_Owned(std::move(bytes)),
+      m_pData(m_Owned.data()),
+      m_cbData(m_Owned.size()),
+      m_llTotal(static_cast<int64_t>(m_cbData)),
       m_llAvailable(m_llTotal) {}
 
 CMemoryReader::CMemoryReader(const void* pData, size_t cb)
     : CMemoryReader(std::vector<uint8_t>(static_cast<const uint8_t*>(pData),
                                          static_cast<const uint8_t*>(pData) + cb)) {}
+
+CMemoryReader::CMemoryReader(Borrow, const void* pData, size_t cb)
+    : m_pData(static_cast<const uint8_t*>(pData)),
+      m_cbData(cb),
+      m_llTotal(static_cast<int64_t>(cb)),
+      m_llAvailable(m_llTotal) {}
 
 HRESULT STDMETHODCALLTYPE CMemoryReader::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
   if (!pTotal || !pAvailable) return E_POINTER;
@@ -49,10 +57,10 @@ HRESULT CMemoryReader::ReadAt(int64_t llPosition, uint32_t cb, uint8_t* pBuffer,
   for (const ReadFailure& f : m_Failures) {
     if (f.llOffset >= llPosition && f.llOffset - llPosition < static_cast<int64_t>(cb)) return f.hr;
   }
-  const int64_t size = static_cast<int64_t>(m_Bytes.size());
+  const int64_t size = static_cast<int64_t>(m_cbData);
   if (llPosition >= size) return S_OK;
   const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(cb, size - llPosition));
-  if (n) std::memcpy(pBuffer, m_Bytes.data() + llPosition, n);
+  if (n) std::memcpy(pBuffer, m_pData + llPosition, n);
   *pcbRead = n;
   m_cbRead += n;
   return S_OK;

@@ -8,6 +8,10 @@
 // and it counts the reads that reached the data and the bytes they brought
 // (ReadCount, BytesRead), e.g. to check one read per tag header.
 //
+// The reader either keeps its own copy of the bytes or, made with kBorrow,
+// serves bytes the caller owns and keeps alive for the reader's whole life:
+// a fuzz target that makes a reader per input then copies nothing.
+//
 // Reads are served from the bytes whatever the reported lengths say; a read
 // past the end of the bytes is short (S_FALSE). Configure the reader before
 // reading from it; reads and the counters are safe from several threads.
@@ -30,8 +34,13 @@ namespace flvdmx {
 
 class CMemoryReader : public CAsyncReaderBase {
  public:
+  struct Borrow {};
+  static constexpr Borrow kBorrow{};
+
   explicit CMemoryReader(std::vector<uint8_t> bytes);
   CMemoryReader(const void* pData, size_t cb);
+  // No copy: [pData, pData + cb) must outlive the reader.
+  CMemoryReader(Borrow, const void* pData, size_t cb);
 
   HRESULT STDMETHODCALLTYPE Length(LONGLONG* pTotal, LONGLONG* pAvailable) override;
 
@@ -47,7 +56,6 @@ class CMemoryReader : public CAsyncReaderBase {
   // bytes asked for, none for a single byte), as a truncated copy reads.
   void FailReadsFrom(uint64_t nRead, HRESULT hr);
 
-  const std::vector<uint8_t>& Bytes() const { return m_Bytes; }
   uint64_t ReadCount() const { return m_cReads.load(); }
   uint64_t BytesRead() const { return m_cbRead.load(); }
 
@@ -60,7 +68,9 @@ class CMemoryReader : public CAsyncReaderBase {
     HRESULT hr;
   };
 
-  std::vector<uint8_t> m_Bytes;
+  std::vector<uint8_t> m_Owned;  // empty when borrowing
+  const uint8_t* m_pData;        // m_Owned's bytes, or the caller's
+  size_t m_cbData;
   int64_t m_llTotal;
   int64_t m_llAvailable;
   HRESULT m_hrLength = S_OK;

@@ -19,9 +19,9 @@ class CRecordingSink::CSinkPin : public CBaseInputPin {
     return pmt != nullptr ? S_OK : E_POINTER;
   }
 
-  STDMETHODIMP Receive(IMediaSample* pSample) override {
-    const HRESULT hr = CBaseInputPin::Receive(pSample);
-    if (hr != S_OK) return hr;
+  // What the sample carries, as its event records it; *ppData: its payload,
+  // or null when the sample's lengths do not hold.
+  SinkEvent Describe(IMediaSample* pSample, BYTE** ppData) {
     SinkEvent event;
     event.kind = SinkEvent::kSample;
     event.hrTime = pSample->GetTime(&event.tStart, &event.tStop);
@@ -36,6 +36,18 @@ class CRecordingSink::CSinkPin : public CBaseInputPin {
       pData = nullptr;
     if (pData != nullptr && m_pSink->m_bChecksums)
       event.dwCrc32 = Crc32(pData, static_cast<size_t>(event.lActual));
+    *ppData = pData;
+    return event;
+  }
+
+  STDMETHODIMP Receive(IMediaSample* pSample) override {
+    const HRESULT hr = CBaseInputPin::Receive(pSample);
+    if (hr != S_OK) return hr;
+    // An event nobody keeps or sees is not worth describing: the sample is
+    // only counted.
+    SinkEvent event;
+    BYTE* pData = nullptr;
+    if (m_pSink->m_bDescribe) event = Describe(pSample, &pData);
 
     std::chrono::milliseconds delay{0};
     {
@@ -161,6 +173,7 @@ IPin* CRecordingSink::InputPin() { return m_pPin.get(); }
 void CRecordingSink::SetEventCallback(EventCallback callback) {
   std::lock_guard<std::mutex> lock(m_RecordMutex);
   m_Callback = std::move(callback);
+  m_bDescribe = m_bRecordEvents || m_Callback;
 }
 
 void CRecordingSink::SetSampleDelay(std::chrono::milliseconds delay) {
@@ -174,6 +187,12 @@ void CRecordingSink::SetHoldSamples(bool bHold) {
 }
 
 void CRecordingSink::SetChecksums(bool bChecksums) { m_bChecksums = bChecksums; }
+
+void CRecordingSink::SetRecordEvents(bool bRecord) {
+  std::lock_guard<std::mutex> lock(m_RecordMutex);
+  m_bRecordEvents = bRecord;
+  m_bDescribe = m_bRecordEvents || m_Callback;
+}
 
 void CRecordingSink::SetRefusal(uint64_t cAccepted, HRESULT hr) {
   std::lock_guard<std::mutex> lock(m_RecordMutex);
@@ -212,7 +231,7 @@ int CRecordingSink::HeldSampleCount() {
 }
 
 void CRecordingSink::Record(const SinkEvent& event, const BYTE* pPayload) {
-  m_Events.push_back(event);
+  if (m_bRecordEvents) m_Events.push_back(event);
   if (m_Callback) m_Callback(event, pPayload);
 }
 

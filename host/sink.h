@@ -92,6 +92,9 @@ class CRecordingSink : public CSinkFilter {
   // Without checksums every sample records a CRC-32 of 0 (the default is on);
   // for callers that play many files and compare no payloads.
   void SetChecksums(bool bChecksums);
+  // Without a record the events only reach the callback and Events() stays
+  // empty (the default is on); for callers that never look back at them.
+  void SetRecordEvents(bool bRecord);
   // After cAccepted samples, Receive answers hr for every further one, as a
   // decoder that refuses what it is given (S_OK: never).
   void SetRefusal(uint64_t cAccepted, HRESULT hr);
@@ -132,6 +135,9 @@ class CRecordingSink : public CSinkFilter {
   std::chrono::milliseconds m_SampleDelay{0};
   bool m_bHoldSamples = false;
   std::atomic<bool> m_bChecksums{true};  // read by Receive without the record lock
+  bool m_bRecordEvents = true;
+  // A record is kept or a callback set; read by Receive without the lock.
+  std::atomic<bool> m_bDescribe{true};
   uint64_t m_cRefuseAfter = 0;
   HRESULT m_hrRefusal = S_OK;
   bool m_bStreaming = false;  // the pin is active: a run is on

@@ -16,14 +16,15 @@ constexpr int64_t kDenseBytesPerRead = 1024;
 }  // namespace
 
 CBlockReader::CBlockReader(IAsyncReader* pInner, uint32_t cbBlock, uint32_t cbMinFill,
-                           const CReaderFlushState* pFlush)
+                           const CReaderFlushState* pFlush, CBlockMemory* pMemory)
     : m_pInner(pInner),
       m_cbBlock(cbBlock),
       m_cbMinFill(cbMinFill),
       m_cbFill(cbBlock),
       m_cbMinGap(std::max<uint32_t>(16, cbMinFill / 16)),
       m_cbGap(std::max<uint32_t>(16, cbMinFill / 4)),
-      m_pFlush(pFlush) {
+      m_pFlush(pFlush),
+      m_pMemory(pMemory != nullptr ? pMemory : &m_OwnMemory) {
   m_pInner->AddRef();
   if (m_pFlush != nullptr) m_dwFlushesSeen = m_pFlush->dwBegun.load(std::memory_order_acquire);
 }
@@ -191,17 +192,19 @@ int CBlockReader::Fill(int64_t llPosition, int64_t llEnd) {
   if (cb <= 0) return -1;  // nothing to cache: the read passes through
   // Sized by what the fill brings, not the largest block: a short file or a
   // sparse walk never pays for a whole block.
-  if (block.cbCapacity < static_cast<uint32_t>(cb)) {
-    block.pData.reset();
-    block.cbCapacity = 0;
+  std::unique_ptr<uint8_t[]>& pData = m_pMemory->pData[iBlock];
+  uint32_t& cbCapacity = m_pMemory->cbCapacity[iBlock];
+  if (cbCapacity < static_cast<uint32_t>(cb)) {
+    pData.reset();
+    cbCapacity = 0;
     block.llStart = block.llEnd = 0;
-    block.pData.reset(new (std::nothrow) uint8_t[static_cast<size_t>(cb)]);
-    if (!block.pData) return -1;
-    block.cbCapacity = static_cast<uint32_t>(cb);
+    pData.reset(new (std::nothrow) uint8_t[static_cast<size_t>(cb)]);
+    if (!pData) return -1;
+    cbCapacity = static_cast<uint32_t>(cb);
   }
   if (!bGap) m_cbFill = cbFill;
   block.llStart = block.llEnd = block.llUsedEnd = block.cReads = 0;
-  if (m_pInner->SyncRead(llStart, cb, block.pData.get()) != S_OK) return -1;
+  if (m_pInner->SyncRead(llStart, cb, pData.get()) != S_OK) return -1;
   block.llStart = block.llUsedEnd = llStart;
   block.llEnd = llStop;
   block.bGap = bGap;
@@ -239,14 +242,14 @@ HRESULT CBlockReader::ReadLarge(LONGLONG llPosition, LONG lLength, BYTE* pBuffer
     if (hr != S_OK) return PassThrough(llPosition, lLength, pBuffer);
   }
   if (pHead != nullptr) {
-    std::memcpy(pBuffer, pHead->pData.get() + (llPosition - pHead->llStart),
+    std::memcpy(pBuffer, Data(static_cast<int>(pHead - m_Blocks)) + (llPosition - pHead->llStart),
                 static_cast<size_t>(pHead->llEnd - llPosition));
     ++pHead->cReads;
     pHead->llUsedEnd = pHead->llEnd;
   }
   if (pTail != nullptr) {
-    std::memcpy(pBuffer + static_cast<size_t>(llTo - llPosition), pTail->pData.get(),
-                static_cast<size_t>(llEnd - llTo));
+    std::memcpy(pBuffer + static_cast<size_t>(llTo - llPosition),
+                Data(static_cast<int>(pTail - m_Blocks)), static_cast<size_t>(llEnd - llTo));
     ++pTail->cReads;
     pTail->llUsedEnd = std::max(pTail->llUsedEnd, llEnd);
   }
@@ -276,8 +279,7 @@ STDMETHODIMP CBlockReader::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBu
 
 void CBlockReader::Serve(int iBlock, int64_t llPosition, LONG lLength, BYTE* pBuffer) {
   Block& block = m_Blocks[iBlock];
-  std::memcpy(pBuffer, block.pData.get() + (llPosition - block.llStart),
-              static_cast<size_t>(lLength));
+  std::memcpy(pBuffer, Data(iBlock) + (llPosition - block.llStart), static_cast<size_t>(lLength));
   ++block.cReads;
   block.llUsedEnd = std::max<int64_t>(block.llUsedEnd, llPosition + lLength);
   m_iLastUsed = iBlock;

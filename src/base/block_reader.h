@@ -33,11 +33,16 @@
 // block is then a regular one: the tags are dense there) and halves when a
 // skip leaves one mostly unread.
 //
+// The blocks' memory is the reader's own, or a CBlockMemory its caller keeps
+// for the next reader on the same thread (a pin's delivery loop starts one
+// at each run and each seek after the end): that reader then fills memory
+// already there instead of fresh pages.
+//
 // Ownership and lifetime: `new` gives the caller's reference; holds one
 // reference on the upstream reader until it goes. Not thread-safe: each
 // thread that reads makes its own (two pins read in different places); the
 // upstream reader is shared. The flush state (not owned, may be null) must
-// outlive it.
+// outlive it, and so must the block memory when one is given.
 #pragma once
 
 #include <atomic>
@@ -61,14 +66,22 @@ struct CReaderFlushState {
   void End() { lOpen.fetch_sub(1, std::memory_order_acq_rel); }
 };
 
+// Memory for the two blocks of one block reader at a time, kept by an owner
+// that outlives several readers. Grows to the largest fill any of them made.
+struct CBlockMemory {
+  std::unique_ptr<uint8_t[]> pData[2];
+  uint32_t cbCapacity[2] = {0, 0};
+};
+
 inline constexpr uint32_t kDefaultReadBlock = 256 * 1024;
 inline constexpr uint32_t kDefaultMinFill = 8 * 1024;
 
 class CBlockReader final : public IAsyncReader {
  public:
   // cbBlock and cbMinFill: powers of two, 16 <= cbMinFill <= cbBlock.
+  // pMemory: null for memory of the reader's own.
   CBlockReader(IAsyncReader* pInner, uint32_t cbBlock, uint32_t cbMinFill,
-               const CReaderFlushState* pFlush);
+               const CReaderFlushState* pFlush, CBlockMemory* pMemory = nullptr);
   CBlockReader(const CBlockReader&) = delete;
   CBlockReader& operator=(const CBlockReader&) = delete;
 
@@ -103,10 +116,8 @@ class CBlockReader final : public IAsyncReader {
   void Skip(int64_t llFrom, int64_t llTo);
 
  private:
-  // One cached block.
+  // One cached block; its bytes are in the block memory, at its index.
   struct Block {
-    std::unique_ptr<uint8_t[]> pData;  // made, or grown, by the fill that needs it
-    uint32_t cbCapacity = 0;
     int64_t llStart = 0;
     int64_t llEnd = 0;      // == llStart: nothing cached
     int64_t llUsedEnd = 0;  // end of the furthest byte served from it
@@ -140,6 +151,8 @@ class CBlockReader final : public IAsyncReader {
   FillKind Classify(int64_t llPosition, int64_t* pllFloor);
   // Copies a range a block holds and records its use.
   void Serve(int iBlock, int64_t llPosition, LONG lLength, BYTE* pBuffer);
+  // The bytes of block iBlock, which start at its llStart.
+  const uint8_t* Data(int iBlock) const { return m_pMemory->pData[iBlock].get(); }
 
   std::atomic<ULONG> m_cRef{1};
   IAsyncReader* const m_pInner;
@@ -151,6 +164,8 @@ class CBlockReader final : public IAsyncReader {
   const CReaderFlushState* const m_pFlush;
   uint32_t m_dwFlushesSeen = 0;
   bool m_bOwnFlush = false;
+  CBlockMemory m_OwnMemory;  // unused when the caller gave memory
+  CBlockMemory* const m_pMemory;
   Block m_Blocks[2];
   int m_iLastUsed = 0;         // the other block is the next to be filled
   int64_t m_llPassedEnd = -1;  // end of the last read passed through

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <new>
+#include <utility>
 
 #include "baseclasses/mediatype.h"
 #include "diag/trace.h"
@@ -140,11 +141,15 @@ HRESULT CFlvDmx::PinCompleteConnect(int iPin, IPin* pPeer) {
   IAsyncReader* pReader = GetReader();
   if (pReader == nullptr) return E_FAIL;
 
-  HRESULT hr = ReadAndParseHeader(pReader, m_File);
+  // The scan's read-ahead memory goes on to the first pin's delivery loop.
+  CBlockMemory scanMemory;
+  HRESULT hr = ReadAndParseHeader(pReader, m_File, &scanMemory);
   if (SUCCEEDED(hr)) {
     // S_FALSE from the scan keeps what it found; the pins are made from that.
     const HRESULT hrScan = hr;
     hr = CreateOutputPins();
+    CBaseDmxOutputPin* pFirst = SUCCEEDED(hr) ? GetOutputPin(0) : nullptr;
+    if (pFirst != nullptr) std::swap(pFirst->ReadAheadMemory(), scanMemory);
     // A connection without an output pin would leave the graph with nothing
     // to run and wait for: a file cut short before its first stream, or one
     // with no stream the filter plays.

@@ -105,7 +105,7 @@ uint32_t InitialScanFlags(uint8_t headerFlags) {
 class CFlvHeaderScan {
  public:
   // ReadAndParseHeader: resets what the scan fills, then runs one.
-  static HRESULT Scan(IAsyncReader* pReader, CFlvFileState& file);
+  static HRESULT Scan(IAsyncReader* pReader, CFlvFileState& file, CBlockMemory* pMemory);
 
  private:
   CFlvHeaderScan(CFlvFileState& file, IAsyncReader* pReader, int64_t llAvailable)
@@ -394,7 +394,7 @@ void CFlvHeaderScan::FinishFrameDuration() {
                                    : kDefaultAvgTimePerFrame;
 }
 
-HRESULT CFlvHeaderScan::Scan(IAsyncReader* pReader, CFlvFileState& file) {
+HRESULT CFlvHeaderScan::Scan(IAsyncReader* pReader, CFlvFileState& file, CBlockMemory* pMemory) {
   file.m_FlvHeader = FlvHeader();
   file.m_dwStreamsSeen = 0;
   file.m_dwDuration = 0;
@@ -411,7 +411,7 @@ HRESULT CFlvHeaderScan::Scan(IAsyncReader* pReader, CFlvFileState& file) {
   // takes an unreadable part for the end of the data, but a reader that
   // failed must fail the connection rather than leave a file with
   // streams missing.
-  HRESULT hr = scan.m_Reader.EnableReadAhead(nullptr);
+  HRESULT hr = scan.m_Reader.EnableReadAhead(nullptr, pMemory);
   if (FAILED(hr)) return hr;
   scan.m_pReader = scan.m_Reader.Reader();
   hr = scan.Run();
@@ -419,8 +419,8 @@ HRESULT CFlvHeaderScan::Scan(IAsyncReader* pReader, CFlvFileState& file) {
   return FAILED(hrRead) ? hrRead : hr;
 }
 
-HRESULT ReadAndParseHeader(IAsyncReader* pReader, CFlvFileState& file) {
-  return CFlvHeaderScan::Scan(pReader, file);
+HRESULT ReadAndParseHeader(IAsyncReader* pReader, CFlvFileState& file, CBlockMemory* pMemory) {
+  return CFlvHeaderScan::Scan(pReader, file, pMemory);
 }
 
 HRESULT FindTimestampOfLastSample(const CFlvReader& reader, int64_t llLowerBound,

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "base/block_reader.h"
 #include "flv/flv_file_state.h"
 #include "platform/dshow.h"
 
@@ -36,7 +37,9 @@ inline constexpr int64_t kDefaultAvgTimePerFrame = 333333;
 //    there (S_FALSE does not fail the connection; what was found so far
 //    stands);
 //  - E_POINTER without a reader.
-HRESULT ReadAndParseHeader(IAsyncReader* pReader, CFlvFileState& file);
+// The read-ahead blocks live in pMemory when given.
+HRESULT ReadAndParseHeader(IAsyncReader* pReader, CFlvFileState& file,
+                           CBlockMemory* pMemory = nullptr);
 
 // Tail search: the duration from the last tags of the file. Looks for a tag
 // header from 8192 bytes before the reader's available length and steps back

@@ -362,7 +362,7 @@ HRESULT CFlvDmx::PinProcess(int /*iPin*/, CBaseDmxOutputPin* pPin) {
   CFlvReader reader(pReader, m_File.Duration(), &m_File.TagLinkFixups());
   pReader->Release();
   // This thread's own read-ahead: the other pin reads elsewhere in the file.
-  (void)reader.EnableReadAhead(&ReaderFlushState());
+  (void)reader.EnableReadAhead(&ReaderFlushState(), &pPin->ReadAheadMemory());
 
   for (;;) {
     pPin->ClearRestart();

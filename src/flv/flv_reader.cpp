@@ -27,10 +27,10 @@ HRESULT CFlvReader::Read(int64_t llPosition, uint32_t cbLength, uint8_t* pBuffer
   return m_pReader->SyncRead(llPosition, static_cast<LONG>(cbLength), pBuffer);
 }
 
-HRESULT CFlvReader::EnableReadAhead(const CReaderFlushState* pFlush) {
+HRESULT CFlvReader::EnableReadAhead(const CReaderFlushState* pFlush, CBlockMemory* pMemory) {
   if (!m_pReader || m_pBlock) return S_OK;
-  CBlockReader* pBlock =
-      new (std::nothrow) CBlockReader(m_pReader, kDefaultReadBlock, kDefaultMinFill, pFlush);
+  CBlockReader* pBlock = new (std::nothrow)
+      CBlockReader(m_pReader, kDefaultReadBlock, kDefaultMinFill, pFlush, pMemory);
   if (pBlock == nullptr) return E_OUTOFMEMORY;
   m_pReader->Release();  // the block reader holds its own reference
   m_pReader = pBlock;

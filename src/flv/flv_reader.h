@@ -34,9 +34,10 @@ class CFlvReader {
 
   // From now on every read, Reader()'s included, goes through a read-ahead
   // block of this object's own (CBlockReader) that stops serving while
-  // pFlush (may be null) shows an open flush. S_OK (also without a reader);
+  // pFlush (may be null) shows an open flush; its blocks live in pMemory
+  // when given (it must outlive this object). S_OK (also without a reader);
   // E_OUTOFMEMORY, reads then go straight to the upstream reader.
-  HRESULT EnableReadAhead(const CReaderFlushState* pFlush);
+  HRESULT EnableReadAhead(const CReaderFlushState* pFlush, CBlockMemory* pMemory = nullptr);
   // Forgets the read-ahead block (a new position); nothing without one.
   void DropReadAhead() const;
   // The first failed read result since read-ahead was enabled (S_OK: none,

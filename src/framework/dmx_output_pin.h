@@ -10,7 +10,8 @@
 // Ownership and lifetime: reference counted by itself (CPushPin). The sample
 // entry is the format filter's, not owned. Holds one reference on the file
 // reader, taken from the filter's GetReader when the connection completes and
-// released when it breaks.
+// released when it breaks. Keeps the read-ahead memory of its delivery loop
+// while it lives, so that a new run or a seek does not allocate it again.
 //
 // Locks: connection calls run under the filter lock; the loop state (the
 // restart request and the sample count) belongs to the delivery thread. The
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/block_reader.h"
 #include "framework/push_pin.h"
 
 namespace flvdmx {
@@ -86,6 +88,10 @@ class CBaseDmxOutputPin : public CPushPin {
   int64_t GetSampleCount() const { return m_llSampleCount; }
   void SetSampleCount(int64_t llSampleCount) { m_llSampleCount = llSampleCount; }
 
+  // Memory for the read-ahead of the delivery loop, used only on the pin's
+  // thread (or before it starts).
+  CBlockMemory& ReadAheadMemory() { return m_ReadAheadMemory; }
+
  private:
   friend class CBaseDmx;  // moves a pin down a slot in RemoveOutputPin
   void SetOutputIndex(int iOutputIndex) { m_iOutputIndex = iOutputIndex; }
@@ -96,6 +102,7 @@ class CBaseDmxOutputPin : public CPushPin {
   CBaseDmx* const m_pDmx;
   int m_iOutputIndex;
   SampleEntry* m_pSampleEntry = nullptr;
+  CBlockMemory m_ReadAheadMemory;
 };
 
 }  // namespace flvdmx

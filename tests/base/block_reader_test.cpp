@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/com_ptr.h"
@@ -44,17 +46,37 @@ Step Skip(int64_t llFrom, int64_t llTo) {
   return {Op::kSkip, llFrom, static_cast<LONG>(llTo - llFrom)};
 }
 
-class BlockReaderTable : public ::testing::TestWithParam<Case> {};
+// Block memory as an earlier reader over a shorter file of other bytes
+// leaves it: both blocks filled, the second one smaller than a block, so a
+// reader that trusted what the memory holds, or its size, would fail.
+void FillWithOtherBytes(CBlockMemory* pMemory) {
+  ComPtr<CMemoryReader> upstream(new CMemoryReader(std::vector<uint8_t>(kBlock + 8, 0x5A)));
+  upstream->Release();
+  ComPtr<CBlockReader> reader(new CBlockReader(upstream.Get(), kBlock, kBlock, nullptr, pMemory));
+  reader->Release();
+  uint8_t b[4];
+  ASSERT_EQ(reader->SyncRead(0, 4, b), S_OK);
+  ASSERT_EQ(reader->SyncRead(kBlock + 4, 4, b), S_OK);
+  ASSERT_EQ(pMemory->cbCapacity[1], 8u);
+}
+
+// Each case runs with memory of the reader's own and with memory kept from
+// an earlier reader: reads and bytes must not differ.
+class BlockReaderTable : public ::testing::TestWithParam<std::tuple<Case, bool>> {};
 
 TEST_P(BlockReaderTable, ServesTheUpstreamBytesWithFewerReads) {
+  const auto& [param, bKeptMemory] = GetParam();
+  CBlockMemory memory;
+  if (bKeptMemory) FillWithOtherBytes(&memory);
   const std::vector<uint8_t> bytes = Pattern(kFileSize);
   ComPtr<CMemoryReader> upstream(new CMemoryReader(bytes));
   upstream->Release();  // the ComPtr holds the one reference
   CReaderFlushState flush;
-  ComPtr<CBlockReader> reader(new CBlockReader(upstream.Get(), kBlock, kBlock, &flush));
+  ComPtr<CBlockReader> reader(
+      new CBlockReader(upstream.Get(), kBlock, kBlock, &flush, bKeptMemory ? &memory : nullptr));
   reader->Release();
   int iStep = 0;
-  for (const Step& step : GetParam().steps) {
+  for (const Step& step : param.steps) {
     SCOPED_TRACE(::testing::Message() << "step " << iStep++);
     switch (step.op) {
       case Op::kSetLength:
@@ -151,8 +173,12 @@ const Case kCases[] = {
       Read(66, 4, S_OK, 5)}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, BlockReaderTable, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BlockReaderTable,
+                         ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_KeptMemory" : "");
+                         });
 
 TEST(BlockReader, OwnFlushBracketStopsServingAndIsPassedOn) {
   ComPtr<CMemoryReader> upstream(new CMemoryReader(Pattern(kFileSize)));

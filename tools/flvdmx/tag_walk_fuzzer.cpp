@@ -22,7 +22,7 @@ class CountingSink final : public flvdmx::cli::TagSink {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  auto* pReader = new flvdmx::CMemoryReader(data, size);
+  auto* pReader = new flvdmx::CMemoryReader(flvdmx::CMemoryReader::kBorrow, data, size);
   CountingSink sink;
   (void)flvdmx::cli::WalkTags(pReader, sink);
   pReader->Release();
