@@ -37,25 +37,34 @@ bool BitReader::NextBit(uint32_t* pBit) {
   return true;
 }
 
+// Bits are taken a byte's worth at a time: parameter sets are read field by
+// field, and a loop per bit was most of their cost.
 bool BitReader::ReadBits(int n, uint32_t* pValue) {
   assert(n >= 0 && n <= 32);
   if (n < 0 || n > 32) return false;
   uint64_t value = 0;
-  for (int i = 0; i < n; ++i) {
-    uint32_t bit;
-    if (!NextBit(&bit)) return false;
-    value = (value << 1) | bit;
+  while (n > 0) {
+    if (m_iBit < 0) MoveToNextByte();
+    if (m_cbPos == m_cbSize) {
+      m_bOverrun = true;
+      return false;
+    }
+    const int avail = m_iBit + 1;
+    const int take = n < avail ? n : avail;
+    const uint32_t bits = (m_pData[m_cbPos] >> (avail - take)) & ((1u << take) - 1);
+    value = (value << take) | bits;
+    m_iBit -= take;
+    n -= take;
   }
   *pValue = static_cast<uint32_t>(value);
   return true;
 }
 
 bool BitReader::SkipBits(uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i) {
-    uint32_t bit;
-    if (!NextBit(&bit)) return false;
-  }
-  return true;
+  uint32_t ignored;
+  for (; n >= 32; n -= 32)
+    if (!ReadBits(32, &ignored)) return false;
+  return ReadBits(static_cast<int>(n), &ignored);
 }
 
 bool BitReader::ReadUe(uint32_t* pValue) {

@@ -1,5 +1,7 @@
 #include "parsers/mini_parser.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "parsers/start_code.h"
@@ -19,15 +21,6 @@ HRESULT CMiniParser::Parse(const uint8_t* pData, uint32_t cbData) {
   if (m_dwState == kDone) return S_FALSE;
   if (!pData) cbData = 0;
   const int cbIn = cbData > static_cast<uint32_t>(INT32_MAX) ? -1 : static_cast<int>(cbData);
-
-  if (m_dwState == kSearching && m_ParameterSets.Size() > 0) {
-    if (ParseParameterSets(&m_Info, m_ParameterSets.Data(),
-                           static_cast<uint32_t>(m_ParameterSets.Size())) ==
-        ParameterSetsResult::kParsed) {
-      m_dwState = kDone;
-      return kMiniParserFound;
-    }
-  }
 
   // The search runs over carry-over + held group + new data, joined in the
   // carry-over buffer; when memory for that runs out only the new data is
@@ -58,17 +51,21 @@ HRESULT CMiniParser::Search(const uint8_t* pInput, const uint8_t* pEnd, bool inC
   for (;;) {
     const uint8_t* pHeader = FindStartCode(pCur, static_cast<size_t>(pEnd - pCur));
     if (!pHeader) {
-      KeepTail(pInput, pCur, pEnd, inCarryOver);
+      KeepTail(pInput, pEnd, inCarryOver);
       return S_FALSE;
     }
+    // The next start code may begin at this header byte: a zero there
+    // makes the unit empty.
+    pCur = pHeader;
     if ((*pHeader & m_bTriggerMask) == m_bTriggerValue) {
       const uint8_t* pStartCode = pHeader - 3;
       const uint32_t cbGroup = static_cast<uint32_t>(pEnd - pStartCode);
-      const ParameterSetsResult result = ParseParameterSets(&m_Info, pStartCode, cbGroup);
+      const uint8_t* pResume = pCur;
+      const ParameterSetsResult result = ParseParameterSets(&m_Info, pStartCode, cbGroup, &pResume);
       if (result == ParameterSetsResult::kIncomplete) {
         // Hold the group before dropping the carry-over it may live in.
         if (FAILED(m_ParameterSets.Assign(pStartCode, static_cast<int>(cbGroup)))) {
-          KeepTail(pInput, pHeader + 1, pEnd, inCarryOver);
+          KeepTail(pInput, pEnd, inCarryOver);
           return E_OUTOFMEMORY;
         }
         m_CarryOver.Clear();
@@ -76,10 +73,10 @@ HRESULT CMiniParser::Search(const uint8_t* pInput, const uint8_t* pEnd, bool inC
         return kMiniParserIncomplete;
       }
       if (result == ParameterSetsResult::kParsed) return KeepGroup(pStartCode, pEnd);
+      if (pResume > pCur && pResume <= pEnd) pCur = pResume;
     }
-    pCur = pHeader + 1;
     if (pEnd - pCur < 5) {
-      KeepTail(pInput, pCur, pEnd, inCarryOver);
+      KeepTail(pInput, pEnd, inCarryOver);
       return S_FALSE;
     }
   }
@@ -103,24 +100,20 @@ HRESULT CMiniParser::KeepGroup(const uint8_t* pStartCode, const uint8_t* pEnd) {
   return FAILED(hr) ? hr : kMiniParserFound;
 }
 
-void CMiniParser::KeepTail(const uint8_t* pInput, const uint8_t* pCur, const uint8_t* pEnd,
-                           bool inCarryOver) {
-  if (pEnd - pCur >= 4) {
-    // Only a unit that begins in the last bytes can still be found. Four
-    // are kept, not three: a start code whose header byte ends the input
-    // was not found (a unit needs a byte after its header) and would lose
-    // its first zero.
-    if (inCarryOver) {
-      std::memmove(m_CarryOver.Data(), pEnd - kCarryOverBytes, kCarryOverBytes);
-      m_CarryOver.SetSize(kCarryOverBytes);
-    } else if (FAILED(m_CarryOver.Assign(pEnd - kCarryOverBytes, kCarryOverBytes))) {
-      m_CarryOver.Clear();
-    }
-    return;
-  }
-  // Too little was left to search: keep the whole input for the next call.
-  if (!inCarryOver && FAILED(m_CarryOver.Assign(pInput, static_cast<int>(pEnd - pInput))))
+void CMiniParser::KeepTail(const uint8_t* pInput, const uint8_t* pEnd, bool inCarryOver) {
+  // Only a unit that begins in the last bytes can still be found. Four are
+  // kept, not three: a start code whose header byte ends the input was not
+  // found (a unit needs a byte after its header) and would lose its first
+  // zero. A shorter input is kept whole.
+  const int cbKeep = static_cast<int>(std::min<ptrdiff_t>(pEnd - pInput, kCarryOverBytes));
+  if (cbKeep == 0) {
     m_CarryOver.Clear();
+  } else if (inCarryOver) {
+    std::memmove(m_CarryOver.Data(), pEnd - cbKeep, static_cast<size_t>(cbKeep));
+    m_CarryOver.SetSize(cbKeep);
+  } else if (FAILED(m_CarryOver.Assign(pEnd - cbKeep, cbKeep))) {
+    m_CarryOver.Clear();
+  }
 }
 
 }  // namespace flvdmx

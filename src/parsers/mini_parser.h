@@ -58,14 +58,18 @@ class CMiniParser {
   CMiniParser(uint8_t triggerMask, uint8_t triggerValue, int groupSize);
 
   // Parses the group whose trigger unit's start code begins at pData:
-  // kParsed (info filled), kNotFound, kIncomplete or kOutOfMemory.
+  // kParsed (info filled), kNotFound, kIncomplete or kOutOfMemory. On
+  // kNotFound a parser that walked past further trigger units may set
+  // *ppResume (when not null) to where the search goes on: no group
+  // starting before it can parse either. Without it a run of trigger units
+  // would each be walked to the end, quadratic in the input.
   virtual ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData,
-                                                 uint32_t cbData) = 0;
+                                                 uint32_t cbData, const uint8_t** ppResume) = 0;
 
  private:
   HRESULT Search(const uint8_t* pInput, const uint8_t* pEnd, bool inCarryOver);
   HRESULT KeepGroup(const uint8_t* pStartCode, const uint8_t* pEnd);
-  void KeepTail(const uint8_t* pInput, const uint8_t* pCur, const uint8_t* pEnd, bool inCarryOver);
+  void KeepTail(const uint8_t* pInput, const uint8_t* pEnd, bool inCarryOver);
 
   uint32_t m_dwState = kSearching;
   VideoStreamInfo m_Info;

@@ -14,7 +14,8 @@ CMiniParserH264::CMiniParserH264() : CMiniParser(0x1F, 7, 2) {}
 CMiniParserH264::~CMiniParserH264() = default;
 
 ParameterSetsResult CMiniParserH264::ParseParameterSets(VideoStreamInfo* pInfo,
-                                                        const uint8_t* pData, uint32_t cbData) {
+                                                        const uint8_t* pData, uint32_t cbData,
+                                                        const uint8_t** /*ppResume*/) {
   if (!pData) return ParameterSetsResult::kNotFound;
   const uint8_t* pEnd = pData + cbData;
 

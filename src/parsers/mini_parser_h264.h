@@ -20,7 +20,7 @@ class CMiniParserH264 : public CMiniParser {
   // kOutOfMemory. Public so that the
   // parameter sets of a decoder configuration can be parsed directly.
   ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData,
-                                         uint32_t cbData) override;
+                                         uint32_t cbData, const uint8_t** ppResume) override;
 };
 
 }  // namespace flvdmx

@@ -25,25 +25,37 @@ CMiniParserH265::CMiniParserH265() : CMiniParser(0xFE, 0x40, 3) {
 CMiniParserH265::~CMiniParserH265() = default;
 
 ParameterSetsResult CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo,
-                                                        const uint8_t* pData, uint32_t cbData) {
+                                                        const uint8_t* pData, uint32_t cbData,
+                                                        const uint8_t** ppResume) {
   if (!pData || cbData < 1) return ParameterSetsResult::kNotFound;
   const uint8_t* const pEnd = pData + cbData;
   uint32_t seen = 0;
   const uint8_t* pSearch = pData;
+  // Each unit parses the same whichever set began the walk, so a walk from
+  // a later video parameter set would stop where this one stops, with fewer
+  // kinds seen: the caller's search goes on from there.
+  const auto notFoundFrom = [ppResume](const uint8_t* pStop) {
+    if (ppResume) *ppResume = pStop;
+    return ParameterSetsResult::kNotFound;
+  };
   for (;;) {
     const uint8_t* pHeader = FindStartCode(pSearch, static_cast<size_t>(pEnd - pSearch));
-    if (!pHeader || pEnd - (pHeader - 3) < 9) return ParameterSetsResult::kNotFound;
+    if (!pHeader) return notFoundFrom(pSearch);
+    if (pEnd - (pHeader - 3) < 9) return notFoundFrom(pHeader);
     // A set forbidden_zero_bit lifts the type out of the range of any kind.
     const uint32_t nal_unit_type = pHeader[0] >> 1;
     const uint8_t* pPayload = pHeader + 2;
+    // Units are delimited as the caller's search delimits them: the next
+    // start code may begin at the header byte.
+    const uint8_t* pNext = FindStartCode(pHeader, static_cast<size_t>(pEnd - pHeader));
     if (nal_unit_type < 32 || nal_unit_type > 34) {
-      pSearch = pPayload;
+      if (!pNext) return notFoundFrom(pHeader);
+      pSearch = pNext - 3;
       continue;
     }
     // The window runs to the next unit's header byte: its start code lies
     // inside, behind the bits the syntax consumes.
-    const uint8_t* pNext = FindStartCode(pPayload, static_cast<size_t>(pEnd - pPayload));
-    if (!pNext && nal_unit_type != 34) return ParameterSetsResult::kNotFound;
+    if (!pNext && nal_unit_type != 34) return notFoundFrom(pHeader);
     const uint8_t* const pUnitEnd = pNext ? pNext : pEnd;
     BitReader reader(pPayload, pUnitEnd > pPayload ? static_cast<size_t>(pUnitEnd - pPayload) : 0,
                      BitReader::EmulationPrevention::kStrip);
@@ -64,12 +76,12 @@ ParameterSetsResult CMiniParserH265::ParseParameterSets(VideoStreamInfo* pInfo,
     if (result == H265SetResult::kOutOfMemory) return ParameterSetsResult::kOutOfMemory;
     if (result == H265SetResult::kRejected && nal_unit_type == 33 &&
         (m_Sps.pic_width_in_luma_samples == 0 || m_Sps.pic_height_in_luma_samples == 0))
-      return ParameterSetsResult::kNotFound;
+      return notFoundFrom(pHeader);
     if (seen == kAllKinds) {
       FillStreamInfo(pInfo);
       return ParameterSetsResult::kParsed;
     }
-    if (!pNext) return ParameterSetsResult::kNotFound;
+    if (!pNext) return notFoundFrom(pHeader);
     pSearch = pNext - 3;
   }
 }

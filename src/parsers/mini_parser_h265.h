@@ -22,7 +22,7 @@ class CMiniParserH265 : public CMiniParser {
   // code after it) or kOutOfMemory. Never kIncomplete. Public so that the parameter sets of a
   // decoder configuration can be parsed directly.
   ParameterSetsResult ParseParameterSets(VideoStreamInfo* pInfo, const uint8_t* pData,
-                                         uint32_t cbData) override;
+                                         uint32_t cbData, const uint8_t** ppResume) override;
 
  private:
   void FillStreamInfo(VideoStreamInfo* pInfo) const;

@@ -22,7 +22,8 @@ const ParameterSetsResult kNo = ParameterSetsResult::kNotFound;
 ParameterSetsResult ParseH264(const std::vector<uint8_t>& sps, VideoStreamInfo* info) {
   const std::vector<uint8_t> stream = test::AnnexB({sps, test::H264PpsUnit()});
   CMiniParserH264 parser;
-  return parser.ParseParameterSets(info, stream.data(), static_cast<uint32_t>(stream.size()));
+  return parser.ParseParameterSets(info, stream.data(), static_cast<uint32_t>(stream.size()),
+                                   nullptr);
 }
 
 void Timing(H264Sps& s, uint32_t ticks, uint32_t scale) {
@@ -142,7 +143,8 @@ ParameterSetsResult ParseUnits(CMiniParserH265& parser,
                                std::initializer_list<std::vector<uint8_t>> units,
                                VideoStreamInfo* info) {
   const std::vector<uint8_t> stream = test::AnnexB(units);
-  return parser.ParseParameterSets(info, stream.data(), static_cast<uint32_t>(stream.size()));
+  return parser.ParseParameterSets(info, stream.data(), static_cast<uint32_t>(stream.size()),
+                                   nullptr);
 }
 
 TEST(H265Sets, KindsMayComeInAnyOrderButAllThreeAreNeeded) {
@@ -155,7 +157,7 @@ TEST(H265Sets, KindsMayComeInAnyOrderButAllThreeAreNeeded) {
   EXPECT_EQ(ParseUnits(parser, {kH265Vps, kH265Pps, kH265Sps}, &info), kNo);
   EXPECT_EQ(ParseUnits(parser, {kH265Vps, kH265Sps}, &info), kNo);
   EXPECT_EQ(ParseUnits(parser, {kH265Sps, kH265Pps, sei}, &info), kNo);
-  EXPECT_EQ(parser.ParseParameterSets(&info, nullptr, 0), kNo);
+  EXPECT_EQ(parser.ParseParameterSets(&info, nullptr, 0, nullptr), kNo);
 }
 
 // Deliberate: values a strict reading refuses, but that fit the records,
