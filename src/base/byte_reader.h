@@ -71,12 +71,4 @@ class ByteReader {
   size_t m_cbPos = 0;
 };
 
-// Big-endian loads from a buffer the caller has already bounded.
-inline uint32_t LoadBE24(const uint8_t* p) {
-  return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-}
-inline uint32_t LoadBE32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 }  // namespace flvdmx

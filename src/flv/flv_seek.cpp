@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "diag/formatters.h"
 #include "diag/trace.h"
@@ -61,11 +62,10 @@ class CTypeByteFinder {
   size_t End() const { return m_cb; }
 
  private:
-  static constexpr size_t kTypeCount = 3;
-  static constexpr uint8_t kTypes[kTypeCount] = {kFlvTagAudio, kFlvTagVideo, kFlvTagScript};
+  static constexpr size_t kTypeCount = std::size(kKnownFlvTagTypes);
 
   size_t Find(size_t k, size_t from) const {
-    const void* p = std::memchr(m_pData + from, kTypes[k], m_cb - from);
+    const void* p = std::memchr(m_pData + from, kKnownFlvTagTypes[k], m_cb - from);
     return p ? static_cast<size_t>(static_cast<const uint8_t*>(p) - m_pData) : m_cb;
   }
 

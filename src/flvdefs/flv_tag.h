@@ -54,8 +54,11 @@ inline uint32_t ExpectedPreviousTagSize(const FlvTag& tag) {
 
 // The tag types the system reads (audio, video, script data); the header
 // search takes only these as plausible.
+inline constexpr uint8_t kKnownFlvTagTypes[] = {kFlvTagAudio, kFlvTagVideo, kFlvTagScript};
 inline bool IsKnownFlvTagType(uint8_t type) {
-  return type == kFlvTagAudio || type == kFlvTagVideo || type == kFlvTagScript;
+  for (const uint8_t known : kKnownFlvTagTypes)
+    if (type == known) return true;
+  return false;
 }
 
 }  // namespace flvdmx

@@ -98,7 +98,6 @@ class CPushPin : public CFilterPassThru, public CBaseOutputPin, public CAMThread
   // Chooses inline delivery (true) or the pin's own thread (false, the
   // default). Only while the pin is inactive.
   void SetInlineDelivery(bool bInline) { m_bInline = bInline; }
-  bool IsInlineDelivery() const { return m_bInline; }
   // Inline delivery: runs the loop that the last Active made due, on the
   // caller's thread, and returns its result; S_FALSE when none is due (the
   // pin is inactive, or the loop ran since). Never under the filter lock,
