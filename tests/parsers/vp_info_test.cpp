@@ -163,13 +163,7 @@ TEST(VpInfo, HandWrittenVp9Headers) {
     SCOPED_TRACE(c.name);
     Vp9Header h;
     c.edit(h);
-    const Bytes frame = WriteVp9(h);
-    VpInfo info;
-    const bool ok = ParseVp9KeyFrameSize(frame.data(), frame.size(), &info);
-    ASSERT_EQ(ok, c.expected != nullptr);
-    if (ok) {
-      EXPECT_EQ(Describe(info), c.expected);
-    }
+    test::ExpectParsed(WriteVp9(h), ParseVp9KeyFrameSize, Describe, c.expected);
   }
 }
 
@@ -244,12 +238,7 @@ TEST(VpInfo, Vp8FrameTagsAndRecords) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    VpInfo info;
-    const bool ok = c.parse(c.bytes.data(), c.bytes.size(), &info);
-    ASSERT_EQ(ok, c.expected != nullptr);
-    if (ok) {
-      EXPECT_EQ(Describe(info), c.expected);
-    }
+    test::ExpectParsed(c.bytes, c.parse, Describe, c.expected);
   }
 }
 
