@@ -64,20 +64,6 @@ TEST_F(FlvDmxTest, InputAcceptsStreamsOfBothSubtypes) {
   }
 }
 
-// A file the filter cannot read leaves no hold on the source's reader and no
-// pin.
-TEST_F(FlvDmxTest, UnreadableFileLetsGoOfTheReader) {
-  FilterRig rig(MakeFlv(Layout()).bytes);
-  rig.Reader()->FailReadsFrom(0, E_FAIL);
-  rig.Reader()->AddRef();
-  const ULONG cRefsBefore = rig.Reader()->Release();
-  EXPECT_TRUE(FAILED(rig.ConnectInput()));
-  EXPECT_EQ(rig.Dmx()->GetOutputPinCount(), 0);
-  EXPECT_EQ(rig.Dmx()->GetReader(), nullptr);
-  rig.Reader()->AddRef();
-  EXPECT_EQ(rig.Reader()->Release(), cRefsBefore);
-}
-
 // A connection never stands with no output pin: the graph would have
 // nothing to run and Run would wait forever. Files with no stream before
 // their end, and a large first tag whose reads come back short from the Nth
