@@ -12,10 +12,7 @@
 namespace flvdmx::filtertest {
 namespace {
 
-class FlvDmxTest : public ::testing::Test {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using FlvDmxTest = ObjectsReleased<>;
 
 // An allocator that grants what the test says and remembers what it was asked for.
 class CGrantingAllocator : public IMemAllocator {

@@ -19,10 +19,7 @@
 namespace flvdmx::filtertest {
 namespace {
 
-class ExScanTest : public ::testing::Test {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using ExScanTest = ObjectsReleased<>;
 
 const std::vector<uint8_t> kVp8KeyFrame = {0x10, 0x02, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01,
                                            0xF0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};

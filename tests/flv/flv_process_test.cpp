@@ -28,10 +28,7 @@
 namespace flvdmx::filtertest {
 namespace {
 
-class StreamingLoopTest : public ::testing::Test {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using StreamingLoopTest = ObjectsReleased<>;
 
 // VP6 starts one key frame earlier than the target needs, on a key frame's time
 // maybe one more (the pin that positions first decides the walk's direction).
@@ -466,10 +463,7 @@ class CFailingPin : public CTestInputPin {
   Failure m_Failure;
 };
 
-class DeliveryFailureTest : public ::testing::Test {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using DeliveryFailureTest = ObjectsReleased<>;
 
 // The audio loop against a failing sink; the video pin feeds a recording sink
 // and must not hide the failure.
@@ -830,10 +824,7 @@ struct HeldCase {
 };
 void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
 
-class HeldFileTest : public ::testing::TestWithParam<HeldCase> {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using HeldFileTest = ObjectsReleased<::testing::TestWithParam<HeldCase>>;
 
 TEST_P(HeldFileTest, EveryTagThatFitsPlaysAndBuffersStayWithinATagPayload) {
   const HeldFile f = GetParam().make();
@@ -895,10 +886,7 @@ struct DeliveryModeCase {
   uint32_t seekMs;  // a flushing seek after the first run ends
 };
 
-class DeliveryModeTest : public ::testing::TestWithParam<DeliveryModeCase> {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using DeliveryModeTest = ObjectsReleased<::testing::TestWithParam<DeliveryModeCase>>;
 
 // Inline delivery runs the same loop on the caller's thread: every sink must
 // see exactly what the delivery threads give it, before and after a seek.
