@@ -427,11 +427,12 @@ const Scenario kScenarios[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, RegistrationScenarioTest, ::testing::ValuesIn(kScenarios),
                          [](const auto& info) { return std::string(info.param.name); });
 
+using Calls = std::vector<std::string>;
 struct MapperCase {
   const char* name;
   HRESULT hrInit, hrCreateV2, hrCreateV1, hrRegister;
   HRESULT expected;
-  std::vector<std::string> calls;  // between CoInitialize and CoFreeUnusedLibraries
+  Calls calls;  // between CoInitialize and CoFreeUnusedLibraries
   bool bUninitialize;
 };
 
@@ -456,40 +457,29 @@ TEST_P(MapperTest, NewerMapperOrOlderFallback) {
 }
 
 #define REGISTER_FILTER " RegisterFilter " CLSID_TEXT " Orvex FLV Demultiplexer merit=6291456"
-const std::vector<std::string> kV2 = {"create V2", "V2 UnregisterFilter " CLSID_TEXT,
-                                      "V2" REGISTER_FILTER, "release V2"};
-const std::vector<std::string> kV1 = {
-    "create V2",
-    "create V1",
-    "V1 UnregisterFilter " CLSID_TEXT,
-    "V1" REGISTER_FILTER,
-    "V1 RegisterPin " CLSID_TEXT " Input to " NULL_GUID_TEXT " ''",
-    "V1 RegisterPinType " CLSID_TEXT " Input " STREAM_TEXT "/" QFLV_TEXT,
-    "V1 RegisterPin " CLSID_TEXT " Output output many to " NULL_GUID_TEXT " ''",
-    "release V1"};
+const Calls kV2 = {"create V2", "V2 UnregisterFilter " CLSID_TEXT, "V2" REGISTER_FILTER,
+                   "release V2"};
+const Calls kV1 = {"create V2",
+                   "create V1",
+                   "V1 UnregisterFilter " CLSID_TEXT,
+                   "V1" REGISTER_FILTER,
+                   "V1 RegisterPin " CLSID_TEXT " Input to " NULL_GUID_TEXT " ''",
+                   "V1 RegisterPinType " CLSID_TEXT " Input " STREAM_TEXT "/" QFLV_TEXT,
+                   "V1 RegisterPin " CLSID_TEXT " Output output many to " NULL_GUID_TEXT " ''",
+                   "release V1"};
 INSTANTIATE_TEST_SUITE_P(
     Cases, MapperTest,
     ::testing::Values(
         MapperCase{"NewerFileNotFoundTolerated", S_OK, S_OK, S_OK, kFileNotFound, S_OK, kV2, true},
         MapperCase{"NewerFailureReturned", S_FALSE, S_OK, S_OK, E_FAIL, E_FAIL, kV2, true},
         MapperCase{"OlderWhenNewerAbsent", S_OK, kNotRegistered, S_OK, S_OK, S_OK, kV1, true},
-        MapperCase{"OlderFailureStopsAtFirstCall",
-                   S_OK,
-                   kNotRegistered,
-                   S_OK,
+        MapperCase{"OlderFailureStopsAtFirstCall", S_OK, kNotRegistered, S_OK, E_ACCESSDENIED,
                    E_ACCESSDENIED,
-                   E_ACCESSDENIED,
-                   {"create V2", "create V1", "V1 UnregisterFilter " CLSID_TEXT,
-                    "V1" REGISTER_FILTER, "release V1"},
+                   Calls{"create V2", "create V1", "V1 UnregisterFilter " CLSID_TEXT,
+                         "V1" REGISTER_FILTER, "release V1"},
                    true},
-        MapperCase{"NeitherMapper",
-                   S_OK,
-                   kNotRegistered,
-                   E_NOINTERFACE,
-                   S_OK,
-                   E_NOINTERFACE,
-                   {"create V2", "create V1"},
-                   true},
+        MapperCase{"NeitherMapper", S_OK, kNotRegistered, E_NOINTERFACE, S_OK, E_NOINTERFACE,
+                   Calls{"create V2", "create V1"}, true},
         MapperCase{"FailedInitIsNotUndone", E_OUTOFMEMORY, S_OK, S_OK, S_OK, S_OK, kV2, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
