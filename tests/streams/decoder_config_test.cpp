@@ -42,7 +42,8 @@ TEST(DecoderConfigRecord, EachLayoutYieldsItsUnits) {
   std::vector<uint8_t> noSps = ConfigRecord({kH264Sps}, kH264Pps);
   noSps[5] = 0xE0;  // a leading count of zero
   const std::vector<uint8_t> hevcAvcLike = ConfigRecord({kH265Vps, kH265Sps}, kH265Pps, 0x01);
-  const std::vector<uint8_t> hvcc = HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}});
+  const std::vector<uint8_t> hvcc =
+      HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}});
   const struct {
     const char* name;
     std::vector<uint8_t> record;
