@@ -11,18 +11,23 @@
 namespace flvdmx {
 namespace {
 
-const GUID kSubA = FourccGuid(MakeFourcc('A', 'A', 'A', 'A'));
-const GUID kSubB = FourccGuid(MakeFourcc('B', 'B', 'B', 'B'));
-const GUID kSubC = FourccGuid(MakeFourcc('C', 'C', 'C', 'C'));
+// Subtypes are letters: 'A' stands for the subtype AAAA.
+GUID Sub(char c) { return FourccGuid(MakeFourcc(c, c, c, c)); }
+std::vector<GUID> Subs(const char* letters) {
+  std::vector<GUID> subtypes;
+  for (const char* p = letters; *p; ++p) subtypes.push_back(Sub(*p));
+  return subtypes;
+}
+const GUID kSubA = Sub('A'), kSubB = Sub('B'), kSubC = Sub('C');
 
 struct AgreementCase {
   const char* name;
-  std::vector<GUID> outOffers, inOffers;    // each pin's own types
-  std::vector<GUID> outAccepts, inAccepts;  // empty: accepts all
+  const char *outOffers, *inOffers;    // each pin's own types
+  const char *outAccepts, *inAccepts;  // empty: accepts all
   bool tryMyTypesFirst;
-  const GUID* partialSubtype;  // Connect's type: video with this subtype
+  char partialSubtype;  // Connect's type: video with this subtype; 0: none
   HRESULT hr;
-  const GUID* agreed;  // null when the connection fails
+  char agreed;  // 0 when the connection fails
 };
 
 class MediaTypeAgreementTest : public PinPairTest,
@@ -30,74 +35,39 @@ class MediaTypeAgreementTest : public PinPairTest,
 
 TEST_P(MediaTypeAgreementTest, PicksTheFirstTypeBothSidesAccept) {
   const AgreementCase& c = GetParam();
-  for (const GUID& g : c.outOffers)
+  for (const GUID& g : Subs(c.outOffers))
     m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, g));
-  for (const GUID& g : c.inOffers)
+  for (const GUID& g : Subs(c.inOffers))
     m_pIn->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, g));
-  m_pOut->m_Script.acceptedSubtypes = c.outAccepts;
-  m_pIn->m_Script.acceptedSubtypes = c.inAccepts;
+  m_pOut->m_Script.acceptedSubtypes = Subs(c.outAccepts);
+  m_pIn->m_Script.acceptedSubtypes = Subs(c.inAccepts);
   m_pOut->SetTryMyTypesFirst(c.tryMyTypesFirst);
 
   CMediaType partial =
-      MakeMediaType(MEDIATYPE_Video, c.partialSubtype ? *c.partialSubtype : GUID_NULL);
+      MakeMediaType(MEDIATYPE_Video, c.partialSubtype ? Sub(c.partialSubtype) : GUID_NULL);
   EXPECT_EQ(m_pOut->Connect(m_pIn, c.partialSubtype ? &partial : nullptr), c.hr);
-  if (c.agreed == nullptr) {
+  if (c.agreed == 0) {
     EXPECT_FALSE(m_pOut->IsConnected());
     EXPECT_FALSE(m_pIn->IsConnected());
     EXPECT_GE(m_pOut->m_Script.cBreakConnect, 1);
   } else {
     ASSERT_TRUE(m_pOut->IsConnected());
-    EXPECT_EQ(*m_pOut->CurrentMediaType().Subtype(), *c.agreed);
-    EXPECT_EQ(*m_pIn->CurrentMediaType().Subtype(), *c.agreed);
+    EXPECT_EQ(*m_pOut->CurrentMediaType().Subtype(), Sub(c.agreed));
+    EXPECT_EQ(*m_pIn->CurrentMediaType().Subtype(), Sub(c.agreed));
     EXPECT_EQ(m_pIn->GetConnected(), static_cast<IPin*>(m_pOut));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MediaTypeAgreementTest,
-    ::testing::Values(
-        AgreementCase{"PeerTypesGoFirst", {kSubA}, {kSubB}, {}, {}, false, nullptr, S_OK, &kSubB},
-        AgreementCase{
-            "OwnTypesFirstWhenAsked", {kSubA}, {kSubB}, {}, {}, true, nullptr, S_OK, &kSubA},
-        AgreementCase{"PeerTypeRefusedHereFallsToOwn",
-                      {kSubA},
-                      {kSubB},
-                      {kSubA},
-                      {},
-                      false,
-                      nullptr,
-                      S_OK,
-                      &kSubA},
-        AgreementCase{"PartialTypeFiltersOffers",
-                      {kSubA, kSubC},
-                      {kSubB},
-                      {},
-                      {},
-                      false,
-                      &kSubC,
-                      S_OK,
-                      &kSubC},
-        AgreementCase{"NothingInCommon",
-                      {kSubA},
-                      {kSubB},
-                      {kSubA},
-                      {kSubB},
-                      false,
-                      nullptr,
-                      VFW_E_NO_ACCEPTABLE_TYPES,
-                      nullptr},
-        AgreementCase{"PartialTypeMatchingNothing",
-                      {kSubA},
-                      {kSubB},
-                      {},
-                      {},
-                      false,
-                      &kSubC,
-                      VFW_E_NO_ACCEPTABLE_TYPES,
-                      nullptr}),
-    [](const ::testing::TestParamInfo<AgreementCase>& info) {
-      return std::string(info.param.name);
-    });
+const AgreementCase kAgreements[] = {
+    {"PeerTypesGoFirst", "A", "B", "", "", false, 0, S_OK, 'B'},
+    {"OwnTypesFirstWhenAsked", "A", "B", "", "", true, 0, S_OK, 'A'},
+    {"PeerTypeRefusedHereFallsToOwn", "A", "B", "A", "", false, 0, S_OK, 'A'},
+    {"PartialTypeFiltersOffers", "AC", "B", "", "", false, 'C', S_OK, 'C'},
+    {"NothingInCommon", "A", "B", "A", "B", false, 0, VFW_E_NO_ACCEPTABLE_TYPES, 0},
+    {"PartialTypeMatchingNothing", "A", "B", "", "", false, 'C', VFW_E_NO_ACCEPTABLE_TYPES, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, MediaTypeAgreementTest, ::testing::ValuesIn(kAgreements),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PinPairTest, MostTellingRefusalWinsOverVagueOnes) {
   m_pOut->m_Script.offered.push_back(MakeMediaType(MEDIATYPE_Video, kSubA));

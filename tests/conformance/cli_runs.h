@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -101,6 +102,30 @@ inline std::vector<ProbePacket> PacketsOf(const std::vector<ProbePacket>& all,
   for (const ProbePacket& p : all)
     if ((p.codec_type == "video") == (pin == "Video")) out.push_back(p);
   return out;
+}
+
+// ffprobe's codec and decoded frame count of a written stream.
+inline std::pair<std::string, int64_t> ProbeFrames(const std::string& path) {
+  int code = -1;
+  const json j = json::parse(RunCommand("ffprobe -v error -count_frames -show_entries "
+                                        "stream=codec_name,nb_read_frames -of json " +
+                                            ShellQuote(path),
+                                        &code),
+                             nullptr, false);
+  if (code != 0 || !j.is_object() || j["streams"].empty()) return {"", -1};
+  const json& s = j["streams"][0];
+  return {s.value("codec_name", ""), std::stoll(s.value("nb_read_frames", std::string("-1")))};
+}
+
+// `flvdmx demux FILE -o DIR ARGS`: its exit code, and what it printed when asked.
+inline int RunDemux(const std::string& file, const std::string& dir, const std::string& args = "",
+                    std::string* pOutput = nullptr) {
+  int code = -1;
+  const std::string out = RunCommand(
+      Cli() + " demux " + ShellQuote(file) + " -o " + ShellQuote(dir) + " " + args + " 2>&1",
+      &code);
+  if (pOutput != nullptr) *pOutput = out;
+  return code;
 }
 
 // "h264_aac.flv" -> "h264_aac", for parameterised test names.

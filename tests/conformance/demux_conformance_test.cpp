@@ -15,29 +15,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// ffprobe's codec and decoded frame count of a written stream.
-std::pair<std::string, int64_t> ProbeFrames(const std::string& path) {
-  int code = -1;
-  const json j = json::parse(RunCommand("ffprobe -v error -count_frames -show_entries "
-                                        "stream=codec_name,nb_read_frames -of json " +
-                                            ShellQuote(path),
-                                        &code),
-                             nullptr, false);
-  if (code != 0 || !j.is_object() || j["streams"].empty()) {
-    ADD_FAILURE() << "ffprobe cannot read " << path;
-    return {};
-  }
-  const json& s = j["streams"][0];
-  return {s.value("codec_name", ""), std::stoll(s.value("nb_read_frames", std::string("-1")))};
-}
-
-int RunDemux(const std::string& file, const std::string& dir, const std::string& args = "") {
-  int code = -1;
-  RunCommand(Cli() + " demux " + ShellQuote(file) + " -o " + ShellQuote(dir) + " " + args + " 2>&1",
-             &code);
-  return code;
-}
-
 struct DemuxOutput {
   const char* pin;
   const char* fileName;
@@ -171,15 +148,16 @@ TEST_P(CraftedElementaryTest, LengthPrefixesOfAnySizeBecomeStartCodes) {
 
   const uint8_t codec = hevc ? 12 : 7;
   const Bytes& sps = sets[sets.size() - 2];
+  // Key frame, sequence header, time 0; version, profile, compatibility, level; length size.
   Bytes config = {static_cast<uint8_t>(0x10 | codec),
                   0,
                   0,
                   0,
-                  0,  // key frame, sequence header, time 0
+                  0,
                   1,
                   sps[1],
                   sps[2],
-                  sps[3],  // version, profile, compatibility, level
+                  sps[3],
                   static_cast<uint8_t>(0xFC | (cbLength - 1)),
                   static_cast<uint8_t>(0xE0 | (sets.size() - 1))};
   for (size_t i = 0; i < sets.size(); ++i) {

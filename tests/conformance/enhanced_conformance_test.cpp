@@ -114,34 +114,20 @@ std::string PinFileStem(std::string pin) {
 // ffprobe's codec and decoded frame count of a written stream, and what
 // ffmpeg says when it decodes it (nothing when all is well).
 struct DecodeResult {
-  std::string codec;
-  int64_t frames = -1;
+  std::pair<std::string, int64_t> frames;
   std::string errors;
 };
 
 DecodeResult Decode(const std::string& path) {
-  DecodeResult r;
-  int code = -1;
-  const json j = json::parse(RunCommand("ffprobe -v error -count_frames -show_entries "
-                                        "stream=codec_name,nb_read_frames -of json " +
-                                            ShellQuote(path),
-                                        &code),
-                             nullptr, false);
-  if (code == 0 && j.is_object() && !j["streams"].empty()) {
-    r.codec = j["streams"][0].value("codec_name", "");
-    r.frames = std::stoll(j["streams"][0].value("nb_read_frames", std::string("-1")));
-  }
-  r.errors = RunCommand("ffmpeg -nostdin -v error -i " + ShellQuote(path) + " -f null - 2>&1");
-  return r;
+  return {ProbeFrames(path),
+          RunCommand("ffmpeg -nostdin -v error -i " + ShellQuote(path) + " -f null - 2>&1")};
 }
 
 void ExpectDemuxDecodes(const EflvCorpusFile& c, const std::string& args) {
   const std::string file = EnhancedMediaPath(c.name);
   TempDir dir;
-  int code = -1;
-  const std::string out = RunCommand(
-      Cli() + " demux " + ShellQuote(file) + " -o " + ShellQuote(dir.path()) + " " + args + " 2>&1",
-      &code);
+  std::string out;
+  const int code = RunDemux(file, dir.path(), args, &out);
   if (code != 0 && out.find("no playable stream") != std::string::npos)
     GTEST_SKIP() << "the filter offers no pin for " << file << ": " << out;
   ASSERT_EQ(code, 0) << out;
@@ -150,8 +136,8 @@ void ExpectDemuxDecodes(const EflvCorpusFile& c, const std::string& args) {
     Written w = WrittenFor(pin.fourcc);
     if (args == "--ivf" && std::string(pin.fourcc) == "av01") w.fileName = "ivf";
     const DecodeResult r = Decode(dir.File(PinFileStem(pin.pin) + "." + w.fileName));
-    EXPECT_EQ(r.codec, w.codec);
-    EXPECT_EQ(r.frames, static_cast<int64_t>(ExpectedSamples(pin).size()));
+    EXPECT_EQ(r.frames, std::make_pair(std::string(w.codec),
+                                       static_cast<int64_t>(ExpectedSamples(pin).size())));
     EXPECT_EQ(r.errors, "");
   }
 }

@@ -94,10 +94,11 @@ TEST(TraceFileTest, RefusedFileMovesIntoADirectoryOfItsName) {
 TEST(TraceFileTest, FailuresDropTheTextAfterRetriesOnlyWhileAnotherWriterHoldsTheFile) {
   TempDir dir;
   std::ofstream(dir.File("file.txt")) << "";
-  struct Case {
+  const struct {
     const char* what;
     std::string path;
-    std::deque<DWORD> errors;
+    DWORD error;  // what Open answers the first cErrors times (every time when sticky)
+    int cErrors;
     bool sticky;
     BOOL first;
     HRESULT expected;
@@ -105,76 +106,25 @@ TEST(TraceFileTest, FailuresDropTheTextAfterRetriesOnlyWhileAnotherWriterHoldsTh
     uint32_t sleptMs;
     uint32_t msPerSleep = 1;
   } cases[] = {
-      {"rule used once already",
-       "a.txt",
-       {ERROR_ACCESS_DENIED},
-       false,
-       FALSE,
-       E_ACCESSDENIED,
-       1,
-       0,
-       0},
-      {"a file in the way of the directory",
-       "file.txt",
-       {ERROR_ACCESS_DENIED},
-       false,
-       TRUE,
-       E_ACCESSDENIED,
-       1,
-       0,
-       0},
-      {"directory cannot be made",
-       "missing/c.txt",
-       {ERROR_ACCESS_DENIED},
-       false,
-       TRUE,
-       E_ACCESSDENIED,
-       1,
-       1,
-       0},
-      {"other failures at once",
-       "no/such/t.txt",
-       {},
-       false,
-       TRUE,
-       HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
-       1,
-       0,
-       0},
-      {"sharing retried every ms",
-       "s.txt",
-       {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION},
-       false,
-       TRUE,
-       S_OK,
-       3,
-       0,
-       2},
-      {"lock for a second",
-       "l.txt",
-       {ERROR_LOCK_VIOLATION},
-       true,
-       TRUE,
-       HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION),
-       1001,
-       0,
-       1000},
+      {"rule used once already", "a.txt", ERROR_ACCESS_DENIED, 1, false, FALSE, E_ACCESSDENIED, 1,
+       0, 0},
+      {"a file in the way of the directory", "file.txt", ERROR_ACCESS_DENIED, 1, false, TRUE,
+       E_ACCESSDENIED, 1, 0, 0},
+      {"directory cannot be made", "missing/c.txt", ERROR_ACCESS_DENIED, 1, false, TRUE,
+       E_ACCESSDENIED, 1, 1, 0},
+      {"other failures at once", "no/such/t.txt", 0, 0, false, TRUE,
+       HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), 1, 0, 0},
+      {"sharing retried every ms", "s.txt", ERROR_SHARING_VIOLATION, 2, false, TRUE, S_OK, 3, 0, 2},
+      {"lock for a second", "l.txt", ERROR_LOCK_VIOLATION, 1, true, TRUE,
+       HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION), 1001, 0, 1000},
       // The wait is a second of clock time, however long each sleep takes.
-      {"lock for a second of 15 ms sleeps",
-       "l15.txt",
-       {ERROR_LOCK_VIOLATION},
-       true,
-       TRUE,
-       HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION),
-       68,
-       0,
-       67,
-       15},
+      {"lock for a second of 15 ms sleeps", "l15.txt", ERROR_LOCK_VIOLATION, 1, true, TRUE,
+       HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION), 68, 0, 67, 15},
   };
-  for (Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     CScriptedFileSystem fs;
-    fs.errors = c.errors;
+    fs.errors.assign(static_cast<size_t>(c.cErrors), c.error);
     fs.sticky = c.sticky;
     fs.msPerSleep = c.msPerSleep;
     PathBuffer path(dir.File(c.path));

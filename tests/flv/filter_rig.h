@@ -18,10 +18,18 @@
 #include "host/memory_reader.h"
 #include "host/sink.h"
 #include "support/flv_writer.h"
+#include "support/test_filters.h"
 
 namespace flvdmx::filtertest {
 
 constexpr REFERENCE_TIME kMs = 10000;
+
+// A fixture that checks every COM object is gone after each test.
+template <class Base = ::testing::Test>
+class ObjectsReleased : public Base {
+ protected:
+  void TearDown() override { ExpectObjectsActive(0); }
+};
 
 // Screen video 160 x 120, or VP6 (8 x 10 macroblocks), then `filler` bytes counting up from `seed`.
 inline std::vector<uint8_t> VideoPayload(bool vp6, bool key, size_t filler, uint8_t seed = 0) {

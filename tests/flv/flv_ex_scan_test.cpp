@@ -19,10 +19,7 @@
 namespace flvdmx::filtertest {
 namespace {
 
-class ExScanTest : public ::testing::Test {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using ExScanTest = ObjectsReleased<>;
 
 const std::vector<uint8_t> kVp8KeyFrame = {0x10, 0x02, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01,
                                            0xF0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -59,6 +56,8 @@ std::vector<uint8_t> ExFile(const std::vector<std::vector<uint8_t>>& video,
   }
   return w.Bytes();
 }
+
+using Tags = std::vector<std::vector<uint8_t>>;
 
 // `first`, then n - 1 times `rest`.
 std::vector<std::vector<uint8_t>> Stream(const std::vector<uint8_t>& first,
@@ -103,6 +102,15 @@ std::vector<PinType> PinTypes(FilterRig& rig) {
   return out;
 }
 
+// The one pin a file gives.
+PinType OnlyPin(const std::vector<uint8_t>& bytes) {
+  FilterRig rig(bytes);
+  EXPECT_EQ(rig.ConnectInput(), S_OK);
+  const std::vector<PinType> types = PinTypes(rig);
+  EXPECT_EQ(types.size(), 1u);
+  return types.empty() ? PinType{} : types[0];
+}
+
 std::vector<uint8_t> Tail(const PinType& t, size_t cbHeader) {
   return t.format.size() < cbHeader
              ? std::vector<uint8_t>()
@@ -141,18 +149,15 @@ TEST_F(ExScanTest, VideoFourCcsGiveTheirSubtypeSizeAndRecord) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FilterRig rig(ExFile(c.video, {}));
-    ASSERT_EQ(rig.ConnectInput(), S_OK);
-    const std::vector<PinType> types = PinTypes(rig);
-    ASSERT_EQ(types.size(), 1u);
-    EXPECT_EQ(types[0].name, "Video");
-    EXPECT_EQ(types[0].subtype, FourccGuid(c.fourcc));
-    EXPECT_EQ(types[0].formatType, FORMAT_VideoInfo2);
-    const BITMAPINFOHEADER bmi = Bitmap2(types[0]);
+    const PinType type = OnlyPin(ExFile(c.video, {}));
+    EXPECT_EQ(type.name, "Video");
+    EXPECT_EQ(type.subtype, FourccGuid(c.fourcc));
+    EXPECT_EQ(type.formatType, FORMAT_VideoInfo2);
+    const BITMAPINFOHEADER bmi = Bitmap2(type);
     EXPECT_EQ(bmi.biCompression, c.fourcc);
     EXPECT_EQ(bmi.biWidth, c.width);
     EXPECT_EQ(bmi.biHeight, c.height);
-    EXPECT_EQ(Tail(types[0], sizeof(VIDEOINFOHEADER2)), c.record);
+    EXPECT_EQ(Tail(type, sizeof(VIDEOINFOHEADER2)), c.record);
   }
 }
 
@@ -167,51 +172,36 @@ TEST_F(ExScanTest, LegacyCodecsByFourCcHaveTheLegacyMediaTypes) {
   const std::vector<uint8_t> mp3 = Concat({0xFF, 0xFB, 0x90, 0x64}, std::vector<uint8_t>(413, 0));
   const struct {
     const char* name;
-    std::vector<std::vector<uint8_t>> exVideo, exAudio, legacyVideo, legacyAudio;
+    Tags exVideo, exAudio, legacyVideo, legacyAudio;
   } cases[] = {
-      {"Avc",
-       Track(true, "avc1", {{kExVideoSequenceStart, avcC}}, nal, nal),
-       {},
+      {"Avc", Track(true, "avc1", {{kExVideoSequenceStart, avcC}}, nal, nal), Tags{},
        Concat({SequenceHeaderPayload(7, avcC)},
               Stream(Concat({0x17, 1, 0, 0, 0}, nal), Concat({0x27, 1, 0, 0, 0}, nal))),
-       {}},
-      {"Hevc",
-       Track(true, "hvc1", {{kExVideoSequenceStart, hvcC}}, nal, nal, kExVideoCodedFramesX),
-       {},
+       Tags{}},
+      {"Hevc", Track(true, "hvc1", {{kExVideoSequenceStart, hvcC}}, nal, nal, kExVideoCodedFramesX),
+       Tags{},
        Concat({SequenceHeaderPayload(12, hvcC)},
               Stream(Concat({0x1C, 1, 0, 0, 0}, nal), Concat({0x2C, 1, 0, 0, 0}, nal))),
-       {}},
-      {"Aac",
-       {},
-       Track(false, "mp4a", {{kExAudioSequenceStart, asc}}, {1, 2, 3}, {1, 2, 3}),
-       {},
-       Concat({Concat({0xAF, 0}, asc)}, Stream({0xAF, 1, 1, 2, 3}, {0xAF, 1, 1, 2, 3}))},
-      {"Mp3",
-       {},
-       Track(false, ".mp3", {}, mp3, mp3),
-       {},
+       Tags{}},
+      {"Aac", Tags{}, Track(false, "mp4a", {{kExAudioSequenceStart, asc}}, {1, 2, 3}, {1, 2, 3}),
+       Tags{}, Concat({Concat({0xAF, 0}, asc)}, Stream({0xAF, 1, 1, 2, 3}, {0xAF, 1, 1, 2, 3}))},
+      {"Mp3", Tags{}, Track(false, ".mp3", {}, mp3, mp3), Tags{},
        Stream(Concat({0x2F}, mp3), Concat({0x2F}, mp3))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FilterRig ex(ExFile(c.exVideo, c.exAudio));
-    FilterRig legacy(ExFile(c.legacyVideo, c.legacyAudio));
-    ASSERT_EQ(ex.ConnectInput(), S_OK);
-    ASSERT_EQ(legacy.ConnectInput(), S_OK);
-    const std::vector<PinType> exTypes = PinTypes(ex);
-    const std::vector<PinType> legacyTypes = PinTypes(legacy);
-    ASSERT_EQ(exTypes.size(), 1u);
-    ASSERT_EQ(legacyTypes.size(), 1u);
-    EXPECT_EQ(exTypes[0].name, legacyTypes[0].name);
-    EXPECT_EQ(exTypes[0].subtype, legacyTypes[0].subtype);
-    EXPECT_EQ(exTypes[0].formatType, legacyTypes[0].formatType);
-    std::vector<uint8_t> legacyFormat = legacyTypes[0].format;
+    const PinType ex = OnlyPin(ExFile(c.exVideo, c.exAudio));
+    const PinType legacy = OnlyPin(ExFile(c.legacyVideo, c.legacyAudio));
+    EXPECT_EQ(ex.name, legacy.name);
+    EXPECT_EQ(ex.subtype, legacy.subtype);
+    EXPECT_EQ(ex.formatType, legacy.formatType);
+    std::vector<uint8_t> legacyFormat = legacy.format;
     // The legacy MP3 scan measures the byte rate over two tags (these are
     // 40 ms apart, not a frame's 26 ms); by FourCC the frame header's stands.
     if (std::string(c.name) == "Mp3" && legacyFormat.size() >= 12) {
-      std::copy_n(exTypes[0].format.begin() + 8, 4, legacyFormat.begin() + 8);
+      std::copy_n(ex.format.begin() + 8, 4, legacyFormat.begin() + 8);
     }
-    EXPECT_EQ(exTypes[0].format, legacyFormat);
+    EXPECT_EQ(ex.format, legacyFormat);
   }
 }
 
@@ -247,19 +237,16 @@ TEST_F(ExScanTest, AudioFourCcsGiveTheirFormatTagAndRecord) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FilterRig rig(ExFile({}, c.audio));
-    ASSERT_EQ(rig.ConnectInput(), S_OK);
-    const std::vector<PinType> types = PinTypes(rig);
-    ASSERT_EQ(types.size(), 1u);
-    EXPECT_EQ(types[0].name, "Audio");
-    EXPECT_EQ(types[0].subtype, c.subtype);
-    EXPECT_EQ(types[0].formatType, FORMAT_WaveFormatEx);
-    const WAVEFORMATEX wfx = Wave(types[0]);
+    const PinType type = OnlyPin(ExFile({}, c.audio));
+    EXPECT_EQ(type.name, "Audio");
+    EXPECT_EQ(type.subtype, c.subtype);
+    EXPECT_EQ(type.formatType, FORMAT_WaveFormatEx);
+    const WAVEFORMATEX wfx = Wave(type);
     EXPECT_EQ(wfx.wFormatTag, c.formatTag);
     EXPECT_EQ(wfx.nChannels, c.channels);
     EXPECT_EQ(wfx.nSamplesPerSec, c.rate);
     EXPECT_EQ(wfx.cbSize, c.record.size());
-    EXPECT_EQ(Tail(types[0], sizeof(WAVEFORMATEX)), c.record);
+    EXPECT_EQ(Tail(type, sizeof(WAVEFORMATEX)), c.record);
   }
 }
 

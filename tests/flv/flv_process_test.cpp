@@ -28,10 +28,7 @@
 namespace flvdmx::filtertest {
 namespace {
 
-class StreamingLoopTest : public ::testing::Test {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using StreamingLoopTest = ObjectsReleased<>;
 
 // VP6 starts one key frame earlier than the target needs, on a key frame's time
 // maybe one more (the pin that positions first decides the walk's direction).
@@ -442,12 +439,11 @@ struct Failure {
   HRESULT hrGetBuffer = S_OK;  // or then GetBuffer's
 };
 
-class CFailingPin : public CBaseInputPin {
+// Accepts every type; fails as m_Failure says.
+class CFailingPin : public CTestInputPin {
  public:
-  CFailingPin(CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, const Failure& failure)
-      : CBaseInputPin(L"CFailingPin", pFilter, pLock, phr, L"Input"), m_Failure(failure) {}
+  using CTestInputPin::CTestInputPin;
 
-  HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
   STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override {
     if (m_Failure.hrGetBuffer == S_OK) return CBaseInputPin::GetAllocator(ppAllocator);
     IMemAllocator* pInner = nullptr;
@@ -464,28 +460,10 @@ class CFailingPin : public CBaseInputPin {
   }
 
   std::atomic<int> m_cReceived{0};
-
- private:
-  const Failure m_Failure;
+  Failure m_Failure;
 };
 
-class CFailingSink : public CBaseFilter {
- public:
-  explicit CFailingSink(const Failure& failure)
-      : CBaseFilter(L"CFailingSink", nullptr, &m_Lock, CTestFilter::kClsid),
-        m_Pin(this, &m_Lock, &m_hr, failure) {}
-  int GetPinCount() override { return 1; }
-  CBasePin* GetPin(int n) override { return n == 0 ? &m_Pin : nullptr; }
-
-  CCritSec m_Lock;
-  HRESULT m_hr = S_OK;
-  CFailingPin m_Pin;
-};
-
-class DeliveryFailureTest : public ::testing::Test {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using DeliveryFailureTest = ObjectsReleased<>;
 
 // The audio loop against a failing sink; the video pin feeds a recording sink
 // and must not hide the failure.
@@ -507,14 +485,16 @@ TEST_F(DeliveryFailureTest, FailureReachesTheGraphAsErrorAbort) {
   const CraftedFlv file = MakeFlv(Layout());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    auto* pSink = new CFailingSink(c.failure);
+    auto* pSink = new CTestFilter();
     pSink->NonDelegatingAddRef();
+    CFailingPin* pPin = pSink->Add<CFailingPin>(L"Input");
+    pPin->m_Failure = c.failure;
     {
       FilterRig rig(file.bytes);
       ASSERT_EQ(rig.ConnectInput(), S_OK);
       rig.ConnectSink("Video");
       ASSERT_EQ(rig.Graph()->AddFilter(pSink, L"Failing sink"), S_OK);
-      ASSERT_EQ(rig.Graph()->Connect(rig.OutputPin("Audio"), &pSink->m_Pin), S_OK);
+      ASSERT_EQ(rig.Graph()->Connect(rig.OutputPin("Audio"), pPin), S_OK);
       // The failing sink never completes: without a report the wait times out.
       EXPECT_EQ(rig.RunToCompletion(c.hrReported == S_OK ? 500 : 5000),
                 c.hrReported == S_OK ? 0 : EC_ERRORABORT);
@@ -527,7 +507,7 @@ TEST_F(DeliveryFailureTest, FailureReachesTheGraphAsErrorAbort) {
       }
       EXPECT_EQ(cAborts, c.hrReported == S_OK ? 0 : 1);
       // The loop ended at the failure: nothing was offered after it.
-      EXPECT_EQ(pSink->m_Pin.m_cReceived.load(),
+      EXPECT_EQ(pPin->m_cReceived.load(),
                 c.failure.cAccepted + (c.failure.hrReceive != S_OK ? 1 : 0));
       EXPECT_EQ(rig.Graph()->Stop(), S_OK);
     }
@@ -597,6 +577,8 @@ TEST_P(ReadFaultSweepTest, FailingFromAnyReadOnEndsTheRunCleanly) {
     SCOPED_TRACE("reads fail from number " + std::to_string(n) + ", in the scan");
     FilterRig rig(file.bytes);
     rig.Reader()->FailReadsFrom(n, hrGone);
+    const auto refs = [&] { return rig.Reader()->AddRef(), rig.Reader()->Release(); };
+    const ULONG cRefsBefore = refs();
     const HRESULT hr = rig.ConnectInput();
     if (hrGone != S_FALSE) {
       // Connecting takes E_FAIL for a refusal of the media type.
@@ -608,6 +590,7 @@ TEST_P(ReadFaultSweepTest, FailingFromAnyReadOnEndsTheRunCleanly) {
     }
     EXPECT_EQ(rig.Dmx()->GetOutputPinCount(), 0);
     EXPECT_EQ(rig.Dmx()->GetReader(), nullptr);
+    EXPECT_EQ(refs(), cRefsBefore) << "a hold left on the reader";
   }
   int cAborted = 0;
   const uint64_t cPlayReads = cReads - cScanReads;
@@ -841,10 +824,7 @@ struct HeldCase {
 };
 void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
 
-class HeldFileTest : public ::testing::TestWithParam<HeldCase> {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using HeldFileTest = ObjectsReleased<::testing::TestWithParam<HeldCase>>;
 
 TEST_P(HeldFileTest, EveryTagThatFitsPlaysAndBuffersStayWithinATagPayload) {
   const HeldFile f = GetParam().make();
@@ -890,9 +870,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
 
 // What a sink saw, in a form two runs can be compared by.
-std::vector<std::tuple<int, REFERENCE_TIME, REFERENCE_TIME, bool, bool, LONG, uint32_t>> Trail(
-    CRecordingSink* pSink) {
-  std::vector<std::tuple<int, REFERENCE_TIME, REFERENCE_TIME, bool, bool, LONG, uint32_t>> out;
+using Trail =
+    std::vector<std::tuple<int, REFERENCE_TIME, REFERENCE_TIME, bool, bool, LONG, uint32_t>>;
+Trail TrailOf(CRecordingSink* pSink) {
+  Trail out;
   for (const SinkEvent& e : pSink->Events())
     out.emplace_back(e.kind, e.tStart, e.tStop, e.bSyncPoint, e.bDiscontinuity, e.lActual,
                      e.dwCrc32);
@@ -905,18 +886,13 @@ struct DeliveryModeCase {
   uint32_t seekMs;  // a flushing seek after the first run ends
 };
 
-class DeliveryModeTest : public ::testing::TestWithParam<DeliveryModeCase> {
- protected:
-  void TearDown() override { ExpectObjectsActive(0); }
-};
+using DeliveryModeTest = ObjectsReleased<::testing::TestWithParam<DeliveryModeCase>>;
 
 // Inline delivery runs the same loop on the caller's thread: every sink must
 // see exactly what the delivery threads give it, before and after a seek.
 TEST_P(DeliveryModeTest, InlineDeliveryMatchesThreadedDelivery) {
   const CraftedFlv file = MakeFlv(GetParam().layout);
-  std::map<std::string,
-           std::vector<std::tuple<int, REFERENCE_TIME, REFERENCE_TIME, bool, bool, LONG, uint32_t>>>
-      trails[2];
+  std::map<std::string, Trail> trails[2];
   for (int inlineMode = 0; inlineMode < 2; ++inlineMode) {
     FilterRig rig(file.bytes);
     rig.Dmx()->SetInlineDelivery(inlineMode == 1);
@@ -935,7 +911,7 @@ TEST_P(DeliveryModeTest, InlineDeliveryMatchesThreadedDelivery) {
     ASSERT_EQ(rig.Graph()->WaitForCompletion(inlineMode == 1 ? 0 : 30000, &lCode), S_OK);
     EXPECT_EQ(rig.Graph()->Stop(), S_OK);
     for (const std::string& name : rig.OutputPinNames())
-      trails[inlineMode][name] = Trail(rig.Sink(name));
+      trails[inlineMode][name] = TrailOf(rig.Sink(name));
   }
   ASSERT_FALSE(trails[0].empty());
   EXPECT_EQ(trails[0], trails[1]);

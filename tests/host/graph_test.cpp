@@ -142,9 +142,7 @@ INSTANTIATE_TEST_SUITE_P(Segments, ToySegment,
                                            SegmentCase{"StopBeforeStart", 8000000, 4000000, 1.0},
                                            SegmentCase{"StartBeforeTheFile", -3000000, 0, 1.0},
                                            SegmentCase{"StartAfterTheFile", 50000000, 0, 1.0}),
-                         [](const ::testing::TestParamInfo<SegmentCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct SeekCase {
   const char* name;
@@ -211,9 +209,7 @@ INSTANTIATE_TEST_SUITE_P(Seeks, ToySeek,
                                            SeekCase{"FlushPastTheEnd", 90000000, true},
                                            SeekCase{"NoFlushForward", 41000000, false},
                                            SeekCase{"NoFlushBack", 100000, false}),
-                         [](const ::testing::TestParamInfo<SeekCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Random seeks, rate changes and state cycles while both delivery threads run
 // into a slow sink through two buffers: no deadlock, no lost or repeated

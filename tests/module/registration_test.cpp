@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <functional>
 #include <map>
@@ -265,15 +266,19 @@ struct RegistrationTest : ::testing::Test {
 };
 
 // A seeded registry, then calls ('R' register, 'U' unregister, '!' the tweak), all but the last
-// succeeding; afterwards each "+line" is in the dump and no line starts with a "-prefix".
+// succeeding; afterwards each "+line" of `expect` ('|' between them) is in the dump and no line
+// starts with a "-prefix".
+using Step = std::function<void(RegistrationTest&)>;
 struct Scenario {
   const char* name;
-  std::function<void(RegistrationTest&)> seed;
   const char* calls;
   HRESULT hrLast;
-  std::vector<std::string> expect;
-  std::function<void(RegistrationTest&)> tweak = nullptr;
+  std::string expect;
+  Step seed = nullptr;
+  Step tweak = nullptr;
 };
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
 class RegistrationScenarioTest : public RegistrationTest,
                                  public ::testing::WithParamInterface<Scenario> {};
@@ -286,9 +291,10 @@ TEST_P(RegistrationScenarioTest, RegistryAfterwards) {
     ASSERT_EQ(hr, p[1] ? S_OK : s.hrLast) << "call " << (p - s.calls);
   }
   const std::set<std::string> dump = Dump(m_Registry);
-  for (const std::string& e : s.expect) {
-    const std::string text = e.substr(1);
-    if (e[0] == '+') {
+  for (size_t begin = 0, end = 0; begin < s.expect.size(); begin = end + 1) {
+    end = std::min(s.expect.find('|', begin), s.expect.size());
+    const std::string text = s.expect.substr(begin + 1, end - begin - 1);
+    if (s.expect[begin] == '+') {
       EXPECT_EQ(dump.count(text), 1u) << "missing " << text;
     } else {
       for (const std::string& line : dump)
@@ -297,228 +303,136 @@ TEST_P(RegistrationScenarioTest, RegistryAfterwards) {
   }
 }
 
-void Seed(RegistrationTest& t, std::vector<std::pair<std::wstring, const wchar_t*>> content) {
-  t.Seed(kHKCR, kContentKey, std::move(content));
+using Values = std::vector<std::pair<std::wstring, const wchar_t*>>;
+Step Content(Values values) {
+  return [=](auto& t) { t.Seed(kHKCR, kContentKey, values); };
 }
-void Types(RegistrationTest& t, std::vector<std::pair<std::wstring, const wchar_t*>> types) {
-  t.Seed(kHKLM, kTypesKey, std::move(types));
+Step Types(Values values) {
+  return [=](auto& t) { t.Seed(kHKLM, kTypesKey, values); };
 }
-void Fail(RegistrationTest& t, RegistryOperation op, RegistryRoot root, const std::wstring& key) {
-  t.SeedMediaPlayer();
-  t.m_Registry.Fail(op, root, key, kAccessDenied);
+Step Usage(DWORD cb, DWORD value) {
+  return [=](auto& t) { t.SeedUsageCount(cb, value); };
+}
+Step OtherCopy(const std::wstring& path, std::optional<uint64_t> version) {
+  return [=](auto& t) { t.SeedOtherCopy(path.c_str(), version); };
+}
+Step Fail(RegistryOperation op, RegistryRoot root, const std::wstring& key) {
+  return [=](auto& t) {
+    t.SeedMediaPlayer();
+    t.m_Registry.Fail(op, root, key, kAccessDenied);
+  };
 }
 const std::wstring kOther = L"D:\\Old\\OXFLVDmxx.dll";
+const std::wstring kGone = L"D:\\Gone\\OXFLVDmxx.dll";
 const std::wstring kLong(300, L'x');
+const std::wstring kLongFlv = kLong + L".flv";
 #define OTHER_PATH COMPONENT "InprocServer32\\[]=sz:D:\\Old\\OXFLVDmxx.dll"
 #define OWN_PATH COMPONENT "InprocServer32\\[]=sz:C:\\Filters\\OXFLVDmxx.dll"
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RegistrationScenarioTest,
-    ::testing::Values(
-        // Usage count: the content key goes with the last use; odd stored counts.
-        Scenario{
-            "UnregisterOfTwoKeepsContent",
-            [](auto& t) {
-              for (auto root : {kHKLM, RegistryRoot::kCurrentUser})
-                t.Seed(root, L"" SETTINGS L"\\Sub", {});
-            },
-            "RRU",
-            S_OK,
-            {"+" CONTENT "[Usage Count]=dword:1", "+" CONTENT "[0]=sz:" CHECK_BYTES, "-" COMPONENT,
-             "-" EXTENSION, "-HKCR\\.flv\\", "-HKLM\\" SETTINGS "\\", "-HKCU\\" SETTINGS "\\"}},
-        Scenario{"CountOfWrongSizeIsOneUse",
-                 [](auto& t) { t.SeedUsageCount(2, 0); },
-                 "U",
-                 S_OK,
-                 {"-" CONTENT}},
-        Scenario{"LargestCountStays",
-                 [](auto& t) { t.SeedUsageCount(4, 0xFFFFFFFF); },
-                 "R",
-                 S_OK,
-                 {"+" CONTENT "[Usage Count]=dword:4294967295"}},
-        // Check bytes: the first free slot unless present; a number or a gap ends the search.
-        Scenario{"CheckBytesAlreadyInSlotOne",
-                 [](auto& t) {
-                   Seed(t, {{L"0", L"x"}, {L"1", L"" CHECK_BYTES}});
-                 },
-                 "R",
-                 S_OK,
-                 {"+" CONTENT "[1]=sz:" CHECK_BYTES, "-" CONTENT "[2]"}},
-        Scenario{"NumberEndsTheSearch",
-                 [](auto& t) {
-                   Seed(t, {{L"0", L"x"}, {L"1", nullptr}, {L"2", L"" CHECK_BYTES}});
-                 },
-                 "R",
-                 S_OK,
-                 {"+" CONTENT "[1]=sz:" CHECK_BYTES, "-" CONTENT "[3]"}},
-        Scenario{"GapEndsTheSearch",
-                 [](auto& t) {
-                   Seed(t, {{L"0", L"x"}, {L"2", L"" CHECK_BYTES}});
-                 },
-                 "R",
-                 S_OK,
-                 {"+" CONTENT "[1]=sz:" CHECK_BYTES}},
-        // Media player lists: only where the keys exist, once, after the last number.
-        Scenario{"NoMediaPlayerKeys", nullptr, "R", S_OK, {"-HKLM\\", "+" EXTENSION, "+" SHELL}},
-        Scenario{"EmptyPlayerLists",
-                 [](auto& t) {
-                   for (auto l : {L"Types", L"Descriptions", L"MUIDescriptions"})
-                     t.Seed(kHKLM, kPlayerKey + l, {});
-                 },
-                 "R",
-                 S_OK,
-                 {"+" PLAYER "Types\\[1]=sz:*.flv",
-                  "+" PLAYER "Descriptions\\[1]=sz:Flash Video (*.flv)",
-                  "+" PLAYER "MUIDescriptions\\[1]=sz:Flash Video Format", "-" WMPLAYER}},
-        Scenario{"NumberAfterHighest",
-                 [](auto& t) {
-                   Types(t, {{L"7", L"*.a"}, {L"12", L"*.b"}, {L"3", L"*.c"}});
-                 },
-                 "R",
-                 S_OK,
-                 {"+" PLAYER "Types\\[13]=sz:*.flv", "-" PLAYER "Descriptions"}},
-        // As the platform lists them, by name: "9" comes last but "12" is the highest.
-        Scenario{"NameOrderedListOfTwelve",
-                 [](auto& t) {
-                   Types(t, {{L"1", L"*.a"},
-                             {L"10", L"*.j"},
-                             {L"11", L"*.k"},
-                             {L"12", L"*.l"},
-                             {L"2", L"*.b"},
-                             {L"9", L"*.i"}});
-                 },
-                 "R",
-                 S_OK,
-                 {"+" PLAYER "Types\\[13]=sz:*.flv", "+" PLAYER "Types\\[10]=sz:*.j"}},
-        Scenario{"AlreadyListedInOtherText",
-                 [](auto& t) {
-                   Types(t, {{L"1", L"*.f4v;*.flv"}});
-                 },
-                 "R",
-                 S_OK,
-                 {"-" PLAYER "Types\\[2]"}},
-        Scenario{"OverlongEntriesLeftOut",
-                 [](auto& t) {
-                   Types(t, {{L"5", L"*.a"}, {L"9", (kLong + L".flv").c_str()}, {kLong, L".flv"}});
-                 },
-                 "R",
-                 S_OK,
-                 {"+" PLAYER "Types\\[6]=sz:*.flv"}},
-        // Another copy registered first: a newer one at an existing path keeps the registration.
-        Scenario{"NewerCopyElsewhereKept",
-                 [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion + 1); },
-                 "R",
-                 S_OK,
-                 {"+" OTHER_PATH, "+" CONTENT "[Usage Count]=dword:1"}},
-        Scenario{"NewerAboveTheSignBitKept",
-                 [](auto& t) { t.SeedOtherCopy(kOther.c_str(), 1ull << 63); },
-                 "R",
-                 S_OK,
-                 {"+" OTHER_PATH}},
-        Scenario{"EqualCopyElsewhereReplaced",
-                 [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion); },
-                 "R",
-                 S_OK,
-                 {"+" OWN_PATH, "+" CONTENT "[Usage Count]=dword:2"}},
-        Scenario{"UnreadableOwnVersionReplaces",
-                 [](auto& t) {
-                   t.SeedOtherCopy(kOther.c_str(), kOwnVersion + 1);
-                   t.m_Host.AddFile(t.m_Host.m_strModulePath, std::nullopt);
-                 },
-                 "R",
-                 S_OK,
-                 {"+" OWN_PATH}},
-        Scenario{"RegisteredFileMissingReplaced",
-                 [](auto& t) { t.SeedOtherCopy(L"D:\\Gone\\OXFLVDmxx.dll", 0); },
-                 "R",
-                 S_OK,
-                 {"+" OWN_PATH}},
-        Scenario{"OtherCopyKeepsItsRegistration",
-                 [](auto& t) { t.SeedOtherCopy(kOther.c_str(), kOwnVersion); },
-                 "U",
-                 S_OK,
-                 {"+" OTHER_PATH, "+" CONTENT}},
-        // The same file named with another case of a non-ASCII letter is not another copy.
-        Scenario{"OwnPathInOtherUnicodeCaseIsUnregistered",
-                 [](auto& t) {
-                   t.m_Host.m_strModulePath = L"C:\\Filters\\\u00f6ko\\OXFLVDmxx.dll";
-                   t.SeedOtherCopy(L"C:\\FILTERS\\\u00d6KO\\OXFLVDMXX.DLL", kOwnVersion);
-                 },
-                 "U",
-                 S_OK,
-                 {"-" COMPONENT, "-" CONTENT}},
-        // The extension key is shared: only what registration wrote there goes.
-        Scenario{
-            "OthersExtensionValuesStay",
-            [](auto& t) {
-              t.Seed(kHKCR, L".flv", {{L"", L"VLC.flv"}, {L"Content Type", L"video/x-flv"}});
-              t.Seed(kHKCR, L".flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}",
-                     {{L"", L"{x}"}});
-            },
-            "RU",
-            S_OK,
-            {"+HKCR\\.flv\\[]=sz:VLC.flv", "+HKCR\\.flv\\[Content Type]=sz:video/x-flv",
-             "+HKCR\\.flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}\\[]=sz:{x}", "-" SHELL}},
-        Scenario{"OthersValueInTheShellSlotKeepsIt",
-                 [](auto& t) {
-                   t.Seed(kHKCR, kShellKey, {{L"Flags", L"1"}});
-                 },
-                 "RU",
-                 S_OK,
-                 {"+" SHELL "[Flags]=sz:1", "-" COMPONENT}},
-        Scenario{"MissingOtherCopyIsUnregistered",
-                 [](auto& t) { t.SeedOtherCopy(L"D:\\Gone\\OXFLVDmxx.dll", 0); },
-                 "U",
-                 S_OK,
-                 {"-" COMPONENT, "-" CONTENT}},
-        // Own path unreadable: registration fails, unregistration still works.
-        Scenario{"UnreadableOwnPathFailsRegistration",
-                 nullptr,
-                 "R!R",
-                 E_OUTOFMEMORY,
-                 {"+" CONTENT "[Usage Count]=dword:1"},
-                 [](auto& t) { t.m_Host.m_hrModulePath = E_OUTOFMEMORY; }},
-        // The component key goes only once the mapper let go of the filter.
-        Scenario{"MapperRefusesToUnregister",
-                 nullptr,
-                 "R!U",
-                 S_OK,
-                 {"+" COMPONENT, "-" CONTENT},
-                 [](auto& t) { t.m_Host.m_hrUnregister = E_FAIL; }},
-        Scenario{"NoMapperToUnregister",
-                 nullptr,
-                 "R!U",
-                 S_OK,
-                 {"+" COMPONENT, "-" CONTENT},
-                 [](auto& t) { t.m_Host.m_hrCreateV2 = t.m_Host.m_hrCreateV1 = kNotRegistered; }},
-        // A failing write ends registration with its result, except for the best-effort entries.
-        Scenario{"CreateComponentKeyFails",
-                 [](auto& t) { Fail(t, kOpCreate, kHKCR, kClsidKey); },
-                 "R",
-                 kAccessDenied,
-                 {"-" CONTENT, "-" SHELL}},
-        Scenario{"SetInprocServerFails",
-                 [](auto& t) { Fail(t, kOpSet, kHKCR, kInprocKey); },
-                 "R",
-                 kAccessDenied,
-                 {"-" CONTENT, "-" SHELL}},
-        Scenario{"ShellEntryIsBestEffort",
-                 [](auto& t) { Fail(t, kOpSet, kHKCR, kShellKey); },
-                 "R",
-                 S_OK,
-                 {"+" SHELL, "+" WMPLAYER ".flv\\[Runtime]=dword:7"}},
-        Scenario{"PlayerListIsBestEffort",
-                 [](auto& t) { Fail(t, kOpSet, kHKLM, kTypesKey); },
-                 "R",
-                 S_OK,
-                 {"+" SHELL, "-" PLAYER "Types\\[3]"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+const Scenario kScenarios[] = {
+    // Usage count: the content key goes with the last use; odd stored counts.
+    {"UnregisterOfTwoKeepsContent", "RRU", S_OK,
+     "+" CONTENT "[Usage Count]=dword:1|+" CONTENT "[0]=sz:" CHECK_BYTES "|-" COMPONENT
+     "|-" EXTENSION "|-HKCR\\.flv\\|-HKLM\\" SETTINGS "\\|-HKCU\\" SETTINGS "\\",
+     [](auto& t) {
+       for (auto root : {kHKLM, RegistryRoot::kCurrentUser})
+         t.Seed(root, L"" SETTINGS L"\\Sub", {});
+     }},
+    {"CountOfWrongSizeIsOneUse", "U", S_OK, "-" CONTENT, Usage(2, 0)},
+    {"LargestCountStays", "R", S_OK, "+" CONTENT "[Usage Count]=dword:4294967295",
+     Usage(4, 0xFFFFFFFF)},
+    // Check bytes: the first free slot unless present; a number or a gap ends the search.
+    {"CheckBytesAlreadyInSlotOne", "R", S_OK, "+" CONTENT "[1]=sz:" CHECK_BYTES "|-" CONTENT "[2]",
+     Content({{L"0", L"x"}, {L"1", L"" CHECK_BYTES}})},
+    {"NumberEndsTheSearch", "R", S_OK, "+" CONTENT "[1]=sz:" CHECK_BYTES "|-" CONTENT "[3]",
+     Content({{L"0", L"x"}, {L"1", nullptr}, {L"2", L"" CHECK_BYTES}})},
+    {"GapEndsTheSearch", "R", S_OK, "+" CONTENT "[1]=sz:" CHECK_BYTES,
+     Content({{L"0", L"x"}, {L"2", L"" CHECK_BYTES}})},
+    // Media player lists: only where the keys exist, once, after the last number.
+    {"NoMediaPlayerKeys", "R", S_OK, "-HKLM\\|+" EXTENSION "|+" SHELL},
+    {"EmptyPlayerLists", "R", S_OK,
+     "+" PLAYER "Types\\[1]=sz:*.flv|+" PLAYER "Descriptions\\[1]=sz:Flash Video (*.flv)|+" PLAYER
+     "MUIDescriptions\\[1]=sz:Flash Video Format|-" WMPLAYER,
+     [](auto& t) {
+       for (auto l : {L"Types", L"Descriptions", L"MUIDescriptions"})
+         t.Seed(kHKLM, kPlayerKey + l, {});
+     }},
+    {"NumberAfterHighest", "R", S_OK, "+" PLAYER "Types\\[13]=sz:*.flv|-" PLAYER "Descriptions",
+     Types({{L"7", L"*.a"}, {L"12", L"*.b"}, {L"3", L"*.c"}})},
+    // As the platform lists them, by name: "9" comes last but "12" is the highest.
+    {"NameOrderedListOfTwelve", "R", S_OK,
+     "+" PLAYER "Types\\[13]=sz:*.flv|+" PLAYER "Types\\[10]=sz:*.j",
+     Types({{L"1", L"*.a"},
+            {L"10", L"*.j"},
+            {L"11", L"*.k"},
+            {L"12", L"*.l"},
+            {L"2", L"*.b"},
+            {L"9", L"*.i"}})},
+    {"AlreadyListedInOtherText", "R", S_OK, "-" PLAYER "Types\\[2]",
+     Types({{L"1", L"*.f4v;*.flv"}})},
+    {"OverlongEntriesLeftOut", "R", S_OK, "+" PLAYER "Types\\[6]=sz:*.flv",
+     Types({{L"5", L"*.a"}, {L"9", kLongFlv.c_str()}, {kLong, L".flv"}})},
+    // Another copy registered first: a newer one at an existing path keeps the registration.
+    {"NewerCopyElsewhereKept", "R", S_OK, "+" OTHER_PATH "|+" CONTENT "[Usage Count]=dword:1",
+     OtherCopy(kOther, kOwnVersion + 1)},
+    {"NewerAboveTheSignBitKept", "R", S_OK, "+" OTHER_PATH, OtherCopy(kOther, 1ull << 63)},
+    {"EqualCopyElsewhereReplaced", "R", S_OK, "+" OWN_PATH "|+" CONTENT "[Usage Count]=dword:2",
+     OtherCopy(kOther, kOwnVersion)},
+    {"UnreadableOwnVersionReplaces", "R", S_OK, "+" OWN_PATH,
+     [](auto& t) {
+       t.SeedOtherCopy(kOther.c_str(), kOwnVersion + 1);
+       t.m_Host.AddFile(t.m_Host.m_strModulePath, std::nullopt);
+     }},
+    {"RegisteredFileMissingReplaced", "R", S_OK, "+" OWN_PATH, OtherCopy(kGone, 0)},
+    {"OtherCopyKeepsItsRegistration", "U", S_OK, "+" OTHER_PATH "|+" CONTENT,
+     OtherCopy(kOther, kOwnVersion)},
+    // The same file named with another case of a non-ASCII letter is not another copy.
+    {"OwnPathInOtherUnicodeCaseIsUnregistered", "U", S_OK, "-" COMPONENT "|-" CONTENT,
+     [](auto& t) {
+       t.m_Host.m_strModulePath = L"C:\\Filters\\\u00f6ko\\OXFLVDmxx.dll";
+       t.SeedOtherCopy(L"C:\\FILTERS\\\u00d6KO\\OXFLVDMXX.DLL", kOwnVersion);
+     }},
+    // The extension key is shared: only what registration wrote there goes.
+    {"OthersExtensionValuesStay", "RU", S_OK,
+     "+HKCR\\.flv\\[]=sz:VLC.flv|+HKCR\\.flv\\[Content Type]=sz:video/x-flv"
+     "|+HKCR\\.flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}\\[]=sz:{x}|-" SHELL,
+     [](auto& t) {
+       t.Seed(kHKCR, L".flv", {{L"", L"VLC.flv"}, {L"Content Type", L"video/x-flv"}});
+       t.Seed(kHKCR, L".flv\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}", {{L"", L"{x}"}});
+     }},
+    {"OthersValueInTheShellSlotKeepsIt", "RU", S_OK, "+" SHELL "[Flags]=sz:1|-" COMPONENT,
+     [](auto& t) {
+       t.Seed(kHKCR, kShellKey, {{L"Flags", L"1"}});
+     }},
+    {"MissingOtherCopyIsUnregistered", "U", S_OK, "-" COMPONENT "|-" CONTENT, OtherCopy(kGone, 0)},
+    // Own path unreadable: registration fails, unregistration still works.
+    {"UnreadableOwnPathFailsRegistration", "R!R", E_OUTOFMEMORY,
+     "+" CONTENT "[Usage Count]=dword:1", nullptr,
+     [](auto& t) { t.m_Host.m_hrModulePath = E_OUTOFMEMORY; }},
+    // The component key goes only once the mapper let go of the filter.
+    {"MapperRefusesToUnregister", "R!U", S_OK, "+" COMPONENT "|-" CONTENT, nullptr,
+     [](auto& t) { t.m_Host.m_hrUnregister = E_FAIL; }},
+    {"NoMapperToUnregister", "R!U", S_OK, "+" COMPONENT "|-" CONTENT, nullptr,
+     [](auto& t) { t.m_Host.m_hrCreateV2 = t.m_Host.m_hrCreateV1 = kNotRegistered; }},
+    // A failing write ends registration with its result, except for the best-effort entries.
+    {"CreateComponentKeyFails", "R", kAccessDenied, "-" CONTENT "|-" SHELL,
+     Fail(kOpCreate, kHKCR, kClsidKey)},
+    {"SetInprocServerFails", "R", kAccessDenied, "-" CONTENT "|-" SHELL,
+     Fail(kOpSet, kHKCR, kInprocKey)},
+    {"ShellEntryIsBestEffort", "R", S_OK, "+" SHELL "|+" WMPLAYER ".flv\\[Runtime]=dword:7",
+     Fail(kOpSet, kHKCR, kShellKey)},
+    {"PlayerListIsBestEffort", "R", S_OK, "+" SHELL "|-" PLAYER "Types\\[3]",
+     Fail(kOpSet, kHKLM, kTypesKey)},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, RegistrationScenarioTest, ::testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return std::string(info.param.name); });
 
+using Calls = std::vector<std::string>;
 struct MapperCase {
   const char* name;
   HRESULT hrInit, hrCreateV2, hrCreateV1, hrRegister;
   HRESULT expected;
-  std::vector<std::string> calls;  // between CoInitialize and CoFreeUnusedLibraries
+  Calls calls;  // between CoInitialize and CoFreeUnusedLibraries
   bool bUninitialize;
 };
 
@@ -543,40 +457,29 @@ TEST_P(MapperTest, NewerMapperOrOlderFallback) {
 }
 
 #define REGISTER_FILTER " RegisterFilter " CLSID_TEXT " Orvex FLV Demultiplexer merit=6291456"
-const std::vector<std::string> kV2 = {"create V2", "V2 UnregisterFilter " CLSID_TEXT,
-                                      "V2" REGISTER_FILTER, "release V2"};
-const std::vector<std::string> kV1 = {
-    "create V2",
-    "create V1",
-    "V1 UnregisterFilter " CLSID_TEXT,
-    "V1" REGISTER_FILTER,
-    "V1 RegisterPin " CLSID_TEXT " Input to " NULL_GUID_TEXT " ''",
-    "V1 RegisterPinType " CLSID_TEXT " Input " STREAM_TEXT "/" QFLV_TEXT,
-    "V1 RegisterPin " CLSID_TEXT " Output output many to " NULL_GUID_TEXT " ''",
-    "release V1"};
+const Calls kV2 = {"create V2", "V2 UnregisterFilter " CLSID_TEXT, "V2" REGISTER_FILTER,
+                   "release V2"};
+const Calls kV1 = {"create V2",
+                   "create V1",
+                   "V1 UnregisterFilter " CLSID_TEXT,
+                   "V1" REGISTER_FILTER,
+                   "V1 RegisterPin " CLSID_TEXT " Input to " NULL_GUID_TEXT " ''",
+                   "V1 RegisterPinType " CLSID_TEXT " Input " STREAM_TEXT "/" QFLV_TEXT,
+                   "V1 RegisterPin " CLSID_TEXT " Output output many to " NULL_GUID_TEXT " ''",
+                   "release V1"};
 INSTANTIATE_TEST_SUITE_P(
     Cases, MapperTest,
     ::testing::Values(
         MapperCase{"NewerFileNotFoundTolerated", S_OK, S_OK, S_OK, kFileNotFound, S_OK, kV2, true},
         MapperCase{"NewerFailureReturned", S_FALSE, S_OK, S_OK, E_FAIL, E_FAIL, kV2, true},
         MapperCase{"OlderWhenNewerAbsent", S_OK, kNotRegistered, S_OK, S_OK, S_OK, kV1, true},
-        MapperCase{"OlderFailureStopsAtFirstCall",
-                   S_OK,
-                   kNotRegistered,
-                   S_OK,
+        MapperCase{"OlderFailureStopsAtFirstCall", S_OK, kNotRegistered, S_OK, E_ACCESSDENIED,
                    E_ACCESSDENIED,
-                   E_ACCESSDENIED,
-                   {"create V2", "create V1", "V1 UnregisterFilter " CLSID_TEXT,
-                    "V1" REGISTER_FILTER, "release V1"},
+                   Calls{"create V2", "create V1", "V1 UnregisterFilter " CLSID_TEXT,
+                         "V1" REGISTER_FILTER, "release V1"},
                    true},
-        MapperCase{"NeitherMapper",
-                   S_OK,
-                   kNotRegistered,
-                   E_NOINTERFACE,
-                   S_OK,
-                   E_NOINTERFACE,
-                   {"create V2", "create V1"},
-                   true},
+        MapperCase{"NeitherMapper", S_OK, kNotRegistered, E_NOINTERFACE, S_OK, E_NOINTERFACE,
+                   Calls{"create V2", "create V1"}, true},
         MapperCase{"FailedInitIsNotUndone", E_OUTOFMEMORY, S_OK, S_OK, S_OK, S_OK, kV2, false}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -134,12 +134,7 @@ TEST(Ac3Info, HandWrittenHeaders) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Ac3Info info;
-    const bool ok = ParseAc3SyncFrame(c.frame.data(), c.frame.size(), &info);
-    ASSERT_EQ(ok, c.expected != nullptr);
-    if (ok) {
-      EXPECT_EQ(Describe(info), c.expected);
-    }
+    test::ExpectParsed(c.frame, ParseAc3SyncFrame, Describe, c.expected);
   }
 }
 

@@ -267,11 +267,8 @@ TEST(Av1Info, HandWrittenSequenceHeaders) {
     Bytes obus = Obu(2, {});
     const Bytes last = Obu(1, payload, false);
     obus.insert(obus.end(), last.begin(), last.end());
-    Av1Info info;
-    const bool ok = ParseAv1SequenceHeaderObus(obus.data(), obus.size(), &info);
-    ASSERT_EQ(ok, c.expected != nullptr);
-    if (!ok) continue;
-    EXPECT_EQ(Describe(info), c.expected);
+    test::ExpectParsed(obus, ParseAv1SequenceHeaderObus, Describe, c.expected);
+    if (c.expected == nullptr || HasFatalFailure()) continue;
     test::ExpectPrefixes<Av1Info>(obus, ParseAv1SequenceHeaderObus, Describe,
                                   [&](size_t n) { return n == obus.size(); });
   }
@@ -333,12 +330,7 @@ TEST(Av1Info, ObuFramingAndRecordRejections) {
   };
   for (const auto& c : records) {
     SCOPED_TRACE(c.name);
-    Av1Info info;
-    const bool ok = ParseAv1CodecConfig(c.record.data(), c.record.size(), &info);
-    ASSERT_EQ(ok, c.expected != nullptr);
-    if (ok) {
-      EXPECT_EQ(Describe(info), c.expected);
-    }
+    test::ExpectParsed(c.record, ParseAv1CodecConfig, Describe, c.expected);
   }
 }
 

@@ -114,4 +114,14 @@ void ExpectPrefixes(const Bytes& bytes, bool (*parse)(const uint8_t*, size_t, In
   }
 }
 
+// parse over `bytes` describes as `expected`, or refuses them when that is null.
+template <typename Info>
+void ExpectParsed(const Bytes& bytes, bool (*parse)(const uint8_t*, size_t, Info*),
+                  std::string (*describe)(const Info&), const char* expected) {
+  Info info;
+  const bool ok = parse(bytes.data(), bytes.size(), &info);
+  ASSERT_EQ(ok, expected != nullptr);
+  if (ok) EXPECT_EQ(describe(info), expected);
+}
+
 }  // namespace flvdmx::test

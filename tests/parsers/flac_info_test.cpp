@@ -105,12 +105,7 @@ TEST(FlacInfo, HandWrittenBlocks) {
     for (bool marker : {false, true}) {
       Bytes bytes = block;
       if (marker) bytes.insert(bytes.begin(), {'f', 'L', 'a', 'C'});
-      FlacStreamInfo info;
-      const bool ok = ParseFlacStreamInfo(bytes.data(), bytes.size(), &info);
-      ASSERT_EQ(ok, c.expected != nullptr);
-      if (ok) {
-        EXPECT_EQ(Describe(info), c.expected);
-      }
+      test::ExpectParsed(bytes, ParseFlacStreamInfo, Describe, c.expected);
     }
   }
 }

@@ -95,12 +95,7 @@ TEST(OpusHead, HandWrittenHeaders) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    OpusHeadInfo info;
-    const bool ok = ParseOpusHead(c.head.data(), c.head.size(), &info);
-    ASSERT_EQ(ok, c.expected != nullptr);
-    if (ok) {
-      EXPECT_EQ(Describe(info), c.expected);
-    }
+    test::ExpectParsed(c.head, ParseOpusHead, Describe, c.expected);
   }
 }
 

@@ -163,13 +163,7 @@ TEST(VpInfo, HandWrittenVp9Headers) {
     SCOPED_TRACE(c.name);
     Vp9Header h;
     c.edit(h);
-    const Bytes frame = WriteVp9(h);
-    VpInfo info;
-    const bool ok = ParseVp9KeyFrameSize(frame.data(), frame.size(), &info);
-    ASSERT_EQ(ok, c.expected != nullptr);
-    if (ok) {
-      EXPECT_EQ(Describe(info), c.expected);
-    }
+    test::ExpectParsed(WriteVp9(h), ParseVp9KeyFrameSize, Describe, c.expected);
   }
 }
 
@@ -214,57 +208,37 @@ TEST(VpInfo, Vp8FrameTagsAndRecords) {
     bool (*parse)(const uint8_t*, size_t, VpInfo*);
     const char* expected;  // null: rejected
   } cases[] = {
-      {"Vp8ScaledVersion3",
-       {0x56, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x41, 0xC1, 0xF1, 0x40},
-       ParseVp8KeyFrameSize,
-       "321x241 profile 3 level 0 8-bit chroma 0"},
-      {"Vp8InterFrame",
-       {0x51, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00},
-       ParseVp8KeyFrameSize,
-       nullptr},
-      {"Vp8Version4",
-       {0x58, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00},
-       ParseVp8KeyFrameSize,
-       nullptr},
-      {"Vp8BadStartCode",
-       {0x50, 0x42, 0x00, 0x9D, 0x01, 0x2B, 0x40, 0x01, 0xF0, 0x00},
-       ParseVp8KeyFrameSize,
-       nullptr},
-      {"Vp8ZeroWidth",
-       {0x50, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x00, 0xC0, 0xF0, 0x00},
-       ParseVp8KeyFrameSize,
-       nullptr},
+      {"Vp8ScaledVersion3", Bytes{0x56, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x41, 0xC1, 0xF1, 0x40},
+       ParseVp8KeyFrameSize, "321x241 profile 3 level 0 8-bit chroma 0"},
+      {"Vp8InterFrame", Bytes{0x51, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00},
+       ParseVp8KeyFrameSize, nullptr},
+      {"Vp8Version4", Bytes{0x58, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x40, 0x01, 0xF0, 0x00},
+       ParseVp8KeyFrameSize, nullptr},
+      {"Vp8BadStartCode", Bytes{0x50, 0x42, 0x00, 0x9D, 0x01, 0x2B, 0x40, 0x01, 0xF0, 0x00},
+       ParseVp8KeyFrameSize, nullptr},
+      {"Vp8ZeroWidth", Bytes{0x50, 0x42, 0x00, 0x9D, 0x01, 0x2A, 0x00, 0xC0, 0xF0, 0x00},
+       ParseVp8KeyFrameSize, nullptr},
       // vpcC: version and flags, profile, level, depth/chroma/range, three
       // colour codes, initialization data size.
-      {"RecordVersion1",
-       {1, 0, 0, 0, 2, 31, 0xA3, 9, 16, 9, 0, 0},
-       ParseVpCodecConfig,
+      {"RecordVersion1", Bytes{1, 0, 0, 0, 2, 31, 0xA3, 9, 16, 9, 0, 0}, ParseVpCodecConfig,
        "0x0 profile 2 level 31 10-bit chroma 1 full"},
-      {"RecordWithInitData",
-       {1, 0, 0, 0, 0, 10, 0x86, 1, 1, 1, 0, 2, 7, 7},
-       ParseVpCodecConfig,
-       "0x0 profile 0 level 10 8-bit chroma 3"},
-      {"RecordVersion0",
-       {0, 0, 0, 0, 1, 20, 0xC1, 0x31, 0, 0},
-       ParseVpCodecConfig,
+      {"RecordWithInitData", Bytes{1, 0, 0, 0, 0, 10, 0x86, 1, 1, 1, 0, 2, 7, 7},
+       ParseVpCodecConfig, "0x0 profile 0 level 10 8-bit chroma 3"},
+      {"RecordVersion0", Bytes{0, 0, 0, 0, 1, 20, 0xC1, 0x31, 0, 0}, ParseVpCodecConfig,
        "0x0 profile 1 level 20 12-bit chroma 3 full"},
-      {"RecordVersion2", {2, 0, 0, 0, 0, 10, 0x80, 1, 1, 1, 0, 0}, ParseVpCodecConfig, nullptr},
-      {"RecordNineBits", {1, 0, 0, 0, 0, 10, 0x90, 1, 1, 1, 0, 0}, ParseVpCodecConfig, nullptr},
-      {"RecordChroma4", {1, 0, 0, 0, 0, 10, 0x88, 1, 1, 1, 0, 0}, ParseVpCodecConfig, nullptr},
-      {"RecordProfile4", {1, 0, 0, 0, 4, 10, 0x80, 1, 1, 1, 0, 0}, ParseVpCodecConfig, nullptr},
-      {"RecordInitDataCut",
-       {1, 0, 0, 0, 0, 10, 0x80, 1, 1, 1, 0, 2, 7},
-       ParseVpCodecConfig,
+      {"RecordVersion2", Bytes{2, 0, 0, 0, 0, 10, 0x80, 1, 1, 1, 0, 0}, ParseVpCodecConfig,
+       nullptr},
+      {"RecordNineBits", Bytes{1, 0, 0, 0, 0, 10, 0x90, 1, 1, 1, 0, 0}, ParseVpCodecConfig,
+       nullptr},
+      {"RecordChroma4", Bytes{1, 0, 0, 0, 0, 10, 0x88, 1, 1, 1, 0, 0}, ParseVpCodecConfig, nullptr},
+      {"RecordProfile4", Bytes{1, 0, 0, 0, 4, 10, 0x80, 1, 1, 1, 0, 0}, ParseVpCodecConfig,
+       nullptr},
+      {"RecordInitDataCut", Bytes{1, 0, 0, 0, 0, 10, 0x80, 1, 1, 1, 0, 2, 7}, ParseVpCodecConfig,
        nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    VpInfo info;
-    const bool ok = c.parse(c.bytes.data(), c.bytes.size(), &info);
-    ASSERT_EQ(ok, c.expected != nullptr);
-    if (ok) {
-      EXPECT_EQ(Describe(info), c.expected);
-    }
+    test::ExpectParsed(c.bytes, c.parse, Describe, c.expected);
   }
 }
 

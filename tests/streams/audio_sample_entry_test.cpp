@@ -11,6 +11,8 @@
 namespace flvdmx {
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+
 // Reads the format from `payload` at file offset 0; DataSize is the payload
 // size unless given.
 HRESULT ReadAudio(AudioSampleEntry& entry, const std::vector<uint8_t>& payload,
@@ -41,41 +43,26 @@ TEST(AudioSampleEntryTest, TagGivesTheWaveFormat) {
     const char* block;
   } cases[] = {
       {"PcmPlatform5512Mono8", {0x00, 0, 0, 0}, 0, "0100 0100 88150000 88150000 0100 0800 0000"},
-      {"Nellymoser16kIgnoresRateSizeType",
-       {0x43, 0, 0, 0},
-       0,
+      {"Nellymoser16kIgnoresRateSizeType", Bytes{0x43, 0, 0, 0}, 0,
        "0000 0100 803e0000 007d0000 0200 1000 0000"},
       // Not a config a decoder takes (object type 0): the flags' values stay.
       {"AacConfigMayFillTheExtensionArea",
-       {0xAF, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
-       0,
+       Bytes{0xAF, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}, 0,
        "ff00 0200 44ac0000 10b10200 0400 1000 1400 | 0102030405060708090a0b0c0d0e0f1011121314"},
       // The flags always say 44 kHz stereo; the config says what plays.
-      {"AacRateAndChannelsFromTheConfig",
-       {0xAF, 0x00, 0x13, 0x88},
-       0,
+      {"AacRateAndChannelsFromTheConfig", Bytes{0xAF, 0x00, 0x13, 0x88}, 0,
        "ff00 0100 22560000 44ac0000 0200 1000 0200 | 1388"},
-      {"AacSevenChannelConfigurationIsEightChannels",
-       {0xAF, 0x00, 0x11, 0xB8},
-       0,
+      {"AacSevenChannelConfigurationIsEightChannels", Bytes{0xAF, 0x00, 0x11, 0xB8}, 0,
        "ff00 0800 80bb0000 00b80b00 1000 1000 0200 | 11b8"},
       // Explicit SBR: core 24000 Hz, output 48000 Hz; PS makes mono stereo.
-      {"AacExplicitSbrGivesTheOutputRate",
-       {0xAF, 0x00, 0x2B, 0x09, 0x88, 0x00},
-       0,
+      {"AacExplicitSbrGivesTheOutputRate", Bytes{0xAF, 0x00, 0x2B, 0x09, 0x88, 0x00}, 0,
        "ff00 0100 80bb0000 00770100 0200 1000 0400 | 2b098800"},
-      {"AacParametricStereoGivesTwoChannels",
-       {0xAF, 0x00, 0xEB, 0x09, 0x88, 0x00},
-       0,
+      {"AacParametricStereoGivesTwoChannels", Bytes{0xAF, 0x00, 0xEB, 0x09, 0x88, 0x00}, 0,
        "ff00 0200 80bb0000 00ee0200 0400 1000 0400 | eb098800"},
       // Backward-compatible SBR signalling after the core config.
-      {"AacCompatibleSbrExtension",
-       {0xAF, 0x00, 0x13, 0x08, 0x56, 0xE5, 0x98},
-       0,
+      {"AacCompatibleSbrExtension", Bytes{0xAF, 0x00, 0x13, 0x08, 0x56, 0xE5, 0x98}, 0,
        "ff00 0100 80bb0000 00770100 0200 1000 0500 | 130856e598"},
-      {"AacCompatibleExtensionWithoutSbr",
-       {0xAF, 0x00, 0x12, 0x08, 0x56, 0xE5, 0x00},
-       0,
+      {"AacCompatibleExtensionWithoutSbr", Bytes{0xAF, 0x00, 0x12, 0x08, 0x56, 0xE5, 0x00}, 0,
        "ff00 0100 44ac0000 88580100 0200 1000 0500 | 120856e500"},
       {"SyncwordIsNotChecked", Mp3Payload({0x00, 0x0B, 0x90, 0x64}), 0,
        "5500 0200 44ac0000 803e0000 0100 0000 0c00 | 0100 02000000 8004 0100 7105"},

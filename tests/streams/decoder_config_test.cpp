@@ -27,10 +27,6 @@ class Collector final : public DecoderConfigUnitSink {
   size_t refuseAt = 1000;
 };
 
-std::vector<uint8_t> Hvcc(const std::vector<std::pair<uint8_t, Units>>& arrays) {
-  return HvccRecord(arrays);
-}
-
 // Copies the record into an exactly sized block, so ASan sees an over-read.
 DecoderConfigResult Parse(const std::vector<uint8_t>& record, Layout layout, Collector* pOut,
                           uint32_t* pcbLength) {
@@ -46,7 +42,8 @@ TEST(DecoderConfigRecord, EachLayoutYieldsItsUnits) {
   std::vector<uint8_t> noSps = ConfigRecord({kH264Sps}, kH264Pps);
   noSps[5] = 0xE0;  // a leading count of zero
   const std::vector<uint8_t> hevcAvcLike = ConfigRecord({kH265Vps, kH265Sps}, kH265Pps, 0x01);
-  const std::vector<uint8_t> hvcc = Hvcc({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}});
+  const std::vector<uint8_t> hvcc =
+      HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}});
   const struct {
     const char* name;
     std::vector<uint8_t> record;
@@ -55,60 +52,29 @@ TEST(DecoderConfigRecord, EachLayoutYieldsItsUnits) {
     Units units;
     uint32_t cbLength;
   } cases[] = {
-      {"Avc",
-       twoPps,
-       Layout::kAvc,
-       DecoderConfigResult::kParsed,
-       {kH264Sps, kH264Pps, {0x68, 0x01}},
-       4},
-      {"AvcFirstSetsIgnoresCounts",
-       twoPps,
-       Layout::kAvcFirstSets,
-       DecoderConfigResult::kParsed,
-       {kH264Sps, kH264Pps},
-       4},
-      {"AvcCountOfZeroTakesNoUnits", noSps, Layout::kAvc, DecoderConfigResult::kParsed, {}, 4},
-      {"FirstSetsReadsOneAnyway",
-       noSps,
-       Layout::kAvcFirstSets,
-       DecoderConfigResult::kParsed,
-       {kH264Sps, kH264Pps},
-       4},
-      {"HevcAvcLike",
-       hevcAvcLike,
-       Layout::kHevcAvcLike,
-       DecoderConfigResult::kParsed,
-       {kH265Vps, kH265Sps, kH265Pps},
-       4},
-      {"Hvcc",
-       hvcc,
-       Layout::kHvcc,
-       DecoderConfigResult::kParsed,
-       {kH265Vps, kH265Sps, kH265Pps},
-       4},
+      {"Avc", twoPps, Layout::kAvc, DecoderConfigResult::kParsed,
+       Units{kH264Sps, kH264Pps, {0x68, 0x01}}, 4},
+      {"AvcFirstSetsIgnoresCounts", twoPps, Layout::kAvcFirstSets, DecoderConfigResult::kParsed,
+       Units{kH264Sps, kH264Pps}, 4},
+      {"AvcCountOfZeroTakesNoUnits", noSps, Layout::kAvc, DecoderConfigResult::kParsed, Units{}, 4},
+      {"FirstSetsReadsOneAnyway", noSps, Layout::kAvcFirstSets, DecoderConfigResult::kParsed,
+       Units{kH264Sps, kH264Pps}, 4},
+      {"HevcAvcLike", hevcAvcLike, Layout::kHevcAvcLike, DecoderConfigResult::kParsed,
+       Units{kH265Vps, kH265Sps, kH265Pps}, 4},
+      {"Hvcc", hvcc, Layout::kHvcc, DecoderConfigResult::kParsed,
+       Units{kH265Vps, kH265Sps, kH265Pps}, 4},
       {"AvcLikeIsNoHvcc", hevcAvcLike, Layout::kHvcc, DecoderConfigResult::kMalformed, {}, 0},
-      {"HvccUnitOfAnotherType",
-       Hvcc({{32, {kH265Sps}}}),
-       Layout::kHvcc,
-       DecoderConfigResult::kMalformed,
-       {},
-       4},
+      {"HvccUnitOfAnotherType", HvccRecord({{32, {kH265Sps}}}), Layout::kHvcc,
+       DecoderConfigResult::kMalformed, Units{}, 4},
       {"HvccWithBytesBehind",
        [&] {
          auto r = hvcc;
          r.push_back(0);
          return r;
        }(),
-       Layout::kHvcc,
-       DecoderConfigResult::kMalformed,
-       {kH265Vps, kH265Sps, kH265Pps},
-       4},
-      {"HeaderOnly",
-       {1, 0x64, 0, 0x0C, 0xFD},
-       Layout::kAvcFirstSets,
-       DecoderConfigResult::kMalformed,
-       {},
-       0},
+       Layout::kHvcc, DecoderConfigResult::kMalformed, Units{kH265Vps, kH265Sps, kH265Pps}, 4},
+      {"HeaderOnly", std::vector<uint8_t>{1, 0x64, 0, 0x0C, 0xFD}, Layout::kAvcFirstSets,
+       DecoderConfigResult::kMalformed, Units{}, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

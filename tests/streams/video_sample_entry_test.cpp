@@ -57,22 +57,14 @@ TEST(VideoSampleEntryTest, CodecHeaderGivesThePictureSize) {
       // profile: the 16-bit offset of the second partition comes before the
       // size, and must not be read as the size.
       {"Vp6SeparatedCoefficients",
-       {0x14, 0, 0x37, 0x46, 0x12, 0x34, 30, 40, 30, 40},
-       S_OK,
-       4,
-       640,
-       480},
+       std::vector<uint8_t>{0x14, 0, 0x37, 0x46, 0x12, 0x34, 30, 40, 30, 40}, S_OK, 4, 640, 480},
       {"Vp6SimpleProfile", {0x14, 0, 0x36, 0x40, 0x02, 0x10, 15, 20, 15, 20}, S_OK, 4, 320, 240},
       {"Vp6SeparatedCutInTheOffset", {0x14, 0, 0x37, 0x46, 0x12}, kStreamDataShort, 4, 1, 1},
       {"Vp6Alpha", {0x15, 0, 0x36, 0x46, 30, 40}, VFW_E_UNSUPPORTED_VIDEO, 5, 1, 1},
       {"AvcTooShortForAConfiguration", {0x17, 0, 0, 0, 0, 1, 0x64, 0, 0x0C}, S_OK, 7, 1, 1},
       {"AvcNalUnitsTag", {0x17, 1, 0, 0, 0, 1, 0x64, 0, 0x0C, 0xFF, 0xE1}, S_OK, 7, 1, 1},
       {"AvcSequenceHeaderWithCompositionTime",
-       {0x17, 0, 0, 0, 1, 1, 0x64, 0, 0x0C, 0xFF, 0xE1},
-       S_OK,
-       7,
-       1,
-       1},
+       std::vector<uint8_t>{0x17, 0, 0, 0, 1, 1, 0x64, 0, 0x0C, 0xFF, 0xE1}, S_OK, 7, 1, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

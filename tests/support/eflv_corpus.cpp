@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -118,58 +119,47 @@ EflvStream LoadMatroskaStream(const std::string& path) {
   return stream;
 }
 
+namespace {
+
+// 160 x 90, with what `edit` changes.
+EflvLayout Layout(const std::function<void(EflvLayout&)>& edit = nullptr) {
+  EflvLayout l;
+  l.width = 160;
+  l.height = 90;
+  if (edit) edit(l);
+  return l;
+}
+
+using Pins = std::vector<EflvPinSource>;
+const EflvPinSource kAv1{"Video", "av1.mkv", "av01"}, kVp8{"Video", "vp8.mkv", "vp08"},
+    kVp9{"Video", "vp9.mkv", "vp09"}, kOpus{"Audio", "opus.mkv", "Opus"},
+    kAac{"Audio", "aac.mkv", "mp4a"}, kAc3{"Audio", "ac3.mkv", "ac-3"};
+
+}  // namespace
+
 const std::vector<EflvCorpusFile>& EnhancedCorpus() {
-  static const std::vector<EflvCorpusFile> corpus = [] {
-    EflvLayout plain;
-    plain.width = 160;
-    plain.height = 90;
-    std::vector<EflvCorpusFile> files;
-    EflvLayout l = plain;
-    l.colorInfo = true;
-    l.commandFrame = true;
-    files.push_back(
-        {"av1_opus.flv", {{"Video", "av1.mkv", "av01"}, {"Audio", "opus.mkv", "Opus"}}, l});
-    l = plain;
-    l.videoNanoOffset = 250000;
-    l.audioNanoOffset = 999900;
-    files.push_back({"vp9_flac.flv",
-                     {{"Video", "vp9.mkv", "vp09", 250000}, {"Audio", "flac.mkv", "fLaC", 999900}},
-                     l});
-    l = plain;
-    l.multichannelConfig = true;
-    files.push_back(
-        {"vp8_ac3.flv", {{"Video", "vp8.mkv", "vp08"}, {"Audio", "ac3.mkv", "ac-3"}}, l});
-    files.push_back(
-        {"hevc_eac3.flv", {{"Video", "hevc.mkv", "hvc1"}, {"Audio", "eac3.mkv", "ec-3"}}, plain});
-    l = plain;
-    l.codedFramesX = true;
-    files.push_back(
-        {"avc_mp3.flv", {{"Video", "avc.mkv", "avc1"}, {"Audio", "mp3.mkv", ".mp3"}}, l});
-    l = plain;
-    l.mpeg2TsStart = true;
-    l.sequenceEnd = false;
-    files.push_back(
-        {"av1_ts_aac.flv", {{"Video", "av1.mkv", "av01"}, {"Audio", "aac.mkv", "mp4a"}}, l});
-    l = plain;
-    l.videoMode = EflvMultitrack::kOneTrack;
-    l.audioMode = EflvMultitrack::kManyCodecs;
-    files.push_back({"multitrack_codecs.flv",
-                     {{"Video", "vp9.mkv", "vp09"},
-                      {"Audio", "opus.mkv", "Opus"},
-                      {"Audio 2", "aac.mkv", "mp4a"},
-                      {"Audio 3", "ac3.mkv", "ac-3"}},
-                     l});
-    l = plain;
-    l.videoMode = EflvMultitrack::kManyTracks;
-    l.audioMode = EflvMultitrack::kManyTracks;
-    files.push_back({"multitrack_same.flv",
-                     {{"Video", "vp8.mkv", "vp08"},
-                      {"Video 2", "vp8.mkv", "vp08"},
-                      {"Audio", "opus.mkv", "Opus"},
-                      {"Audio 2", "opus.mkv", "Opus"}},
-                     l});
-    return files;
-  }();
+  static const std::vector<EflvCorpusFile> corpus = {
+      {"av1_opus.flv", Pins{kAv1, kOpus},
+       Layout([](EflvLayout& l) { l.colorInfo = l.commandFrame = true; })},
+      {"vp9_flac.flv",
+       Pins{{"Video", "vp9.mkv", "vp09", 250000}, {"Audio", "flac.mkv", "fLaC", 999900}},
+       Layout([](EflvLayout& l) { l.videoNanoOffset = 250000, l.audioNanoOffset = 999900; })},
+      {"vp8_ac3.flv", Pins{kVp8, kAc3}, Layout([](EflvLayout& l) { l.multichannelConfig = true; })},
+      {"hevc_eac3.flv", Pins{{"Video", "hevc.mkv", "hvc1"}, {"Audio", "eac3.mkv", "ec-3"}},
+       Layout()},
+      {"avc_mp3.flv", Pins{{"Video", "avc.mkv", "avc1"}, {"Audio", "mp3.mkv", ".mp3"}},
+       Layout([](EflvLayout& l) { l.codedFramesX = true; })},
+      {"av1_ts_aac.flv", Pins{kAv1, kAac},
+       Layout([](EflvLayout& l) { l.mpeg2TsStart = true, l.sequenceEnd = false; })},
+      {"multitrack_codecs.flv",
+       Pins{kVp9, kOpus, {"Audio 2", "aac.mkv", "mp4a"}, {"Audio 3", "ac3.mkv", "ac-3"}},
+       Layout([](EflvLayout& l) {
+         l.videoMode = EflvMultitrack::kOneTrack, l.audioMode = EflvMultitrack::kManyCodecs;
+       })},
+      {"multitrack_same.flv",
+       Pins{kVp8, {"Video 2", "vp8.mkv", "vp08"}, kOpus, {"Audio 2", "opus.mkv", "Opus"}},
+       Layout([](EflvLayout& l) { l.videoMode = l.audioMode = EflvMultitrack::kManyTracks; })},
+  };
   return corpus;
 }
 

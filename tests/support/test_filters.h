@@ -114,7 +114,7 @@ class CTestFilter : public CBaseFilter {
 
   CCritSec m_Lock;
 
- private:
+  // Any pin made as the base pins are: (filter, lock, result, name).
   template <class Pin>
   Pin* Add(const wchar_t* pName) {
     HRESULT hr = S_OK;
@@ -123,6 +123,8 @@ class CTestFilter : public CBaseFilter {
     IncrementPinVersion();
     return pPin;
   }
+
+ private:
   std::vector<std::unique_ptr<CBasePin>> m_Pins;
 };
 
