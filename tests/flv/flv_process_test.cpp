@@ -387,7 +387,7 @@ TEST(SeekWhilePlayingTest, StormOfSeeksEndsWithTheLastTargetDeliveredOnce) {
 
 // Hands out buffers from the platform's allocator until cBuffers are gone,
 // then answers hr.
-class CFailingAllocator : public IMemAllocator {
+class CFailingAllocator final : public IMemAllocator {
  public:
   CFailingAllocator(IMemAllocator* pInner, int cBuffers, HRESULT hr)
       : m_pInner(pInner), m_cLeft(cBuffers), m_hr(hr) {}
@@ -835,8 +835,9 @@ TEST_P(HeldFileTest, EveryTagThatFitsPlaysAndBuffersStayWithinATagPayload) {
   EXPECT_EQ(entry.m_wWidth, f.width);
   EXPECT_EQ(entry.m_wHeight, f.height);
   EXPECT_EQ(entry.m_ConfigBytes.Size() != 0, f.config);
-  if (f.avgTimePerFrame != 0)
+  if (f.avgTimePerFrame != 0) {
     EXPECT_EQ(rig.Dmx()->FileState().AvgTimePerFrame(), f.avgTimePerFrame);
+  }
   rig.ConnectAllSinks();
   for (const std::string& name : rig.OutputPinNames()) {
     SCOPED_TRACE(name);
@@ -899,7 +900,9 @@ TEST_P(DeliveryModeTest, InlineDeliveryMatchesThreadedDelivery) {
     ASSERT_EQ(rig.ConnectInput(), S_OK);
     rig.ConnectAllSinks();
     ASSERT_EQ(rig.Graph()->Run(), S_OK);
-    if (inlineMode == 1) EXPECT_EQ(rig.Dmx()->RunInlineDelivery(), S_OK);
+    if (inlineMode == 1) {
+      EXPECT_EQ(rig.Dmx()->RunInlineDelivery(), S_OK);
+    }
     LONG lCode = 0;
     ASSERT_EQ(rig.Graph()->WaitForCompletion(inlineMode == 1 ? 0 : 30000, &lCode), S_OK);
     EXPECT_EQ(lCode, EC_COMPLETE);

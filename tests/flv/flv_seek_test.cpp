@@ -186,7 +186,9 @@ TEST(FindPrevTagOfType, WalksBackWithoutUsableBackLinks) {
         << "before the first";
     EXPECT_GT(cFound, 4000u);
     EXPECT_GE(fixups.Count(), 1u);
-    if (!c.damageOne) EXPECT_GE(fixups.Count(), tags.size() - 1) << "every link learned once";
+    if (!c.damageOne) {
+      EXPECT_GE(fixups.Count(), tags.size() - 1) << "every link learned once";
+    }
   }
 }
 

@@ -157,7 +157,9 @@ TEST(BaseDmxPins, HeldOutputPinKeepsItsFilter) {
     EXPECT_EQ(pKept->Release(), 0u);
   }
   EXPECT_EQ(CUnknown::ObjectsActive(), cObjectsBefore);
-  if (cObjectsBefore == 0) EXPECT_EQ(CanUnloadModule(), S_OK);
+  if (cObjectsBefore == 0) {
+    EXPECT_EQ(CanUnloadModule(), S_OK);
+  }
 }
 
 // Renderers keep the seeking interfaces they got before a connection change

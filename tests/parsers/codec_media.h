@@ -121,7 +121,9 @@ void ExpectParsed(const Bytes& bytes, bool (*parse)(const uint8_t*, size_t, Info
   Info info;
   const bool ok = parse(bytes.data(), bytes.size(), &info);
   ASSERT_EQ(ok, expected != nullptr);
-  if (ok) EXPECT_EQ(describe(info), expected);
+  if (ok) {
+    EXPECT_EQ(describe(info), expected);
+  }
 }
 
 }  // namespace flvdmx::test
