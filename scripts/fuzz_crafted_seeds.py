@@ -1,6 +1,7 @@
 """Crafted seeds for the parser fuzz targets: small inputs, built field by
 field, for the branches that no test medium takes (rare syntax, the escapes
-and the cut-short forms). make-fuzz-seeds.py writes them beside the seeds
+and the cut-short forms); and small FLV files for the whole-file targets,
+for the file-format paths no test medium takes. make-fuzz-seeds.py writes them beside the seeds
 taken from the media; each list names what its inputs exercise."""
 import struct
 import sys
@@ -387,3 +388,143 @@ def codec_header_seeds():
     yield "crafted_opus_family3", b"\x05" + head + bytes([2, 1]) + bytes(2 * 3 * 3)
     yield "crafted_opus_cut", b"\x05" + b"OpusHead" + bytes([1, 2])
     yield "crafted_ac3_bsid17", b"\x07" + bytes([0x0B, 0x77, 0, 0, 0, 17 << 3, 0, 0])
+
+
+# --- whole FLV files for the file targets ----------------------------------------
+
+def tag(typ, time, payload, link=None):
+    """One tag and the size after it; `link` writes another size there, so
+    that the next tag's back-link is wrong."""
+    head = bytes([typ]) + len(payload).to_bytes(3, "big") + (time & 0xFFFFFF).to_bytes(3, "big")
+    head += bytes([time >> 24 & 0xFF]) + b"\x00\x00\x00"
+    return head + payload + (11 + len(payload) if link is None else link).to_bytes(4, "big")
+
+
+def flv(flags, body):
+    return b"FLV\x01" + bytes([flags]) + b"\x00\x00\x00\x09" + b"\x00\x00\x00\x00" + body
+
+
+def amf_object(props):
+    return b"\x03" + b"".join(amf_str(k) + v for k, v in props) + b"\x00\x00\x09"
+
+
+def on_meta_data(props):
+    return b"\x02" + amf_str("onMetaData") + amf_object(props)
+
+
+def ex_video(frame_type, packet_type, fourcc, body):
+    return bytes([0x80 | frame_type << 4 | packet_type]) + fourcc + body
+
+
+def ex_audio(packet_type, fourcc, body):
+    return bytes([0x90 | packet_type]) + fourcc + body
+
+
+def color_info(code):
+    """A Metadata packet body: colorInfo with the code as primaries, transfer
+    and matrix, and the light levels a HDR writer adds."""
+    config = [("bitDepth", amf_num(10))] + [(n, amf_num(code)) for n in (
+        "colorPrimaries", "transferCharacteristics", "matrixCoefficients")]
+    cll = [("maxFall", amf_num(400)), ("maxCLL", amf_num(1000))]
+    mdcv = [("maxLuminance", amf_num(1000)), ("minLuminance", amf_num(0.0001))]
+    return b"\x02" + amf_str("colorInfo") + amf_object(
+        [("colorConfig", amf_object(config)), ("hdrCll", amf_object(cll)),
+         ("hdrMdcv", amf_object(mdcv))])
+
+
+def vp9_key_frame(width, height):
+    b = Bits().u(2, 2).flag(0).flag(0).flag(0).flag(0).flag(1).flag(0).u(24, 0x498342)
+    return b.u(3, 1).flag(0).u(16, width - 1).u(16, height - 1).data(False) + bytes(16)
+
+
+def vp8_key_frame(width, height):
+    tag_bits = 40 << 5 | 1 << 4  # first partition size, shown, version 0, key frame
+    return (tag_bits.to_bytes(3, "little") + b"\x9d\x01\x2a" + width.to_bytes(2, "little") +
+            height.to_bytes(2, "little") + bytes(16))
+
+
+# Every colour code the media type maps to one of its own (H.273 codes), and
+# 2 ("not given"), which maps to none. The mutator seldom makes an exact AMF
+# double, so each code gets its own file.
+COLOR_CODES = (1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 18, 22)
+
+
+def color_info_files():
+    """VP9 (with a vpcC) and VP8 (sized by its key frame) in turn: record,
+    colorInfo, a key frame and an inter frame."""
+    vpcc = bytes([1, 0, 0, 0, 0, 10, 0x82, 1, 1, 1, 0, 0])
+    for n, code in enumerate(COLOR_CODES):
+        vp9 = n % 2 == 0
+        fourcc = b"vp09" if vp9 else b"vp08"
+        key = vp9_key_frame(176, 144) if vp9 else vp8_key_frame(176, 144)
+        body = tag(9, 0, ex_video(1, 0, fourcc, vpcc)) if vp9 else b""
+        body += tag(9, 0, ex_video(1, 4, fourcc, color_info(code)))
+        body += tag(9, 0, ex_video(1, 1, fourcc, key))
+        body += tag(9, 40, ex_video(2, 1, fourcc, bytes([0x01]) + bytes(24)))
+        yield "crafted_color_%02d_%s.flv" % (code, fourcc.decode()), flv(1, body)
+
+
+def ac3_frame(eac3):
+    """A 128-byte stereo 48 kHz sync frame: AC-3 (bsid 8) or E-AC-3 (bsid 16)."""
+    b = Bits().u(16, 0x0B77)
+    if eac3:
+        b.u(2, 0).u(3, 0).u(11, 63).u(2, 0).u(2, 3).u(3, 2).flag(0).u(5, 16)
+    else:
+        b.u(16, 0).u(2, 0).u(6, 0).u(5, 8).u(3, 0).u(3, 2).u(2, 0).flag(0)
+    head = b.data(False)
+    return head + bytes(128 - len(head))
+
+
+def ex_audio_files():
+    """A SequenceStart for each codec that describes itself in its frames
+    (AC-3 and E-AC-3 with their config box bytes, MP3 with none), then
+    frames."""
+    mp3 = mpa_header(1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 0, 0)
+    mp3 += bytes(104 - len(mp3))
+    for fourcc, config, frame, step in ((b"ac-3", b"\x10\x08\x00", ac3_frame(False), 32),
+                                        (b"ec-3", b"\x00\xc0\x20\x0f\x00", ac3_frame(True), 32),
+                                        (b".mp3", b"", mp3, 26)):
+        body = tag(8, 0, ex_audio(0, fourcc, config))
+        for i in range(3):
+            body += tag(8, i * step, ex_audio(1, fourcc, frame))
+        yield "crafted_audio_start_%s.flv" % fourcc.decode().strip("."), flv(4, body)
+
+
+def short_record_files():
+    """avc1 and hvc1 SequenceStarts whose records end before the unit count
+    (an hvc1 record that short is read in the AVC layout too), then a
+    frame."""
+    frame = b"\x00\x00\x00" + b"\x00\x00\x00\x05" + b"\x65\x88\x84\x00\x10"
+    for fourcc, record in ((b"avc1", b""), (b"avc1", b"\x01\x64\x00"),
+                           (b"hvc1", b"\x01\x01\x60\x00\x00")):
+        body = tag(9, 0, ex_video(1, 0, fourcc, record)) + tag(9, 0, ex_video(1, 1, fourcc, frame))
+        yield "crafted_short_record_%s_%d.flv" % (fourcc.decode(), len(record)), flv(1, body)
+
+
+def filter_seeds():
+    yield from color_info_files()
+    yield from ex_audio_files()
+    yield from short_record_files()
+
+
+def late_duration_files():
+    """Over ten seconds of MP3 whose first onMetaData has no duration: the
+    tail search fails and a second onMetaData gives the duration. In the
+    short file the tail is within the part already scanned; in the long one
+    the last back-link is wrong, so no tag in the tail is followed by two
+    good links."""
+    frame = b"\x2f" + mpa_header(1, 1, 1, 9, 0, 0, 0, 1, 0, 0, 0, 0) + bytes(40)
+    first = on_meta_data([("audiocodecid", amf_num(2)), ("stereo", b"\x01\x01")])
+    second = on_meta_data([("duration", amf_num(11.5))])
+    head = tag(18, 0, first) + tag(8, 0, frame) + tag(8, 26, frame)
+    yield "crafted_late_duration_short.flv", flv(4, head + tag(8, 11000, frame) + tag(
+        18, 11000, second) + tag(8, 11026, frame))
+    # The tag after the ten seconds is long enough to put the rest past one
+    # search window.
+    body = head + tag(8, 11000, frame + bytes(9000)) + tag(18, 11000, second)
+    body += tag(8, 11026, frame, link=7) + tag(8, 11052, frame)
+    yield "crafted_late_duration_bad_link.flv", flv(4, body)
+
+
+def flv_header_scan_seeds():
+    yield from late_duration_files()

@@ -56,14 +56,7 @@ def units(stream):
     return out
 
 
-def tag(typ, time, payload):
-    head = bytes([typ]) + len(payload).to_bytes(3, "big") + (time & 0xFFFFFF).to_bytes(3, "big")
-    head += bytes([time >> 24 & 0xFF]) + b"\x00\x00\x00"
-    return head + payload + (11 + len(payload)).to_bytes(4, "big")
-
-
-def flv(flags, body):
-    return b"FLV\x01" + bytes([flags]) + b"\x00\x00\x00\x09" + b"\x00\x00\x00\x00" + body
+tag, flv = crafted.tag, crafted.flv
 
 
 def avcc(sps, pps):
@@ -162,6 +155,8 @@ CRAFTED = {
     "h265_parameter_sets": crafted.h265_parameter_sets_seeds,
     "flv_ex_tag": crafted.flv_ex_tag_seeds,
     "codec_header": crafted.codec_header_seeds,
+    "filter": crafted.filter_seeds,
+    "flv_header_scan": crafted.flv_header_scan_seeds,
 }
 
 
