@@ -151,17 +151,9 @@ CRecordingSink::~CRecordingSink() {
 
 HRESULT CRecordingSink::Create(CRecordingSink** ppSink) {
   if (ppSink == nullptr) return E_POINTER;
-  *ppSink = nullptr;
   HRESULT hr = S_OK;
   auto* pSink = new (std::nothrow) CRecordingSink(&hr);
-  if (pSink == nullptr) return E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete pSink;
-    return hr;
-  }
-  pSink->NonDelegatingAddRef();
-  *ppSink = pSink;
-  return S_OK;
+  return HandOutNew(pSink, hr, ppSink);
 }
 
 int CRecordingSink::GetPinCount() { return 1; }

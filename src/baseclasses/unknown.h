@@ -75,4 +75,21 @@ class CUnknown : public INonDelegatingUnknown {
 // Hands out pUnk through ppv with one reference added. E_POINTER for null ppv.
 HRESULT GetInterface(IUnknown* pUnk, void** ppv);
 
+// Hands out an object just made with new (std::nothrow) whose constructor
+// reported through hrConstruct: with one reference when both succeeded,
+// else released again (its destructor may be private), and *ppOut null.
+// ppOut must not be null.
+template <class T>
+HRESULT HandOutNew(T* pObject, HRESULT hrConstruct, T** ppOut) {
+  *ppOut = nullptr;
+  if (pObject == nullptr) return E_OUTOFMEMORY;
+  pObject->NonDelegatingAddRef();
+  if (FAILED(hrConstruct)) {
+    pObject->NonDelegatingRelease();
+    return hrConstruct;
+  }
+  *ppOut = pObject;
+  return S_OK;
+}
+
 }  // namespace flvdmx

@@ -80,17 +80,9 @@ CPayloadSink::~CPayloadSink() { m_pPin.reset(); }
 
 HRESULT CPayloadSink::Create(CPayloadSink** ppSink) {
   if (ppSink == nullptr) return E_POINTER;
-  *ppSink = nullptr;
   HRESULT hr = S_OK;
   auto* pSink = new (std::nothrow) CPayloadSink(&hr);
-  if (pSink == nullptr) return E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete pSink;
-    return hr;
-  }
-  pSink->NonDelegatingAddRef();
-  *ppSink = pSink;
-  return S_OK;
+  return HandOutNew(pSink, hr, ppSink);
 }
 
 int CPayloadSink::GetPinCount() { return 1; }
