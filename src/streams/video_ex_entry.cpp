@@ -191,31 +191,7 @@ bool VideoSampleEntry::NeedsMoreExData() const {
 HRESULT VideoSampleEntry::GetExMediaType(CMediaType* pmt) {
   const uint32_t fourcc = PlatformFourcc(m_dwFourCc);
   if (fourcc == 0) return VFW_E_UNSUPPORTED_VIDEO;
-  const GUID subtype = FourccGuid(fourcc);
-  ResetMediaType(pmt);
-  pmt->SetType(&MEDIATYPE_Video);
-  pmt->SetSubtype(&subtype);
-  pmt->SetFormatType(&FORMAT_VideoInfo2);
-  pmt->bTemporalCompression = TRUE;
-
-  const ULONG cbConfig = static_cast<ULONG>(m_ConfigBytes.Size());
-  BYTE* pb = pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER2) + cbConfig);
-  if (pb == nullptr) return E_OUTOFMEMORY;
-  VIDEOINFOHEADER2 vih;
-  std::memset(&vih, 0, sizeof(vih));
-  vih.AvgTimePerFrame = m_llAvgTimePerFrame;
-  vih.dwPictAspectRatioX = m_wWidth;
-  vih.dwPictAspectRatioY = m_wHeight;
-  vih.dwControlFlags = ColorControlFlags(m_ColorInfo);
-  vih.bmiHeader.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + cbConfig);
-  vih.bmiHeader.biWidth = m_wWidth;
-  vih.bmiHeader.biHeight = m_wHeight;
-  vih.bmiHeader.biPlanes = 1;
-  vih.bmiHeader.biBitCount = m_wBitCount;
-  vih.bmiHeader.biCompression = fourcc;
-  std::memcpy(pb, &vih, sizeof(vih));
-  if (cbConfig != 0) std::memcpy(pb + sizeof(vih), m_ConfigBytes.Data(), cbConfig);
-  return S_OK;
+  return SetVideoType(pmt, FourccGuid(fourcc), true, ColorControlFlags(m_ColorInfo));
 }
 
 }  // namespace flvdmx

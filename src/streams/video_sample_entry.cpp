@@ -240,26 +240,46 @@ HRESULT VideoSampleEntry::GetMediaType(int iPosition, CMediaType* pmt) {
   const HRESULT hr = GetVideoSubtype(&subtype);
   if (FAILED(hr)) return hr;
 
+  return SetVideoType(pmt, subtype, false, 0);
+}
+
+HRESULT VideoSampleEntry::SetVideoType(CMediaType* pmt, const GUID& subtype, bool bInfo2,
+                                       DWORD dwControlFlags) const {
   ResetMediaType(pmt);
   pmt->SetType(&MEDIATYPE_Video);
   pmt->SetSubtype(&subtype);
-  pmt->SetFormatType(&FORMAT_VideoInfo);
+  pmt->SetFormatType(bInfo2 ? &FORMAT_VideoInfo2 : &FORMAT_VideoInfo);
   pmt->bTemporalCompression = TRUE;
 
   const ULONG cbConfig = static_cast<ULONG>(m_ConfigBytes.Size());
-  BYTE* pb = pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + cbConfig);
+  const ULONG cbHeader = bInfo2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
+  BYTE* pb = pmt->AllocFormatBuffer(cbHeader + cbConfig);
   if (pb == nullptr) return E_OUTOFMEMORY;
-  VIDEOINFOHEADER vih;
-  std::memset(&vih, 0, sizeof(vih));
-  vih.AvgTimePerFrame = m_llAvgTimePerFrame;
-  vih.bmiHeader.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + cbConfig);
-  vih.bmiHeader.biWidth = m_wWidth;
-  vih.bmiHeader.biHeight = m_wHeight;
-  vih.bmiHeader.biPlanes = 1;
-  vih.bmiHeader.biBitCount = m_wBitCount;
-  vih.bmiHeader.biCompression = subtype.Data1;
-  std::memcpy(pb, &vih, sizeof(vih));
-  if (cbConfig != 0) std::memcpy(pb + sizeof(vih), m_ConfigBytes.Data(), cbConfig);
+  BITMAPINFOHEADER bmi;
+  std::memset(&bmi, 0, sizeof(bmi));
+  bmi.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + cbConfig);
+  bmi.biWidth = m_wWidth;
+  bmi.biHeight = m_wHeight;
+  bmi.biPlanes = 1;
+  bmi.biBitCount = m_wBitCount;
+  bmi.biCompression = subtype.Data1;
+  if (bInfo2) {
+    VIDEOINFOHEADER2 vih;
+    std::memset(&vih, 0, sizeof(vih));
+    vih.AvgTimePerFrame = m_llAvgTimePerFrame;
+    vih.dwPictAspectRatioX = m_wWidth;
+    vih.dwPictAspectRatioY = m_wHeight;
+    vih.dwControlFlags = dwControlFlags;
+    vih.bmiHeader = bmi;
+    std::memcpy(pb, &vih, sizeof(vih));
+  } else {
+    VIDEOINFOHEADER vih;
+    std::memset(&vih, 0, sizeof(vih));
+    vih.AvgTimePerFrame = m_llAvgTimePerFrame;
+    vih.bmiHeader = bmi;
+    std::memcpy(pb, &vih, sizeof(vih));
+  }
+  if (cbConfig != 0) std::memcpy(pb + cbHeader, m_ConfigBytes.Data(), cbConfig);
   return S_OK;
 }
 

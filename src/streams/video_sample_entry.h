@@ -105,6 +105,11 @@ class VideoSampleEntry final : public SampleEntry {
   // The box in m_ConfigBytes: its parameter sets give the picture size.
   HRESULT ParseConfigBox();
   HRESULT GetExMediaType(CMediaType* pmt);
+  // The video type both forms share: picture, frame duration and the
+  // configuration record behind the header. VIDEOINFOHEADER2, which carries
+  // the colour flags, for the enhanced codecs; VIDEOINFOHEADER otherwise.
+  HRESULT SetVideoType(CMediaType* pmt, const GUID& subtype, bool bInfo2,
+                       DWORD dwControlFlags) const;
   // Each parses from the window's start (the codec byte); kStreamDataShort
   // when the bytes run out.
   HRESULT ReadCodecHeader(BitReader& r);
