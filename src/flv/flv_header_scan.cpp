@@ -260,11 +260,20 @@ HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
     const HRESULT hr = ScanExTag(tag, kScanVideoDescription, &bEnhanced);
     if (bEnhanced || FAILED(hr)) return hr;
     m_dwFlags &= ~kScanVideoDescription;
-    if (m_File.VideoEntry().ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0) !=
-        S_OK) {
-      return VFW_E_INVALID_FILE_FORMAT;
+    VideoSampleEntry& entry = m_File.VideoEntry();
+    const HRESULT hrFormat =
+        entry.ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0);
+    if (hrFormat == E_OUTOFMEMORY) return hrFormat;
+    if (hrFormat != S_OK) {
+      // A first sequence header that cannot be read leaves AVC or HEVC
+      // without a configuration, as a broken later one does: the frames
+      // still play and a later header may still give it. A failed read is
+      // reported by the read-ahead all the same.
+      if (entry.m_iCodecID != kVideoCodecAvc && entry.m_iCodecID != kVideoCodecHevc)
+        return VFW_E_INVALID_FILE_FORMAT;
+      entry.m_ConfigBytes.Clear();
     }
-    if (m_File.VideoEntry().NeedsDecoderConfiguration()) m_dwFlags |= kScanDecoderConfig;
+    if (entry.NeedsDecoderConfiguration()) m_dwFlags |= kScanDecoderConfig;
   }
   return S_OK;
 }

@@ -191,8 +191,8 @@ TEST(HeaderScanTest, AacIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
 
 // AVC and HEVC take their configuration from the first sequence header of
 // the stream, wherever it comes (with its old time, or after other codecs'
-// headers); a broken one, or none within the tags searched, leaves the stream
-// at 1 x 1 without one. The frame duration always comes from the frames.
+// headers); a broken one, even as the first video tag, or none within the
+// tags searched, leaves the stream at 1 x 1 without one. The frame duration always comes from the frames.
 TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
   const std::vector<uint8_t> avc = SequenceHeaderPayload(7, ConfigRecord({kH264Sps}, kH264Pps));
   const std::vector<uint8_t> hevc =
@@ -211,6 +211,7 @@ TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
       {"AnotherCodecsHeaderIsPassedOver", 7, {{3, hevc}, {5, avc}}, 300, true},
       {"BrokenThenGood", 7, {{2, cut}, {5, avc}}, 300, true},
       {"BrokenOnly", 7, {{5, cut}}, 300, false},
+      {"BrokenFirstTag", 7, {{0, cut}}, 300, false},
       {"NoHeaderAtAll", 7, {}, 300, false},
       {"BeyondTheTagsSearched", 7, {{2100, avc}}, 2200, false},
   };
