@@ -192,7 +192,8 @@ TEST(HeaderScanTest, AacIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
 // AVC and HEVC take their configuration from the first sequence header of
 // the stream, wherever it comes (with its old time, or after other codecs'
 // headers); a broken one, even as the first video tag, or none within the
-// tags searched, leaves the stream at 1 x 1 without one. The frame duration always comes from the frames.
+// tags searched, leaves the stream at 1 x 1 without one. The frame duration always comes from the
+// frames.
 TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
   const std::vector<uint8_t> avc = SequenceHeaderPayload(7, ConfigRecord({kH264Sps}, kH264Pps));
   const std::vector<uint8_t> hevc =
