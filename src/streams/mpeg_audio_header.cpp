@@ -35,7 +35,7 @@ constexpr WORD kHeadModes[4] = {ACM_MPEG_STEREO, ACM_MPEG_JOINTSTEREO, ACM_MPEG_
                                 ACM_MPEG_SINGLECHANNEL};
 
 constexpr uint32_t kLayerIII = 1;
-constexpr uint32_t kLayerII = 2;
+[[maybe_unused]] constexpr uint32_t kLayerII = 2;  // no check needs it
 constexpr uint32_t kLayerI = 3;
 
 struct MpegAudioFrameHeader {

@@ -37,10 +37,11 @@ class OggOpusWriter final : public StreamWriter {
   std::unique_ptr<Stream> m_pStream;
   std::FILE* m_pFile = nullptr;
   // One packet is held back so that the last can carry the end-of-stream flag.
+  // Unused in a build without libogg, where Open refuses.
   std::vector<uint8_t> m_Pending;
-  bool m_bPending = false;
-  int64_t m_llGranule = 0;
-  int64_t m_llPacketNo = 0;
+  [[maybe_unused]] bool m_bPending = false;
+  [[maybe_unused]] int64_t m_llGranule = 0;
+  [[maybe_unused]] int64_t m_llPacketNo = 0;
 };
 
 }  // namespace flvdmx::cli
