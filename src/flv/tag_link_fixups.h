@@ -1,7 +1,7 @@
 // CTagLinkFixups: the filter's table of repaired back-links. Each entry pairs
 // a tag position (key) with the position of the tag that really follows it
 // (value), for followers whose PreviousTagSize does not lead back to the key.
-// Entries stand in ascending key order; a key is stored once.
+// A key is stored once.
 //
 // Owned by the filter (one per file state), cleared at every new input
 // connection, filled by the header scan and the tail search, read by the
@@ -11,8 +11,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
-#include <vector>
+#include <set>
+#include <utility>
 
 #include "platform/com.h"
 
@@ -28,26 +30,25 @@ class CTagLinkFixups {
   // E_OUTOFMEMORY when the entry cannot be stored.
   HRESULT Add(int64_t llKey, int64_t llValue);
 
-  // Walks from the smallest key while entry values are below llValue: true
-  // with that entry's key when one holds exactly llValue, false at the first
-  // higher value or at the end. `pllKey` may be null.
+  // True with the key of the entry whose value is exactly llValue (the
+  // smallest such key when several are), false when no entry holds it.
+  // Every entry counts, wherever its key stands: the link of one long tag
+  // over a second chain of tags must not hide that chain's own links, or
+  // each step back through it would walk forward again.
+  // `pllKey` may be null.
   bool FindPredecessor(int64_t llValue, int64_t* pllKey) const;
 
   void Clear();
   size_t Count() const;
 
  private:
-  struct Node {
-    int64_t llKey;
-    int64_t llValue;
-    // Largest value among this node and all before it: the walk of
-    // FindPredecessor stops at the first node whose running maximum reaches
-    // the value, so it can be found by halving instead of walking.
-    int64_t llMaxValue;
-  };
-
   mutable std::mutex m_Lock;
-  std::vector<Node> m_Nodes;
+  // The same links twice: key to value (one per key), and (value, key) pairs.
+  // Trees, not sorted arrays: a walk back adds a span of links before all
+  // the earlier ones, and shifting a long array for each would cost the
+  // square of the links.
+  std::map<int64_t, int64_t> m_ByKey;
+  std::set<std::pair<int64_t, int64_t>> m_ByValue;
 };
 
 }  // namespace flvdmx

@@ -192,6 +192,29 @@ TEST(FindPrevTagOfType, WalksBackWithoutUsableBackLinks) {
   }
 }
 
+// A learned link from a long tag over a second chain (damaged files have
+// them) must not hide that chain's links: each step back would then walk
+// forward again over the 64 KB before it, about 4,400 empty tags, and this
+// walk would take hours instead of well under a second.
+TEST(FindPrevTagOfType, WalkBackBehindALinkOverTheChainReadsEachTagOnce) {
+  FlvWriter w;
+  w.SetZeroBackLinks(true);
+  std::vector<int64_t> positions;
+  for (uint32_t i = 0; i < 200000; ++i) positions.push_back(w.Video(i, {}));
+  TestReader r(w.Bytes());
+  CTagLinkFixups fixups;
+  ASSERT_EQ(fixups.Add(positions.front(), w.NextPosition() + 1000), S_OK);
+  CFlvReader reader(r.get(), 0, &fixups);
+  FlvTag tag;
+  int64_t pos = positions.back();
+  ASSERT_EQ(ReadTagHeader(reader, pos, tag), S_OK);
+  for (size_t i = positions.size() - 1; i-- > 0;) {
+    ASSERT_EQ(FindPrevTagOfType(reader, pos, kFlvTagVideo, tag, pos, tag.TimeStamp), S_OK) << i;
+    ASSERT_EQ(pos, positions[i]);
+  }
+  EXPECT_EQ(fixups.Count(), positions.size() - 1) << "the first tag's link stays";
+}
+
 // The header search reads kScanWindow bytes at a time and takes no type byte
 // from the last four of a window (its size would reach into the next one): a
 // tag whose type byte falls there is passed over for the next tag of its chain.

@@ -18,9 +18,10 @@ TEST(FixupTable, FindsTheKeyOfAnExactValue) {
       {"Empty", {}, 100, -1},
       {"ValueNoPairHolds", {{10, 100}, {200, 300}}, 150, -1},
       {"AddedOutOfOrder", {{200, 300}, {10, 100}, {100, 200}}, 200, 100},
-      // The walk stops at the first value above the one sought, even when a later pair holds it.
-      {"StopsAtFirstHigherValue", {{10, 500}, {20, 50}}, 50, -1},
+      // A long tag's link over a second chain must not hide that chain's links.
+      {"FoundBehindAnEarlierHigherValue", {{10, 500}, {20, 50}}, 50, 20},
       {"LowerValuesWalkedPast", {{10, 40}, {20, 50}, {30, 45}}, 50, 20},
+      {"SharedValueGivesTheSmallestKey", {{30, 50}, {20, 50}, {40, 60}}, 50, 20},
       {"DuplicateKeyKeepsFirst", {{10, 100}, {10, 120}}, 120, -1},
   };
   for (const auto& c : cases) {
