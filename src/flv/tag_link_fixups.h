@@ -1,7 +1,7 @@
 // CTagLinkFixups: the filter's table of repaired back-links. Each entry pairs
 // a tag position (key) with the position of the tag that really follows it
 // (value), for followers whose PreviousTagSize does not lead back to the key.
-// A key is stored once.
+// A follower has one entry: the first one added for it.
 //
 // Owned by the filter (one per file state), cleared at every new input
 // connection, filled by the header scan and the tail search, read by the
@@ -13,8 +13,6 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <set>
-#include <utility>
 
 #include "platform/com.h"
 
@@ -26,15 +24,14 @@ class CTagLinkFixups {
   CTagLinkFixups(const CTagLinkFixups&) = delete;
   CTagLinkFixups& operator=(const CTagLinkFixups&) = delete;
 
-  // S_OK, also when the key is already present (the table is then unchanged);
-  // E_OUTOFMEMORY when the entry cannot be stored.
+  // S_OK, also when the follower already has an entry (the table is then
+  // unchanged); E_OUTOFMEMORY when the entry cannot be stored.
   HRESULT Add(int64_t llKey, int64_t llValue);
 
-  // True with the key of the entry whose value is exactly llValue (the
-  // smallest such key when several are), false when no entry holds it.
-  // Every entry counts, wherever its key stands: the link of one long tag
-  // over a second chain of tags must not hide that chain's own links, or
-  // each step back through it would walk forward again.
+  // True with the key of the entry whose value is exactly llValue, false
+  // when none is. Every entry counts, wherever its key stands: the link of
+  // one long tag over a second chain of tags must not hide that chain's own
+  // links, or each step back through it would walk forward again.
   // `pllKey` may be null.
   bool FindPredecessor(int64_t llValue, int64_t* pllKey) const;
 
@@ -43,12 +40,10 @@ class CTagLinkFixups {
 
  private:
   mutable std::mutex m_Lock;
-  // The same links twice: key to value (one per key), and (value, key) pairs.
-  // Trees, not sorted arrays: a walk back adds a span of links before all
-  // the earlier ones, and shifting a long array for each would cost the
-  // square of the links.
-  std::map<int64_t, int64_t> m_ByKey;
-  std::set<std::pair<int64_t, int64_t>> m_ByValue;
+  // Follower to key. A tree, not a sorted array: a walk back adds a span of
+  // links before all the earlier ones, and shifting a long array for each
+  // would cost the square of the links.
+  std::map<int64_t, int64_t> m_Links;
 };
 
 }  // namespace flvdmx

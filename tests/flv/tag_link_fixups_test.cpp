@@ -21,8 +21,9 @@ TEST(FixupTable, FindsTheKeyOfAnExactValue) {
       // A long tag's link over a second chain must not hide that chain's links.
       {"FoundBehindAnEarlierHigherValue", {{10, 500}, {20, 50}}, 50, 20},
       {"LowerValuesWalkedPast", {{10, 40}, {20, 50}, {30, 45}}, 50, 20},
-      {"SharedValueGivesTheSmallestKey", {{30, 50}, {20, 50}, {40, 60}}, 50, 20},
-      {"DuplicateKeyKeepsFirst", {{10, 100}, {10, 120}}, 120, -1},
+      {"SameFollowerKeepsTheFirstLink", {{30, 50}, {20, 50}, {40, 60}}, 50, 30},
+      // A tag before a resynchronisation can lead to its natural follower and to the resumed tag.
+      {"KeyWithTwoFollowers", {{10, 100}, {10, 120}}, 120, 10},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
