@@ -201,10 +201,17 @@ HRESULT CFlvExScan::OnAudioTrack(const CFlvReader& reader, int64_t llPayload,
 
 bool CFlvExScan::IsMainVideoFrame(const CFlvReader& reader, int64_t llPosition,
                                   const FlvTag& tag) const {
-  uint8_t first = 0;
-  if (tag.DataSize == 0 || reader.Read(llPosition + kFlvTagPayloadOffset, 1, &first) != S_OK ||
-      !IsExVideoHeader(first)) {
+  // The flags byte, and AVCPacketType for legacy AVC and HEVC.
+  uint8_t prefix[2] = {};
+  const uint32_t cbPrefix = tag.DataSize >= 2 ? 2 : 1;
+  if (tag.DataSize == 0 ||
+      reader.Read(llPosition + kFlvTagPayloadOffset, cbPrefix, prefix) != S_OK) {
     return true;
+  }
+  if (!IsExVideoHeader(prefix[0])) {
+    const int codecId = prefix[0] & 0x0F;
+    return cbPrefix < 2 || (codecId != kVideoCodecAvc && codecId != kVideoCodecHevc) ||
+           prefix[1] == kFlvPacketCodedData;
   }
   ExTagHeader header;
   if (ReadExTag(reader, llPosition, tag, &header) != S_OK) return false;

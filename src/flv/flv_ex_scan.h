@@ -34,8 +34,10 @@ class CFlvExScan {
   // many tags went by.
   bool Done(uint8_t type) const;
   // Whether the video tag at llPosition counts as a frame of the main video
-  // stream: any legacy tag; an enhanced one only with coded frames of the
-  // main track (records, metadata, commands and other tracks do not).
+  // stream: a legacy tag unless it is an AVC or HEVC sequence header or end
+  // of sequence (some writers send the header again before key frames); an
+  // enhanced one only with coded frames of the main track (records,
+  // metadata, commands and other tracks do not).
   bool IsMainVideoFrame(const CFlvReader& reader, int64_t llPosition, const FlvTag& tag) const;
 
  private:

@@ -246,10 +246,12 @@ HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
   m_File.m_dwStreamsSeen |= kStreamVideoSeen;
   m_File.VideoEntry().NoteTagSize(tag.DataSize);
   RaiseDuration(tag.TimeStamp);
-  if ((m_dwFlags & kScanFrameDuration) && m_ExScan.IsMainVideoFrame(m_Reader, m_llPos, tag)) {
+  if (m_dwFlags & kScanFrameDuration) {
+    // The first video tag is left out whatever it is: a header when the
+    // codec has one, otherwise a frame that does not change the average.
     if (m_dwFlags & kScanSkipFirstVideoTag) {
       m_dwFlags &= ~kScanSkipFirstVideoTag;
-    } else {
+    } else if (m_ExScan.IsMainVideoFrame(m_Reader, m_llPos, tag)) {
       CountVideoTime(tag.TimeStamp);
     }
   }

@@ -193,7 +193,7 @@ TEST(HeaderScanTest, AacIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
 // the stream, wherever it comes (with its old time, or after other codecs'
 // headers); a broken one, even as the first video tag, or none within the
 // tags searched, leaves the stream at 1 x 1 without one. The frame duration always comes from the
-// frames.
+// frames, also when the header comes again before every key frame with the key frame's time.
 TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
   const std::vector<uint8_t> avc = SequenceHeaderPayload(7, ConfigRecord({kH264Sps}, kH264Pps));
   const std::vector<uint8_t> hevc =
@@ -205,6 +205,7 @@ TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> headers;  // before frame n
     uint32_t cFrames;
     bool bConfig;
+    bool bHeaderTimedLikeTheFrame = false;
   } cases[] = {
       {"HeaderFirst", 7, {{0, avc}}, 300, true},
       {"AfterFiveFrames", 7, {{5, avc}}, 300, true},
@@ -215,6 +216,13 @@ TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
       {"BrokenFirstTag", 7, {{0, cut}}, 300, false},
       {"NoHeaderAtAll", 7, {}, 300, false},
       {"BeyondTheTagsSearched", 7, {{2100, avc}}, 2200, false},
+      {"AgainBeforeEveryKeyFrame",
+       7,
+       {{0, avc}, {50, avc}, {100, avc}, {150, avc}},
+       300,
+       true,
+       true},
+      {"HevcAgainBeforeEveryKeyFrame", 12, {{0, hevc}, {50, hevc}, {100, hevc}}, 300, true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -222,7 +230,7 @@ TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
     w.Script(OnMetaData(c.cFrames * 0.04));
     for (uint32_t i = 0; i < c.cFrames; ++i) {
       for (const auto& [before, payload] : c.headers)
-        if (before == i) w.Video(0, payload);
+        if (before == i) w.Video(c.bHeaderTimedLikeTheFrame ? i * 40 : 0, payload);
       std::vector<uint8_t> frame = {static_cast<uint8_t>((i % 50 ? 0x20 : 0x10) | c.codecId), 1, 0,
                                     0, 0};
       frame.resize(20 + i % 9, static_cast<uint8_t>(i));
