@@ -199,6 +199,7 @@ TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
   const std::vector<uint8_t> hevc =
       SequenceHeaderPayload(12, HvccRecord({{32, {kH265Vps}}, {33, {kH265Sps}}, {34, {kH265Pps}}}));
   const std::vector<uint8_t> cut(avc.begin(), avc.begin() + 12);
+  const std::vector<uint8_t> endOfSequence = {0x17, 2, 0, 0, 0};
   const struct {
     const char* name;
     uint8_t codecId;
@@ -216,21 +217,19 @@ TEST(HeaderScanTest, AvcIsDescribedByItsFirstSequenceHeaderWhereverItComes) {
       {"BrokenFirstTag", 7, {{0, cut}}, 300, false},
       {"NoHeaderAtAll", 7, {}, 300, false},
       {"BeyondTheTagsSearched", 7, {{2100, avc}}, 2200, false},
-      {"AgainBeforeEveryKeyFrame",
-       7,
-       {{0, avc}, {50, avc}, {100, avc}, {150, avc}},
-       300,
-       true,
-       true},
-      {"HevcAgainBeforeEveryKeyFrame", 12, {{0, hevc}, {50, hevc}, {100, hevc}}, 300, true, true},
+      {"AgainBeforeKeyFrames", 7, {{0, avc}, {50, avc}, {100, avc}, {150, avc}}, 300, true, true},
+      {"HevcAgainBeforeKeyFrames", 12, {{0, hevc}, {50, hevc}, {100, hevc}}, 300, true, true},
+      // ffmpeg ends every AVC stream so; a file under ten seconds counted it as a frame.
+      {"EndOfSequenceLast", 7, {{0, avc}, {100, endOfSequence}}, 100, true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FlvWriter w(kFlvHasVideo);
     w.Script(OnMetaData(c.cFrames * 0.04));
-    for (uint32_t i = 0; i < c.cFrames; ++i) {
+    for (uint32_t i = 0; i <= c.cFrames; ++i) {
       for (const auto& [before, payload] : c.headers)
         if (before == i) w.Video(c.bHeaderTimedLikeTheFrame ? i * 40 : 0, payload);
+      if (i == c.cFrames) break;
       std::vector<uint8_t> frame = {static_cast<uint8_t>((i % 50 ? 0x20 : 0x10) | c.codecId), 1, 0,
                                     0, 0};
       frame.resize(20 + i % 9, static_cast<uint8_t>(i));
