@@ -125,6 +125,11 @@ class CFlvHeaderScan {
   bool IsAacRawFrame(const FlvTag& tag) const;
   void RaiseDuration(uint32_t dwTime);
   HRESULT OnVideoTag(const FlvTag& tag);
+  // The video description from the tag here. A broken AVC or HEVC sequence
+  // header leaves the stream without a configuration and answers S_OK: the
+  // frames still play and a later header may still give it. Other failures
+  // (out of memory, other codecs) are returned.
+  HRESULT ReadVideoFormat(const FlvTag& tag);
   // A later video tag while kScanDecoderConfig is set.
   void LookForDecoderConfig(const FlvTag& tag);
   HRESULT OnAudioTag(const FlvTag& tag);
@@ -262,21 +267,23 @@ HRESULT CFlvHeaderScan::OnVideoTag(const FlvTag& tag) {
     const HRESULT hr = ScanExTag(tag, kScanVideoDescription, &bEnhanced);
     if (bEnhanced || FAILED(hr)) return hr;
     m_dwFlags &= ~kScanVideoDescription;
-    VideoSampleEntry& entry = m_File.VideoEntry();
-    const HRESULT hrFormat =
-        entry.ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0);
+    const HRESULT hrFormat = ReadVideoFormat(tag);
     if (hrFormat == E_OUTOFMEMORY) return hrFormat;
-    if (hrFormat != S_OK) {
-      // A first sequence header that cannot be read leaves AVC or HEVC
-      // without a configuration, as a broken later one does: the frames
-      // still play and a later header may still give it. A failed read is
-      // reported by the read-ahead all the same.
-      if (entry.m_iCodecID != kVideoCodecAvc && entry.m_iCodecID != kVideoCodecHevc)
-        return VFW_E_INVALID_FILE_FORMAT;
-      entry.m_ConfigBytes.Clear();
-    }
-    if (entry.NeedsDecoderConfiguration()) m_dwFlags |= kScanDecoderConfig;
+    if (hrFormat != S_OK) return VFW_E_INVALID_FILE_FORMAT;
+    if (m_File.VideoEntry().NeedsDecoderConfiguration()) m_dwFlags |= kScanDecoderConfig;
   }
+  return S_OK;
+}
+
+HRESULT CFlvHeaderScan::ReadVideoFormat(const FlvTag& tag) {
+  VideoSampleEntry& entry = m_File.VideoEntry();
+  const HRESULT hr = entry.ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0);
+  // A failed read is reported by the read-ahead all the same.
+  if (hr == S_OK || hr == E_OUTOFMEMORY ||
+      (entry.m_iCodecID != kVideoCodecAvc && entry.m_iCodecID != kVideoCodecHevc)) {
+    return hr;
+  }
+  entry.m_ConfigBytes.Clear();
   return S_OK;
 }
 
@@ -286,10 +293,8 @@ void CFlvHeaderScan::LookForDecoderConfig(const FlvTag& tag) {
   uint8_t prefix[2] = {};
   if (tag.DataSize >= 2 && m_Reader.Read(m_llPos + kFlvTagPayloadOffset, 2, prefix) == S_OK &&
       (prefix[0] & 0x0F) == entry.m_iCodecID && prefix[1] == kFlvPacketSequenceHeader) {
-    // A broken late header leaves the stream as it was: without one.
-    if (entry.ReadFormatFromTag(m_pReader, m_llPos + kFlvTagPayloadOffset, &tag, 0) != S_OK) {
-      entry.m_ConfigBytes.Clear();
-    }
+    // Out of memory leaves the stream as it was: without one.
+    if (ReadVideoFormat(tag) != S_OK) entry.m_ConfigBytes.Clear();
   }
   if (!entry.NeedsDecoderConfiguration() || ++m_cConfigSearchTags >= kConfigSearchTags) {
     m_dwFlags &= ~kScanDecoderConfig;
